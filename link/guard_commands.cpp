@@ -1,0 +1,141 @@
+#include "guard_commands.h"
+
+#include "guard.h"
+
+#include <string>
+
+namespace corvex::link {
+
+namespace {
+
+void notAvailable(TCorvexThread& guard, const GuardRecord& command) {
+    // A job this build cannot run must never look like one that succeeded.
+    guard.Log("FUNCTION NOT AVAILABLE - " + command.Text.str());
+    guard.messageRecord().Flag = 0;
+    guard.Post(kMsgFinalReport, "Function not available in this version.", kStyleError);
+}
+
+void detect(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    guard.link().flags().breakFlag.store(false);
+    const InterfaceType type = guard.link().detectInterface();
+    guard.Log(std::string(interfaceTypeWord(type)) + " CORVEX INTERFACE CONNECTED");
+}
+
+void version(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    guard.Log("3.00 BUILD 020411 / DEBUG EXTENSION 020416");
+}
+
+void setHardware(TCorvexThread& guard, const GuardRecord& command) {
+    guard.setHardware(command.Param);
+}
+
+void emiInit(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    guard.port().setup();
+    // A sequence cut short by a break is not an initialised bus; the abort report follows.
+    if (guard.link().busInit(guard.hardwareType())) {
+        guard.Log("EMI Initialization OK");
+    }
+}
+
+void setDriver(TCorvexThread& guard, const GuardRecord& command) {
+    guard.setLaptopDriver(command.Param);
+}
+
+void blockMode(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    guard.Post(kMsgBlockMode, "", guard.messageRecord().Data);
+}
+
+void deadlock(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    guard.deadlock();
+}
+
+void idlePriority(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    (void)guard.setPriority(TCorvexThread::Priority::Idle);
+    guard.Post(kMsgStatus, "Corvex Guard set to Idle priority.", kStyleNormal);
+    guard.Log("SET GUARD PRIORITY TO IDLE");
+}
+
+void highPriority(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    (void)guard.setPriority(TCorvexThread::Priority::High);
+    guard.Post(kMsgStatus, "Corvex Guard set to High priority.", kStyleNormal);
+    guard.Log("SET GUARD PRIORITY TO HIGH");
+}
+
+void restart(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    guard.Log("Corvex Guard is restarted by user program.");
+}
+
+void reset(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    guard.link().resetPulse();
+    guard.Post(kMsgStatus, "Corvex reset function completed.", kStyleNormal);
+    guard.Log("RESET CORVEX INTERFACE");
+}
+
+void programming(TCorvexThread& guard, bool enabled) {
+    const char* text = enabled ? "Set programming to enabled." : "Set programming to disabled.";
+    guard.Log(text);
+    guard.messageRecord().Param = enabled ? 1 : 0;
+    guard.Post(kMsgProgramming, text, guard.messageRecord().Data);
+}
+
+void enableProgramming(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    programming(guard, true);
+}
+
+void disableProgramming(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    programming(guard, false);
+}
+
+// "EXIT" is handled by the run loop itself, which owns the thread's end; it is listed so that
+// it counts as a known word.
+void exitCommand(TCorvexThread& /*guard*/, const GuardRecord& /*command*/) {}
+
+constexpr CommandEntry kCommands[] = {
+    {"READ FIRMWARE", "RFW", notAvailable, false},
+    {"WRITE FIRMWARE", "WFW", notAvailable, false},
+    {"PREVIEW FIRMWARE", "PFW", notAvailable, false},
+    {"EEREAD", "", notAvailable, false},
+    {"EEVIEW", "", notAvailable, false},
+    {"EEWRITE", "", notAvailable, false},
+    {"EEERASE", "", notAvailable, false},
+    {"BOOTCODE", "", notAvailable, false},
+    {"SIGNATURE", "", notAvailable, false},
+    {"CORVEX", "", detect, true},
+    {"VERSION", "", version, true},
+    {"SETHARDWARE", "", setHardware, true},
+    {"DIAG", "", notAvailable, false},
+    {"EMI_INIT", "", emiInit, true},
+    {"SETDRIVER", "", setDriver, true},
+    {"BLOCKMODE", "", blockMode, true},
+    {"WBB", "", notAvailable, false},
+    {"RBB", "", notAvailable, false},
+    {"EXIT", "", exitCommand, true},
+    {"DEADLOCK", "", deadlock, true},
+    {"IDLE PRIORITY", "IPRIO", idlePriority, true},
+    {"HIGH PRIORITY", "HPRIO", highPriority, true},
+    {"RESTART", "", restart, true},
+    {"RESET", "RST", reset, true},
+    {"ENABLEPGM", "", enableProgramming, true},
+    {"DISABLEPGM", "", disableProgramming, true},
+};
+
+} // namespace
+
+const CommandEntry* findCommand(std::string_view text) {
+    for (const CommandEntry& entry : kCommands) {
+        if (entry.word == text || (!entry.alias.empty() && entry.alias == text)) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+void runCommand(TCorvexThread& guard, const GuardRecord& command) {
+    if (const CommandEntry* entry = findCommand(command.Text.view())) {
+        entry->action(guard, command);
+        return;
+    }
+    guard.Log("ERROR - UNKNOWN COMMAND SEND \"" + command.Text.str() + "\"");
+}
+
+} // namespace corvex::link

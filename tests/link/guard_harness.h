@@ -1,0 +1,154 @@
+#pragma once
+
+#include "link/guard.h"
+#include "link/port_io.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace corvex::test {
+
+// A port with nothing on it: every input reads high, so waits fall through at once.
+class FloatingPort : public link::PortIo {
+public:
+    std::uint8_t in(std::uint16_t /*address*/) override { return 0xFF; }
+    void out(std::uint16_t /*address*/, std::uint8_t /*value*/) override {}
+};
+
+// An adapter that never answers: both input lines stay low, so every wait spins until a break.
+class SilentPort : public link::PortIo {
+public:
+    std::uint8_t in(std::uint16_t /*address*/) override { return 0x00; }
+    void out(std::uint16_t /*address*/, std::uint8_t /*value*/) override {}
+};
+
+// Records what the Guard reports. Events arrive on the Guard's thread (inline synchroniser),
+// the test reads from its own: everything goes through one mutex.
+class Recorder : public link::GuardEvents {
+public:
+    void OnMessage(link::TCorvexThread& /*sender*/, const link::GuardRecord& message) override {
+        const std::lock_guard lock(m_mutex);
+        m_messages.push_back(message);
+        m_changed.notify_all();
+    }
+    void OnTerminate(link::TCorvexThread& /*sender*/) override {
+        const std::lock_guard lock(m_mutex);
+        m_terminated = true;
+        m_changed.notify_all();
+    }
+    [[nodiscard]] std::vector<link::GuardRecord> messages() const {
+        const std::lock_guard lock(m_mutex);
+        return m_messages;
+    }
+    [[nodiscard]] bool terminated() const {
+        const std::lock_guard lock(m_mutex);
+        return m_terminated;
+    }
+    /// Waits until a message with the code has arrived; false after the time limit.
+    bool waitForMessage(std::uint32_t code,
+                        std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, limit, [&] {
+            for (const auto& m : m_messages) {
+                if (m.Code == code) {
+                    return true;
+                }
+            }
+            return false;
+        });
+    }
+    bool waitForTerminate(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, limit, [&] { return m_terminated; });
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<link::GuardRecord> m_messages;
+    bool m_terminated = false;
+};
+
+// A Guard over a port, with its log drained into plain lines.
+class GuardHarness {
+public:
+    explicit GuardHarness(link::PortIo& port)
+        : guard(std::make_unique<link::TCorvexThread>(port, link::Synchroniser{}, "test.LRF")) {
+        guard->bindEvents(&events);
+    }
+
+    /// Takes every waiting log record into `log`.
+    void drain() {
+        link::GuardRecord record;
+        while (guard->takeLog(record) >= 0) {
+            log.push_back(record.Text.str());
+            logRecords.push_back(record);
+        }
+    }
+    /// Drains until a line equal to `text` has been seen; false after the time limit.
+    bool waitForLine(const std::string& text,
+                     std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+        return waitFor([&] { return contains(text); }, limit);
+    }
+    bool waitIdle(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+        return waitFor([&] { return guard->isIdle(); }, limit);
+    }
+    /// Submits a command and waits until the Guard is idle again.
+    void run(const link::GuardRecord& command) {
+        ASSERT_TRUE(waitIdle());
+        ASSERT_GE(guard->Submit(command), 0) << "refused: " << command.Text.str();
+        // The pause between passes guarantees the Guard leaves idle only after taking it.
+        ASSERT_TRUE(waitFor([&] { return guard->isIdle(); }, std::chrono::seconds(10)));
+        drain();
+    }
+    void run(const std::string& word) { run(link::GuardRecord::command(word)); }
+
+    [[nodiscard]] bool contains(const std::string& text) const {
+        for (const auto& line : log) {
+            if (line == text) {
+                return true;
+            }
+        }
+        return false;
+    }
+    /// The lines logged after the echo of `command` (the last time it was echoed).
+    [[nodiscard]] std::vector<std::string> repliesTo(const std::string& command) const {
+        std::vector<std::string> out;
+        for (const auto& line : log) {
+            if (line == command) {
+                out.clear();
+                continue;
+            }
+            out.push_back(line);
+        }
+        return out;
+    }
+
+    Recorder events;
+    std::unique_ptr<link::TCorvexThread> guard;
+    std::vector<std::string> log;
+    std::vector<link::GuardRecord> logRecords;
+
+private:
+    bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            drain();
+            if (done()) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        drain();
+        return done();
+    }
+};
+
+} // namespace corvex::test

@@ -1,0 +1,267 @@
+#include "guard_harness.h"
+#include "link/guard_commands.h"
+
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+namespace corvex::test {
+namespace {
+
+using link::GuardRecord;
+using link::GuardStateValue;
+
+const char kBusy[] = "Corvex guard is currently busy. Click BREAK to abort job !";
+const char kNotRunning[] = "Corvex guard is not running, command rejected.";
+const char kAbort[] = "Job aborted and Corvex guard ready to start new job !";
+
+TEST(GuardLifecycle, StartsIdleAndLogsItsStartLines) {
+    FloatingPort port;
+    GuardHarness h(port);
+    ASSERT_TRUE(h.waitForLine("CORVEX GUARD RUNNING - VERSION 1.00 - BUILD 020407"));
+    EXPECT_EQ(h.log.front(), "CORVEX GUARD STARTING ...");
+    EXPECT_EQ(h.guard->GuardState(), GuardStateValue::Idle);
+}
+
+TEST(GuardLifecycle, ExitStopsTheGuardAndLaterSubmissionsAreRefused) {
+    FloatingPort port;
+    GuardHarness h(port);
+    ASSERT_GE(h.guard->Submit(GuardRecord::command("EXIT")), 0);
+    ASSERT_TRUE(h.events.waitForTerminate());
+    h.drain();
+    EXPECT_EQ(h.repliesTo("EXIT"), std::vector<std::string>{"Corvex Guard is stopped."});
+    EXPECT_EQ(h.guard->GuardState(), GuardStateValue::Stopped);
+
+    EXPECT_EQ(h.guard->Submit(GuardRecord::command("VERSION")), -1);
+    h.drain();
+    const GuardRecord& refusal = h.logRecords.back();
+    EXPECT_EQ(refusal.Text.view(), kNotRunning);
+    EXPECT_EQ(refusal.Code, 3U);
+    EXPECT_EQ(refusal.Data, 0x1000U);
+}
+
+TEST(GuardCommands, AliasesRunTheSameActionAndWordsAreCaseSensitive) {
+    EXPECT_EQ(link::findCommand("READ FIRMWARE"), link::findCommand("RFW"));
+    EXPECT_EQ(link::findCommand("RESET"), link::findCommand("RST"));
+    EXPECT_EQ(link::findCommand("IDLE PRIORITY"), link::findCommand("IPRIO"));
+    EXPECT_EQ(link::findCommand("HIGH PRIORITY"), link::findCommand("HPRIO"));
+    EXPECT_NE(link::findCommand("RFW"), nullptr);
+    EXPECT_EQ(link::findCommand("rfw"), nullptr);
+    EXPECT_EQ(link::findCommand("Version"), nullptr);
+    EXPECT_EQ(link::findCommand("VERSION "), nullptr);
+    EXPECT_EQ(link::findCommand(""), nullptr);
+}
+
+TEST(GuardCommands, RepliesWithTheFixedTexts) {
+    FloatingPort port;
+    GuardHarness h(port);
+    h.run("VERSION");
+    EXPECT_EQ(h.repliesTo("VERSION"),
+              std::vector<std::string>{"3.00 BUILD 020411 / DEBUG EXTENSION 020416"});
+    h.run("RESTART");
+    EXPECT_EQ(h.repliesTo("RESTART"),
+              std::vector<std::string>{"Corvex Guard is restarted by user program."});
+    h.run("version");
+    EXPECT_EQ(h.repliesTo("version"),
+              std::vector<std::string>{"ERROR - UNKNOWN COMMAND SEND \"version\""});
+}
+
+TEST(GuardCommands, EmptyCommandHasNoEchoAndEndsAsUnknown) {
+    FloatingPort port;
+    GuardHarness h(port);
+    ASSERT_TRUE(h.waitForLine("CORVEX GUARD RUNNING - VERSION 1.00 - BUILD 020407"));
+    const auto before = h.log.size();
+    h.run(GuardRecord{});
+    ASSERT_EQ(h.log.size(), before + 1);
+    EXPECT_EQ(h.log.back(), "ERROR - UNKNOWN COMMAND SEND \"\"");
+}
+
+TEST(GuardCommands, SetHardwareSelectsTypeAreasAndFlashBase) {
+    FloatingPort port;
+    GuardHarness h(port);
+    struct Case {
+        std::uint32_t param;
+        std::uint32_t type;
+        std::uint32_t areas;
+        std::uint32_t base;
+    };
+    // Each row starts from the previous row's state: an unknown selection must change nothing.
+    const Case cases[] = {{1, 1, 11, 0x7FF00000},
+                          {0, 0, 19, 0x7FE00000},
+                          {2, 1, 11, 0xC0000000},
+                          {7, 1, 11, 0xC0000000}};
+    for (const Case& c : cases) {
+        h.run(GuardRecord::command("SETHARDWARE", c.param));
+        EXPECT_EQ(h.repliesTo("SETHARDWARE"),
+                  std::vector<std::string>{"Set hardware type: " + std::to_string(c.type)})
+            << "param " << c.param;
+        EXPECT_EQ(h.guard->hardwareType(), c.type) << "param " << c.param;
+        EXPECT_EQ(h.guard->areaCount(), c.areas) << "param " << c.param;
+        EXPECT_EQ(h.guard->flashBase(), c.base) << "param " << c.param;
+    }
+}
+
+TEST(GuardCommands, PriorityResetAndProgrammingPostTheirMessages) {
+    FloatingPort port;
+    GuardHarness h(port);
+    h.run("IPRIO");
+    h.run("HIGH PRIORITY");
+    h.run("RST");
+    h.run("ENABLEPGM");
+    h.run("DISABLEPGM");
+    const auto messages = h.events.messages();
+    ASSERT_EQ(messages.size(), 5U);
+    EXPECT_EQ(messages[0].Text.view(), "Corvex Guard set to Idle priority.");
+    EXPECT_EQ(messages[1].Text.view(), "Corvex Guard set to High priority.");
+    EXPECT_EQ(messages[2].Text.view(), "Corvex reset function completed.");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(messages[i].Code, 2U);
+        EXPECT_EQ(messages[i].Data, 0x1000U);
+    }
+    EXPECT_EQ(messages[3].Code, 11U);
+    EXPECT_EQ(messages[3].Param, 1U);
+    EXPECT_EQ(messages[4].Code, 11U);
+    EXPECT_EQ(messages[4].Param, 0U);
+    EXPECT_TRUE(h.contains("SET GUARD PRIORITY TO IDLE"));
+    EXPECT_TRUE(h.contains("SET GUARD PRIORITY TO HIGH"));
+    EXPECT_TRUE(h.contains("RESET CORVEX INTERFACE"));
+    EXPECT_TRUE(h.contains("Set programming to disabled."));
+}
+
+TEST(GuardCommands, JobsOfLaterBuildsNeverReportSuccess) {
+    FloatingPort port;
+    GuardHarness h(port);
+    h.run("RFW");
+    const auto messages = h.events.messages();
+    ASSERT_EQ(messages.size(), 1U);
+    EXPECT_EQ(messages[0].Code, 5U);
+    EXPECT_EQ(messages[0].Data, 0x0F00U);
+}
+
+TEST(GuardCommands, StopOnErrorSwitchIsLogged) {
+    FloatingPort port;
+    GuardHarness h(port);
+    h.guard->SetStopOnError(true);
+    h.guard->SetStopOnError(false);
+    ASSERT_TRUE(h.waitForLine("DISABLE STOP ON ERROR"));
+    EXPECT_TRUE(h.contains("ENABLE STOP ON ERROR"));
+    EXPECT_FALSE(h.guard->stopOnError());
+}
+
+TEST(GuardSubmit, RefusedWithTheBusyTextWhileAJobRuns) {
+    FloatingPort port;
+    GuardHarness h(port);
+    ASSERT_GE(h.guard->Submit(GuardRecord::command("DEADLOCK")), 0);
+    ASSERT_TRUE(h.waitForLine("DEADLOCK TEST"));
+    EXPECT_EQ(h.guard->Submit(GuardRecord::command("VERSION")), -1);
+    h.drain();
+    const GuardRecord& refusal = h.logRecords.back();
+    EXPECT_EQ(refusal.Text.view(), kBusy);
+    EXPECT_EQ(refusal.Code, 3U);
+    EXPECT_EQ(refusal.Data, 0x2000U);
+    h.guard->Break();
+    ASSERT_TRUE(h.events.waitForMessage(5));
+}
+
+TEST(GuardBreak, BreakWhileIdleDoesNothing) {
+    FloatingPort port;
+    GuardHarness h(port);
+    ASSERT_TRUE(h.waitIdle());
+    h.guard->Break();
+    h.run("VERSION");
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    h.drain();
+    EXPECT_TRUE(h.events.messages().empty());
+    EXPECT_FALSE(h.contains("Operation aborted."));
+}
+
+TEST(GuardBreak, DeadlockHoldsTheGuardUntilBreakThenReportsTheAbort) {
+    FloatingPort port;
+    GuardHarness h(port);
+    ASSERT_GE(h.guard->Submit(GuardRecord::command("DEADLOCK")), 0);
+    ASSERT_TRUE(h.waitForLine("DEADLOCK TEST"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(h.guard->GuardState(), GuardStateValue::Busy);
+    h.guard->Break();
+    ASSERT_TRUE(h.events.waitForMessage(5));
+    ASSERT_TRUE(h.waitForLine("Operation aborted."));
+    EXPECT_EQ(h.repliesTo("DEADLOCK"),
+              (std::vector<std::string>{"DEADLOCK TEST", "ABORT DEADLOCK", "Operation aborted."}));
+    const auto report = h.events.messages().back();
+    EXPECT_EQ(report.Text.view(), kAbort);
+    EXPECT_EQ(report.Data, 0x1000U);
+    // The Guard takes the next job normally afterwards.
+    h.run("VERSION");
+    EXPECT_TRUE(h.contains("3.00 BUILD 020411 / DEBUG EXTENSION 020416"));
+}
+
+// A hung adapter during EMI_INIT: the user's break is an abort, the window's time-out a broken
+// link; neither may claim the bus was initialised.
+TEST(GuardBreak, UserBreakIsAnAbortAndTimeoutIsABrokenLink) {
+    for (const bool timeout : {false, true}) {
+        SilentPort port;
+        GuardHarness h(port);
+        ASSERT_GE(h.guard->Submit(GuardRecord::command("EMI_INIT")), 0);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (h.guard->PendingDepth() == 0 && std::chrono::steady_clock::now() < end) {
+            std::this_thread::yield();
+        }
+        ASSERT_GT(h.guard->PendingDepth(), 0);
+        if (timeout) {
+            h.guard->BreakOnTimeout();
+            ASSERT_TRUE(h.events.waitForMessage(10));
+            ASSERT_TRUE(h.waitForLine("Communication with Corvex broken."));
+            const auto report = h.events.messages().back();
+            EXPECT_EQ(report.Text.view(),
+                      "Function aborted.\rThe communication with your Corvex interface is broken.");
+        } else {
+            h.guard->Break();
+            ASSERT_TRUE(h.events.waitForMessage(5));
+            ASSERT_TRUE(h.waitForLine("Operation aborted."));
+            EXPECT_EQ(h.events.messages().back().Text.view(), kAbort);
+        }
+        EXPECT_EQ(h.guard->PendingDepth(), 0);
+        EXPECT_FALSE(h.contains("EMI Initialization OK"));
+        EXPECT_EQ(h.events.messages().size(), 1U);
+    }
+}
+
+class ThrowingPort : public link::PortIo {
+public:
+    std::uint8_t in(std::uint16_t /*address*/) override { return 0xFF; }
+    void out(std::uint16_t /*address*/, std::uint8_t /*value*/) override {
+        errno = EIO;
+        throw std::runtime_error("port write failed");
+    }
+};
+
+TEST(GuardFatal, AnEscapingErrorEndsTheGuardWithTheReportAndANewGuardTakesOver) {
+    ThrowingPort broken;
+    GuardHarness h(broken);
+    ASSERT_GE(h.guard->Submit(GuardRecord::command("RST", 0, 0x12345678, 0xCAFE)), 0);
+    ASSERT_TRUE(h.events.waitForTerminate());
+    h.drain();
+    const auto lines = h.repliesTo("RST");
+    ASSERT_GE(lines.size(), 3U);
+    EXPECT_EQ(lines[0].rfind("*** FATAL CORVEX GUARD EXCEPTION - ", 0), 0U) << lines[0];
+    EXPECT_EQ(lines[1], "*** WINDOWS LAST ERROR REPORT \"Input/output error\"");
+    EXPECT_EQ(lines[2], "*** ERROR:  FUNCTION: 0   ADR:12345678   DATA:0000CAFE   CALLBACK: 0");
+    EXPECT_EQ(h.guard->GuardState(), GuardStateValue::Stopped);
+    EXPECT_EQ(h.guard->Submit(GuardRecord::command("VERSION")), -1);
+
+    FloatingPort working;
+    GuardHarness replacement(working);
+    replacement.run("RESTART");
+    EXPECT_TRUE(replacement.contains("Corvex Guard is restarted by user program."));
+}
+
+TEST(GuardLifecycle, DestroyingABusyGuardBreaksItsWaitAndJoins) {
+    SilentPort port;
+    auto h = std::make_unique<GuardHarness>(port);
+    ASSERT_GE(h->guard->Submit(GuardRecord::command("EMI_INIT")), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    h.reset(); // must return: the spinning wait sees the break
+    SUCCEED();
+}
+
+} // namespace
+} // namespace corvex::test

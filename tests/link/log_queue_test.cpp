@@ -1,0 +1,129 @@
+#include "link/log_book.h"
+#include "link/program_files.h"
+#include "link/record_queue.h"
+#include "link/timeout_watch.h"
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+
+namespace corvex::test {
+namespace {
+
+using link::GuardRecord;
+using link::RecordQueue;
+
+TEST(RecordQueue, HoldsAtMost127RecordsAndRefusesThe128th) {
+    RecordQueue queue;
+    for (int i = 0; i < 127; ++i) {
+        ASSERT_EQ(queue.append(GuardRecord::command("X", static_cast<std::uint32_t>(i))), i);
+    }
+    EXPECT_EQ(queue.append(GuardRecord::command("overflow")), -1);
+    GuardRecord out;
+    ASSERT_EQ(queue.take(out), 0);
+    EXPECT_EQ(out.Param, 0U);
+    // One slot freed: the ring wraps to slot 127, then to 0 only after another take.
+    EXPECT_EQ(queue.append(GuardRecord::command("Y")), 127);
+    EXPECT_EQ(queue.append(GuardRecord::command("Z")), -1);
+}
+
+TEST(RecordQueue, TakesInOrderAndReportsEmpty) {
+    RecordQueue queue;
+    GuardRecord out;
+    EXPECT_EQ(queue.take(out), -1);
+    for (int round = 0; round < 300; ++round) { // several laps around the ring
+        ASSERT_GE(queue.append(GuardRecord::command("A", static_cast<std::uint32_t>(round))), 0);
+        ASSERT_GE(queue.take(out), 0);
+        ASSERT_EQ(out.Param, static_cast<std::uint32_t>(round));
+    }
+    EXPECT_TRUE(queue.empty());
+}
+
+TEST(GuardRecordText, IsCutAt103Characters) {
+    const std::string longText(150, 'a');
+    const auto record = GuardRecord::command(longText);
+    EXPECT_EQ(record.Text.size(), 103U);
+    EXPECT_EQ(record.Text.view(), longText.substr(0, 103));
+}
+
+TEST(LogBook, LinesCarryTheLocalDateAndTime) {
+    std::tm local{};
+    local.tm_year = 2026 - 1900;
+    local.tm_mon = 2;
+    local.tm_mday = 7;
+    local.tm_hour = 9;
+    local.tm_min = 5;
+    local.tm_sec = 3;
+    local.tm_isdst = -1;
+    const auto when = std::chrono::system_clock::from_time_t(std::mktime(&local));
+    EXPECT_EQ(link::logBookLine("EEPROM WRITE - OK", when),
+              "07-03-2026 @ 09:05:03 - EEPROM WRITE - OK");
+}
+
+TEST(LogBook, AppendsWithoutTouchingEarlierLinesAndReportsFailures) {
+    const auto dir = std::filesystem::temp_directory_path() / "corvex_log_book_test";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "corvex.LOG").string();
+    EXPECT_EQ(link::appendLogFile(path, {"one"}), "");
+    EXPECT_EQ(link::appendLogFile(path, {"two", "three"}), "");
+    std::ifstream in(path);
+    std::stringstream content;
+    content << in.rdbuf();
+    EXPECT_EQ(content.str(), "one\ntwo\nthree\n");
+    EXPECT_NE(link::appendLogFile((dir / "missing" / "x.LOG").string(), {"x"}), "");
+    std::filesystem::remove_all(dir);
+}
+
+TEST(TimeoutWatch, BreaksOnceAfterThirtyPendingTicks) {
+    link::TimeoutWatch watch;
+    for (int i = 0; i < 29; ++i) {
+        ASSERT_FALSE(watch.tick(1)) << "tick " << i;
+    }
+    EXPECT_TRUE(watch.tick(1));
+    EXPECT_FALSE(watch.tick(1)); // only once, until the exchange ends
+    EXPECT_FALSE(watch.tick(0));
+    EXPECT_EQ(watch.countdown(), 30);
+}
+
+TEST(TimeoutWatch, ProgressAndFinishedExchangesRestartTheCount) {
+    link::TimeoutWatch watch;
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_FALSE(watch.tick(1));
+    }
+    watch.restart();
+    for (int i = 0; i < 29; ++i) {
+        ASSERT_FALSE(watch.tick(1));
+    }
+    EXPECT_FALSE(watch.tick(0));
+    for (int i = 0; i < 29; ++i) {
+        ASSERT_FALSE(watch.tick(1));
+    }
+    EXPECT_TRUE(watch.tick(1));
+}
+
+TEST(ProgramFiles, NamedAfterTheProgramOrPlacedInTheUserDataFolder) {
+    namespace fs = std::filesystem;
+    const auto root = fs::temp_directory_path() / "corvex_program_files_test";
+    fs::remove_all(root);
+    fs::create_directories(root / "bin");
+    EXPECT_EQ(link::programFileName((root / "bin" / "corvex").string(), "LOG"),
+              (root / "bin" / "corvex.LOG").string());
+
+    // A folder the program cannot write to (root ignores modes, so use one that is missing).
+    const auto data = root / "data";
+    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+    EXPECT_EQ(link::programFileName((root / "absent" / "corvex").string(), "INI"),
+              (data / "corvex" / "corvex.INI").string());
+    EXPECT_TRUE(fs::is_directory(data / "corvex"));
+    ::unsetenv("XDG_DATA_HOME");
+    fs::remove_all(root);
+}
+
+} // namespace
+} // namespace corvex::test
