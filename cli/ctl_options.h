@@ -1,0 +1,43 @@
+#pragma once
+
+#include "link/guard_record.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvex::cli {
+
+struct CtlOptions {
+    std::string port;                    // "", "sim", "ppdev", "ppdev:DEVICE" or "direct"
+    std::string simDir;                  // folder holding the simulated receiver's state
+    std::vector<std::string> simOptions; // KEY=VALUE, checked by the simulator
+    std::string readFile;
+    std::string writeFile;
+    std::string areas;
+    std::string logFile;
+    bool stopOnError = false;
+    bool timeoutControl = false;
+    bool verbose = false;
+    std::optional<int> breakAfterMs;
+    std::vector<link::GuardRecord> commands;
+};
+
+/// Parses the arguments after the program name. On a usage error returns nullopt and sets
+/// `error` to one line saying what is wrong.
+[[nodiscard]] std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args,
+                                                     std::string& error);
+
+/// One COMMAND argument: a Guard command word, optionally ":" and comma-separated fields
+/// param=N (decimal), address=HEX, data=HEX.
+[[nodiscard]] std::optional<link::GuardRecord> parseCommand(std::string_view text,
+                                                            std::string& error);
+
+inline constexpr std::string_view kUsage =
+    "usage: corvexctl [--port sim|ppdev[:DEVICE]|direct] [--sim-dir DIR] "
+    "[--sim-option KEY=VALUE]... [--read-file F] [--write-file F] [--areas SPEC] "
+    "[--stop-on-error] [--timeout-control] [--break-after MS] [--log-file F] [--verbose] "
+    "COMMAND...";
+
+} // namespace corvex::cli

@@ -1,0 +1,179 @@
+#include "cli/ctl_options.h"
+#include "cli/ctl_session.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace corvex::test {
+namespace {
+
+struct CtlRun {
+    int status;
+    std::string out;
+    std::string err;
+
+    [[nodiscard]] bool hasLine(const std::string& suffix) const {
+        std::istringstream lines(out);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.size() >= suffix.size() &&
+                line.compare(line.size() - suffix.size(), suffix.size(), suffix) == 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+CtlRun corvexctl(const std::vector<std::string_view>& args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = cli::runCorvexctl(args, out, err);
+    return {status, out.str(), err.str()};
+}
+
+TEST(CorvexctlCommands, RunsCommandsInOrderOnTheSimulatedInterface) {
+    const auto run = corvexctl({"--port", "sim", "VERSION", "CORVEX", "RST", "EMI_INIT"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_TRUE(run.hasLine(" - 3.00 BUILD 020411 / DEBUG EXTENSION 020416")) << run.out;
+    EXPECT_TRUE(run.hasLine(" - VELMAR (REV B) CORVEX INTERFACE CONNECTED")) << run.out;
+    EXPECT_TRUE(run.hasLine("MESSAGE 2 Corvex reset function completed.")) << run.out;
+    EXPECT_TRUE(run.hasLine(" - EMI Initialization OK")) << run.out;
+    EXPECT_TRUE(run.hasLine(" - Corvex Guard is stopped.")) << run.out;
+    EXPECT_LT(run.out.find("VERSION"), run.out.find("CORVEX INTERFACE CONNECTED"));
+    EXPECT_LT(run.out.find("RESET CORVEX INTERFACE"), run.out.find("EMI Initialization OK"));
+    EXPECT_TRUE(run.err.empty()) << run.err;
+}
+
+TEST(CorvexctlCommands, ReportsAnAbsentInterface) {
+    const auto run = corvexctl({"--port", "sim", "--sim-option", "adapter=absent", "CORVEX"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.hasLine(" - NO CORVEX INTERFACE CONNECTED")) << run.out;
+}
+
+TEST(CorvexctlCommands, FieldsReachTheGuard) {
+    const auto run = corvexctl({"--port", "sim", "SETHARDWARE:param=2", "SETHARDWARE:param=9"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.hasLine(" - Set hardware type: 1")) << run.out;
+    EXPECT_FALSE(run.hasLine(" - Set hardware type: 0")) << run.out;
+}
+
+TEST(CorvexctlFailures, AHangingExchangeIsBrokenByTheTimeoutWatch) {
+    const auto run = corvexctl(
+        {"--port", "sim", "--sim-option", "hang-after=3", "--timeout-control", "EMI_INIT"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.hasLine(
+        "MESSAGE 10 Function aborted.\\rThe communication with your Corvex interface is broken."))
+        << run.out;
+    EXPECT_TRUE(run.hasLine(" - Communication with Corvex broken.")) << run.out;
+    EXPECT_FALSE(run.hasLine(" - EMI Initialization OK")) << run.out;
+}
+
+TEST(CorvexctlFailures, BreakAfterAbortsTheJobAndTheRunFails) {
+    const auto run = corvexctl({"--port", "sim", "--break-after", "100", "DEADLOCK", "VERSION"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.hasLine("MESSAGE 5 Job aborted and Corvex guard ready to start new job !"))
+        << run.out;
+    // Later commands still run after an abort.
+    EXPECT_TRUE(run.hasLine(" - 3.00 BUILD 020411 / DEBUG EXTENSION 020416")) << run.out;
+}
+
+TEST(CorvexctlFailures, UnknownCommandsAndUnavailableJobsFail) {
+    const auto unknown = corvexctl({"--port", "sim", "version"});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_TRUE(unknown.hasLine(" - ERROR - UNKNOWN COMMAND SEND \"version\"")) << unknown.out;
+    const auto later = corvexctl({"--port", "sim", "SIGNATURE"});
+    EXPECT_EQ(later.status, 1);
+}
+
+TEST(CorvexctlUsage, BadArgumentsSayWhatIsWrongAndSubmitNothing) {
+    const std::vector<std::vector<std::string_view>> cases = {
+        {"--port", "parallel", "VERSION"},
+        {"--port", "sim", "RBB:address=XYZ"},
+        {"--port", "sim", "RBB:colour=1"},
+        {"--port", "sim", "--sim-option", "adapter=purple", "VERSION"},
+        {"--port", "sim", "--sim-option", "volume=11", "VERSION"},
+        {"--port", "sim", "--break-after", "soon", "VERSION"},
+        {"--port", "sim", "--frobnicate", "VERSION"},
+        {"--port", "sim"},
+        {"--port"},
+    };
+    for (const auto& args : cases) {
+        const auto run = corvexctl(args);
+        EXPECT_EQ(run.status, 2) << args.back();
+        EXPECT_TRUE(run.out.empty()) << "something ran for " << args.back() << ": " << run.out;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_EQ(run.err.rfind("corvexctl: ", 0), 0U) << run.err;
+    }
+}
+
+TEST(CorvexctlUsage, CommandFieldsAreDecimalParamAndHexAddressAndData) {
+    std::string error;
+    const auto record = cli::parseCommand("RBB:address=7FE00000,data=100,param=12", error);
+    ASSERT_TRUE(record) << error;
+    EXPECT_EQ(record->Text.view(), "RBB");
+    EXPECT_EQ(record->Address, 0x7FE00000U);
+    EXPECT_EQ(record->Data, 0x100U);
+    EXPECT_EQ(record->Param, 12U);
+    const auto spaced = cli::parseCommand("READ FIRMWARE", error);
+    ASSERT_TRUE(spaced);
+    EXPECT_EQ(spaced->Text.view(), "READ FIRMWARE");
+    EXPECT_FALSE(cli::parseCommand("WBB:address=", error));
+    EXPECT_FALSE(cli::parseCommand("WBB:data=1FFFFFFFF", error)); // wider than a word
+    EXPECT_FALSE(cli::parseCommand("SETHARDWARE:param=0x1", error));
+}
+
+TEST(CorvexctlLogFile, AppendsTheLinesItPrinted) {
+    const auto dir = std::filesystem::temp_directory_path() / "corvexctl_log_test";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "corvex.LOG").string();
+    {
+        std::ofstream earlier(path);
+        earlier << "earlier line\n";
+    }
+    const auto run = corvexctl({"--port", "sim", "--log-file", path, "VERSION"});
+    ASSERT_EQ(run.status, 0);
+    std::ifstream in(path);
+    std::stringstream content;
+    content << in.rdbuf();
+    EXPECT_EQ(content.str().rfind("earlier line\n", 0), 0U);
+    EXPECT_NE(content.str().find(" - 3.00 BUILD 020411 / DEBUG EXTENSION 020416\n"),
+              std::string::npos);
+    std::filesystem::remove_all(dir);
+}
+
+class ThrowingPort : public link::PortIo {
+public:
+    std::uint8_t in(std::uint16_t /*address*/) override { return 0xFF; }
+    void out(std::uint16_t /*address*/, std::uint8_t /*value*/) override {
+        errno = EIO;
+        throw std::runtime_error("port write failed");
+    }
+};
+
+TEST(CorvexctlFailures, AFatalGuardErrorIsReportedAndTheRunFails) {
+    ThrowingPort port;
+    std::string error;
+    auto options = cli::parseOptions({"RST", "VERSION"}, error);
+    ASSERT_TRUE(options) << error;
+    std::ostringstream out;
+    std::ostringstream err;
+    int status = 0;
+    {
+        cli::CtlSession session(*options, port, "PORT: TEST", out, err);
+        status = session.run();
+    }
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(out.str().find("*** FATAL CORVEX GUARD EXCEPTION - "), std::string::npos)
+        << out.str();
+    EXPECT_EQ(out.str().find("3.00 BUILD"), std::string::npos) << "ran after the fatal error";
+}
+
+} // namespace
+} // namespace corvex::test
