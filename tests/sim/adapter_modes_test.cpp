@@ -1,0 +1,238 @@
+#include "sim_rig.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <ostream>
+#include <thread>
+#include <utility>
+
+namespace corvex::sim::test {
+namespace {
+
+using link::InterfaceType;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+struct DetectionCase {
+    AdapterType adapter;
+    InterfaceType expected;
+    const char* name;
+};
+
+void PrintTo(const DetectionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SimAdapterDetection : public ::testing::TestWithParam<DetectionCase> {};
+
+TEST_P(SimAdapterDetection, DetectsTheTypeAndLeavesTheAdapterIdle) {
+    SimRig rig(adapterOfType(GetParam().adapter));
+
+    EXPECT_EQ(rig.link.detectInterface(), GetParam().expected);
+
+    EXPECT_FALSE(rig.adapter.loopbackOn()) << "detection must switch loopback off again";
+    EXPECT_THAT(rig.adapter.anomalies(), IsEmpty());
+    if (GetParam().adapter != AdapterType::Absent) {
+        rig.bus.poke(0x2030, 0x16C9);
+        EXPECT_EQ(rig.link.readWord(0x2030), 0x16C9U) << "a transaction after detection failed";
+        EXPECT_THAT(rig.adapter.anomalies(), IsEmpty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AdapterTypes, SimAdapterDetection,
+    ::testing::Values(DetectionCase{AdapterType::RevB, InterfaceType::RevB, "RevB"},
+                      DetectionCase{AdapterType::Compatible, InterfaceType::Compatible,
+                                    "Compatible"},
+                      DetectionCase{AdapterType::Unknown, InterfaceType::Unknown, "Unknown"},
+                      DetectionCase{AdapterType::Absent, InterfaceType::Absent, "Absent"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(SimAdapterDetectionAtOtherBases, PortWithoutTheAdapterReadsAsAbsent) {
+    for (const std::uint16_t base : {0x278, 0x3BC}) {
+        SimRig rig({}, base);
+        EXPECT_EQ(rig.link.detectInterface(), InterfaceType::Absent) << std::hex << base;
+        EXPECT_EQ(rig.status(), 0xFF);
+        EXPECT_EQ(rig.bus.resets(), 0) << "the reset pulse reached an adapter on another port";
+        EXPECT_THAT(rig.adapter.takenBytes(), IsEmpty());
+    }
+}
+
+class SimAdapterLoopback : public ::testing::Test {
+protected:
+    SimRig rig;
+};
+
+TEST_F(SimAdapterLoopback, EchoesBytesAndAnswersAcknowledgesWhileOn) {
+    rig.link.loopbackOn();
+    ASSERT_TRUE(rig.adapter.loopbackOn());
+
+    for (const std::uint8_t byte : {0x00, 0x3C, 0xA5, 0xFF}) {
+        rig.link.sendByte(byte);
+        EXPECT_EQ(rig.link.receiveByte(), byte);
+    }
+    rig.link.acknowledge();
+    EXPECT_TRUE(rig.rxAck()) << "an acknowledge in loopback raises RxAck";
+    rig.link.waitRxAck();
+    EXPECT_FALSE(rig.rxAck());
+
+    rig.link.loopbackOff();
+    EXPECT_FALSE(rig.adapter.loopbackOn());
+    rig.link.writeWord(0x2034, 0x3000);
+    EXPECT_THAT(rig.bus.writes(),
+                ElementsAre(std::pair<std::uint32_t, std::uint32_t>{0x2034, 0x3000}));
+    EXPECT_THAT(rig.adapter.anomalies(), IsEmpty());
+}
+
+TEST_F(SimAdapterLoopback, SwitchNeedsTxAckHigh) {
+    rig.port.clearLines(link::kDataInput);
+    for (const std::uint8_t byte : {0x55, 0xAA, 0xB3}) {
+        rig.port.writeData(byte);
+    }
+    rig.port.setLines(link::kDataInput);
+    EXPECT_FALSE(rig.adapter.loopbackOn());
+}
+
+TEST_F(SimAdapterLoopback, WritePulseInsideTheSequenceCancelsIt) {
+    rig.port.setLines(link::kLineTxAck);
+    rig.port.clearLines(link::kDataInput);
+    rig.port.writeData(0x55);
+    rig.port.writeData(0xAA);
+    rig.port.setLines(link::kLineWrite);
+    rig.port.clearLines(link::kLineWrite);
+    rig.port.writeData(0xB3);
+    rig.port.setLines(link::kDataInput);
+    rig.port.clearLines(link::kLineTxAck);
+    EXPECT_FALSE(rig.adapter.loopbackOn());
+}
+
+TEST_F(SimAdapterLoopback, ResetSwitchesItOff) {
+    rig.link.loopbackOn();
+    rig.link.resetPulse();
+    EXPECT_FALSE(rig.adapter.loopbackOn());
+}
+
+TEST(SimAdapterLoopbackTypes, CompatibleAdapterTakesTheNextByteAsACommand) {
+    SimRig rig(adapterOfType(AdapterType::Compatible));
+    rig.link.loopbackOn();
+    EXPECT_FALSE(rig.adapter.loopbackOn());
+    rig.link.sendByte(1);
+    EXPECT_TRUE(rig.rxAck());
+    EXPECT_FALSE(rig.dataValid());
+}
+
+TEST(SimAdapterLoopbackTypes, UnknownAdapterEchoesAWrongByte) {
+    SimRig rig(adapterOfType(AdapterType::Unknown));
+    rig.link.loopbackOn();
+    rig.link.sendByte(0x3C);
+    EXPECT_NE(rig.link.receiveByte(), 0x3C);
+}
+
+class SimAdapterReset : public ::testing::Test {
+protected:
+    SimRig rig;
+};
+
+TEST_F(SimAdapterReset, AbandonsAHalfDoneTransaction) {
+    rig.link.sendByte(0);
+    rig.link.waitRxAck();
+    rig.link.sendByte(0x44);
+    ASSERT_TRUE(rig.rxAck());
+
+    rig.link.resetPulse();
+    EXPECT_FALSE(rig.rxAck() || rig.dataValid()) << "reset must drop both input lines";
+    EXPECT_EQ(rig.bus.resets(), 1);
+
+    // Left in the address phase, the adapter would take this command byte as an address byte.
+    rig.link.writeWord(0x2038, 0x3005);
+    EXPECT_THAT(rig.bus.writes(),
+                ElementsAre(std::pair<std::uint32_t, std::uint32_t>{0x2038, 0x3005}));
+    EXPECT_THAT(rig.adapter.anomalies(), IsEmpty());
+}
+
+TEST_F(SimAdapterReset, HeldResetCountsOnceAndIgnoresTheHandshake) {
+    rig.port.setLines(link::kLineReset);
+    rig.link.sendByte(0);
+    rig.port.setLines(link::kLineTxAck);
+    rig.port.clearLines(link::kLineTxAck);
+    rig.port.clearLines(link::kLineReset);
+
+    EXPECT_EQ(rig.bus.resets(), 1);
+    EXPECT_THAT(rig.adapter.takenBytes(), IsEmpty());
+    EXPECT_FALSE(rig.rxAck());
+
+    rig.link.resetPulse();
+    EXPECT_EQ(rig.bus.resets(), 2);
+}
+
+// Sets BreakFlag after a while, as the window's time-out does for an adapter that went quiet.
+class BreakLater {
+public:
+    explicit BreakLater(link::LinkFlags& flags)
+        : m_thread([&flags] {
+              std::this_thread::sleep_for(std::chrono::milliseconds(30));
+              flags.breakFlag = true;
+          }) {}
+
+private:
+    std::jthread m_thread;
+};
+
+TEST(SimAdapterFaults, HangAfterStopsAnsweringForGood) {
+    SimRig rig(adapterHangingAfter(10));
+    rig.link.writeWord(0x203C, 0);
+    ASSERT_FALSE(rig.adapter.hung());
+
+    {
+        const BreakLater breaker(rig.flags);
+        rig.link.writeWord(0x204C, 0xF); // its command byte is the tenth
+    }
+    EXPECT_TRUE(rig.adapter.hung());
+    EXPECT_EQ(rig.adapter.takenBytes().size(), 10U);
+    EXPECT_THAT(rig.bus.writes(), ElementsAre(std::pair<std::uint32_t, std::uint32_t>{0x203C, 0}));
+    EXPECT_FALSE(rig.rxAck() || rig.dataValid());
+
+    rig.link.resetPulse();
+    EXPECT_EQ(rig.link.readWord(0x203C), 0xFFFFFFFFU) << "the break is still set";
+    EXPECT_FALSE(rig.rxAck() || rig.dataValid()) << "a reset must not revive a hung adapter";
+    EXPECT_EQ(rig.adapter.takenBytes().size(), 10U);
+}
+
+TEST(SimAdapterFaults, HangAfterZeroNeverAnswers) {
+    SimRig rig(adapterHangingAfter(0));
+    rig.link.sendByte(1);
+    EXPECT_FALSE(rig.rxAck());
+    EXPECT_THAT(rig.adapter.takenBytes(), IsEmpty());
+}
+
+TEST(SimAdapterThreads, StatusReadsFromAnotherThreadDuringReadWords) {
+    SimRig rig;
+    rig.bus.poke(0x100, 0xCAFEF00D);
+    std::atomic<bool> done{false};
+    std::atomic<int> badStatus{0};
+    std::jthread poller([&] {
+        // The diagnostics page's poll: a plain status read, plus a look at the records.
+        while (!done.load()) {
+            const std::uint8_t status = rig.adapter.in(0x379);
+            if ((status & ~(link::kStatusDataValid | link::kStatusRxAck)) != 0x47) {
+                badStatus.fetch_add(1);
+            }
+            (void)rig.adapter.anomalies().empty();
+        }
+    });
+    int wrongWords = 0;
+    for (int i = 0; i < 2000; ++i) {
+        wrongWords += rig.link.readWord(0x100) != 0xCAFEF00DU ? 1 : 0;
+    }
+    done = true;
+    poller.join();
+    EXPECT_EQ(wrongWords, 0);
+    EXPECT_EQ(badStatus.load(), 0) << "the poller saw a status byte that is not the adapter's";
+    EXPECT_EQ(rig.adapter.takenBytes().size(), 2000U * 9);
+}
+
+} // namespace
+} // namespace corvex::sim::test

@@ -1,0 +1,205 @@
+#include "sim_rig.h"
+
+#include <cstdint>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <random>
+#include <utility>
+#include <vector>
+
+namespace corvex::sim::test {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+constexpr TakenByte plain(std::uint8_t value) {
+    return {value, false};
+}
+constexpr TakenByte framed(std::uint8_t value) {
+    return {value, true};
+}
+
+// Every word transaction test runs with both byte-send variants; the adapter must not care.
+class SimAdapterWordTransactions : public ::testing::TestWithParam<bool> {
+protected:
+    SimAdapterWordTransactions() { rig.link.setLaptopDriver(GetParam()); }
+    SimRig rig;
+};
+
+TEST_P(SimAdapterWordTransactions, WriteWordSendsNineBytesLeastSignificantFirst) {
+    rig.link.writeWord(0x7FE01554, 0x005500AA);
+
+    EXPECT_THAT(rig.adapter.takenBytes(),
+                ElementsAre(0x00, 0x54, 0x15, 0xE0, 0x7F, 0xAA, 0x00, 0x55, 0x00));
+    EXPECT_THAT(rig.bus.writes(),
+                ElementsAre(std::pair<std::uint32_t, std::uint32_t>{0x7FE01554, 0x005500AA}));
+    EXPECT_THAT(rig.adapter.anomalies(), IsEmpty());
+    EXPECT_FALSE(rig.rxAck()) << "the last RxAck was left unanswered";
+}
+
+TEST_P(SimAdapterWordTransactions, ReadWordReturnsTheRegisterAndAcknowledgesEachByte) {
+    rig.bus.poke(0x20002010, 0x8C4B2A19);
+
+    EXPECT_EQ(rig.link.readWord(0x20002010), 0x8C4B2A19U);
+
+    EXPECT_THAT(rig.adapter.takenLog(),
+                ElementsAre(plain(0x01), plain(0x10), plain(0x20), plain(0x00), plain(0x20),
+                            framed(0x00), framed(0x00), framed(0x00), framed(0x00)));
+    EXPECT_THAT(rig.bus.reads(), ElementsAre(0x20002010U));
+    EXPECT_THAT(rig.adapter.anomalies(), IsEmpty());
+    EXPECT_FALSE(rig.dataValid() || rig.rxAck()) << "the adapter is not back to idle";
+}
+
+TEST_P(SimAdapterWordTransactions, BackToBackTransactionsKeepTheirBytesApart) {
+    std::mt19937 random(7);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> written;
+    for (int i = 0; i < 64; ++i) {
+        const std::uint32_t address = random() & ~3U;
+        const std::uint32_t data = random();
+        rig.link.writeWord(address, data);
+        written.emplace_back(address, data);
+    }
+    for (const auto& [address, data] : written) {
+        EXPECT_EQ(rig.link.readWord(address), data) << std::hex << "at 0x" << address;
+    }
+    EXPECT_EQ(rig.bus.writes(), written);
+    EXPECT_THAT(rig.adapter.anomalies(), IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(ByteSendVariants, SimAdapterWordTransactions, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Laptop" : "Normal"; });
+
+// Steps a link gets wrong show up as anomalies, so protocol faults cannot pass unnoticed.
+class SimAdapterAnomalies : public ::testing::Test {
+protected:
+    // Command byte and address of a read, leaving result byte 0 presented.
+    void startRead(std::uint32_t address) {
+        rig.link.sendByte(1);
+        for (int shift = 0; shift < 32; shift += 8) {
+            rig.link.waitRxAck();
+            rig.link.sendByte(static_cast<std::uint8_t>(address >> shift));
+        }
+    }
+
+    SimRig rig;
+};
+
+TEST_F(SimAdapterAnomalies, ReadPulseWithNothingPending) {
+    (void)rig.link.readStrobed();
+    EXPECT_THAT(rig.adapter.anomalies(), ElementsAre(HasSubstr("read pulse with nothing pending")));
+}
+
+TEST_F(SimAdapterAnomalies, AcknowledgeWithNoBytePresented) {
+    rig.link.acknowledge();
+    EXPECT_THAT(rig.adapter.anomalies(), ElementsAre(HasSubstr("no byte presented")));
+}
+
+TEST_F(SimAdapterAnomalies, PlainByteWhereAnAcknowledgeIsDue) {
+    rig.bus.poke(0x40, 0x11223344);
+    startRead(0x40);
+    EXPECT_EQ(rig.link.receiveByte(), 0x44);
+    rig.link.sendByte(0);
+    EXPECT_THAT(rig.adapter.anomalies(),
+                ElementsAre(HasSubstr("data byte where an acknowledge was due")));
+}
+
+TEST_F(SimAdapterAnomalies, NonZeroAcknowledgeByte) {
+    startRead(0x40);
+    (void)rig.link.receiveByte();
+    rig.port.setLines(link::kLineTxAck);
+    rig.link.sendByte(0x80);
+    rig.port.clearLines(link::kLineTxAck);
+    EXPECT_THAT(rig.adapter.anomalies(), ElementsAre(HasSubstr("non-zero acknowledge byte")));
+}
+
+TEST_F(SimAdapterAnomalies, AcknowledgeBeforeTheByteWasRead) {
+    startRead(0x40);
+    rig.link.acknowledge();
+    EXPECT_THAT(rig.adapter.anomalies(), ElementsAre(HasSubstr("before the presented byte")));
+}
+
+TEST_F(SimAdapterAnomalies, UnknownCommandByteIsNotAnswered) {
+    rig.link.sendByte(7);
+    EXPECT_FALSE(rig.rxAck());
+    EXPECT_THAT(rig.adapter.anomalies(), ElementsAre(HasSubstr("unknown command byte (0x07")));
+}
+
+TEST_F(SimAdapterAnomalies, WritePulseOnReleasedLinesTakesThePullUps) {
+    rig.port.writeData(0x12);
+    rig.port.setLines(link::kLineWrite);
+    rig.port.clearLines(link::kLineWrite);
+    EXPECT_THAT(rig.adapter.takenBytes(), ElementsAre(0xFF));
+    EXPECT_THAT(rig.adapter.anomalies(),
+                Contains(HasSubstr("byte taken from released data lines")));
+}
+
+// What the adapter sees is decided by pin levels, so the port layer's own conventions matter.
+TEST(SimPortLines, SetupLeavesTheControlRegisterIdle) {
+    for (const std::uint8_t old : {0xCC, 0xDC, 0x04, 0xFF}) {
+        SimRig rig;
+        rig.adapter.out(0x37A, old);
+        rig.port.setup();
+        EXPECT_EQ(rig.adapter.controlRegister(), ((old & 0xF0) | 0x20) ^ 0x03)
+            << "old control 0x" << std::hex << int{old};
+        EXPECT_EQ(rig.adapter.extendedControlRegister(), 0x35);
+        EXPECT_FALSE(rig.adapter.resetAsserted());
+    }
+}
+
+TEST(SimPortLines, DataRegisterReadsTheLatchOnlyWhileThePortDrives) {
+    SimRig rig;
+    rig.port.writeData(0x5A);
+    rig.port.clearLines(link::kDataInput);
+    EXPECT_EQ(rig.port.readData(), 0x5A);
+    rig.port.setLines(link::kDataInput);
+    EXPECT_EQ(rig.port.readData(), 0xFF) << "released lines with nobody driving float high";
+}
+
+TEST(SimPortLines, ResetLineFollowsShadowBitThroughTheInversion) {
+    SimRig rig;
+    rig.port.setLines(link::kLineReset);
+    EXPECT_TRUE(rig.adapter.resetAsserted());
+    rig.port.clearLines(link::kLineReset);
+    EXPECT_FALSE(rig.adapter.resetAsserted());
+}
+
+// Undoes the port layer's XOR on the way out: a port layer that forgot it.
+class ForgetfulIo : public link::PortIo {
+public:
+    explicit ForgetfulIo(link::PortIo& inner) : m_inner(inner) {}
+    std::uint8_t in(std::uint16_t address) override { return m_inner.in(address); }
+    void out(std::uint16_t address, std::uint8_t value) override {
+        if (address == link::kDefaultPortBase + link::kControlOffset) {
+            value ^= link::kControlInversion;
+        }
+        m_inner.out(address, value);
+    }
+
+private:
+    link::PortIo& m_inner;
+};
+
+TEST(SimPortLines, PortLayerWithoutTheInversionIsCaught) {
+    RegisterFile bus;
+    VirtualPort adapter(bus);
+    ForgetfulIo forgetful(adapter);
+    link::Port port(forgetful);
+    link::LinkFlags flags;
+    link::Link link(port, flags);
+    link.setSleeper([](auto) {});
+    port.setup();
+    // Read and TxAck now idle high; no RxAck would ever come, so let every wait fall through.
+    flags.breakFlag = true;
+
+    link.writeWord(0x7FE01554, 0x005500AA);
+
+    EXPECT_THAT(bus.writes(), IsEmpty()) << "the adapter decoded a write from inverted lines";
+    EXPECT_THAT(adapter.anomalies(), Not(IsEmpty()));
+}
+
+} // namespace
+} // namespace corvex::sim::test
