@@ -60,7 +60,7 @@ enum class Phase : std::uint8_t {
     Idle,     // waiting for a command byte
     Address,  // collecting the four address bytes
     Data,     // write: collecting the four data bytes
-    Presents, // read: presenting result byte m_index, waiting for Read pulse and acknowledge
+    Presents, // read: presenting result byte `index`, waiting for Read pulse and acknowledge
 };
 
 } // namespace
@@ -137,6 +137,9 @@ struct VirtualPort::State {
             hang();
             return;
         }
+        // The PC has moved on: a RxAck it left unanswered (the compatible path of detection, a
+        // broken-off exchange) is superseded, and raised again if this byte needs an answer.
+        rxAck = false;
         if (loopback.load(std::memory_order_relaxed)) {
             loopbackByte(value, txAck);
         } else if (txAck) {
@@ -168,6 +171,9 @@ struct VirtualPort::State {
         }
         ++index;
         if (index == 4) {
+            // After a broken-off read the last byte was never taken; let go of it anyway.
+            dataValid = false;
+            adapterDrives = false;
             endTransaction();
             return;
         }
@@ -287,6 +293,7 @@ struct VirtualPort::State {
         }
         if (switchSeen == kSwitchOn || switchSeen == kSwitchOff) {
             loopback.store(switchSeen == kSwitchOn, std::memory_order_relaxed);
+            endTransaction();
             dropLines();
             publishStatus();
         }

@@ -51,13 +51,15 @@ struct TakenByte {
 //
 // The adapter takes a byte when pin 16 (Write) falls, using the data and TxAck levels that held
 // during the pulse; a Read pulse (pin 1) counts when it ends, so the byte it reads stays on the
-// lines while Read is high.
+// lines while Read is high. A RxAck the PC leaves unanswered is dropped by the next Write pulse.
 class VirtualPort : public link::PortIo {
 public:
     VirtualPort(ReceiverBus& bus, AdapterOptions options = {});
     ~VirtualPort() override;
     VirtualPort(const VirtualPort&) = delete;
     VirtualPort& operator=(const VirtualPort&) = delete;
+    VirtualPort(VirtualPort&&) = delete;
+    VirtualPort& operator=(VirtualPort&&) = delete;
 
     std::uint8_t in(std::uint16_t address) override;
     void out(std::uint16_t address, std::uint8_t value) override;

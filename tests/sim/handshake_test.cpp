@@ -70,6 +70,16 @@ TEST_P(SimAdapterWordTransactions, BackToBackTransactionsKeepTheirBytesApart) {
     EXPECT_THAT(rig.adapter.anomalies(), IsEmpty());
 }
 
+TEST_P(SimAdapterWordTransactions, BrokenOffReadLeavesTheAdapterIdle) {
+    rig.bus.poke(0x80, 0x01020304);
+    rig.flags.breakFlag = true; // every wait falls through, no byte is read
+    EXPECT_EQ(rig.link.readWord(0x80), 0xFFFFFFFFU);
+    EXPECT_FALSE(rig.dataValid() || rig.rxAck()) << "a line stayed up after the fourth acknowledge";
+
+    rig.flags.breakFlag = false;
+    EXPECT_EQ(rig.link.readWord(0x80), 0x01020304U);
+}
+
 INSTANTIATE_TEST_SUITE_P(ByteSendVariants, SimAdapterWordTransactions, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Laptop" : "Normal"; });
 

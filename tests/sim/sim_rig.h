@@ -68,6 +68,8 @@ struct SimRig {
     }
     SimRig(const SimRig&) = delete;
     SimRig& operator=(const SimRig&) = delete;
+    SimRig(SimRig&&) = delete;
+    SimRig& operator=(SimRig&&) = delete;
 
     [[nodiscard]] std::uint8_t status() { return port.readStatus(); }
     [[nodiscard]] bool rxAck() { return (status() & link::kStatusRxAck) != 0; }

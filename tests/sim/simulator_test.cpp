@@ -2,6 +2,7 @@
 #include "link/port.h"
 #include "sim/simulator.h"
 
+#include <array>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -13,12 +14,12 @@ namespace {
 using ::testing::ElementsAre;
 
 TEST(SimOptions, AdapterTypesByName) {
-    const std::pair<const char*, AdapterType> cases[] = {
+    const std::array<std::pair<const char*, AdapterType>, 4> cases{{
         {"adapter=revb", AdapterType::RevB},
         {"adapter=compatible", AdapterType::Compatible},
         {"adapter=unknown", AdapterType::Unknown},
         {"adapter=absent", AdapterType::Absent},
-    };
+    }};
     for (const auto& [option, type] : cases) {
         SimConfig config;
         config.adapter.type = type == AdapterType::RevB ? AdapterType::Absent : AdapterType::RevB;
@@ -36,7 +37,7 @@ TEST(SimOptions, HangAfterTakesAWholeNumber) {
 }
 
 TEST(SimOptions, RejectsBadOptionsWithoutChangingTheConfig) {
-    const std::pair<const char*, const char*> cases[] = {
+    const std::array<std::pair<const char*, const char*>, 12> cases{{
         {"adapter=revc", "adapter must be revb, compatible, unknown or absent"},
         {"adapter=RevB", "adapter must be revb, compatible, unknown or absent"},
         {"adapter", "adapter must be revb, compatible, unknown or absent"},
@@ -49,7 +50,7 @@ TEST(SimOptions, RejectsBadOptionsWithoutChangingTheConfig) {
         {"speed=3", "unknown simulator option 'speed'"},
         {"hang_after=3", "unknown simulator option 'hang_after'"},
         {"", "unknown simulator option ''"},
-    };
+    }};
     for (const auto& [option, error] : cases) {
         SimConfig config;
         EXPECT_EQ(applySimOption(config, option), error) << option;
