@@ -1,0 +1,118 @@
+#pragma once
+
+#include "link/port_io.h"
+#include "link/sys_calls.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace corvex::test {
+
+// A scripted Linux machine for the port backends: /proc/sys/dev/parport and /dev/parportN
+// with the kernel's port-device requests, port permissions with the port instructions, and
+// the process identity and capabilities.
+//
+// Register traffic reaches `hardware` (for example a simulated adapter) as the real port's
+// registers would see it: the kernel's control-line and direction requests are merged into
+// the control register value, status and data requests become reads and writes at the
+// device's own base. Without hardware the bus floats (reads 0xFF).
+//
+// Every call that changes something is logged in order, as one readable line, so tests can
+// check sequences: "open /dev/parport0", "PPCLAIM /dev/parport0", "PPDATADIR /dev/parport0 1",
+// "ioperm 0x378 3 1", "setresuid 1000 1000 1000", "capset e=0x0 p=0x0", "inb 0x379", ...
+class FakeSysCalls : public link::SysCalls {
+public:
+    static constexpr int kRawIo = 17;
+
+    explicit FakeSysCalls(link::PortIo* hardware = nullptr);
+
+    // --- the machine ---
+    /// A port known to the kernel as parportN at base, with its device node.
+    void addParport(int number, std::uint16_t base);
+    /// open of the device node fails with error.
+    void setOpenError(const std::string& path, int error);
+    /// PPCLAIM on the device fails with error.
+    void setClaimError(const std::string& path, int error);
+    /// Removes /proc/sys/dev/parport, as on a kernel without parallel-port support.
+    void removeParportSupport();
+    void setPortInstructions(bool available) { m_portInstructions = available; }
+    /// ioperm fails with error for every range (iopl is unaffected).
+    void setIopermError(int error) { m_iopermError = error; }
+    void setIoplError(int error) { m_ioplError = error; }
+    void setIdentity(uid_t real, uid_t effective);
+    void setCapabilities(link::CapabilitySets caps) { m_caps = caps; }
+    void setSetresuidError(int error) { m_setresuidError = error; }
+
+    // --- what happened ---
+    [[nodiscard]] const std::vector<std::string>& log() const { return m_log; }
+    /// The log lines that start with prefix.
+    [[nodiscard]] std::vector<std::string> logOf(const std::string& prefix) const;
+    /// Position in the log of the first line starting with prefix, or -1.
+    [[nodiscard]] long firstIndexOf(const std::string& prefix) const;
+    void clearLog() { m_log.clear(); }
+    [[nodiscard]] int openDescriptors() const { return static_cast<int>(m_fds.size()); }
+    [[nodiscard]] uid_t effectiveUid() const { return m_euid; }
+    [[nodiscard]] link::CapabilitySets capabilities() const { return m_caps; }
+    /// Whether the port instructions may reach address now.
+    [[nodiscard]] bool portAllowed(std::uint16_t address) const;
+
+    // --- link::SysCalls ---
+    int open(const std::string& path, int flags) override;
+    int close(int fd) override;
+    int ioctl(int fd, unsigned long request, void* arg) override;
+    [[nodiscard]] bool hasPortInstructions() const override { return m_portInstructions; }
+    int ioperm(unsigned long from, unsigned long count, int turnOn) override;
+    int iopl(int level) override;
+    std::uint8_t inb(std::uint16_t address) override;
+    void outb(std::uint16_t address, std::uint8_t value) override;
+    [[nodiscard]] uid_t getuid() const override { return m_uid; }
+    [[nodiscard]] uid_t geteuid() const override { return m_euid; }
+    int setresuid(uid_t real, uid_t effective, uid_t saved) override;
+    int capget(link::CapabilitySets& sets) override;
+    int capset(const link::CapabilitySets& sets) override;
+    std::optional<std::string> readTextFile(const std::string& path) override;
+    std::optional<std::vector<std::string>> listDirectory(const std::string& path) override;
+
+private:
+    struct Device {
+        std::uint16_t base = 0;
+        int openError = 0;
+        int claimError = 0;
+        // The kernel's view of the claimed port's control register.
+        std::uint8_t control = 0;
+    };
+    struct OpenFile {
+        std::string path;
+        bool claimed = false;
+    };
+
+    void note(std::string line) { m_log.push_back(std::move(line)); }
+    std::uint8_t hardwareIn(std::uint16_t address);
+    void hardwareOut(std::uint16_t address, std::uint8_t value);
+
+    link::PortIo* m_hardware;
+    std::map<std::string, std::string> m_files;
+    std::set<std::string> m_directories;
+    std::map<std::string, Device> m_devices;
+    std::map<int, OpenFile> m_fds;
+    int m_nextFd = 3;
+
+    bool m_portInstructions = true;
+    int m_iopermError = 0;
+    int m_ioplError = 0;
+    int m_iopl = 0;
+    std::vector<bool> m_ioperm;
+
+    uid_t m_uid = 0;
+    uid_t m_euid = 0;
+    int m_setresuidError = 0;
+    link::CapabilitySets m_caps;
+
+    std::vector<std::string> m_log;
+};
+
+} // namespace corvex::test

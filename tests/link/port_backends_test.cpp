@@ -1,0 +1,521 @@
+#include "fake_sys_calls.h"
+#include "link/direct_port.h"
+#include "link/link.h"
+#include "link/port.h"
+#include "link/port_backends.h"
+#include "link/ppdev_port.h"
+#include "sim/receiver_bus.h"
+#include "sim/virtual_port.h"
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <thread>
+
+namespace corvex {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+
+constexpr std::uint16_t kBase = 0x378;
+constexpr std::uint16_t kOtherBase = 0x278;
+constexpr std::uint16_t kControl = kBase + link::kControlOffset;
+constexpr std::uint64_t kRawIo = std::uint64_t{1} << test::FakeSysCalls::kRawIo;
+
+// Handshake waits spin until an answer comes; a backend that loses the adapter's answers would
+// hang the test. The watchdog breaks the wait instead, and the test then fails on it.
+class BreakWatchdog {
+public:
+    explicit BreakWatchdog(link::LinkFlags& flags)
+        : m_thread([this, &flags] {
+              std::unique_lock lock(m_mutex);
+              if (!m_done.wait_for(lock, std::chrono::seconds(10), [this] { return m_stop; })) {
+                  m_fired = true;
+                  flags.breakFlag.store(true);
+              }
+          }) {}
+    ~BreakWatchdog() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_done.notify_one();
+        m_thread.join();
+    }
+    BreakWatchdog(const BreakWatchdog&) = delete;
+    BreakWatchdog& operator=(const BreakWatchdog&) = delete;
+    BreakWatchdog(BreakWatchdog&&) = delete;
+    BreakWatchdog& operator=(BreakWatchdog&&) = delete;
+
+    [[nodiscard]] bool fired() {
+        const std::lock_guard lock(m_mutex);
+        return m_fired;
+    }
+
+private:
+    std::mutex m_mutex; // guards m_stop and m_fired: set by the test thread and the watchdog
+    std::condition_variable m_done;
+    bool m_stop = false;
+    bool m_fired = false;
+    std::thread m_thread;
+};
+
+// One backend wired to a simulated Rev B adapter at 0x378. The backends over the fake machine
+// reach the adapter the way they would reach a real port's registers.
+struct Rig {
+    sim::RegisterFile bus;
+    sim::VirtualPort adapter{bus};
+    std::unique_ptr<test::FakeSysCalls> sys;
+    std::unique_ptr<link::PortIo> backend; // empty: the adapter is the backend
+
+    link::PortIo& io() { return backend ? *backend : adapter; }
+};
+
+struct Backend {
+    const char* name;
+    std::function<std::unique_ptr<Rig>()> make;
+
+    friend void PrintTo(const Backend& backend, std::ostream* out) { *out << backend.name; }
+};
+
+std::unique_ptr<Rig> simRig() {
+    return std::make_unique<Rig>();
+}
+
+std::unique_ptr<Rig> ppdevRig() {
+    auto rig = std::make_unique<Rig>();
+    rig->sys = std::make_unique<test::FakeSysCalls>(&rig->adapter);
+    rig->sys->addParport(0, kBase);
+    rig->sys->addParport(1, kOtherBase);
+    rig->backend = link::PpdevPort::openForBase(*rig->sys, kBase);
+    return rig;
+}
+
+std::unique_ptr<Rig> directRig() {
+    auto rig = std::make_unique<Rig>();
+    rig->sys = std::make_unique<test::FakeSysCalls>(&rig->adapter);
+    rig->backend = std::make_unique<link::DirectPort>(*rig->sys, kBase);
+    return rig;
+}
+
+// The same facts about the port, whichever backend carries the register traffic.
+class PortBackendContract : public ::testing::TestWithParam<Backend> {
+protected:
+    PortBackendContract() : m_rig(GetParam().make()), port(m_rig->io(), kBase), link(port, flags) {
+        link.setSleeper([](std::chrono::milliseconds) {});
+    }
+
+    void TearDown() override {
+        EXPECT_FALSE(m_watchdog.fired())
+            << "a handshake wait never ended: the adapter's answers were lost on the way";
+        EXPECT_THAT(m_rig->adapter.anomalies(), IsEmpty());
+    }
+
+    std::unique_ptr<Rig> m_rig;
+    link::Port port;
+    link::LinkFlags flags;
+    link::Link link;
+    BreakWatchdog m_watchdog{flags};
+};
+
+TEST_P(PortBackendContract, SetupClearsTheLineBitsAndReleasesTheDataLines) {
+    // Every line bit set and the data lines released, so a setup that keeps any of them shows.
+    m_rig->io().out(kControl, 0x2F);
+    const std::uint8_t old = m_rig->io().in(kControl);
+
+    port.setup();
+
+    const auto expected = static_cast<std::uint8_t>(((old & 0xF0) | 0x20) ^ 0x03);
+    EXPECT_EQ(m_rig->io().in(kControl), expected) << "control register as the backend reads it";
+    EXPECT_EQ(m_rig->adapter.controlRegister(), expected) << "control register at the port";
+    // Read and TxAck low through the port's inversion, Write low, reset released.
+    EXPECT_EQ(expected & 0x0F, 0x03);
+    EXPECT_FALSE(m_rig->adapter.resetAsserted());
+}
+
+TEST_P(PortBackendContract, DetectsTheRevBAdapterAt0x378) {
+    port.setup();
+    EXPECT_EQ(link.detectInterface(), link::InterfaceType::RevB);
+    EXPECT_FALSE(m_rig->adapter.loopbackOn()) << "detection must leave loopback switched off";
+}
+
+TEST_P(PortBackendContract, WordTransactionsReachTheReceiverBus) {
+    port.setup();
+    link.resetPulse();
+
+    link.writeWord(0x7FE01554, 0x005500AA);
+    m_rig->bus.poke(0x20002004, 0x41852825);
+
+    EXPECT_THAT(m_rig->bus.writes(), ElementsAre(std::pair{0x7FE01554U, 0x005500AAU}));
+    EXPECT_EQ(link.readWord(0x7FE01554), 0x005500AAU);
+    EXPECT_EQ(link.readWord(0x20002004), 0x41852825U);
+}
+
+TEST_P(PortBackendContract, PortBaseWithoutAdapterReadsAsAbsent) {
+    port.setBase(kOtherBase);
+    port.setup();
+    EXPECT_EQ(link.detectInterface(), link::InterfaceType::Absent);
+
+    // Moving back finds the adapter where it was.
+    port.setBase(kBase);
+    port.setup();
+    EXPECT_EQ(link.detectInterface(), link::InterfaceType::RevB);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, PortBackendContract,
+                         ::testing::Values(Backend{"Sim", simRig}, Backend{"Ppdev", ppdevRig},
+                                           Backend{"Direct", directRig}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- ppdev ---
+
+std::string openError(test::FakeSysCalls& sys, const std::string& spec) {
+    try {
+        (void)link::openPortBackend(spec, sys, kBase);
+    } catch (const link::PortOpenError& error) {
+        return error.what();
+    }
+    return "(opened)";
+}
+
+TEST(PpdevDeviceChoice, OpensTheDeviceWhoseBaseAddressMatches) {
+    test::FakeSysCalls sys;
+    sys.addParport(0, 0x3BC);
+    sys.addParport(1, kOtherBase);
+    sys.addParport(2, kBase);
+
+    const auto port = link::PpdevPort::openForBase(sys, kBase);
+
+    EXPECT_EQ(port->devicePath(), "/dev/parport2");
+    EXPECT_THAT(sys.logOf("open"), ElementsAre("open /dev/parport2"))
+        << "the other ports belong to others until the port layer moves to them";
+}
+
+TEST(PpdevDeviceChoice, OpensTheDeviceOfAnotherBaseWhenTheBaseMovesThere) {
+    test::FakeSysCalls sys;
+    sys.addParport(0, kBase);
+    sys.addParport(1, kOtherBase);
+    const auto port = link::PpdevPort::openForBase(sys, kBase);
+    sys.clearLog();
+
+    (void)port->in(kOtherBase + link::kStatusOffset);
+    (void)port->in(kBase + link::kStatusOffset);
+
+    EXPECT_THAT(sys.log(), ElementsAre("open /dev/parport1", "PPCLAIM /dev/parport1",
+                                       "PPRSTATUS /dev/parport1", "PPRSTATUS /dev/parport0"));
+}
+
+TEST(PpdevDeviceChoice, BaseWithoutADeviceReadsAsAnEmptyPort) {
+    test::FakeSysCalls sys;
+    sys.addParport(0, kBase);
+    const auto port = link::PpdevPort::openForBase(sys, kBase);
+    sys.clearLog();
+
+    EXPECT_EQ(port->in(kOtherBase + link::kStatusOffset), 0xFF);
+    port->out(kOtherBase + link::kControlOffset, 0x23);
+    EXPECT_EQ(port->in(0x2F8), 0xFF) << "not a parallel-port register at all";
+
+    EXPECT_THAT(sys.log(), IsEmpty()) << "nothing may reach the port at 0x378";
+}
+
+TEST(PpdevDeviceChoice, NamedDeviceServesEveryBaseWithoutProcfs) {
+    // The adapter hangs on a card at 0x3BC, while the port layer keeps its own base.
+    sim::RegisterFile bus;
+    sim::AdapterOptions options;
+    options.base = 0x3BC;
+    sim::VirtualPort adapter(bus, options);
+    test::FakeSysCalls sys(&adapter);
+    sys.addParport(0, 0x3BC);
+    sys.removeParportSupport();
+
+    const auto choice = link::openPortBackend("ppdev:/dev/parport0", sys, kBase);
+    EXPECT_EQ(choice.description, "ppdev /dev/parport0 at 0x378");
+
+    link::Port port(*choice.io, kBase);
+    link::LinkFlags flags;
+    link::Link link(port, flags);
+    link.setSleeper([](std::chrono::milliseconds) {});
+    const BreakWatchdog watchdog(flags);
+    for (const std::uint16_t base : {kBase, kOtherBase}) {
+        port.setBase(base);
+        port.setup();
+        EXPECT_EQ(link.detectInterface(), link::InterfaceType::RevB) << "at base " << base;
+    }
+}
+
+TEST(PpdevOpenErrors, NoDeviceAtTheBase) {
+    test::FakeSysCalls sys;
+    sys.addParport(0, kOtherBase);
+    EXPECT_EQ(openError(sys, "ppdev"), "ppdev at 0x378: no such port (ports found at 0x278)");
+}
+
+TEST(PpdevOpenErrors, NamedDeviceMissing) {
+    test::FakeSysCalls sys;
+    EXPECT_EQ(openError(sys, "ppdev:/dev/parport7"), "ppdev /dev/parport7: no such port");
+}
+
+TEST(PpdevOpenErrors, DeviceNodeWithoutAPort) {
+    test::FakeSysCalls sys;
+    sys.addParport(0, kBase);
+    sys.setClaimError("/dev/parport0", ENXIO);
+    EXPECT_EQ(openError(sys, "ppdev"), "ppdev /dev/parport0 (0x378): no such port");
+    EXPECT_EQ(sys.openDescriptors(), 0);
+}
+
+TEST(PpdevOpenErrors, UserNotInTheDeviceGroup) {
+    test::FakeSysCalls sys;
+    sys.addParport(0, kBase);
+    sys.setOpenError("/dev/parport0", EACCES);
+    EXPECT_EQ(openError(sys, "ppdev"),
+              "ppdev /dev/parport0 (0x378): permission denied: add the user to group lp");
+}
+
+TEST(PpdevOpenErrors, KernelWithoutParallelPortSupport) {
+    test::FakeSysCalls sys;
+    sys.removeParportSupport();
+    EXPECT_EQ(openError(sys, "ppdev"),
+              "ppdev at 0x378: not supported on this machine (no /proc/sys/dev/parport)");
+}
+
+TEST(PpdevOpenErrors, NamedFileThatIsNoPortDevice) {
+    test::FakeSysCalls sys;
+    sys.setClaimError("/dev/null", ENOTTY);
+    EXPECT_EQ(openError(sys, "ppdev:/dev/null"), "ppdev /dev/null: not supported on this machine");
+    EXPECT_EQ(sys.openDescriptors(), 0) << "a failed claim must close the device again";
+}
+
+TEST(PpdevLifetime, ReleasesEveryClaimedDeviceBeforeClosingIt) {
+    test::FakeSysCalls sys;
+    sys.addParport(0, kBase);
+    sys.addParport(1, kOtherBase);
+    {
+        const auto port = link::PpdevPort::openForBase(sys, kBase);
+        EXPECT_THAT(sys.log(), ElementsAre("open /dev/parport0", "PPCLAIM /dev/parport0"));
+        (void)port->in(kOtherBase);
+        sys.clearLog();
+    }
+    EXPECT_THAT(sys.log(), UnorderedElementsAre("PPRELEASE /dev/parport0", "close /dev/parport0",
+                                                "PPRELEASE /dev/parport1", "close /dev/parport1"));
+    for (const std::string device : {"/dev/parport0", "/dev/parport1"}) {
+        EXPECT_LT(sys.firstIndexOf("PPRELEASE " + device), sys.firstIndexOf("close " + device));
+    }
+    EXPECT_EQ(sys.openDescriptors(), 0);
+}
+
+class PpdevRegisterTranslation : public ::testing::Test {
+protected:
+    PpdevRegisterTranslation() {
+        sys.addParport(0, kBase);
+        port = link::PpdevPort::openForBase(sys, kBase);
+        sys.clearLog();
+    }
+
+    test::FakeSysCalls sys;
+    std::unique_ptr<link::PpdevPort> port;
+};
+
+TEST_F(PpdevRegisterTranslation, SetupUsesOnlyTheKernelsControlRequests) {
+    link::Port layer(*port, kBase);
+    layer.setup();
+    // The extended control register never reaches the kernel; the first write sets both the
+    // direction and the lines, whatever the kernel left; the second changes only the lines.
+    EXPECT_THAT(sys.log(),
+                ElementsAre("PPRCONTROL /dev/parport0", "PPDATADIR /dev/parport0 1",
+                            "PPWCONTROL /dev/parport0 0x0f", "PPWCONTROL /dev/parport0 0x03"));
+    EXPECT_EQ(port->in(kBase + link::kExtendedControlOffset), 0x35);
+}
+
+TEST_F(PpdevRegisterTranslation, SendByteIssuesEachChangeOnce) {
+    link::Port layer(*port, kBase);
+    link::LinkFlags flags;
+    link::Link link(layer, flags);
+    layer.setup();
+    sys.clearLog();
+
+    link.sendByte(0x5A);
+
+    // Driving and releasing the data lines are direction changes only; the Write pulse is a
+    // line change only.
+    EXPECT_THAT(sys.log(),
+                ElementsAre("PPWDATA /dev/parport0 0x5a", "PPDATADIR /dev/parport0 0",
+                            "PPWCONTROL /dev/parport0 0x07", "PPWCONTROL /dev/parport0 0x03",
+                            "PPDATADIR /dev/parport0 1"));
+}
+
+TEST_F(PpdevRegisterTranslation, ControlReadsShowTheDirectionTheKernelDoesNotReport) {
+    port->out(kControl, 0x2B);
+    EXPECT_EQ(port->in(kControl), 0x2B);
+    port->out(kControl, 0x0B);
+    EXPECT_EQ(port->in(kControl), 0x0B);
+}
+
+// --- direct ---
+
+TEST(DirectPortAccess, GrantsTheRegistersOfEveryStandardBase) {
+    test::FakeSysCalls sys;
+    const link::DirectPort port(sys, kBase);
+    EXPECT_THAT(sys.logOf("ioperm"),
+                ElementsAre("ioperm 0x378 3 1", "ioperm 0x77a 1 1", "ioperm 0x278 3 1",
+                            "ioperm 0x67a 1 1", "ioperm 0x3bc 3 1", "ioperm 0x7be 1 1"));
+}
+
+TEST(DirectPortAccess, AddressesOutsideTheGrantNeverReachAPortInstruction) {
+    test::FakeSysCalls sys;
+    link::DirectPort port(sys, kBase);
+    sys.clearLog();
+
+    EXPECT_EQ(port.in(0x2F8), 0xFF);
+    EXPECT_EQ(port.in(kBase + 3), 0xFF);
+    port.out(0x37F, 0x00);
+
+    EXPECT_THAT(sys.log(), IsEmpty());
+}
+
+TEST(DirectPortAccess, FallsBackToIoplWhenIopermRejectsTheRange) {
+    test::FakeSysCalls sys;
+    sys.setIopermError(EINVAL);
+    link::DirectPort port(sys, kBase);
+
+    EXPECT_THAT(sys.logOf("iopl"), ElementsAre("iopl 3"));
+    EXPECT_GT(sys.firstIndexOf("capset"), sys.firstIndexOf("iopl"));
+    (void)port.in(kBase + link::kStatusOffset);
+    EXPECT_THAT(sys.logOf("inb"), ElementsAre("inb 0x379"));
+}
+
+TEST(DirectPortPrivileges, SetuidRootReturnsToTheRealUserBeforeAnyPortAccess) {
+    test::FakeSysCalls sys;
+    sys.setIdentity(1000, 0);
+    link::DirectPort port(sys, kBase);
+    port.out(kBase, 0x55);
+
+    EXPECT_THAT(sys.logOf("setresuid"), ElementsAre("setresuid 1000 1000 1000"));
+    const long drop = sys.firstIndexOf("setresuid");
+    EXPECT_GT(drop, sys.firstIndexOf("ioperm 0x7be"));
+    EXPECT_GT(sys.firstIndexOf("outb"), drop);
+    EXPECT_EQ(sys.effectiveUid(), 1000U);
+    EXPECT_EQ(sys.capabilities().permitted & kRawIo, 0U);
+}
+
+TEST(DirectPortPrivileges, RootKeepsItsUidButLosesRawIo) {
+    test::FakeSysCalls sys;
+    link::DirectPort port(sys, kBase);
+
+    EXPECT_THAT(sys.logOf("setresuid"), IsEmpty());
+    const link::CapabilitySets caps = sys.capabilities();
+    EXPECT_EQ(caps.effective & kRawIo, 0U);
+    EXPECT_EQ(caps.permitted & kRawIo, 0U);
+    EXPECT_NE(caps.permitted & 1U, 0U) << "only CAP_SYS_RAWIO is given up";
+    EXPECT_EQ(sys.ioperm(0x2F8, 8, 1), -EPERM) << "no further port can be opened";
+    EXPECT_TRUE(sys.portAllowed(kBase + link::kStatusOffset)) << "the granted access stays";
+}
+
+TEST(DirectPortPrivileges, UserWithTheFileCapabilityLosesIt) {
+    test::FakeSysCalls sys;
+    sys.setIdentity(1000, 1000);
+    sys.setCapabilities({kRawIo, kRawIo, 0});
+    const link::DirectPort port(sys, kBase);
+
+    EXPECT_THAT(sys.logOf("capset"), ElementsAre("capset e=0x0 p=0x0"));
+    EXPECT_GT(sys.firstIndexOf("capset"), sys.firstIndexOf("ioperm 0x7be"));
+}
+
+TEST(DirectPortPrivileges, FailedDropGivesTheAccessBack) {
+    test::FakeSysCalls sys;
+    sys.setIdentity(1000, 0);
+    sys.setSetresuidError(EAGAIN);
+
+    EXPECT_THROW(link::DirectPort(sys, kBase), link::PortOpenError);
+    EXPECT_FALSE(sys.portAllowed(kBase));
+    EXPECT_FALSE(sys.portAllowed(kOtherBase + link::kExtendedControlOffset));
+}
+
+TEST(DirectPortOpenErrors, UnprivilegedUser) {
+    test::FakeSysCalls sys;
+    sys.setIdentity(1000, 1000);
+    sys.setCapabilities({});
+    EXPECT_EQ(openError(sys, "direct"),
+              "direct I/O at 0x378: permission denied: run as root or grant CAP_SYS_RAWIO");
+}
+
+TEST(DirectPortOpenErrors, MachineWithoutPortInstructions) {
+    test::FakeSysCalls sys;
+    sys.setPortInstructions(false);
+    EXPECT_EQ(openError(sys, "direct"), "direct I/O at 0x378: not supported on this machine");
+    EXPECT_THAT(sys.logOf("ioperm"), IsEmpty());
+}
+
+// --- the --port chooser ---
+
+TEST(PortBackendChooser, RefusesAnUnknownPortWithTheChoices) {
+    test::FakeSysCalls sys;
+    EXPECT_EQ(openError(sys, "lpt1"), "unknown port 'lpt1': use sim, ppdev[:DEVICE] or direct");
+    EXPECT_THAT(openError(sys, "ppdev:"), HasSubstr("unknown port 'ppdev:'"));
+    EXPECT_THAT(openError(sys, "ppdevx"), HasSubstr("unknown port 'ppdevx'"));
+}
+
+TEST(PortBackendChooser, DescribesTheBackendItOpened) {
+    test::FakeSysCalls sys;
+    sys.addParport(0, kOtherBase);
+    sys.addParport(1, kBase);
+    EXPECT_EQ(link::openPortBackend("ppdev", sys, kBase).description,
+              "ppdev /dev/parport1 at 0x378");
+    EXPECT_EQ(link::openPortBackend("direct", sys, 0x3BC).description, "direct I/O at 0x3BC");
+}
+
+TEST(PortBackendChooser, AccessibleRealPortIsTheMatchingPpdevPort) {
+    test::FakeSysCalls sys;
+    sys.addParport(0, kBase);
+    const auto choice = link::openAccessibleRealPort(sys, kBase);
+    ASSERT_TRUE(choice.has_value());
+    EXPECT_EQ(choice->description, "ppdev /dev/parport0 at 0x378");
+}
+
+TEST(PortBackendChooser, AccessibleRealPortIsNeverDirect) {
+    // Root on a machine without parallel-port support: port instructions would be granted,
+    // and the missing port would read like a present one with its lines floating.
+    test::FakeSysCalls sys;
+    sys.removeParportSupport();
+    EXPECT_FALSE(link::openAccessibleRealPort(sys, kBase).has_value());
+
+    test::FakeSysCalls denied;
+    denied.addParport(0, kBase);
+    denied.setOpenError("/dev/parport0", EACCES);
+    EXPECT_FALSE(link::openAccessibleRealPort(denied, kBase).has_value());
+
+    EXPECT_THAT(sys.logOf("ioperm"), IsEmpty());
+    EXPECT_THAT(denied.logOf("ioperm"), IsEmpty());
+}
+
+// --- the running system ---
+
+TEST(RealSysCalls, ReportFailuresAsNegatedErrno) {
+    link::SysCalls& sys = link::realSysCalls();
+    EXPECT_EQ(sys.open("/nonexistent/corvex", 0), -ENOENT);
+    EXPECT_EQ(sys.ioctl(-1, 0, nullptr), -EBADF);
+    EXPECT_FALSE(sys.listDirectory("/nonexistent/corvex").has_value());
+    EXPECT_FALSE(sys.readTextFile("/nonexistent/corvex").has_value());
+}
+
+TEST(RealSysCalls, ReadProcfsAndCapabilities) {
+    link::SysCalls& sys = link::realSysCalls();
+    EXPECT_EQ(sys.readTextFile("/proc/sys/kernel/ostype"), "Linux\n");
+    const auto entries = sys.listDirectory("/proc/self");
+    ASSERT_TRUE(entries.has_value());
+    EXPECT_THAT(*entries, ::testing::Contains("status"));
+    link::CapabilitySets caps;
+    EXPECT_EQ(sys.capget(caps), 0);
+    EXPECT_EQ(sys.capset(caps), 0) << "setting the sets a thread already has always succeeds";
+}
+
+} // namespace
+} // namespace corvex
