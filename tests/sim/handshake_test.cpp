@@ -169,14 +169,6 @@ TEST(SimPortLines, DataRegisterReadsTheLatchOnlyWhileThePortDrives) {
     EXPECT_EQ(rig.port.readData(), 0xFF) << "released lines with nobody driving float high";
 }
 
-TEST(SimPortLines, ResetLineFollowsShadowBitThroughTheInversion) {
-    SimRig rig;
-    rig.port.setLines(link::kLineReset);
-    EXPECT_TRUE(rig.adapter.resetAsserted());
-    rig.port.clearLines(link::kLineReset);
-    EXPECT_FALSE(rig.adapter.resetAsserted());
-}
-
 // Undoes the port layer's XOR on the way out: a port layer that forgot it.
 class ForgetfulIo : public link::PortIo {
 public:
