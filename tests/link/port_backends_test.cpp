@@ -23,7 +23,6 @@ namespace corvex {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
@@ -179,15 +178,6 @@ INSTANTIATE_TEST_SUITE_P(Backends, PortBackendContract,
 
 // --- ppdev ---
 
-std::string openError(test::FakeSysCalls& sys, const std::string& spec) {
-    try {
-        (void)link::openPortBackend(spec, sys, kBase);
-    } catch (const link::PortOpenError& error) {
-        return error.what();
-    }
-    return "(opened)";
-}
-
 TEST(PpdevDeviceChoice, OpensTheDeviceWhoseBaseAddressMatches) {
     test::FakeSysCalls sys;
     sys.addParport(0, 0x3BC);
@@ -253,47 +243,6 @@ TEST(PpdevDeviceChoice, NamedDeviceServesEveryBaseWithoutProcfs) {
     }
 }
 
-TEST(PpdevOpenErrors, NoDeviceAtTheBase) {
-    test::FakeSysCalls sys;
-    sys.addParport(0, kOtherBase);
-    EXPECT_EQ(openError(sys, "ppdev"), "ppdev at 0x378: no such port (ports found at 0x278)");
-}
-
-TEST(PpdevOpenErrors, NamedDeviceMissing) {
-    test::FakeSysCalls sys;
-    EXPECT_EQ(openError(sys, "ppdev:/dev/parport7"), "ppdev /dev/parport7: no such port");
-}
-
-TEST(PpdevOpenErrors, DeviceNodeWithoutAPort) {
-    test::FakeSysCalls sys;
-    sys.addParport(0, kBase);
-    sys.setClaimError("/dev/parport0", ENXIO);
-    EXPECT_EQ(openError(sys, "ppdev"), "ppdev /dev/parport0 (0x378): no such port");
-    EXPECT_EQ(sys.openDescriptors(), 0);
-}
-
-TEST(PpdevOpenErrors, UserNotInTheDeviceGroup) {
-    test::FakeSysCalls sys;
-    sys.addParport(0, kBase);
-    sys.setOpenError("/dev/parport0", EACCES);
-    EXPECT_EQ(openError(sys, "ppdev"),
-              "ppdev /dev/parport0 (0x378): permission denied: add the user to group lp");
-}
-
-TEST(PpdevOpenErrors, KernelWithoutParallelPortSupport) {
-    test::FakeSysCalls sys;
-    sys.removeParportSupport();
-    EXPECT_EQ(openError(sys, "ppdev"),
-              "ppdev at 0x378: not supported on this machine (no /proc/sys/dev/parport)");
-}
-
-TEST(PpdevOpenErrors, NamedFileThatIsNoPortDevice) {
-    test::FakeSysCalls sys;
-    sys.setClaimError("/dev/null", ENOTTY);
-    EXPECT_EQ(openError(sys, "ppdev:/dev/null"), "ppdev /dev/null: not supported on this machine");
-    EXPECT_EQ(sys.openDescriptors(), 0) << "a failed claim must close the device again";
-}
-
 TEST(PpdevLifetime, ReleasesEveryClaimedDeviceBeforeClosingIt) {
     test::FakeSysCalls sys;
     sys.addParport(0, kBase);
@@ -350,13 +299,6 @@ TEST_F(PpdevRegisterTranslation, SendByteIssuesEachChangeOnce) {
                 ElementsAre("PPWDATA /dev/parport0 0x5a", "PPDATADIR /dev/parport0 0",
                             "PPWCONTROL /dev/parport0 0x07", "PPWCONTROL /dev/parport0 0x03",
                             "PPDATADIR /dev/parport0 1"));
-}
-
-TEST_F(PpdevRegisterTranslation, ControlReadsShowTheDirectionTheKernelDoesNotReport) {
-    port->out(kControl, 0x2B);
-    EXPECT_EQ(port->in(kControl), 0x2B);
-    port->out(kControl, 0x0B);
-    EXPECT_EQ(port->in(kControl), 0x0B);
 }
 
 // --- direct ---
@@ -439,29 +381,7 @@ TEST(DirectPortPrivileges, FailedDropGivesTheAccessBack) {
     EXPECT_FALSE(sys.portAllowed(kOtherBase + link::kExtendedControlOffset));
 }
 
-TEST(DirectPortOpenErrors, UnprivilegedUser) {
-    test::FakeSysCalls sys;
-    sys.setIdentity(1000, 1000);
-    sys.setCapabilities({});
-    EXPECT_EQ(openError(sys, "direct"),
-              "direct I/O at 0x378: permission denied: run as root or grant CAP_SYS_RAWIO");
-}
-
-TEST(DirectPortOpenErrors, MachineWithoutPortInstructions) {
-    test::FakeSysCalls sys;
-    sys.setPortInstructions(false);
-    EXPECT_EQ(openError(sys, "direct"), "direct I/O at 0x378: not supported on this machine");
-    EXPECT_THAT(sys.logOf("ioperm"), IsEmpty());
-}
-
 // --- the --port chooser ---
-
-TEST(PortBackendChooser, RefusesAnUnknownPortWithTheChoices) {
-    test::FakeSysCalls sys;
-    EXPECT_EQ(openError(sys, "lpt1"), "unknown port 'lpt1': use sim, ppdev[:DEVICE] or direct");
-    EXPECT_THAT(openError(sys, "ppdev:"), HasSubstr("unknown port 'ppdev:'"));
-    EXPECT_THAT(openError(sys, "ppdevx"), HasSubstr("unknown port 'ppdevx'"));
-}
 
 TEST(PortBackendChooser, DescribesTheBackendItOpened) {
     test::FakeSysCalls sys;
@@ -496,24 +416,89 @@ TEST(PortBackendChooser, AccessibleRealPortIsNeverDirect) {
     EXPECT_THAT(denied.logOf("ioperm"), IsEmpty());
 }
 
+// --- open errors ---
+
+std::string openError(test::FakeSysCalls& sys, const std::string& spec) {
+    try {
+        (void)link::openPortBackend(spec, sys, kBase);
+    } catch (const link::PortOpenError& error) {
+        return error.what();
+    }
+    return "(opened)";
+}
+
+struct OpenFailure {
+    const char* name;
+    const char* spec;
+    std::function<void(test::FakeSysCalls&)> arrange;
+    const char* message;
+
+    friend void PrintTo(const OpenFailure& failure, std::ostream* out) { *out << failure.name; }
+};
+
+class PortOpenErrors : public ::testing::TestWithParam<OpenFailure> {};
+
+TEST_P(PortOpenErrors, SayWhyInOneLineAndLeaveNothingOpenOrGranted) {
+    test::FakeSysCalls sys;
+    GetParam().arrange(sys);
+    EXPECT_EQ(openError(sys, GetParam().spec), GetParam().message);
+    EXPECT_EQ(sys.openDescriptors(), 0);
+    EXPECT_THAT(sys.logOf("ioperm"), IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Machines, PortOpenErrors,
+    ::testing::Values(
+        OpenFailure{"NoPpdevAtTheBase", "ppdev", [](auto& sys) { sys.addParport(0, kOtherBase); },
+                    "ppdev at 0x378: no such port (ports found at 0x278)"},
+        OpenFailure{"NamedDeviceMissing", "ppdev:/dev/parport7", [](auto&) {},
+                    "ppdev /dev/parport7: no such port"},
+        OpenFailure{"DeviceNodeWithoutAPort", "ppdev",
+                    [](auto& sys) {
+                        sys.addParport(0, kBase);
+                        sys.setClaimError("/dev/parport0", ENXIO);
+                    },
+                    "ppdev /dev/parport0 (0x378): no such port"},
+        OpenFailure{"UserNotInTheDeviceGroup", "ppdev",
+                    [](auto& sys) {
+                        sys.addParport(0, kBase);
+                        sys.setOpenError("/dev/parport0", EACCES);
+                    },
+                    "ppdev /dev/parport0 (0x378): permission denied: add the user to group lp"},
+        OpenFailure{"KernelWithoutParallelPorts", "ppdev",
+                    [](auto& sys) { sys.removeParportSupport(); },
+                    "ppdev at 0x378: not supported on this machine (no /proc/sys/dev/parport)"},
+        OpenFailure{"NamedFileIsNoPortDevice", "ppdev:/dev/null",
+                    [](auto& sys) { sys.setClaimError("/dev/null", ENOTTY); },
+                    "ppdev /dev/null: not supported on this machine"},
+        OpenFailure{"DirectUnprivileged", "direct",
+                    [](auto& sys) {
+                        sys.setIdentity(1000, 1000);
+                        sys.setCapabilities({});
+                    },
+                    "direct I/O at 0x378: permission denied: run as root or grant CAP_SYS_RAWIO"},
+        OpenFailure{"DirectWithoutPortInstructions", "direct",
+                    [](auto& sys) { sys.setPortInstructions(false); },
+                    "direct I/O at 0x378: not supported on this machine"},
+        OpenFailure{"UnknownPort", "lpt1", [](auto&) {},
+                    "unknown port 'lpt1': use sim, ppdev[:DEVICE] or direct"},
+        OpenFailure{"PpdevWithoutDevice", "ppdev:", [](auto&) {},
+                    "unknown port 'ppdev:': use sim, ppdev[:DEVICE] or direct"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // --- the running system ---
 
-TEST(RealSysCalls, ReportFailuresAsNegatedErrno) {
+TEST(RealSysCalls, ReportFailuresAsNegatedErrnoAndReadProcfs) {
     link::SysCalls& sys = link::realSysCalls();
     EXPECT_EQ(sys.open("/nonexistent/corvex", 0), -ENOENT);
     EXPECT_EQ(sys.ioctl(-1, 0, nullptr), -EBADF);
     EXPECT_FALSE(sys.listDirectory("/nonexistent/corvex").has_value());
-    EXPECT_FALSE(sys.readTextFile("/nonexistent/corvex").has_value());
-}
-
-TEST(RealSysCalls, ReadProcfsAndCapabilities) {
-    link::SysCalls& sys = link::realSysCalls();
     EXPECT_EQ(sys.readTextFile("/proc/sys/kernel/ostype"), "Linux\n");
     const auto entries = sys.listDirectory("/proc/self");
     ASSERT_TRUE(entries.has_value());
     EXPECT_THAT(*entries, ::testing::Contains("status"));
     link::CapabilitySets caps;
-    EXPECT_EQ(sys.capget(caps), 0);
+    ASSERT_EQ(sys.capget(caps), 0);
     EXPECT_EQ(sys.capset(caps), 0) << "setting the sets a thread already has always succeeds";
 }
 
