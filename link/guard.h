@@ -16,6 +16,7 @@
 namespace corvex::link {
 
 class TCorvexThread;
+struct AreaTable;
 
 // The per-area events, in slot order; each refers to the Guard's CurrentArea.
 enum class AreaEvent : int {
@@ -109,6 +110,8 @@ public:
     /// A hanging exchange: reported as a broken link rather than a user abort.
     void BreakOnTimeout();
     void SetStopOnError(bool on);
+    /// Hands the Guard the owner's flash area table (may be null: firmware jobs then refuse).
+    void setAreaTable(AreaTable* table) { m_areaTable.store(table, std::memory_order_release); }
     void SetWriteFileName(std::string name);
     void SetReadFileName(std::string name);
     /// Takes the oldest LogQueue record; the slot used, or -1 when there is none.
@@ -143,6 +146,9 @@ public:
     /// Sets CurrentArea and raises the event.
     void raise(AreaEvent event, std::uint32_t area);
 
+    [[nodiscard]] AreaTable* areaTable() const {
+        return m_areaTable.load(std::memory_order_acquire);
+    }
     Link& link() { return m_link; }
     Port& port() { return m_port; }
     [[nodiscard]] std::uint32_t hardwareType() const { return m_hardwareType; }
@@ -172,6 +178,7 @@ private:
 
     Synchroniser m_synchroniser;
     std::atomic<GuardEvents*> m_events{nullptr};
+    std::atomic<AreaTable*> m_areaTable{nullptr}; // owned by the owner, bound once
 
     RecordQueue m_commandQueue;
     RecordQueue m_logQueue;
