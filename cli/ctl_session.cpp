@@ -327,7 +327,7 @@ int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, s
     } else {
         simulator = std::make_unique<sim::Simulator>(simConfig);
         port = &simulator->port();
-        description = "PORT: SIMULATED CORVEX INTERFACE AT 0378";
+        description = "PORT: simulated Corvex interface at 0x378";
     }
 
     int status = 0;
