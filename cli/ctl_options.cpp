@@ -1,5 +1,7 @@
 #include "ctl_options.h"
 
+#include "link/area_table.h"
+
 #include <charconv>
 #include <cstdint>
 
@@ -20,7 +22,58 @@ std::optional<std::uint32_t> parseNumber(std::string_view text, int base) {
     return value;
 }
 
+std::optional<std::uint32_t> parseMode(std::string_view word) {
+    if (word == "PGM") {
+        return link::kAreaModePgm;
+    }
+    if (word == "CLR") {
+        return link::kAreaModeClr;
+    }
+    if (word == "SKIP") {
+        return link::kAreaModeSkip;
+    }
+    return std::nullopt;
+}
+
 } // namespace
+
+bool parseAreas(std::string_view spec, std::array<std::uint32_t, 20>& modes, std::string& error) {
+    auto fail = [&] {
+        error = "bad --areas '" + std::string(spec) +
+                "': use PGM, CLR or SKIP, or ranges such as 0-6:PGM,7-18:SKIP";
+        return false;
+    };
+    if (const auto all = parseMode(spec)) {
+        modes.fill(*all);
+        return true;
+    }
+    std::string_view rest = spec;
+    while (!rest.empty()) {
+        const auto comma = rest.find(',');
+        const std::string_view item = rest.substr(0, comma);
+        rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
+        const auto colon = item.find(':');
+        if (colon == std::string_view::npos) {
+            return fail();
+        }
+        const auto mode = parseMode(item.substr(colon + 1));
+        const std::string_view range = item.substr(0, colon);
+        const auto dash = range.find('-');
+        const auto first = parseNumber(range.substr(0, dash), 10);
+        const auto last =
+            dash == std::string_view::npos ? first : parseNumber(range.substr(dash + 1), 10);
+        if (!mode || !first || !last || *first > *last || *last >= modes.size()) {
+            return fail();
+        }
+        for (std::uint32_t area = *first; area <= *last; ++area) {
+            modes[area] = *mode;
+        }
+        if (comma != std::string_view::npos && rest.empty()) {
+            return fail();
+        }
+    }
+    return !spec.empty() || fail();
+}
 
 std::optional<link::GuardRecord> parseCommand(std::string_view text, std::string& error) {
     const auto colon = text.find(':');
@@ -110,9 +163,21 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
                     return std::nullopt;
                 }
             } else if (arg == "--areas") {
-                if (!takeValue(options.areas)) {
+                if (!takeValue(value) || !parseAreas(value, options.areaModes, error)) {
                     return std::nullopt;
                 }
+            } else if (arg == "--hardware") {
+                if (!takeValue(value)) {
+                    return std::nullopt;
+                }
+                const auto type = parseNumber(value, 10);
+                if (!type || *type > 2) {
+                    error = "--hardware needs 0 (DSX6071/6072), 1 (DSI185D firmware) or 2 "
+                            "(DSI185D channel list), not '" +
+                            value + "'";
+                    return std::nullopt;
+                }
+                options.hardware = *type;
             } else if (arg == "--log-file") {
                 if (!takeValue(options.logFile)) {
                     return std::nullopt;

@@ -2,6 +2,8 @@
 
 #include "link/guard_record.h"
 
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,7 +17,8 @@ struct CtlOptions {
     std::vector<std::string> simOptions; // KEY=VALUE, checked by the simulator
     std::string readFile;
     std::string writeFile;
-    std::string areas;
+    std::array<std::uint32_t, 20> areaModes{}; // from --areas; every area PGM by default
+    std::optional<std::uint32_t> hardware;     // --hardware: "SETHARDWARE" before the commands
     std::string logFile;
     bool stopOnError = false;
     bool timeoutControl = false;
@@ -33,6 +36,10 @@ struct CtlOptions {
 /// param=N (decimal), address=HEX, data=HEX.
 [[nodiscard]] std::optional<link::GuardRecord> parseCommand(std::string_view text,
                                                             std::string& error);
+
+/// An --areas value: PGM, CLR or SKIP for every area, or comma-separated FROM[-TO]:MODE.
+[[nodiscard]] bool parseAreas(std::string_view spec, std::array<std::uint32_t, 20>& modes,
+                              std::string& error);
 
 inline constexpr std::string_view kUsage =
     "usage: corvexctl [--port sim|ppdev[:DEVICE]|direct] [--sim-dir DIR] "

@@ -1,6 +1,5 @@
 #include "ctl_session.h"
 
-#include "link/area_status.h"
 #include "link/guard_commands.h"
 #include "link/log_book.h"
 #include "link/port_backends.h"
@@ -64,11 +63,29 @@ void Dispatcher::runUntil(std::chrono::steady_clock::time_point deadline) {
 CtlSession::CtlSession(const CtlOptions& options, link::PortIo& port, std::string portDescription,
                        std::ostream& out, std::ostream& err)
     : m_options(options), m_out(out), m_err(err), m_portDescription(std::move(portDescription)),
-      m_progressLine(&err == &std::cerr && ::isatty(STDERR_FILENO) == 1) {
+      m_progressLine(&err == &std::cerr && ::isatty(STDERR_FILENO) == 1), m_areaModel(m_areaTable) {
+    for (std::size_t area = 0; area < link::kAreaSlots; ++area) {
+        m_areaTable.setMode(area, m_options.areaModes[area]);
+    }
     m_guard = std::make_unique<link::TCorvexThread>(
         port, [this](const std::function<void()>& fn) { m_dispatcher.call(fn); },
         link::programFileName(link::currentProgramPath(), "LRF"));
+    m_guard->setAreaTable(&m_areaTable);
     m_guard->bindEvents(this);
+}
+
+std::size_t CtlSession::commandCount() const {
+    return m_options.commands.size() + (m_options.hardware ? 1 : 0);
+}
+
+link::GuardRecord CtlSession::commandAt(std::size_t index) const {
+    if (m_options.hardware) {
+        if (index == 0) {
+            return link::GuardRecord::command("SETHARDWARE", *m_options.hardware);
+        }
+        --index;
+    }
+    return m_options.commands[index];
 }
 
 CtlSession::~CtlSession() {
@@ -93,13 +110,17 @@ int CtlSession::run() {
     auto nextTick = std::chrono::steady_clock::now() + kTick;
     while (!m_terminated) {
         if (!m_exitSubmitted && m_guard->isIdle()) {
-            const bool last = m_next == m_options.commands.size();
+            const bool last = m_next == commandCount();
             const link::GuardRecord command =
-                last ? link::GuardRecord::command("EXIT") : m_options.commands[m_next];
+                last ? link::GuardRecord::command("EXIT") : commandAt(m_next);
             if (!last && link::findCommand(command.Text.view()) == nullptr) {
                 m_failed = true; // the Guard answers with its unknown-command line
             }
-            if (m_guard->Submit(command) < 0) {
+            const bool accepted = m_guard->Submit(command) >= 0;
+            if (command.Text == "SETHARDWARE") {
+                m_areaModel.selectHardwareType(static_cast<int>(command.Param), accepted);
+            }
+            if (!accepted) {
                 m_failed = true;
                 m_exitSubmitted = true; // stopped Guard: nothing more will run
             } else if (last) {
@@ -194,10 +215,9 @@ void CtlSession::showProgress() {
         return;
     }
     const std::size_t shown = m_next == 0 ? 1 : m_next;
-    const std::string_view word = shown <= m_options.commands.size()
-                                      ? m_options.commands[shown - 1].Text.view()
-                                      : std::string_view("EXIT");
-    m_err << "\r\x1b[K[" << shown << '/' << m_options.commands.size() << "] " << word;
+    const std::string word =
+        shown <= commandCount() ? commandAt(shown - 1).Text.str() : std::string("EXIT");
+    m_err << "\r\x1b[K[" << shown << '/' << commandCount() << "] " << word;
     if (m_guard->PendingDepth() > 0) {
         m_err << "  waiting for the interface";
     }
@@ -208,6 +228,14 @@ void CtlSession::OnMessage(link::TCorvexThread& /*sender*/, const link::GuardRec
     // Log lines queued before the message belong before it in the output.
     drainLog();
     printMessage(message);
+    const std::size_t area =
+        message.Code == link::kMsgAreaColour ? message.Address : m_guard->CurrentArea();
+    const std::string before =
+        area < link::kAreaSlots ? m_areaModel.area(area).statusText : std::string();
+    m_areaModel.applyMessage(message, m_guard->CurrentArea());
+    if (area < link::kAreaSlots && m_areaModel.area(area).statusText != before) {
+        printArea(area);
+    }
     if (message.Code == link::kMsgLoopProgress) {
         m_watch.restart();
     }
@@ -219,26 +247,29 @@ void CtlSession::OnMessage(link::TCorvexThread& /*sender*/, const link::GuardRec
 void CtlSession::OnTerminate(link::TCorvexThread& /*sender*/) {
     drainLog();
     m_terminated = true;
-    if (!m_exitSubmitted || m_next < m_options.commands.size()) {
+    if (!m_exitSubmitted || m_next < commandCount()) {
         m_failed = true; // ended by a fatal error, not by our "EXIT"
     }
 }
 
 void CtlSession::areaEvent(link::AreaEvent event) {
+    const std::size_t area = m_guard->CurrentArea();
+    m_areaModel.applyAreaEvent(event, area);
     if (event == link::AreaEvent::Progress) {
         m_watch.restart();
+    } else if (event != link::AreaEvent::Reset) {
+        printArea(area);
     }
-    if (!m_options.verbose) {
-        return;
-    }
-    const std::string text = link::areaStatusText(event, m_guard->CurrentArea());
-    if (text.empty()) {
+}
+
+void CtlSession::printArea(std::size_t area) {
+    if (!m_options.verbose || area >= link::kAreaSlots) {
         return;
     }
     drainLog();
-    char area[8];
-    std::snprintf(area, sizeof area, "%2u", static_cast<unsigned>(m_guard->CurrentArea()));
-    m_out << "AREA " << area << ' ' << text << '\n' << std::flush;
+    char number[8];
+    std::snprintf(number, sizeof number, "%2u", static_cast<unsigned>(area));
+    m_out << "AREA " << number << ' ' << m_areaModel.area(area).statusText << '\n' << std::flush;
 }
 
 void CtlSession::OnProgress(link::TCorvexThread&) {

@@ -3,6 +3,7 @@
 #include "ctl_options.h"
 #include "link/guard.h"
 #include "link/timeout_watch.h"
+#include "mainwin/area_model.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -48,6 +49,7 @@ public:
     CtlSession& operator=(const CtlSession&) = delete;
 
     /// Runs every command and "EXIT"; the exit status (0 all succeeded, 1 any failed).
+    /// With --hardware, "SETHARDWARE" runs first.
     int run();
 
     void OnProgress(link::TCorvexThread& sender) override;
@@ -73,6 +75,9 @@ private:
     void printLogLine(std::string_view text);
     void printMessage(const link::GuardRecord& message);
     void areaEvent(link::AreaEvent event);
+    void printArea(std::size_t area);
+    [[nodiscard]] link::GuardRecord commandAt(std::size_t index) const;
+    [[nodiscard]] std::size_t commandCount() const;
     void showProgress();
 
     const CtlOptions& m_options;
@@ -82,6 +87,8 @@ private:
     bool m_progressLine;
 
     Dispatcher m_dispatcher;
+    link::AreaTable m_areaTable;    // shared with the Guard's firmware jobs
+    mainwin::AreaModel m_areaModel; // what the map would show
     link::TimeoutWatch m_watch;
     std::unique_ptr<link::TCorvexThread> m_guard;
 

@@ -1,10 +1,7 @@
 #pragma once
 
-#include "guard.h"
-
 #include <array>
 #include <cstdint>
-#include <string>
 
 namespace corvex::link {
 
@@ -14,8 +11,5 @@ inline constexpr std::array<std::uint32_t, 20> kDefaultAreaStart{
     0x000000, 0x008000, 0x00C000, 0x010000, 0x020000, 0x040000, 0x060000,
     0x080000, 0x0A0000, 0x0C0000, 0x0E0000, 0x100000, 0x120000, 0x140000,
     0x160000, 0x180000, 0x1A0000, 0x1C0000, 0x1E0000, 0x200000};
-
-/// The status text the area map shows after an area event; empty for the progress events.
-[[nodiscard]] std::string areaStatusText(AreaEvent event, std::uint32_t area);
 
 } // namespace corvex::link

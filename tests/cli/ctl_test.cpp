@@ -1,6 +1,9 @@
 #include "cli/ctl_options.h"
 #include "cli/ctl_session.h"
+#include "link/area_table.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -126,6 +129,27 @@ TEST(CorvexctlUsage, CommandFieldsAreDecimalParamAndHexAddressAndData) {
     EXPECT_FALSE(cli::parseCommand("WBB:address=", error));
     EXPECT_FALSE(cli::parseCommand("WBB:data=1FFFFFFFF", error)); // wider than a word
     EXPECT_FALSE(cli::parseCommand("SETHARDWARE:param=0x1", error));
+}
+
+TEST(CorvexctlUsage, AreasTakeOneModeForAllOrRanges) {
+    std::array<std::uint32_t, 20> modes{};
+    std::string error;
+    ASSERT_TRUE(cli::parseAreas("SKIP", modes, error)) << error;
+    EXPECT_EQ(modes[0], link::kAreaModeSkip);
+    EXPECT_EQ(modes[19], link::kAreaModeSkip);
+    modes.fill(link::kAreaModePgm);
+    ASSERT_TRUE(cli::parseAreas("3:CLR,7-18:SKIP", modes, error)) << error;
+    EXPECT_EQ(modes[2], link::kAreaModePgm);
+    EXPECT_EQ(modes[3], link::kAreaModeClr);
+    EXPECT_EQ(modes[6], link::kAreaModePgm);
+    EXPECT_EQ(modes[7], link::kAreaModeSkip);
+    EXPECT_EQ(modes[18], link::kAreaModeSkip);
+    for (const char* bad :
+         {"", "pgm", "0-6", "6-0:PGM", "0-20:PGM", "1:PGM,", "x:CLR", "1:ERASE"}) {
+        EXPECT_FALSE(cli::parseAreas(bad, modes, error)) << bad;
+    }
+    const auto run = corvexctl({"--port", "sim", "--hardware", "3", "VERSION"});
+    EXPECT_EQ(run.status, 2);
 }
 
 TEST(CorvexctlLogFile, AppendsTheLinesItPrinted) {
