@@ -3,6 +3,7 @@
 #include "guard_commands.h"
 #include "log_book.h"
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -19,8 +20,8 @@ namespace corvex::link {
 namespace {
 
 constexpr auto kPassPause = std::chrono::milliseconds(20);
-constexpr char kAbortReport[] = "Job aborted and Corvex guard ready to start new job !";
-constexpr char kBrokenLinkReport[] =
+constexpr std::string_view kAbortReport = "Job aborted and Corvex guard ready to start new job !";
+constexpr std::string_view kBrokenLinkReport =
     "Function aborted.\rThe communication with your Corvex interface is broken.";
 constexpr std::int32_t kTimeoutMark = 1000;
 
@@ -28,7 +29,7 @@ constexpr std::int32_t kTimeoutMark = 1000;
 
 void dispatchAreaEvent(GuardEvents& events, TCorvexThread& sender, AreaEvent event) {
     using Handler = void (GuardEvents::*)(TCorvexThread&);
-    static constexpr Handler kHandlers[kAreaEventCount] = {
+    static constexpr std::array<Handler, kAreaEventCount> kHandlers = {
         &GuardEvents::OnProgress,          &GuardEvents::OnAreaReset,
         &GuardEvents::OnAreaReading,       &GuardEvents::OnAreaReadOK,
         &GuardEvents::OnAreaReadError,     &GuardEvents::OnAreaErasing,
@@ -37,7 +38,7 @@ void dispatchAreaEvent(GuardEvents& events, TCorvexThread& sender, AreaEvent eve
         &GuardEvents::OnAreaProgramFailed, &GuardEvents::OnAreaSkipped,
         &GuardEvents::OnAreaUpToDate,      &GuardEvents::OnAreaNeedsUpdate,
     };
-    (events.*kHandlers[static_cast<int>(event)])(sender);
+    (events.*kHandlers.at(static_cast<std::size_t>(event)))(sender);
 }
 
 TCorvexThread::TCorvexThread(PortIo& io, Synchroniser synchroniser, std::string tempFileName)
@@ -189,7 +190,8 @@ void TCorvexThread::setHardware(std::uint32_t selection) {
     Log("Set hardware type: " + std::to_string(m_hardwareType));
 }
 
-bool TCorvexThread::setPriority(Priority priority) {
+bool TCorvexThread::setPriority(Priority priority) { // NOLINT(readability-convert-member-functions-to-static):
+                                                     // acts on the Guard's own thread
     sched_param param{};
     if (priority == Priority::Idle) {
         return pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) == 0;
@@ -278,12 +280,13 @@ void TCorvexThread::fatalReport(int lastErrno, std::string_view what) {
     m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Stopped));
     Log("*** FATAL CORVEX GUARD EXCEPTION - " + logBookStamp(std::chrono::system_clock::now()));
     Log(std::string("*** WINDOWS LAST ERROR REPORT \"") + std::strerror(lastErrno) + "\"");
-    char line[ShortText::kCapacity + 1];
-    std::snprintf(
-        line, sizeof line, "*** ERROR:  FUNCTION: %u   ADR:%8.8X   DATA:%8.8X   CALLBACK: %u",
-        static_cast<unsigned>(m_running.Param), static_cast<unsigned>(m_running.Address),
-        static_cast<unsigned>(m_running.Data), static_cast<unsigned>(m_messageRecord.Code));
-    Log(line);
+    std::array<char, ShortText::kCapacity + 1> line{};
+    std::snprintf(line.data(), line.size(),
+                  "*** ERROR:  FUNCTION: %u   ADR:%8.8X   DATA:%8.8X   CALLBACK: %u",
+                  static_cast<unsigned>(m_running.Param), static_cast<unsigned>(m_running.Address),
+                  static_cast<unsigned>(m_running.Data),
+                  static_cast<unsigned>(m_messageRecord.Code));
+    Log(line.data());
     // Not part of the fixed report lines, but the one thing that says what actually failed.
     Log("*** " + std::string(what));
 }
