@@ -190,8 +190,7 @@ void TCorvexThread::setHardware(std::uint32_t selection) {
     Log("Set hardware type: " + std::to_string(m_hardwareType));
 }
 
-bool TCorvexThread::setPriority(Priority priority) { // NOLINT(readability-convert-member-functions-to-static):
-                                                     // acts on the Guard's own thread
+bool TCorvexThread::setPriority(Priority priority) {
     sched_param param{};
     if (priority == Priority::Idle) {
         return pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) == 0;

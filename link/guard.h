@@ -145,6 +145,10 @@ public:
     GuardRecord& messageRecord() { return m_messageRecord; }
     /// Sets CurrentArea and raises the event.
     void raise(AreaEvent event, std::uint32_t area);
+    /// Sets CurrentArea alone: messages such as code 16 refer to it without an area event.
+    void setCurrentArea(std::uint32_t area) {
+        m_currentArea.store(area, std::memory_order_release);
+    }
 
     [[nodiscard]] AreaTable* areaTable() const {
         return m_areaTable.load(std::memory_order_acquire);
@@ -165,8 +169,9 @@ public:
     void setHardware(std::uint32_t selection);
     void setLaptopDriver(std::uint32_t on) { m_link.setLaptopDriver(on != 0); }
     enum class Priority { Idle, High };
-    /// Applies and reports a thread priority; true when the system allowed it.
-    bool setPriority(Priority priority);
+    /// Applies a priority to the calling thread (jobs call it on the Guard's own); true when
+    /// the system allowed it.
+    static bool setPriority(Priority priority);
     void deadlock();
 
 private:
