@@ -73,7 +73,8 @@ const char* interfaceTypeWord(InterfaceType type) {
 
 Link::Link(Port& port, LinkFlags& flags)
     : m_port(port), m_flags(flags),
-      m_sleep([](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); }) {}
+      m_sleep([](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); }),
+      m_microDelay(&Link::delayMicroseconds) {}
 
 std::uint8_t Link::readStrobed() {
     m_port.setLines(kLineRead);

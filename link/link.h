@@ -32,6 +32,7 @@ struct LinkFlags {
 class Link {
 public:
     using Sleeper = std::function<void(std::chrono::milliseconds)>;
+    using MicroDelay = std::function<void(std::uint64_t microseconds)>;
 
     Link(Port& port, LinkFlags& flags);
 
@@ -40,6 +41,9 @@ public:
     [[nodiscard]] bool laptopDriver() const { return m_laptopDriver; }
     /// Replaces the millisecond sleep (tests and benchmarks keep the protocol, not the waiting).
     void setSleeper(Sleeper sleeper) { m_sleep = std::move(sleeper); }
+    /// Replaces the busy-wait between flash polls. The simulated receiver counts polls, not
+    /// time, so its owners drop the wait; real hardware keeps delayMicroseconds.
+    void setMicroDelay(MicroDelay delay) { m_microDelay = std::move(delay); }
 
     void sendByte(std::uint8_t byte);
     void waitRxAck();
@@ -62,6 +66,8 @@ public:
 
     /// Busy-waits on the steady clock; used between flash polls.
     static void delayMicroseconds(std::uint64_t count);
+    /// The wait before a flash poll: delayMicroseconds unless replaced.
+    void pollDelay(std::uint64_t microseconds) { m_microDelay(microseconds); }
 
     [[nodiscard]] bool breakRequested() const {
         return m_flags.breakFlag.load(std::memory_order_relaxed);
@@ -77,6 +83,7 @@ private:
     LinkFlags& m_flags;
     bool m_laptopDriver = false;
     Sleeper m_sleep;
+    MicroDelay m_microDelay;
 };
 
 } // namespace corvex::link
