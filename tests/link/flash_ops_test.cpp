@@ -1,0 +1,236 @@
+#include "link/flash_chips.h"
+#include "link/flash_ops.h"
+#include "link/link.h"
+#include "link/port.h"
+#include "sim/receiver_bus.h"
+#include "sim/virtual_port.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <utility>
+#include <vector>
+
+namespace corvex::test {
+namespace {
+
+using link::FlashFamily;
+using link::FlashOps;
+using ::testing::ElementsAreArray;
+
+using BusWrite = std::pair<std::uint32_t, std::uint32_t>;
+
+// A receiver that answers reads from the test's script and keeps the bus traffic. The script
+// sees the traffic so far, so it can play a chip that takes a word only on some attempt.
+class ScriptedBus : public sim::ReceiverBus {
+public:
+    using Answer = std::function<std::uint32_t(const ScriptedBus& bus, std::uint32_t address)>;
+
+    explicit ScriptedBus(Answer answer) : m_answer(std::move(answer)) {}
+
+    std::uint32_t read(std::uint32_t address) override {
+        const std::uint32_t value = m_answer(*this, address);
+        reads.push_back(address);
+        return value;
+    }
+    void write(std::uint32_t address, std::uint32_t data) override {
+        writes.emplace_back(address, data);
+    }
+    /// How many of the latest reads, counting back, were of this address.
+    [[nodiscard]] int consecutiveReads(std::uint32_t address) const {
+        int count = 0;
+        for (auto it = reads.rbegin(); it != reads.rend() && *it == address; ++it) {
+            ++count;
+        }
+        return count;
+    }
+    [[nodiscard]] int writesTo(std::uint32_t address) const {
+        return static_cast<int>(std::count_if(
+            writes.begin(), writes.end(), [&](const BusWrite& w) { return w.first == address; }));
+    }
+    [[nodiscard]] int count(const BusWrite& write) const {
+        return static_cast<int>(std::count(writes.begin(), writes.end(), write));
+    }
+
+    std::vector<std::uint32_t> reads;
+    std::vector<BusWrite> writes;
+
+private:
+    Answer m_answer;
+};
+
+// The link over the simulated adapter in front of a scripted bus. The poll waits are recorded
+// rather than waited.
+struct OpsRig {
+    explicit OpsRig(ScriptedBus::Answer answer)
+        : bus(std::move(answer)), adapter(bus), port(adapter), link(port, flags) {
+        adapter.setRecording(false);
+        link.setSleeper([](auto) {});
+        link.setMicroDelay([this](std::uint64_t us) { delays.push_back(us); });
+        port.setup();
+    }
+    [[nodiscard]] std::uint64_t waited() const {
+        std::uint64_t sum = 0;
+        for (const auto us : delays) {
+            sum += us;
+        }
+        return sum;
+    }
+
+    ScriptedBus bus;
+    sim::VirtualPort adapter;
+    link::Port port;
+    link::LinkFlags flags;
+    link::Link link;
+    std::vector<std::uint64_t> delays;
+};
+
+std::vector<BusWrite> sequence(const FlashFamily& f, std::uint32_t command) {
+    return {
+        {f.unlockAddress1, f.unlock1}, {f.unlockAddress2, f.unlock2}, {f.unlockAddress1, command}};
+}
+
+std::vector<BusWrite> operator+(std::vector<BusWrite> a, const std::vector<BusWrite>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+constexpr std::uint32_t kWord = 0x12345678;
+constexpr std::uint32_t kErased = 0xFFFFFFFF;
+const FlashFamily* const kFamilies[] = {&link::kFlashFamily0, &link::kFlashFamily1};
+
+TEST(FlashOps, ProgramWordSendsTheFamilysCommandAndPollsUntilTheWordReadsBack) {
+    for (const FlashFamily* family : kFamilies) {
+        const std::uint32_t address = family->arrayBase + 0x8;
+        // Busy for one poll (status bits), then the programmed word.
+        OpsRig rig([&](const ScriptedBus& bus, std::uint32_t) {
+            return bus.consecutiveReads(address) == 0 ? 0x00800080U : kWord;
+        });
+        FlashOps flash(rig.link, *family);
+        EXPECT_TRUE(flash.ProgramWord(address, kWord));
+        EXPECT_THAT(rig.bus.writes, ElementsAreArray(sequence(*family, family->program) +
+                                                     std::vector<BusWrite>{{address, kWord}}));
+        // Two polls, each after its wait, then the verifying read; no reset after success.
+        EXPECT_EQ(rig.delays, (std::vector<std::uint64_t>{25, 25}));
+        EXPECT_EQ(rig.bus.reads, std::vector<std::uint32_t>(3, address));
+    }
+}
+
+TEST(FlashOps, AnAllOnesWordIsOnlyVerifiedNeverProgrammed) {
+    OpsRig blank([](const ScriptedBus&, std::uint32_t) { return kErased; });
+    EXPECT_TRUE(FlashOps(blank.link, link::kFlashFamily0).ProgramWord(0x7FE00000, kErased));
+    EXPECT_TRUE(blank.bus.writes.empty());
+    EXPECT_EQ(blank.bus.reads.size(), 1U);
+
+    OpsRig dirty([](const ScriptedBus&, std::uint32_t) { return 0xFFFF00FFU; });
+    EXPECT_FALSE(FlashOps(dirty.link, link::kFlashFamily0).ProgramWord(0x7FE00000, kErased));
+    EXPECT_TRUE(dirty.bus.writes.empty());
+}
+
+TEST(FlashOps, ProgramWordResetsAndRetriesAfterAnAttemptThatTimesOut) {
+    const FlashFamily& family = link::kFlashFamily1;
+    const std::uint32_t address = 0x7FF00040;
+    // The word takes only on the third program command.
+    OpsRig rig([&](const ScriptedBus& bus, std::uint32_t a) {
+        return a == address && bus.writesTo(address) >= 3 ? kWord : 0U;
+    });
+    EXPECT_TRUE(FlashOps(rig.link, family).ProgramWord(address, kWord));
+    EXPECT_EQ(rig.bus.writesTo(address), 3);
+    EXPECT_EQ(rig.waited(), (2 * 2400 + 1) * 25U);
+    EXPECT_EQ(rig.bus.count({family.unlockAddress1, family.reset}), 2);
+}
+
+TEST(FlashOps, ProgramWordGivesUpAfterTenAttempts) {
+    const FlashFamily& family = link::kFlashFamily0;
+    const std::uint32_t address = 0x7FE00100;
+    OpsRig rig([](const ScriptedBus&, std::uint32_t) { return 0U; });
+    EXPECT_FALSE(FlashOps(rig.link, family).ProgramWord(address, kWord));
+    EXPECT_EQ(rig.bus.writesTo(address), 10);
+    EXPECT_EQ(rig.delays.size(), 10U * 2400U);
+    EXPECT_EQ(rig.bus.count({family.unlockAddress1, family.reset}), 10);
+}
+
+TEST(FlashOps, SectorEraseSendsSetupAndSectorCommandsThenPollsAndResets) {
+    for (const FlashFamily* family : kFamilies) {
+        const std::uint32_t sector = family->arrayBase + 0x20000;
+        // Three busy polls before the sector reads blank.
+        OpsRig rig([&](const ScriptedBus& bus, std::uint32_t a) {
+            return a == sector && bus.consecutiveReads(sector) >= 3 ? kErased : 0x00080008U;
+        });
+        EXPECT_TRUE(FlashOps(rig.link, *family).SectorErase(sector));
+        const auto expected = sequence(*family, family->eraseSetup) +
+                              std::vector<BusWrite>{{family->unlockAddress1, family->unlock1},
+                                                    {family->unlockAddress2, family->unlock2},
+                                                    {sector, family->sectorErase}} +
+                              sequence(*family, family->reset);
+        EXPECT_THAT(rig.bus.writes, ElementsAreArray(expected));
+        EXPECT_EQ(rig.delays, std::vector<std::uint64_t>(4, 200));
+    }
+}
+
+TEST(FlashOps, SectorEraseRetriesAnEraseThatNeverFinishes) {
+    const FlashFamily& family = link::kFlashFamily0;
+    const std::uint32_t sector = 0x7FE08000;
+    // The first erase command is lost; the second one works at once.
+    OpsRig rig([&](const ScriptedBus& bus, std::uint32_t a) {
+        return a == sector && bus.count({sector, family.sectorErase}) >= 2 ? kErased : 0U;
+    });
+    EXPECT_TRUE(FlashOps(rig.link, family).SectorErase(sector));
+    EXPECT_EQ(rig.bus.count({sector, family.sectorErase}), 2);
+    EXPECT_EQ(rig.delays.size(), 5000U + 1U);
+}
+
+TEST(FlashOps, ProtectCheckComparesWithTheFamilysOwnProtectedStatus) {
+    struct Case {
+        const FlashFamily* family;
+        std::uint32_t status;
+        bool protectedSector;
+    };
+    const Case cases[] = {
+        {&link::kFlashFamily0, 0x00800001, true},
+        {&link::kFlashFamily0, 0x00000000, false},
+        {&link::kFlashFamily1, 0x00010001, true},
+        // The first family's form of status 1 means nothing on the second family's wiring.
+        {&link::kFlashFamily1, 0x00800001, false},
+        {&link::kFlashFamily1, 0x00000000, false},
+    };
+    for (const Case& c : cases) {
+        const std::uint32_t sector = c.family->arrayBase + 0x40000;
+        OpsRig rig([&](const ScriptedBus&, std::uint32_t a) {
+            return a == sector + 8 ? c.status : 0xFFFFFFFFU;
+        });
+        EXPECT_EQ(FlashOps(rig.link, *c.family).ProtectCheck(sector), c.protectedSector)
+            << std::hex << "status " << c.status << " at array base " << c.family->arrayBase;
+        EXPECT_THAT(rig.bus.writes, ElementsAreArray(sequence(*c.family, c.family->autoselect) +
+                                                     sequence(*c.family, c.family->reset)));
+        EXPECT_EQ(rig.bus.reads, (std::vector<std::uint32_t>{sector + 8, c.family->arrayBase,
+                                                             c.family->arrayBase}));
+    }
+}
+
+// A broken-off read returns all ones, which looks like an erased word: no operation may take it
+// for success.
+TEST(FlashOps, NothingSucceedsOnAReadThatABreakCutShort) {
+    OpsRig rig([](const ScriptedBus&, std::uint32_t) { return kErased; });
+    rig.flags.breakFlag = true;
+    FlashOps flash(rig.link, link::kFlashFamily0);
+    EXPECT_FALSE(flash.ProgramWord(0x7FE00000, kErased));
+    EXPECT_FALSE(flash.SectorErase(0x7FE00000));
+    EXPECT_FALSE(flash.ProgramWord(0x7FE00000, kWord));
+    EXPECT_TRUE(rig.delays.empty());
+}
+
+TEST(FlashOps, FlashResetDoesNothingForATypeWithoutFlashCommands) {
+    OpsRig rig([](const ScriptedBus&, std::uint32_t) { return 0U; });
+    link::FlashReset(rig.link, 2);
+    EXPECT_TRUE(rig.bus.writes.empty());
+    EXPECT_TRUE(rig.bus.reads.empty());
+    link::FlashReset(rig.link, 1);
+    EXPECT_THAT(rig.bus.writes, ElementsAreArray(sequence(link::kFlashFamily1, 0x550000F0)));
+    EXPECT_EQ(rig.bus.reads, std::vector<std::uint32_t>(2, 0x7FF00000));
+}
+
+} // namespace
+} // namespace corvex::test
