@@ -1,5 +1,6 @@
 #include "guard_commands.h"
 
+#include "flash_jobs.h"
 #include "guard.h"
 
 #include <string>
@@ -91,15 +92,15 @@ void disableProgramming(TCorvexThread& guard, const GuardRecord& /*command*/) {
 void exitCommand(TCorvexThread& /*guard*/, const GuardRecord& /*command*/) {}
 
 constexpr CommandEntry kCommands[] = {
-    {"READ FIRMWARE", "RFW", notAvailable, false},
-    {"WRITE FIRMWARE", "WFW", notAvailable, false},
-    {"PREVIEW FIRMWARE", "PFW", notAvailable, false},
+    {"READ FIRMWARE", "RFW", readFirmwareJob, true},
+    {"WRITE FIRMWARE", "WFW", writeFirmwareJob, true},
+    {"PREVIEW FIRMWARE", "PFW", previewFirmwareJob, true},
     {"EEREAD", "", notAvailable, false},
     {"EEVIEW", "", notAvailable, false},
     {"EEWRITE", "", notAvailable, false},
     {"EEERASE", "", notAvailable, false},
     {"BOOTCODE", "", notAvailable, false},
-    {"SIGNATURE", "", notAvailable, false},
+    {"SIGNATURE", "", signatureJob, true},
     {"CORVEX", "", detect, true},
     {"VERSION", "", version, true},
     {"SETHARDWARE", "", setHardware, true},
@@ -107,8 +108,8 @@ constexpr CommandEntry kCommands[] = {
     {"EMI_INIT", "", emiInit, true},
     {"SETDRIVER", "", setDriver, true},
     {"BLOCKMODE", "", blockMode, true},
-    {"WBB", "", notAvailable, false},
-    {"RBB", "", notAvailable, false},
+    {"WBB", "", writeBlockJob, true},
+    {"RBB", "", readBlockJob, true},
     {"EXIT", "", exitCommand, true},
     {"DEADLOCK", "", deadlock, true},
     {"IDLE PRIORITY", "IPRIO", idlePriority, true},

@@ -90,7 +90,7 @@ TEST(CorvexctlFailures, UnknownCommandsAndUnavailableJobsFail) {
     const auto unknown = corvexctl({"--port", "sim", "version"});
     EXPECT_EQ(unknown.status, 1);
     EXPECT_TRUE(unknown.hasLine(" - ERROR - UNKNOWN COMMAND SEND \"version\"")) << unknown.out;
-    const auto later = corvexctl({"--port", "sim", "SIGNATURE"});
+    const auto later = corvexctl({"--port", "sim", "EEREAD"});
     EXPECT_EQ(later.status, 1);
 }
 

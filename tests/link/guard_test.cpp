@@ -130,7 +130,7 @@ TEST(GuardCommands, PriorityResetAndProgrammingPostTheirMessages) {
 TEST(GuardCommands, JobsOfLaterBuildsNeverReportSuccess) {
     FloatingPort port;
     GuardHarness h(port);
-    h.run("RFW");
+    h.run("EEREAD");
     const auto messages = h.events.messages();
     ASSERT_EQ(messages.size(), 1U);
     EXPECT_EQ(messages[0].Code, 5U);

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace corvex::link {
+
+// An open file descriptor, closed when the handle goes.
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : m_fd(fd) {}
+    ~FileHandle() { (void)close(); }
+    FileHandle(FileHandle&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    [[nodiscard]] bool valid() const { return m_fd >= 0; }
+    [[nodiscard]] int fd() const { return m_fd; }
+    /// False when the system reported an error on close (a write that never reached the disk).
+    bool close();
+
+private:
+    int m_fd = -1;
+};
+
+/// An existing file, for reading.
+[[nodiscard]] FileHandle openForReading(const std::string& name);
+/// An existing file, for reading and writing; nothing is created.
+[[nodiscard]] FileHandle openForUpdate(const std::string& name);
+/// Creates the file, or truncates it, for reading and writing.
+[[nodiscard]] FileHandle createOrTruncate(const std::string& name);
+
+/// Reads up to `size` bytes at `offset`, short only at the end of the file; -1 on an error.
+[[nodiscard]] ssize_t readAt(int fd, void* buffer, std::size_t size, off_t offset);
+/// Writes every byte at `offset`; false on an error (a full disk among them).
+[[nodiscard]] bool writeAt(int fd, const void* data, std::size_t size, off_t offset);
+
+// 32-bit words, least significant byte first, into a file from an offset on, gathered into
+// large blocks: a whole-flash job would otherwise make half a million tiny writes.
+class WordWriter {
+public:
+    static constexpr std::size_t kBlockBytes = 64 * 1024;
+
+    WordWriter(int fd, off_t offset);
+    /// Queues one word; a full block goes to the file.
+    void append(std::uint32_t word) {
+        if (m_used == m_block.size()) {
+            (void)flush();
+        }
+        for (int shift = 0; shift < 32; shift += 8) {
+            m_block[m_used++] = static_cast<std::uint8_t>(word >> shift);
+        }
+    }
+    /// Writes what is queued; false once any write of this writer has failed.
+    bool flush();
+    [[nodiscard]] bool failed() const { return m_failed; }
+
+private:
+    int m_fd;
+    off_t m_offset;
+    std::vector<std::uint8_t> m_block;
+    std::size_t m_used = 0;
+    bool m_failed = false;
+};
+
+// A file that takes the place of `target` only once it is complete. It is written beside the
+// target (same folder, so the rename cannot cross file systems) under a name of its own and
+// renamed over the target by commit(); dropped without a commit it is removed, and whatever the
+// target held before stays as it was.
+class ReplacingFile {
+public:
+    explicit ReplacingFile(std::string target);
+    ~ReplacingFile() { discard(); }
+    ReplacingFile(const ReplacingFile&) = delete;
+    ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+    /// False when the file beside the target could not be created.
+    [[nodiscard]] bool valid() const { return m_file.valid(); }
+    [[nodiscard]] int fd() const { return m_file.fd(); }
+    [[nodiscard]] const std::string& target() const { return m_target; }
+    /// Flushes the contents to disk and renames them over the target; false if any step failed,
+    /// in which case the new file is removed.
+    bool commit();
+    /// Removes the new file, leaving the target untouched.
+    void discard();
+
+private:
+    std::string m_target;
+    std::string m_partName;
+    FileHandle m_file;
+};
+
+} // namespace corvex::link

@@ -1,0 +1,130 @@
+#include "link/firmware_read.h"
+#include "link/flash_jobs.h"
+#include "link/job_files.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace corvex::test {
+namespace {
+
+std::vector<std::uint8_t> imageWithText(std::size_t at, const std::string& text,
+                                        std::size_t size = 3 * 4096) {
+    std::vector<std::uint8_t> image(size, 0xFF);
+    std::copy(text.begin(), text.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
+    return image;
+}
+
+const std::string kMarker = "BEGINNING_ID";
+
+TEST(FirmwareName, TheTextAfterTheMarkerUpToTheZeroByte) {
+    TempDir dir;
+    const std::string file = dir.file("image.bin");
+    writeBytes(file, imageWithText(100, kMarker + "XYZ" + std::string(1, '\0')));
+    EXPECT_EQ(link::findFirmwareName(file), "XYZ");
+}
+
+TEST(FirmwareName, FoundWhereverBlockEdgesFallInTheMarkerOrTheName) {
+    TempDir dir;
+    const std::string file = dir.file("image.bin");
+    const std::string named = kMarker + "DSX 2.07" + std::string(1, '\0');
+    // Every cut of the marker and of the name by the first block edge.
+    for (std::size_t at = 4096 - named.size(); at <= 4096; ++at) {
+        writeBytes(file, imageWithText(at, named));
+        EXPECT_EQ(link::findFirmwareName(file), "DSX 2.07") << "marker at " << at;
+    }
+}
+
+TEST(FirmwareName, AMarkerRightAfterAFailedAttemptIsStillFound) {
+    TempDir dir;
+    const std::string file = dir.file("image.bin");
+    // The stray first letter sits on the last byte of a block, the marker starts the next one.
+    writeBytes(file, imageWithText(4095, "B" + kMarker + "ABC" + std::string(1, '\0')));
+    EXPECT_EQ(link::findFirmwareName(file), "ABC");
+    writeBytes(file, imageWithText(10, "BEGINNBEGINNING_IDQ" + std::string(1, '\0')));
+    EXPECT_EQ(link::findFirmwareName(file), "Q");
+}
+
+TEST(FirmwareName, UnknownWithoutMarkerWithoutZeroByteOrWithoutFile) {
+    TempDir dir;
+    const std::string file = dir.file("image.bin");
+    writeBytes(file, imageWithText(0, "BEGINNING_I"));
+    EXPECT_FALSE(link::findFirmwareName(file));
+    writeBytes(file, imageWithText(4096 * 3 - 14, kMarker + "AB"));
+    EXPECT_FALSE(link::findFirmwareName(file));
+    EXPECT_FALSE(link::findFirmwareName(dir.file("missing.bin")));
+}
+
+TEST(FirmwareName, ALongNameIsCutToAHundredCharacters) {
+    TempDir dir;
+    const std::string file = dir.file("image.bin");
+    writeBytes(file, imageWithText(4000, kMarker + std::string(300, 'n') + std::string(1, '\0')));
+    EXPECT_EQ(link::findFirmwareName(file), std::string(100, 'n'));
+}
+
+TEST(CompletionTime, ARunPastMidnightCountsTheDayItCrossed) {
+    EXPECT_EQ(link::elapsedSecondsOfDay(3600, 3725), 125);
+    EXPECT_EQ(link::elapsedSecondsOfDay(86390, 5), 15);
+    EXPECT_EQ(link::elapsedSecondsOfDay(0, 0), 0);
+}
+
+TEST(ReplacingFile, TheTargetChangesOnlyOnCommit) {
+    TempDir dir;
+    const std::string target = dir.file("saved.bin");
+    writeBytes(target, {1, 2, 3});
+    ::chmod(target.c_str(), 0640);
+    {
+        link::ReplacingFile file(target);
+        ASSERT_TRUE(file.valid());
+        const std::uint8_t bytes[] = {9, 9};
+        ASSERT_TRUE(link::writeAt(file.fd(), bytes, sizeof bytes, 0));
+        EXPECT_EQ(readBytes(target), (std::vector<std::uint8_t>{1, 2, 3}));
+        // Dropped without a commit.
+    }
+    EXPECT_EQ(readBytes(target), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"saved.bin"});
+
+    link::ReplacingFile file(target);
+    const std::uint8_t bytes[] = {7};
+    ASSERT_TRUE(link::writeAt(file.fd(), bytes, sizeof bytes, 0));
+    ASSERT_TRUE(file.commit());
+    EXPECT_EQ(readBytes(target), std::vector<std::uint8_t>{7});
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"saved.bin"});
+    struct stat info {};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640U) << "the replaced file's permissions are kept";
+}
+
+TEST(ReplacingFile, AFolderThatDoesNotExistIsReportedNotCreated) {
+    TempDir dir;
+    link::ReplacingFile file(dir.file("no/such/folder.bin"));
+    EXPECT_FALSE(file.valid());
+    EXPECT_FALSE(file.commit());
+    link::ReplacingFile unnamed("");
+    EXPECT_FALSE(unnamed.valid());
+}
+
+TEST(WordWriter, WordsGoOutLeastSignificantByteFirstFromTheOffset) {
+    TempDir dir;
+    const std::string name = dir.file("words.bin");
+    link::FileHandle file = link::createOrTruncate(name);
+    link::WordWriter writer(file.fd(), 2);
+    // More than one block, so the block edge is crossed too.
+    const std::size_t words = link::WordWriter::kBlockBytes / 4 + 3;
+    for (std::uint32_t i = 0; i < words; ++i) {
+        writer.append(0x04030201U + i);
+    }
+    ASSERT_TRUE(writer.flush());
+    const auto bytes = readBytes(name);
+    ASSERT_EQ(bytes.size(), 2 + 4 * words);
+    EXPECT_EQ(bytes[2], 0x01);
+    EXPECT_EQ(bytes[5], 0x04);
+    const std::size_t last = 2 + 4 * (words - 1);
+    EXPECT_EQ(bytes[last], static_cast<std::uint8_t>(0x01 + words - 1));
+}
+
+} // namespace
+} // namespace corvex::test
