@@ -1,0 +1,201 @@
+#include "sim/image_builder.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvex::sim {
+namespace {
+
+using ::testing::ElementsAre;
+
+std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& bytes, std::size_t offset,
+                                std::size_t length) {
+    return {bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+            bytes.begin() + static_cast<std::ptrdiff_t>(offset + length)};
+}
+
+std::uint32_t littleEndian(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
+    return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 |
+           static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
+}
+
+std::uint32_t bigEndian(const std::vector<std::uint8_t>& bytes, std::size_t offset,
+                        std::size_t length) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        value = value << 8 | bytes[offset + i];
+    }
+    return value;
+}
+
+std::size_t find(const std::vector<std::uint8_t>& bytes, std::string_view text,
+                 std::size_t from = 0) {
+    const auto it = std::search(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.end(),
+                                text.begin(), text.end());
+    return static_cast<std::size_t>(it - bytes.begin());
+}
+
+TEST(ImageBuilderLayout, TablesHaveTagLittleEndianLengthAndBigEndianRecords) {
+    Transponder t;
+    t.frequency = 0x0010C8E0;
+    t.tid = 0x1234;
+    t.nid = 0x0056;
+    t.channelCount = 2;
+    t.symbolRateCode = 9;
+    t.fecCode = 3;
+    t.flags = 0x05;
+    Channel c;
+    c.name = "ABC";
+    c.flags = 0x06;
+    c.transponder = 1;
+    c.sid = 0x0102;
+    c.vpid = 0x01FF;
+    c.pcr = 0x0203;
+    const std::vector<Transponder> transponders{t, t};
+    const std::vector<Channel> channels{c};
+
+    ImageBuilder builder(0x40000);
+    builder.putTransponderTable(kTransponderBlock, transponders);
+    builder.putChannelTable(kSpareTableBlock, channels);
+    const std::vector<std::uint8_t>& image = builder.bytes();
+
+    EXPECT_THAT(slice(image, 0x10020, 4), ElementsAre(0x54, 0x50, 0x54, 0x00));
+    EXPECT_THAT(slice(image, 0x10040, 4), ElementsAre(28, 0, 0, 0));
+    EXPECT_THAT(slice(image, 0x10044, 12),
+                ElementsAre(0x00, 0x10, 0xC8, 0xE0, 0x12, 0x34, 0x00, 0x56, 2, 9, 3, 0x05));
+    EXPECT_EQ(slice(image, 0x10050, 12), slice(image, 0x10044, 12));
+    EXPECT_EQ(image[0x1005C], 0xFF) << "the transponder table ran on";
+
+    EXPECT_THAT(slice(image, 0x30020, 4), ElementsAre(0x54, 0x43, 0x53, 0x00));
+    EXPECT_EQ(littleEndian(image, 0x30040), 34U);
+    EXPECT_THAT(slice(image, 0x30044, 16),
+                ElementsAre('A', 'B', 'C', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0));
+    EXPECT_THAT(slice(image, 0x30054, 14), ElementsAre(0x06, 1, 0x01, 0x02, 0x01, 0xFF, 0xFF, 0xFF,
+                                                       0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x03));
+    EXPECT_THAT(slice(image, 0x20020, 4), ElementsAre(0xFF, 0xFF, 0xFF, 0xFF));
+}
+
+TEST(ImageBuilderLayout, WordsMarkerAndCodeLikeBytes) {
+    ImageBuilder builder(0x1000);
+    builder.putWord(0x10, 0x11223344).putFirmwareName(0x20, "XYZ");
+    builder.putCodeLike(0x100, 0x100, 7);
+    const std::vector<std::uint8_t>& image = builder.bytes();
+
+    EXPECT_THAT(slice(image, 0x10, 4), ElementsAre(0x44, 0x33, 0x22, 0x11));
+    const std::string_view marker = "BEGINNING_IDXYZ";
+    std::vector<std::uint8_t> expected(marker.begin(), marker.end());
+    expected.push_back(0);
+    expected.push_back(0xFF);
+    EXPECT_EQ(slice(image, 0x20, expected.size()), expected);
+
+    ImageBuilder again(0x1000);
+    again.putCodeLike(0x100, 0x100, 7);
+    EXPECT_EQ(slice(again.bytes(), 0x100, 0x100), slice(image, 0x100, 0x100))
+        << "the same seed must give the same bytes";
+    EXPECT_GT(std::count(image.begin() + 0x100, image.begin() + 0x200, 0xFF), 0);
+    EXPECT_LT(std::count(image.begin() + 0x100, image.begin() + 0x200, 0xFF), 0x20)
+        << "code-like bytes look erased";
+}
+
+TEST(ImageBuilderLayout, DamageHooksBreakATableInPlace) {
+    std::vector<Transponder> transponders(3);
+    for (auto& t : transponders) {
+        t.tid = 7;
+        t.channelCount = 1;
+    }
+    std::vector<Channel> channels(2);
+    channels[1].transponder = 3;
+
+    ImageBuilder builder(0x40000);
+    builder.putTransponderTable(kTransponderBlock, transponders)
+        .putChannelTable(kChannelBlock, channels)
+        .setTableLength(kTransponderBlock, 0x00FFFFFF)
+        .zeroTransponder(kTransponderBlock, 2)
+        .setChannelTransponder(kChannelBlock, 2, 200);
+    const std::vector<std::uint8_t>& image = builder.bytes();
+
+    EXPECT_EQ(littleEndian(image, 0x10040), 0x00FFFFFFU);
+    EXPECT_EQ(bigEndian(image, 0x10044 + 4, 2), 7U) << "record 1 must stay";
+    EXPECT_EQ(slice(image, 0x10050, 12), std::vector<std::uint8_t>(12, 0));
+    EXPECT_EQ(bigEndian(image, 0x1005C + 4, 2), 7U) << "record 3 must stay";
+    EXPECT_EQ(image[0x20044 + 30 + 17], 200);
+    EXPECT_EQ(image[0x20044 + 17], kNoTransponder);
+}
+
+TEST(ImageBuilderLayout, RefusesWritesOutsideTheImage) {
+    ImageBuilder builder(0x20000);
+    EXPECT_THROW(builder.putWord(0x1FFFE, 0), std::out_of_range);
+    EXPECT_THROW(builder.putChannelTable(kChannelBlock, std::vector<Channel>(1)),
+                 std::out_of_range);
+    EXPECT_THROW(builder.fill(0x20001, 0, 0), std::out_of_range);
+    Channel longName;
+    longName.name = "seventeen letters";
+    EXPECT_THROW(builder.putChannelTable(kTransponderBlock, std::vector<Channel>{longName}),
+                 std::invalid_argument);
+    EXPECT_EQ(builder.bytes(), std::vector<std::uint8_t>(0x20000, 0xFF));
+}
+
+class DefaultImage : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(DefaultImage, NamesTheFirmwareOnceInAreaZero) {
+    const auto image = defaultFirmwareImage(GetParam(), "NAME 1.0");
+    ASSERT_EQ(image.size(), GetParam());
+    const std::size_t at = find(image, "BEGINNING_IDNAME 1.0");
+    ASSERT_LT(at, 0x8000U);
+    EXPECT_EQ(image[at + 20], 0);
+    EXPECT_EQ(find(image, "BEGINNING_ID", at + 1), image.size());
+    EXPECT_EQ(defaultFirmwareImage(GetParam(), "NAME 1.0"), image);
+}
+
+TEST_P(DefaultImage, ChannelsLinkToTranspondersThatCarryThem) {
+    const auto image = defaultFirmwareImage(GetParam(), "X");
+    ASSERT_THAT(slice(image, 0x10020, 4), ElementsAre('T', 'P', 'T', 0));
+    ASSERT_THAT(slice(image, 0x20020, 4), ElementsAre('T', 'C', 'S', 0));
+    EXPECT_THAT(slice(image, 0x30020, 4), ElementsAre(0xFF, 0xFF, 0xFF, 0xFF));
+
+    const std::uint32_t tptLength = littleEndian(image, 0x10040);
+    const std::uint32_t tcsLength = littleEndian(image, 0x20040);
+    ASSERT_EQ((tptLength - 4) % 12, 0U);
+    ASSERT_EQ((tcsLength - 4) % 30, 0U);
+    const std::size_t transponderCount = (tptLength - 4) / 12;
+    const std::size_t channelCount = (tcsLength - 4) / 30;
+    EXPECT_EQ(transponderCount, 12U);
+    EXPECT_GE(channelCount, 24U);
+
+    std::map<std::size_t, std::size_t> carried;
+    for (std::size_t i = 0; i < channelCount; ++i) {
+        const std::uint8_t index = image[0x20044 + 30 * i + 17];
+        if (index != kNoTransponder) {
+            ASSERT_GE(index, 1);
+            ASSERT_LE(index, transponderCount) << "channel " << i + 1 << " has a broken link";
+            ++carried[index];
+        }
+    }
+    for (std::size_t t = 1; t <= transponderCount; ++t) {
+        const std::size_t record = 0x10044 + 12 * (t - 1);
+        EXPECT_EQ(image[record + 8], carried[t]) << "channel count of transponder " << t;
+        EXPECT_NE(bigEndian(image, record + 4, 2), 0U) << "transponder " << t << " has TID 0";
+    }
+}
+
+TEST_P(DefaultImage, EndsInErasedSpace) {
+    const auto image = defaultFirmwareImage(GetParam(), "X");
+    const std::size_t erased = GetParam() / 4;
+    EXPECT_TRUE(std::all_of(image.end() - static_cast<std::ptrdiff_t>(erased), image.end(),
+                            [](std::uint8_t b) { return b == 0xFF; }));
+    EXPECT_NE(littleEndian(image, 0x40000), 0xFFFFFFFFU) << "no code after the table blocks";
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, DefaultImage, ::testing::Values(0x200000, 0x100000),
+                         [](const auto& info) { return info.param == 0x200000 ? "Dsx" : "Dsi"; });
+
+} // namespace
+} // namespace corvex::sim
