@@ -20,13 +20,6 @@ std::vector<std::uint8_t> imageWithText(std::size_t at, const std::string& text,
 
 const std::string kMarker = "BEGINNING_ID";
 
-TEST(FirmwareName, TheTextAfterTheMarkerUpToTheZeroByte) {
-    TempDir dir;
-    const std::string file = dir.file("image.bin");
-    writeBytes(file, imageWithText(100, kMarker + "XYZ" + std::string(1, '\0')));
-    EXPECT_EQ(link::findFirmwareName(file), "XYZ");
-}
-
 TEST(FirmwareName, FoundWhereverBlockEdgesFallInTheMarkerOrTheName) {
     TempDir dir;
     const std::string file = dir.file("image.bin");
@@ -105,25 +98,6 @@ TEST(ReplacingFile, AFolderThatDoesNotExistIsReportedNotCreated) {
     EXPECT_FALSE(file.commit());
     link::ReplacingFile unnamed("");
     EXPECT_FALSE(unnamed.valid());
-}
-
-TEST(WordWriter, WordsGoOutLeastSignificantByteFirstFromTheOffset) {
-    TempDir dir;
-    const std::string name = dir.file("words.bin");
-    link::FileHandle file = link::createOrTruncate(name);
-    link::WordWriter writer(file.fd(), 2);
-    // More than one block, so the block edge is crossed too.
-    const std::size_t words = link::WordWriter::kBlockBytes / 4 + 3;
-    for (std::uint32_t i = 0; i < words; ++i) {
-        writer.append(0x04030201U + i);
-    }
-    ASSERT_TRUE(writer.flush());
-    const auto bytes = readBytes(name);
-    ASSERT_EQ(bytes.size(), 2 + 4 * words);
-    EXPECT_EQ(bytes[2], 0x01);
-    EXPECT_EQ(bytes[5], 0x04);
-    const std::size_t last = 2 + 4 * (words - 1);
-    EXPECT_EQ(bytes[last], static_cast<std::uint8_t>(0x01 + words - 1));
 }
 
 } // namespace

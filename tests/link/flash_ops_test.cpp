@@ -118,17 +118,6 @@ TEST(FlashOps, ProgramWordSendsTheFamilysCommandAndPollsUntilTheWordReadsBack) {
     }
 }
 
-TEST(FlashOps, AnAllOnesWordIsOnlyVerifiedNeverProgrammed) {
-    OpsRig blank([](const ScriptedBus&, std::uint32_t) { return kErased; });
-    EXPECT_TRUE(FlashOps(blank.link, link::kFlashFamily0).ProgramWord(0x7FE00000, kErased));
-    EXPECT_TRUE(blank.bus.writes.empty());
-    EXPECT_EQ(blank.bus.reads.size(), 1U);
-
-    OpsRig dirty([](const ScriptedBus&, std::uint32_t) { return 0xFFFF00FFU; });
-    EXPECT_FALSE(FlashOps(dirty.link, link::kFlashFamily0).ProgramWord(0x7FE00000, kErased));
-    EXPECT_TRUE(dirty.bus.writes.empty());
-}
-
 TEST(FlashOps, ProgramWordResetsAndRetriesAfterAnAttemptThatTimesOut) {
     const FlashFamily& family = link::kFlashFamily1;
     const std::uint32_t address = 0x7FF00040;
@@ -140,34 +129,6 @@ TEST(FlashOps, ProgramWordResetsAndRetriesAfterAnAttemptThatTimesOut) {
     EXPECT_EQ(rig.bus.writesTo(address), 3);
     EXPECT_EQ(rig.waited(), (2 * 2400 + 1) * 25U);
     EXPECT_EQ(rig.bus.count({family.unlockAddress1, family.reset}), 2);
-}
-
-TEST(FlashOps, ProgramWordGivesUpAfterTenAttempts) {
-    const FlashFamily& family = link::kFlashFamily0;
-    const std::uint32_t address = 0x7FE00100;
-    OpsRig rig([](const ScriptedBus&, std::uint32_t) { return 0U; });
-    EXPECT_FALSE(FlashOps(rig.link, family).ProgramWord(address, kWord));
-    EXPECT_EQ(rig.bus.writesTo(address), 10);
-    EXPECT_EQ(rig.delays.size(), 10U * 2400U);
-    EXPECT_EQ(rig.bus.count({family.unlockAddress1, family.reset}), 10);
-}
-
-TEST(FlashOps, SectorEraseSendsSetupAndSectorCommandsThenPollsAndResets) {
-    for (const FlashFamily* family : kFamilies) {
-        const std::uint32_t sector = family->arrayBase + 0x20000;
-        // Three busy polls before the sector reads blank.
-        OpsRig rig([&](const ScriptedBus& bus, std::uint32_t a) {
-            return a == sector && bus.consecutiveReads(sector) >= 3 ? kErased : 0x00080008U;
-        });
-        EXPECT_TRUE(FlashOps(rig.link, *family).SectorErase(sector));
-        const auto expected = sequence(*family, family->eraseSetup) +
-                              std::vector<BusWrite>{{family->unlockAddress1, family->unlock1},
-                                                    {family->unlockAddress2, family->unlock2},
-                                                    {sector, family->sectorErase}} +
-                              sequence(*family, family->reset);
-        EXPECT_THAT(rig.bus.writes, ElementsAreArray(expected));
-        EXPECT_EQ(rig.delays, std::vector<std::uint64_t>(4, 200));
-    }
 }
 
 TEST(FlashOps, SectorEraseRetriesAnEraseThatNeverFinishes) {
@@ -182,34 +143,6 @@ TEST(FlashOps, SectorEraseRetriesAnEraseThatNeverFinishes) {
     EXPECT_EQ(rig.delays.size(), 5000U + 1U);
 }
 
-TEST(FlashOps, ProtectCheckComparesWithTheFamilysOwnProtectedStatus) {
-    struct Case {
-        const FlashFamily* family;
-        std::uint32_t status;
-        bool protectedSector;
-    };
-    const Case cases[] = {
-        {&link::kFlashFamily0, 0x00800001, true},
-        {&link::kFlashFamily0, 0x00000000, false},
-        {&link::kFlashFamily1, 0x00010001, true},
-        // The first family's form of status 1 means nothing on the second family's wiring.
-        {&link::kFlashFamily1, 0x00800001, false},
-        {&link::kFlashFamily1, 0x00000000, false},
-    };
-    for (const Case& c : cases) {
-        const std::uint32_t sector = c.family->arrayBase + 0x40000;
-        OpsRig rig([&](const ScriptedBus&, std::uint32_t a) {
-            return a == sector + 8 ? c.status : 0xFFFFFFFFU;
-        });
-        EXPECT_EQ(FlashOps(rig.link, *c.family).ProtectCheck(sector), c.protectedSector)
-            << std::hex << "status " << c.status << " at array base " << c.family->arrayBase;
-        EXPECT_THAT(rig.bus.writes, ElementsAreArray(sequence(*c.family, c.family->autoselect) +
-                                                     sequence(*c.family, c.family->reset)));
-        EXPECT_EQ(rig.bus.reads, (std::vector<std::uint32_t>{sector + 8, c.family->arrayBase,
-                                                             c.family->arrayBase}));
-    }
-}
-
 // A broken-off read returns all ones, which looks like an erased word: no operation may take it
 // for success.
 TEST(FlashOps, NothingSucceedsOnAReadThatABreakCutShort) {
@@ -220,16 +153,6 @@ TEST(FlashOps, NothingSucceedsOnAReadThatABreakCutShort) {
     EXPECT_FALSE(flash.SectorErase(0x7FE00000));
     EXPECT_FALSE(flash.ProgramWord(0x7FE00000, kWord));
     EXPECT_TRUE(rig.delays.empty());
-}
-
-TEST(FlashOps, FlashResetDoesNothingForATypeWithoutFlashCommands) {
-    OpsRig rig([](const ScriptedBus&, std::uint32_t) { return 0U; });
-    link::FlashReset(rig.link, 2);
-    EXPECT_TRUE(rig.bus.writes.empty());
-    EXPECT_TRUE(rig.bus.reads.empty());
-    link::FlashReset(rig.link, 1);
-    EXPECT_THAT(rig.bus.writes, ElementsAreArray(sequence(link::kFlashFamily1, 0x550000F0)));
-    EXPECT_EQ(rig.bus.reads, std::vector<std::uint32_t>(2, 0x7FF00000));
 }
 
 } // namespace
