@@ -1,11 +1,22 @@
 #include "simulator.h"
 
+#include "image_builder.h"
+#include "link/flash_chips.h"
+
+#include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
 #include <utility>
+#include <vector>
 
 namespace corvex::sim {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 bool parseAdapterType(std::string_view text, AdapterType& type) {
     if (text == "revb") {
@@ -22,10 +33,127 @@ bool parseAdapterType(std::string_view text, AdapterType& type) {
     return true;
 }
 
-bool parseWholeNumber(std::string_view text, std::uint64_t& value) {
+template <typename Number> bool parseNumber(std::string_view text, Number& value, int base = 10) {
     const char* const end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value, base);
     return !text.empty() && ec == std::errc() && ptr == end;
+}
+
+// "a,b,c" into numbers; all or nothing, so a bad item leaves the configuration alone.
+template <typename Number>
+bool parseList(std::string_view text, std::vector<Number>& out, int base) {
+    std::vector<Number> items;
+    while (true) {
+        const std::size_t comma = text.find(',');
+        std::string_view item = text.substr(0, comma);
+        if (base == 16 && (item.starts_with("0x") || item.starts_with("0X"))) {
+            item.remove_prefix(2);
+        }
+        Number value{};
+        if (!parseNumber(item, value, base)) {
+            return false;
+        }
+        items.push_back(value);
+        if (comma == std::string_view::npos) {
+            break;
+        }
+        text.remove_prefix(comma + 1);
+    }
+    out.insert(out.end(), items.begin(), items.end());
+    return true;
+}
+
+std::string chipNames() {
+    std::string names;
+    for (const link::FlashChip& chip : link::flashChips()) {
+        names += names.empty() ? "" : ", ";
+        names += chip.deviceText;
+    }
+    return names;
+}
+
+std::string systemError(const std::string& what, const fs::path& path, int error) {
+    return "cannot " + what + " " + path.string() + ": " + std::strerror(error);
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Writes beside the target and renames over it, so the old file stays whole until the new one
+// is complete.
+std::string writeReplacing(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+    fs::path temporary = path;
+    temporary += ".new";
+    File file(std::fopen(temporary.c_str(), "wb"));
+    if (!file) {
+        return systemError("create", temporary, errno);
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    const int writeError = errno;
+    const bool closed = std::fclose(file.release()) == 0;
+    if (!written || !closed) {
+        const int error = written ? errno : writeError;
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        return systemError("write", temporary, error);
+    }
+    std::error_code renamed;
+    fs::rename(temporary, path, renamed);
+    if (renamed) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        return "cannot replace " + path.string() + ": " + renamed.message();
+    }
+    return {};
+}
+
+std::vector<std::uint8_t> defaultImageOf(ReceiverModel model) {
+    return defaultFirmwareImage(flashSizeOf(model), defaultFirmwareName(model));
+}
+
+// The flash contents the receiver starts with: flash.bin from the folder, or the default image
+// (written to the folder when it has none yet).
+std::vector<std::uint8_t> initialFlash(const SimConfig& config) {
+    if (const std::string problem = checkSimConfig(config); !problem.empty()) {
+        throw SimError(problem);
+    }
+    const ReceiverModel model = config.receiver.model;
+    if (config.dir.empty()) {
+        return defaultImageOf(model);
+    }
+    const fs::path path = fs::path(config.dir) / Simulator::kFlashFile;
+    File file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        if (errno != ENOENT) {
+            throw SimError(systemError("open", path, errno));
+        }
+        std::error_code made;
+        fs::create_directories(config.dir, made);
+        if (made) {
+            throw SimError("cannot create " + config.dir + ": " + made.message());
+        }
+        std::vector<std::uint8_t> image = defaultImageOf(model);
+        if (const std::string problem = writeReplacing(path, image); !problem.empty()) {
+            throw SimError(problem);
+        }
+        return image;
+    }
+    const std::size_t size = flashSizeOf(model);
+    // One byte more than fits tells a long file from a right one.
+    std::vector<std::uint8_t> image(size + 1);
+    const std::size_t got = std::fread(image.data(), 1, image.size(), file.get());
+    if (std::ferror(file.get()) != 0) {
+        throw SimError(systemError("read", path, errno));
+    }
+    if (got != size) {
+        throw SimError(path.string() + " holds " + (got > size ? "more than " : "") +
+                       std::to_string(got > size ? size : got) + " bytes; the " + modelName(model) +
+                       " receiver's flash takes " + std::to_string(size));
+    }
+    image.resize(size);
+    return image;
 }
 
 } // namespace
@@ -33,8 +161,8 @@ bool parseWholeNumber(std::string_view text, std::uint64_t& value) {
 std::string applySimOption(SimConfig& config, std::string_view keyValue) {
     const std::size_t equals = keyValue.find('=');
     const std::string_view key = keyValue.substr(0, equals);
-    const std::string_view value =
-        equals == std::string_view::npos ? std::string_view() : keyValue.substr(equals + 1);
+    const bool hasValue = equals != std::string_view::npos;
+    const std::string_view value = hasValue ? keyValue.substr(equals + 1) : std::string_view();
 
     if (key == "adapter") {
         if (!parseAdapterType(value, config.adapter.type)) {
@@ -44,16 +172,97 @@ std::string applySimOption(SimConfig& config, std::string_view keyValue) {
     }
     if (key == "hang-after") {
         std::uint64_t count = 0;
-        if (!parseWholeNumber(value, count)) {
+        if (!parseNumber(value, count)) {
             return "hang-after needs a whole number";
         }
         config.adapter.hangAfter = count;
         return {};
     }
+    if (key == "receiver") {
+        if (value == "dsx") {
+            config.receiver.model = ReceiverModel::Dsx;
+        } else if (value == "dsi") {
+            config.receiver.model = ReceiverModel::Dsi;
+        } else {
+            return "receiver must be dsx or dsi";
+        }
+        return {};
+    }
+    if (key == "chip") {
+        for (const link::FlashChip& chip : link::flashChips()) {
+            if (value == chip.deviceText) {
+                config.receiver.chip = value;
+                return {};
+            }
+        }
+        return "chip must be one of " + chipNames();
+    }
+    if (key == "protect") {
+        if (!parseList(value, config.receiver.protectedAreas, 10)) {
+            return "protect needs area numbers separated by commas";
+        }
+        return {};
+    }
+    if (key == "erase-fail") {
+        if (!parseList(value, config.receiver.eraseFailAreas, 10)) {
+            return "erase-fail needs area numbers separated by commas";
+        }
+        return {};
+    }
+    if (key == "stuck") {
+        if (!parseList(value, config.receiver.stuckAddresses, 16)) {
+            return "stuck needs hexadecimal addresses separated by commas";
+        }
+        return {};
+    }
+    if (key == "no-power") {
+        if (hasValue) {
+            return "no-power takes no value";
+        }
+        config.receiver.noPower = true;
+        return {};
+    }
     return "unknown simulator option '" + std::string(key) + "'";
 }
 
+std::string checkSimConfig(const SimConfig& config) {
+    return checkReceiverOptions(config.receiver);
+}
+
+const char* defaultFirmwareName(ReceiverModel model) {
+    return model == ReceiverModel::Dsx ? "DSX6071 V2.31 SIM" : "DSI185D V1.07 SIM";
+}
+
 Simulator::Simulator(SimConfig config)
-    : m_config(std::move(config)), m_adapter(m_bus, m_config.adapter) {}
+    : m_config(std::move(config)), m_bus(m_config.receiver, initialFlash(m_config)),
+      m_adapter(m_bus, m_config.adapter), m_savedGeneration(m_bus.flashGeneration()) {
+    m_adapter.setRecording(m_config.record);
+    m_bus.setRecording({.writes = m_config.record, .reads = m_config.record});
+}
+
+Simulator::~Simulator() {
+    if (!m_config.dir.empty() && m_bus.flashGeneration() != m_savedGeneration) {
+        static_cast<void>(save());
+    }
+}
+
+std::string Simulator::flashPath() const {
+    if (m_config.dir.empty()) {
+        return {};
+    }
+    return (fs::path(m_config.dir) / kFlashFile).string();
+}
+
+std::string Simulator::save() {
+    if (m_config.dir.empty()) {
+        return {};
+    }
+    const std::uint64_t generation = m_bus.flashGeneration();
+    std::string problem = writeReplacing(flashPath(), m_bus.flashImage());
+    if (problem.empty()) {
+        m_savedGeneration = generation;
+    }
+    return problem;
+}
 
 } // namespace corvex::sim

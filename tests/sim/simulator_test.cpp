@@ -1,3 +1,4 @@
+#include "link/flash_chips.h"
 #include "link/link.h"
 #include "link/port.h"
 #include "sim/simulator.h"
@@ -7,11 +8,15 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace corvex::sim {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
 
 TEST(SimOptions, AdapterTypesByName) {
     const std::array<std::pair<const char*, AdapterType>, 4> cases{{
@@ -59,8 +64,75 @@ TEST(SimOptions, RejectsBadOptionsWithoutChangingTheConfig) {
     }
 }
 
+TEST(SimOptions, ReceiverOptionsByName) {
+    SimConfig config;
+    for (const char* option : {"receiver=dsi", "chip=M29W800AT", "protect=1,10", "protect=4",
+                               "erase-fail=2", "stuck=7FF00010,0xc0000020", "no-power"}) {
+        EXPECT_EQ(applySimOption(config, option), "") << option;
+    }
+    const ReceiverOptions& r = config.receiver;
+    EXPECT_EQ(r.model, ReceiverModel::Dsi);
+    EXPECT_EQ(r.chip, "M29W800AT");
+    EXPECT_THAT(r.protectedAreas, ElementsAre(1U, 10U, 4U));
+    EXPECT_THAT(r.eraseFailAreas, ElementsAre(2U));
+    EXPECT_THAT(r.stuckAddresses, ElementsAre(0x7FF00010U, 0xC0000020U));
+    EXPECT_TRUE(r.noPower);
+    EXPECT_EQ(checkSimConfig(config), "");
+}
+
+TEST(SimOptions, RejectsBadReceiverOptionsWithoutChangingTheConfig) {
+    const std::array<std::pair<const char*, const char*>, 10> cases{{
+        {"receiver=dsy", "receiver must be dsx or dsi"},
+        {"chip=AM29LV800", "chip must be one of "},
+        {"protect=", "protect needs area numbers separated by commas"},
+        {"protect=1,,2", "protect needs area numbers separated by commas"},
+        {"protect=3,x", "protect needs area numbers separated by commas"},
+        {"erase-fail=-1", "erase-fail needs area numbers separated by commas"},
+        {"stuck=7FE0000G", "stuck needs hexadecimal addresses separated by commas"},
+        {"stuck=100000000", "stuck needs hexadecimal addresses separated by commas"},
+        {"no-power=1", "no-power takes no value"},
+        {"no-power=", "no-power takes no value"},
+    }};
+    for (const auto& [option, error] : cases) {
+        SimConfig config;
+        EXPECT_THAT(applySimOption(config, option), StartsWith(error)) << option;
+        const ReceiverOptions& r = config.receiver;
+        EXPECT_TRUE(r.model == ReceiverModel::Dsx && r.chip.empty() && r.protectedAreas.empty() &&
+                    r.eraseFailAreas.empty() && r.stuckAddresses.empty() && !r.noPower)
+            << option;
+    }
+}
+
+TEST(SimOptions, UnknownChipErrorListsTheChipTable) {
+    SimConfig config;
+    const std::string error = applySimOption(config, "chip=AM29LV800");
+    for (const link::FlashChip& chip : link::flashChips()) {
+        EXPECT_THAT(error, HasSubstr(chip.deviceText));
+    }
+}
+
+TEST(SimOptions, ChipsAreasAndAddressesMustFitTheReceiver) {
+    const std::array<std::pair<std::vector<const char*>, const char*>, 6> cases{{
+        {{"chip=AM29F400BB"}, "chip AM29F400BB does not fit the dsx receiver"},
+        {{"receiver=dsi", "chip=AM29LV800BT"}, "chip AM29LV800BT does not fit the dsi receiver"},
+        {{"receiver=dsi", "protect=11"}, "protect: the dsi receiver has areas 0 to 10"},
+        {{"erase-fail=19"}, "erase-fail: the dsx receiver has areas 0 to 18"},
+        {{"stuck=7FE00002"}, "stuck: 7FE00002 is no word of the dsx flash"},
+        {{"stuck=C0000000"}, "stuck: C0000000 is no word of the dsx flash"},
+    }};
+    for (const auto& [options, error] : cases) {
+        SimConfig config;
+        for (const char* option : options) {
+            ASSERT_EQ(applySimOption(config, option), "") << option;
+        }
+        EXPECT_EQ(checkSimConfig(config), error);
+        EXPECT_THROW(Simulator{config}, SimError) << error;
+    }
+}
+
 TEST(SimulatorAssembly, OptionsReachTheAdapterAndWordsReachTheBus) {
     SimConfig config;
+    config.record = true;
     ASSERT_EQ(applySimOption(config, "adapter=compatible"), "");
     Simulator sim(config);
     link::Port port(sim.port());
@@ -75,6 +147,21 @@ TEST(SimulatorAssembly, OptionsReachTheAdapterAndWordsReachTheBus) {
                 ElementsAre(std::pair<std::uint32_t, std::uint32_t>{0x2030, 0x16C9}));
     EXPECT_EQ(sim.bus().read(0x2030), 0x16C9U);
     EXPECT_EQ(&sim.adapter(), &sim.port());
+}
+
+TEST(SimulatorAssembly, RecordsNoTrafficUnlessAsked) {
+    Simulator sim(SimConfig{});
+    link::Port port(sim.port());
+    link::LinkFlags flags;
+    link::Link link(port, flags);
+    link.setSleeper([](auto) {});
+    port.setup();
+
+    link.writeWord(0x2030, 0x16C9);
+    EXPECT_EQ(link.readWord(0x2030), 0x16C9U);
+    EXPECT_THAT(sim.adapter().takenBytes(), IsEmpty());
+    EXPECT_THAT(sim.bus().writes(), IsEmpty());
+    EXPECT_THAT(sim.bus().reads(), IsEmpty());
 }
 
 } // namespace

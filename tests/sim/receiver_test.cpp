@@ -1,0 +1,367 @@
+#include "link/area_status.h"
+#include "link/flash_chips.h"
+#include "receiver_rig.h"
+#include "sim/flash_bank.h"
+
+#include <cstdint>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace corvex::sim::test {
+namespace {
+
+using link::kDefaultAreaStart;
+using ::testing::Contains;
+using ::testing::Each;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Ne;
+using ::testing::SizeIs;
+
+// "BEGI", the start of the firmware marker in the default image, as a bus word.
+constexpr std::uint32_t kMarkerOffset = 0x100;
+constexpr std::uint32_t kMarkerWord = 0x49474542;
+// Area 1 of the default image is erased.
+constexpr std::uint32_t kErasedOffset = 0x8000;
+
+std::uint32_t sector(std::size_t area) {
+    return kDefaultAreaStart[area];
+}
+
+// Status bits of both chips as the bus shows them: the high chip's through the wiring.
+std::uint32_t statusBits(std::uint32_t hardwareType, std::uint16_t chipBits) {
+    return static_cast<std::uint32_t>(wireHighHalf(hardwareType, chipBits)) << 16 | chipBits;
+}
+
+TEST(ReceiverBusInit, FlashReadsZeroUntilBusInitAndAgainAfterAReset) {
+    ReceiverRig rig;
+    const std::uint32_t marker = rig.base() + kMarkerOffset;
+
+    EXPECT_EQ(rig.link.readWord(marker), 0U) << "the flash answered before the bus set-up";
+    rig.link.busInit(0);
+    EXPECT_EQ(rig.link.readWord(marker), kMarkerWord);
+    rig.link.resetPulse();
+    EXPECT_EQ(rig.link.readWord(marker), 0U) << "a reset must close the flash again";
+    rig.link.busInit(0);
+    EXPECT_EQ(rig.link.readWord(marker), kMarkerWord);
+}
+
+TEST(ReceiverBusInit, OnlyTheModelsOwnSetUpOpensTheFlash) {
+    ReceiverRig dsx;
+    dsx.link.busInit(1);
+    EXPECT_EQ(dsx.link.readWord(dsx.base() + kMarkerOffset), 0U);
+
+    ReceiverRig dsi(simOptions({"receiver=dsi"}));
+    dsi.link.busInit(0);
+    EXPECT_EQ(dsi.link.readWord(dsi.base() + kMarkerOffset), 0U);
+    dsi.link.busInit(1);
+    EXPECT_EQ(dsi.link.readWord(dsi.base() + kMarkerOffset), kMarkerWord);
+}
+
+TEST(ReceiverBusInit, SetUpOutOfOrderKeepsTheFlashClosedUntilWrittenWhole) {
+    SimConfig config;
+    config.record = true;
+    ReceiverRig rig(config);
+    rig.link.busInit(0);
+    const auto setUp = rig.receiver().writes();
+    ASSERT_THAT(setUp, SizeIs(5));
+    rig.link.resetPulse();
+
+    auto swapped = setUp;
+    std::swap(swapped[1], swapped[2]);
+    for (const auto& [address, data] : swapped) {
+        rig.link.writeWord(address, data);
+    }
+    EXPECT_FALSE(rig.receiver().busReady()) << "registers written out of order";
+    for (const auto& [address, data] : setUp) {
+        rig.link.writeWord(address, data);
+    }
+    EXPECT_TRUE(rig.receiver().busReady());
+}
+
+TEST(ReceiverBusInit, FlashWritesBeforeBusInitAreDroppedAndRecorded) {
+    ReceiverRig rig;
+    rig.startProgram(rig.base() + kErasedOffset, 0);
+
+    rig.link.busInit(0);
+    EXPECT_EQ(rig.link.readWord(rig.base() + kErasedOffset), 0xFFFFFFFFU);
+    EXPECT_THAT(rig.receiver().anomalies(), SizeIs(4));
+    EXPECT_THAT(rig.receiver().anomalies(), Each(HasSubstr("flash write before bus init")));
+}
+
+struct IdentityCase {
+    const char* name;
+    std::vector<const char*> options;
+    std::uint32_t maker;
+    std::uint32_t device;
+    const char* text;
+};
+
+class FlashIdentification : public ::testing::TestWithParam<IdentityCase> {};
+
+TEST_P(FlashIdentification, AutoselectGivesTheChipTableWordsOfTheFamily) {
+    const IdentityCase& c = GetParam();
+    SimConfig config;
+    for (const char* option : c.options) {
+        ASSERT_EQ(applySimOption(config, option), "") << option;
+    }
+    ReceiverRig rig(config);
+    rig.prologue();
+
+    rig.command(rig.family().autoselect);
+    const std::uint32_t maker = rig.link.readWord(rig.base());
+    const std::uint32_t device = rig.link.readWord(rig.base() + 4);
+    EXPECT_EQ(maker, c.maker);
+    EXPECT_EQ(device, c.device);
+    EXPECT_EQ(link::identifyChip(rig.hardwareType(), maker, device).text, c.text);
+
+    rig.flashReset();
+    EXPECT_EQ(rig.link.readWord(rig.base() + kMarkerOffset), kMarkerWord)
+        << "the reset sequence did not bring back the array";
+    EXPECT_THAT(rig.receiver().anomalies(), IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Chips, FlashIdentification,
+    ::testing::Values(
+        IdentityCase{"DsxDefault", {}, 0x00800001, 0x44DA225B, "AMD: AM29LV800BB"},
+        IdentityCase{
+            "DsxTopBoot", {"chip=AM29LV800BT"}, 0x00800001, 0x445B22DA, "AMD: AM29LV800BT"},
+        IdentityCase{
+            "DsxSgs", {"chip=M29W800AB"}, 0x00040020, 0x00DA005B, "SGS-THOMSON: M29W800AB"},
+        // The high chip shows the device code through the family's wiring.
+        IdentityCase{"DsiDefault", {"receiver=dsi"}, 0x00010001, 0x4C4D22AB, "AMD: AM29F400BB"},
+        IdentityCase{"DsiAm29f800",
+                     {"receiver=dsi", "chip=AM29F800BT"},
+                     0x00010001,
+                     0x0C0D2223,
+                     "AMD: AM29F800BT"},
+        IdentityCase{"DsiSgs",
+                     {"receiver=dsi", "chip=M29W800AT"},
+                     0x00040020,
+                     0x00EB00D7,
+                     "SGS-THOMSON: M29W800AT"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(FlashFaults, ProtectedSectorsShowStatusAtSectorPlusEightInBothFamilies) {
+    for (const char* model : {"receiver=dsx", "receiver=dsi"}) {
+        ReceiverRig rig(simOptions({model, "protect=0,3"}));
+        rig.prologue();
+        rig.command(rig.family().autoselect);
+        for (std::size_t area = 0; area < 5; ++area) {
+            const bool isProtected = area == 0 || area == 3;
+            EXPECT_EQ(rig.link.readWord(rig.base() + sector(area) + 8),
+                      isProtected ? rig.family().protectedStatus : 0U)
+                << model << " area " << area;
+        }
+        rig.flashReset();
+    }
+}
+
+TEST(FlashCommandDecoding, WiringMatchesTheChipTableWords) {
+    for (const std::uint32_t type : {0U, 1U}) {
+        const link::FlashFamily& f = *link::flashFamily(type);
+        for (const std::uint32_t word : {f.unlock1, f.unlock2, f.reset, f.autoselect, f.eraseSetup,
+                                         f.sectorErase, f.program, f.protectedStatus}) {
+            EXPECT_EQ(wireHighHalf(type, word & 0xFFFF), word >> 16)
+                << "type " << type << " word " << std::hex << word;
+        }
+        for (std::uint32_t value = 0; value <= 0xFFFF; value += 0x0101) {
+            const auto half = static_cast<std::uint16_t>(value);
+            EXPECT_EQ(unwireHighHalf(type, wireHighHalf(type, half)), half);
+        }
+    }
+}
+
+TEST(FlashCommandDecoding, WordsOfTheOtherFamilyAreRefusedAndChangeNothing) {
+    for (const auto& [model, otherType] : {std::pair{"receiver=dsx", 1U}, {"receiver=dsi", 0U}}) {
+        ReceiverRig rig(simOptions({model}));
+        rig.prologue();
+        const link::FlashFamily& mine = rig.family();
+        const link::FlashFamily& other = *link::flashFamily(otherType);
+        const std::uint32_t target = rig.base() + kErasedOffset;
+
+        rig.link.writeWord(mine.unlockAddress1, other.unlock1);
+        rig.link.writeWord(mine.unlockAddress2, other.unlock2);
+        rig.link.writeWord(mine.unlockAddress1, other.program);
+        rig.link.writeWord(target, 0x12345678);
+
+        EXPECT_EQ(rig.link.readWord(target), 0xFFFFFFFFU) << model;
+        EXPECT_THAT(rig.receiver().anomalies(), Contains(HasSubstr("halves disagree"))) << model;
+        rig.command(mine.autoselect);
+        EXPECT_EQ(rig.link.readWord(rig.base()) & 0xFFFF, 0x0001U)
+            << model << ": the chips were not left ready for commands";
+    }
+}
+
+TEST(FlashCommandDecoding, WrongByteOrderAndWrongAddressesAreRefused) {
+    ReceiverRig rig;
+    rig.prologue();
+    const link::FlashFamily& f = rig.family();
+    const std::uint32_t w = f.unlock1;
+    const std::uint32_t swapped = w >> 24 | (w >> 8 & 0xFF00) | (w << 8 & 0xFF0000) | w << 24;
+    const std::uint32_t target = rig.base() + kErasedOffset;
+
+    rig.link.writeWord(f.unlockAddress1, swapped);
+    rig.link.writeWord(f.unlockAddress2, f.unlock2);
+    rig.link.writeWord(f.unlockAddress1, f.program);
+    rig.link.writeWord(target, 0);
+    rig.link.writeWord(f.unlockAddress1 + 4, f.unlock1);
+    rig.link.writeWord(f.unlockAddress2, f.unlock2);
+    rig.link.writeWord(f.unlockAddress1, f.program);
+    rig.link.writeWord(target, 0);
+
+    EXPECT_EQ(rig.link.readWord(target), 0xFFFFFFFFU);
+    EXPECT_THAT(rig.receiver().anomalies(), SizeIs(8));
+}
+
+TEST(FlashEraseAndProgram, EraseShowsStatusForSeveralPollsThenAllOnes) {
+    ReceiverRig rig;
+    rig.prologue();
+    const std::uint32_t tables = rig.base() + sector(4);
+    const std::uint32_t before = rig.receiver().flashWord(sector(5));
+
+    rig.startErase(tables);
+    const auto polls = rig.pollUntil(tables, 0xFFFFFFFF);
+
+    ASSERT_THAT(polls, SizeIs(kEraseBusyReads + 1));
+    EXPECT_GE(kEraseBusyReads, 3);
+    const std::uint32_t dq7 = statusBits(0, kStatusDataPolling);
+    const std::uint32_t dq6 = statusBits(0, kStatusToggle);
+    for (std::size_t i = 0; i + 1 < polls.size(); ++i) {
+        EXPECT_EQ(polls[i] & dq7, 0U) << "DQ7 must read 0 while erasing, poll " << i;
+        if (i > 0) {
+            EXPECT_EQ((polls[i] ^ polls[i - 1]) & dq6, dq6)
+                << "DQ6 must toggle in both halves, poll " << i;
+        }
+    }
+    for (std::uint32_t offset = sector(4); offset < sector(5); offset += 4) {
+        ASSERT_EQ(rig.receiver().flashWord(offset), 0xFFFFFFFFU) << std::hex << offset;
+    }
+    EXPECT_EQ(rig.receiver().flashWord(sector(5)), before) << "the next sector was touched";
+    EXPECT_THAT(rig.receiver().anomalies(), IsEmpty());
+}
+
+TEST(FlashEraseAndProgram, ProgramReadsStatusBeforeTheWordAndOnlyClearsBits) {
+    ReceiverRig rig;
+    rig.prologue();
+    const std::uint32_t address = rig.base() + kErasedOffset;
+
+    rig.startProgram(address, 0x12345678);
+    const std::uint32_t status = rig.link.readWord(address);
+    EXPECT_NE(status, 0x12345678U) << "the word read back before any poll";
+    const std::uint32_t dq7 = statusBits(0, kStatusDataPolling);
+    EXPECT_EQ(status & dq7, dq7) << "DQ7 must read the complement of bit 7";
+    EXPECT_EQ(rig.link.readWord(address), 0x12345678U);
+
+    EXPECT_FALSE(rig.program(address, 0xFFFF00FF)) << "programming cannot set bits";
+    EXPECT_EQ(rig.receiver().flashWord(kErasedOffset), 0x12340078U);
+    EXPECT_THAT(rig.receiver().anomalies(), IsEmpty());
+}
+
+TEST(FlashEraseAndProgram, AJobThatDoesNotPollLosesTheNextWord) {
+    ReceiverRig rig;
+    rig.prologue();
+    const std::uint32_t address = rig.base() + kErasedOffset;
+
+    rig.startProgram(address, 0x11111111);
+    rig.startProgram(address + 4, 0x22222222);
+
+    EXPECT_EQ(rig.pollUntil(address + 4, 0x22222222).back(), 0xFFFFFFFFU);
+    EXPECT_EQ(rig.receiver().flashWord(kErasedOffset + 4), 0xFFFFFFFFU);
+    EXPECT_THAT(rig.receiver().anomalies(), Contains(HasSubstr("busy")));
+}
+
+TEST(FlashFaults, ProtectedSectorRefusesEraseAndProgram) {
+    ReceiverRig rig(simOptions({"protect=5"}));
+    rig.prologue();
+    const std::vector<std::uint8_t> before = rig.receiver().flashImage();
+
+    EXPECT_FALSE(rig.erase(rig.base() + sector(5)));
+    rig.flashReset();
+    EXPECT_FALSE(rig.program(rig.base() + sector(5), 0));
+    rig.flashReset();
+
+    EXPECT_EQ(rig.receiver().flashImage(), before);
+    EXPECT_TRUE(rig.erase(rig.base() + sector(3))) << "an unprotected sector must still erase";
+}
+
+TEST(FlashFaults, StuckWordKeepsItsBitsThroughEraseAndProgram) {
+    ReceiverRig rig(simOptions({"stuck=7FE20048"}));
+    rig.prologue();
+    const std::uint32_t old = rig.receiver().flashWord(0x20048);
+    ASSERT_NE(old, 0xFFFFFFFFU);
+
+    rig.startErase(rig.base() + sector(4));
+    static_cast<void>(rig.pollUntil(rig.base() + sector(4), 0xFFFFFFFF));
+    EXPECT_EQ(rig.receiver().flashWord(0x20048), old);
+    EXPECT_EQ(rig.receiver().flashWord(0x20044), 0xFFFFFFFFU);
+
+    EXPECT_FALSE(rig.program(rig.base() + 0x20048, 0));
+    EXPECT_TRUE(rig.program(rig.base() + 0x20044, 0));
+}
+
+TEST(FlashFaults, FailingEraseNeverReadsAllOnesAndWaitsForAReset) {
+    ReceiverRig rig(simOptions({"erase-fail=5"}));
+    rig.prologue();
+    const std::uint32_t address = rig.base() + sector(5);
+    const std::uint32_t old = rig.receiver().flashWord(sector(5));
+
+    rig.startErase(address);
+    const auto polls = rig.pollUntil(address, 0xFFFFFFFF, 100);
+    EXPECT_THAT(polls, Each(Ne(0xFFFFFFFFU)));
+    EXPECT_EQ(polls.back() & statusBits(0, kStatusTimeLimit), statusBits(0, kStatusTimeLimit))
+        << "DQ5 must show the time limit";
+
+    rig.flashReset();
+    EXPECT_EQ(rig.link.readWord(address), old);
+    EXPECT_TRUE(rig.erase(rig.base() + sector(6)));
+    EXPECT_THAT(rig.receiver().anomalies(), IsEmpty());
+}
+
+TEST(FlashFaults, WithoutPowerReadsAreAllOnesAndWritesVanish) {
+    ReceiverRig rig(simOptions({"no-power"}));
+    rig.prologue();
+    rig.link.writeWord(0x1000, 0x1234);
+    rig.startProgram(rig.base() + kMarkerOffset, 0);
+
+    EXPECT_EQ(rig.link.readWord(0x1000), 0xFFFFFFFFU);
+    EXPECT_EQ(rig.link.readWord(rig.base() + 4), 0xFFFFFFFFU);
+    EXPECT_EQ(rig.receiver().flashWord(kMarkerOffset), kMarkerWord);
+}
+
+TEST(DsiReceiver, ArrayAlsoAnswersAtTheChannelListBase) {
+    ReceiverRig rig(simOptions({"receiver=dsi"}));
+    rig.prologue();
+    for (const std::uint32_t offset : {kMarkerOffset, sector(4), sector(10) + 0x1234 * 4}) {
+        EXPECT_EQ(rig.link.readWord(kDsiSecondFlashBase + offset),
+                  rig.link.readWord(rig.base() + offset))
+            << std::hex << offset;
+    }
+
+    ASSERT_TRUE(rig.erase(kDsiSecondFlashBase + sector(4)));
+    ASSERT_TRUE(rig.program(kDsiSecondFlashBase + sector(4) + 8, 0x0BADCAFE));
+    EXPECT_EQ(rig.link.readWord(rig.base() + sector(4) + 8), 0x0BADCAFEU);
+    EXPECT_EQ(rig.link.readWord(rig.base() + sector(4) + 4), 0xFFFFFFFFU);
+    EXPECT_THAT(rig.receiver().anomalies(), IsEmpty());
+}
+
+TEST(DsiReceiver, CommandsAtTheSecondBaseAreRefused) {
+    ReceiverRig rig(simOptions({"receiver=dsi"}));
+    rig.prologue();
+    const link::FlashFamily& f = rig.family();
+    const std::uint32_t shift = kDsiSecondFlashBase - f.arrayBase;
+
+    rig.link.writeWord(f.unlockAddress1 + shift, f.unlock1);
+    rig.link.writeWord(f.unlockAddress2 + shift, f.unlock2);
+    rig.link.writeWord(f.unlockAddress1 + shift, f.autoselect);
+
+    EXPECT_EQ(rig.link.readWord(rig.base() + kMarkerOffset), kMarkerWord);
+    EXPECT_THAT(rig.receiver().anomalies(), SizeIs(3));
+}
+
+} // namespace
+} // namespace corvex::sim::test
