@@ -94,6 +94,10 @@ CtlSession::~CtlSession() {
     m_guard.reset();
 }
 
+void CtlSession::dropPollDelays() {
+    m_guard->link().setMicroDelay([](std::uint64_t /*microseconds*/) {});
+}
+
 int CtlSession::run() {
     printLogLine(m_portDescription);
     if (!m_options.readFile.empty()) {
@@ -331,6 +335,10 @@ int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, s
             return 2;
         }
     }
+    if (const std::string problem = sim::checkSimConfig(simConfig); !problem.empty()) {
+        err << "corvexctl: " << problem << '\n';
+        return 2;
+    }
 
     std::unique_ptr<sim::Simulator> simulator;
     std::unique_ptr<link::PortIo> realPort;
@@ -356,7 +364,12 @@ int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, s
     if (realPort) {
         port = realPort.get();
     } else {
-        simulator = std::make_unique<sim::Simulator>(simConfig);
+        try {
+            simulator = std::make_unique<sim::Simulator>(simConfig);
+        } catch (const sim::SimError& failure) {
+            err << "corvexctl: " << failure.what() << '\n';
+            return 2;
+        }
         port = &simulator->port();
         description = "PORT: simulated Corvex interface at 0x378";
     }
@@ -364,7 +377,18 @@ int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, s
     int status = 0;
     {
         CtlSession session(*options, *port, description, out, err);
+        if (simulator) {
+            session.dropPollDelays();
+        }
         status = session.run();
+    }
+    if (simulator) {
+        // The receiver's flash outlives the run only through its folder: a failed save is a
+        // failed run, and the previous flash.bin is still there.
+        if (const std::string problem = simulator->save(); !problem.empty()) {
+            err << "corvexctl: " << problem << '\n';
+            status = 1;
+        }
     }
     return status;
 }

@@ -48,6 +48,10 @@ public:
     CtlSession(const CtlSession&) = delete;
     CtlSession& operator=(const CtlSession&) = delete;
 
+    /// The simulated receiver counts flash polls rather than time: the waits between polls
+    /// only cost wall time there. Call before run().
+    void dropPollDelays();
+
     /// Runs every command and "EXIT"; the exit status (0 all succeeded, 1 any failed).
     /// With --hardware, "SETHARDWARE" runs first.
     int run();

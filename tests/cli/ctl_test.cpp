@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -103,6 +104,7 @@ TEST(CorvexctlUsage, BadArgumentsSayWhatIsWrongAndSubmitNothing) {
         {"--port", "sim", "--sim-option", "volume=11", "VERSION"},
         {"--port", "sim", "--break-after", "soon", "VERSION"},
         {"--port", "sim", "--frobnicate", "VERSION"},
+        {"--port", "sim", "--sim-option", "chip=AM29F400BB", "VERSION"}, // a dsi chip on dsx
         {"--port", "sim"},
         {"--port"},
     };
@@ -150,6 +152,45 @@ TEST(CorvexctlUsage, AreasTakeOneModeForAllOrRanges) {
     }
     const auto run = corvexctl({"--port", "sim", "--hardware", "3", "VERSION"});
     EXPECT_EQ(run.status, 2);
+}
+
+// The simulated receiver's flash lives in --sim-dir: what one run writes, the next reads back.
+TEST(CorvexctlSimDir, AWriteIsReadBackByALaterRun) {
+    namespace fs = std::filesystem;
+    const auto dir = fs::temp_directory_path() / "corvexctl_sim_dir_test";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string simDir = (dir / "receiver").string();
+    const std::string original = (dir / "original.bin").string();
+    const std::string changed = (dir / "changed.bin").string();
+    const std::string readBack = (dir / "read-back.bin").string();
+
+    auto first = corvexctl({"--port", "sim", "--sim-dir", simDir, "--areas", "SKIP", "--areas",
+                            "4:PGM", "--read-file", original, "RFW"});
+    ASSERT_EQ(first.status, 0) << first.out << first.err;
+    std::ifstream in(original, std::ios::binary);
+    std::vector<char> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(image.size(), 0x20000U); // area 4 alone, 128 KiB
+    image[0x1234] = static_cast<char>(image[0x1234] ^ 0x0F);
+    image[0x1FFFF] = 0x00;
+    std::vector<char> full(0x200000, static_cast<char>(0xFF));
+    std::copy(image.begin(), image.end(), full.begin() + 0x20000);
+    std::ofstream(changed, std::ios::binary)
+        .write(full.data(), static_cast<std::streamsize>(full.size()));
+
+    auto write = corvexctl({"--port", "sim", "--sim-dir", simDir, "--areas", "SKIP", "--areas",
+                            "4:PGM", "--write-file", changed, "--verbose", "WFW"});
+    ASSERT_EQ(write.status, 0) << write.out << write.err;
+    EXPECT_TRUE(write.hasLine("AREA  4 Programmed - OK")) << write.out;
+
+    auto second = corvexctl({"--port", "sim", "--sim-dir", simDir, "--areas", "SKIP", "--areas",
+                             "4:PGM", "--read-file", readBack, "RFW"});
+    ASSERT_EQ(second.status, 0) << second.out << second.err;
+    std::ifstream back(readBack, std::ios::binary);
+    const std::vector<char> got((std::istreambuf_iterator<char>(back)),
+                                std::istreambuf_iterator<char>());
+    EXPECT_TRUE(got == image) << "the second run did not read back what the first wrote";
+    fs::remove_all(dir);
 }
 
 TEST(CorvexctlLogFile, AppendsTheLinesItPrinted) {
