@@ -1,0 +1,146 @@
+#include "flash_rig.h"
+
+#include <chrono>
+#include <thread>
+
+namespace corvex::test {
+
+std::vector<link::AreaEvent> FlashEvents::of(std::uint32_t area) const {
+    std::vector<link::AreaEvent> out;
+    for (const AreaEventRecord& record : areaEvents()) {
+        if (record.area == area) {
+            out.push_back(record.event);
+        }
+    }
+    return out;
+}
+
+int FlashEvents::count(link::AreaEvent event, std::uint32_t area) const {
+    int n = 0;
+    for (const AreaEventRecord& record : areaEvents()) {
+        n += record == AreaEventRecord{event, area} ? 1 : 0;
+    }
+    return n;
+}
+
+void FlashEvents::record(link::TCorvexThread& sender, link::AreaEvent event) {
+    Hook hook;
+    const std::uint32_t area = sender.CurrentArea();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_events.push_back({event, area});
+        hook = m_hook;
+    }
+    if (hook) {
+        hook(sender, event, area);
+    }
+}
+
+FlashRig::FlashRig(const std::vector<std::string>& simOptions, const std::string& workName)
+    : workFile(dir.file(workName)), readFile(dir.file("read.bin")),
+      writeFile(dir.file("write.bin")) {
+    sim::SimConfig config;
+    for (const std::string& option : simOptions) {
+        const std::string problem = sim::applySimOption(config, option);
+        EXPECT_TRUE(problem.empty()) << option << ": " << problem;
+    }
+    sim = std::make_unique<sim::Simulator>(config);
+    port = std::make_unique<SilencingPort>(sim->port());
+    guard = std::make_unique<link::TCorvexThread>(*port, link::Synchroniser{}, workFile);
+    guard->link().setSleeper([](auto) {});
+    guard->link().setMicroDelay([](auto) {});
+    guard->bindEvents(&events);
+    guard->setAreaTable(&table);
+    guard->SetReadFileName(readFile);
+    guard->SetWriteFileName(writeFile);
+}
+
+FlashRig::~FlashRig() {
+    guard.reset();
+    if (sim) {
+        EXPECT_TRUE(sim->bus().anomalies().empty())
+            << "the receiver refused: " << sim->bus().anomalies().front();
+    }
+}
+
+bool FlashRig::waitIdle() {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!guard->isIdle()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        drain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    drain();
+    return true;
+}
+
+void FlashRig::drain() {
+    link::GuardRecord record;
+    while (guard->takeLog(record) >= 0) {
+        log.push_back(record.Text.str());
+    }
+}
+
+void FlashRig::submit(const std::string& word) {
+    ASSERT_TRUE(waitIdle());
+    ASSERT_GE(guard->Submit(link::GuardRecord::command(word)), 0) << word;
+}
+
+void FlashRig::run(const link::GuardRecord& command) {
+    ASSERT_TRUE(waitIdle());
+    ASSERT_GE(guard->Submit(command), 0) << command.Text.str();
+    // Not idle from the Submit until the job has returned.
+    ASSERT_TRUE(waitIdle()) << command.Text.str() << " still running";
+}
+
+bool FlashRig::waitForLine(const std::string& line) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!contains(line)) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        drain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+void FlashRig::setModes(std::uint32_t all,
+                        const std::vector<std::pair<std::size_t, std::uint32_t>>& some) {
+    for (std::size_t i = 0; i < link::kAreaSlots; ++i) {
+        table.setMode(i, all);
+    }
+    for (const auto& [area, mode] : some) {
+        table.setMode(area, mode);
+    }
+}
+
+bool FlashRig::contains(const std::string& line) const {
+    return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+std::vector<std::string> FlashRig::repliesTo(const std::string& command) const {
+    std::vector<std::string> out;
+    for (const auto& line : log) {
+        if (line == command) {
+            out.clear();
+            continue;
+        }
+        out.push_back(line);
+    }
+    return out;
+}
+
+std::vector<link::GuardRecord> FlashRig::messages(std::uint32_t code) const {
+    std::vector<link::GuardRecord> out;
+    for (const auto& message : events.messages()) {
+        if (message.Code == code) {
+            out.push_back(message);
+        }
+    }
+    return out;
+}
+
+} // namespace corvex::test

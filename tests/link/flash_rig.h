@@ -1,0 +1,157 @@
+#pragma once
+
+#include "guard_harness.h"
+#include "link/area_table.h"
+#include "link/guard.h"
+#include "sim/simulator.h"
+#include "temp_dir.h"
+
+#include <atomic>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace corvex::test {
+
+struct AreaEventRecord {
+    link::AreaEvent event;
+    std::uint32_t area;
+    friend bool operator==(const AreaEventRecord&, const AreaEventRecord&) = default;
+};
+
+// Messages and area events as the window would get them. Events arrive on the Guard's thread
+// (inline synchroniser); the hook runs right there, so a test can break a job at an exact point.
+class FlashEvents : public Recorder {
+public:
+    using Hook = std::function<void(link::TCorvexThread&, link::AreaEvent, std::uint32_t area)>;
+
+    /// Set before submitting the job it watches.
+    void setHook(Hook hook) {
+        const std::lock_guard lock(m_mutex);
+        m_hook = std::move(hook);
+    }
+    [[nodiscard]] std::vector<AreaEventRecord> areaEvents() const {
+        const std::lock_guard lock(m_mutex);
+        return m_events;
+    }
+    /// The events of one area, in order.
+    [[nodiscard]] std::vector<link::AreaEvent> of(std::uint32_t area) const;
+    /// How many times the event was raised for the area.
+    [[nodiscard]] int count(link::AreaEvent event, std::uint32_t area) const;
+    /// Forgets the area events so far.
+    void clear() {
+        const std::lock_guard lock(m_mutex);
+        m_events.clear();
+    }
+    /// CurrentArea as each message found it, in message order.
+    [[nodiscard]] std::vector<std::uint32_t> messageAreas() const {
+        const std::lock_guard lock(m_mutex);
+        return m_messageAreas;
+    }
+    void OnMessage(link::TCorvexThread& sender, const link::GuardRecord& message) override {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_messageAreas.push_back(sender.CurrentArea());
+        }
+        Recorder::OnMessage(sender, message);
+    }
+
+#define CORVEX_AREA_EVENT(name, event)                                                             \
+    void name(link::TCorvexThread& sender) override {                                              \
+        record(sender, link::AreaEvent::event);                                                    \
+    }
+    CORVEX_AREA_EVENT(OnProgress, Progress)
+    CORVEX_AREA_EVENT(OnAreaReset, Reset)
+    CORVEX_AREA_EVENT(OnAreaReading, Reading)
+    CORVEX_AREA_EVENT(OnAreaReadOK, ReadOK)
+    CORVEX_AREA_EVENT(OnAreaReadError, ReadError)
+    CORVEX_AREA_EVENT(OnAreaErasing, Erasing)
+    CORVEX_AREA_EVENT(OnAreaErased, Erased)
+    CORVEX_AREA_EVENT(OnAreaEraseFailed, EraseFailed)
+    CORVEX_AREA_EVENT(OnAreaProgramming, Programming)
+    CORVEX_AREA_EVENT(OnAreaProgrammed, Programmed)
+    CORVEX_AREA_EVENT(OnAreaProgramFailed, ProgramFailed)
+    CORVEX_AREA_EVENT(OnAreaSkipped, Skipped)
+    CORVEX_AREA_EVENT(OnAreaUpToDate, UpToDate)
+    CORVEX_AREA_EVENT(OnAreaNeedsUpdate, NeedsUpdate)
+#undef CORVEX_AREA_EVENT
+
+private:
+    void record(link::TCorvexThread& sender, link::AreaEvent event);
+
+    mutable std::mutex m_mutex; // guards the members below
+    std::vector<AreaEventRecord> m_events;
+    std::vector<std::uint32_t> m_messageAreas;
+    Hook m_hook;
+};
+
+// A port that can go silent at once, as an adapter that stops answering mid-job: every input
+// then reads low, so each handshake wait spins until a break.
+class SilencingPort : public link::PortIo {
+public:
+    explicit SilencingPort(link::PortIo& inner) : m_inner(inner) {}
+    std::uint8_t in(std::uint16_t address) override {
+        return m_silent.load() ? 0x00 : m_inner.in(address);
+    }
+    void out(std::uint16_t address, std::uint8_t value) override {
+        if (!m_silent.load()) {
+            m_inner.out(address, value);
+        }
+    }
+    void silence() { m_silent.store(true); }
+
+private:
+    link::PortIo& m_inner;
+    std::atomic<bool> m_silent{false}; // set by the test or a hook, read by the Guard
+};
+
+// A Guard over the simulated receiver with an area table, its files in a fresh folder: the
+// work file, "read.bin" (ReadFileName) and "write.bin" (WriteFileName). The waits are dropped:
+// the simulator counts polls, not time.
+class FlashRig {
+public:
+    explicit FlashRig(const std::vector<std::string>& simOptions = {},
+                      const std::string& workName = "work.LRF");
+    ~FlashRig();
+    FlashRig(const FlashRig&) = delete;
+    FlashRig& operator=(const FlashRig&) = delete;
+
+    /// Submits the command and waits until the Guard is idle and its log drained.
+    void run(const link::GuardRecord& command);
+    void run(const std::string& word) { run(link::GuardRecord::command(word)); }
+    /// Submits without waiting.
+    void submit(const std::string& word);
+    bool waitIdle();
+    /// Drains until the line has been logged (the Guard's abort report comes after the job).
+    bool waitForLine(const std::string& line);
+    void drain();
+
+    /// Every area's mode; then a few exceptions.
+    void setModes(std::uint32_t all,
+                  const std::vector<std::pair<std::size_t, std::uint32_t>>& some = {});
+    [[nodiscard]] bool contains(const std::string& line) const;
+    /// The lines logged after the last echo of `command`.
+    [[nodiscard]] std::vector<std::string> repliesTo(const std::string& command) const;
+    /// The messages with this code, oldest first.
+    [[nodiscard]] std::vector<link::GuardRecord> messages(std::uint32_t code) const;
+    /// The flash as the receiver holds it.
+    [[nodiscard]] std::vector<std::uint8_t> flash() { return sim->bus().flashImage(); }
+    void recordBus(bool on) { sim->bus().setRecording({.writes = on, .reads = on}); }
+
+    TempDir dir;
+    std::string workFile;
+    std::string readFile;
+    std::string writeFile;
+    link::AreaTable table;
+    FlashEvents events;
+    std::unique_ptr<sim::Simulator> sim;
+    std::unique_ptr<SilencingPort> port;
+    std::unique_ptr<link::TCorvexThread> guard;
+    std::vector<std::string> log;
+};
+
+} // namespace corvex::test

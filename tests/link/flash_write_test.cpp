@@ -1,0 +1,307 @@
+#include "flash_rig.h"
+#include "link/area_status.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <regex>
+#include <thread>
+
+namespace corvex::test {
+namespace {
+
+using link::AreaEvent;
+using link::GuardRecord;
+using link::kAreaModeClr;
+using link::kAreaModePgm;
+using link::kAreaModeSkip;
+using ::testing::Contains;
+using ::testing::Each;
+using ::testing::ElementsAre;
+using ::testing::Not;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr auto& kStart = link::kDefaultAreaStart;
+constexpr char kWriteDone[] = "\"Write Firmware\" function completed successful.";
+
+Bytes area(const Bytes& image, std::size_t i) {
+    return {image.begin() + kStart[i], image.begin() + kStart[i + 1]};
+}
+
+// Changes every 97th byte of the area, so erasing is needed (bits go from 0 to 1 as well).
+void scribble(Bytes& image, std::size_t i) {
+    for (std::uint32_t offset = kStart[i]; offset < kStart[i + 1]; offset += 97) {
+        image[offset] = static_cast<std::uint8_t>(~image[offset] ^ 0x5A);
+    }
+}
+
+bool hasReport(const FlashRig& rig, std::string_view text) {
+    const auto reports = rig.messages(link::kMsgFinalReport);
+    return std::any_of(reports.begin(), reports.end(),
+                       [&](const GuardRecord& r) { return r.Text.view() == text; });
+}
+
+// The programmed areas of a write, in phase 2 order.
+const std::vector<AreaEvent> kProgrammed = [] {
+    std::vector<AreaEvent> events{AreaEvent::Erasing, AreaEvent::Programming};
+    events.insert(events.end(), 32, AreaEvent::Progress);
+    events.push_back(AreaEvent::Programmed);
+    return events;
+}();
+
+std::vector<AreaEvent> phaseTwo(const FlashRig& rig, std::uint32_t i) {
+    auto events = rig.events.of(i);
+    // Phase 1 ends with a Reset for every area.
+    const auto last = std::find(events.rbegin(), events.rend(), AreaEvent::Reset);
+    return {last.base(), events.end()};
+}
+
+TEST(FlashWriteJob, PreviewOfAnEqualImageChangesNothingAndNextTimeReadsNothing) {
+    FlashRig rig;
+    rig.setModes(kAreaModeSkip, {{0, kAreaModePgm}, {1, kAreaModePgm}, {2, kAreaModeClr}});
+    const Bytes flash = rig.flash();
+    ASSERT_THAT(area(flash, 2), Not(Each(0xFF))) << "the default image fills area 2";
+    writeBytes(rig.writeFile, flash);
+    rig.run("PFW");
+    EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 0), 1);
+    EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 1), 1);
+    EXPECT_EQ(rig.events.count(AreaEvent::NeedsUpdate, 2), 1) << "CLR of a written area";
+    EXPECT_EQ(rig.events.count(AreaEvent::Skipped, 18), 1);
+    EXPECT_EQ(rig.events.count(AreaEvent::Erasing, 2), 0);
+    EXPECT_EQ(rig.flash(), flash);
+    EXPECT_EQ(rig.messages(link::kMsgFirmwareName).at(0).Text.view(),
+              sim::defaultFirmwareName(sim::ReceiverModel::Dsx));
+    const auto report = rig.messages(link::kMsgFinalReport).at(0);
+    EXPECT_EQ(report.Text.view(), "Preview \"Write Firmware\" function completed successful.");
+    EXPECT_EQ(report.Data, 0x1000U);
+    EXPECT_EQ(report.Flag, 0U);
+
+    // The work file now holds the areas: the flash is only asked about protection.
+    rig.events.clear();
+    rig.recordBus(true);
+    rig.run("PFW");
+    EXPECT_THAT(rig.events.areaEvents(), Not(Contains(AreaEventRecord{AreaEvent::Reading, 0})));
+    const auto reads = rig.sim->bus().reads();
+    EXPECT_LE(
+        std::count_if(reads.begin(), reads.end(), [](std::uint32_t a) { return a >= 0x7FE00000; }),
+        19 * 3);
+}
+
+TEST(FlashWriteJob, AChangedImageIsWrittenAndReadsBackByteForByte) {
+    FlashRig rig;
+    rig.setModes(kAreaModeSkip, {{0, kAreaModePgm}, {1, kAreaModePgm}, {2, kAreaModePgm}});
+    Bytes image = rig.flash();
+    scribble(image, 1);
+    writeBytes(rig.writeFile, image);
+    rig.run("WFW");
+    EXPECT_THAT(phaseTwo(rig, 1), ::testing::ElementsAreArray(kProgrammed));
+    EXPECT_TRUE(phaseTwo(rig, 0).empty());
+    EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 2), 1);
+    EXPECT_TRUE(rig.contains("PROGRAMMING AREA 1"));
+    EXPECT_FALSE(rig.contains("PROGRAMMING AREA 0"));
+    const std::regex completion("PROGRAMMING COMPLETION TIME 00:00:0[0-9]");
+    EXPECT_TRUE(std::any_of(rig.log.begin(), rig.log.end(), [&](const std::string& line) {
+        return std::regex_match(line, completion);
+    }));
+    EXPECT_TRUE(hasReport(rig, kWriteDone));
+    EXPECT_EQ(rig.flash(), image);
+    EXPECT_TRUE(rig.table.has(1, link::kAreaDiffersMark));
+    EXPECT_FALSE(rig.table.has(1, link::kAreaReadMark));
+    EXPECT_TRUE(rig.table.has(0, link::kAreaReadMark));
+
+    rig.events.clear();
+    rig.run("RFW");
+    EXPECT_EQ(readBytes(rig.readFile), Bytes(image.begin(), image.begin() + kStart[3]));
+    // Only the area the write changed had to be read again.
+    rig.run("PFW");
+    EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 1), 1);
+}
+
+TEST(FlashWriteJob, AnAllOnesAreaIsErasedAndVerifiedWithoutAProgramCommand) {
+    FlashRig rig;
+    rig.setModes(kAreaModeSkip, {{2, kAreaModePgm}});
+    Bytes image = rig.flash();
+    ASSERT_THAT(area(image, 2), Not(Each(0xFF)));
+    std::fill(image.begin() + kStart[2], image.begin() + kStart[3], 0xFF);
+    writeBytes(rig.writeFile, image);
+    rig.recordBus(true);
+    rig.run("WFW");
+    EXPECT_THAT(phaseTwo(rig, 2), ::testing::ElementsAreArray(kProgrammed));
+    EXPECT_THAT(area(rig.flash(), 2), Each(0xFF));
+    const auto writes = rig.sim->bus().writes();
+    EXPECT_EQ(std::count_if(writes.begin(), writes.end(),
+                            [](const auto& w) { return w.second == link::kFlashFamily0.program; }),
+              0);
+    EXPECT_TRUE(hasReport(rig, kWriteDone));
+}
+
+TEST(FlashWriteJob, ClrAreasAreErasedOnlyWhenNotBlank) {
+    FlashRig rig;
+    rig.setModes(kAreaModeSkip, {{2, kAreaModeClr}});
+    ASSERT_THAT(area(rig.flash(), 2), Not(Each(0xFF)));
+    writeBytes(rig.writeFile, rig.flash());
+    rig.run("WFW");
+    EXPECT_THAT(phaseTwo(rig, 2), ElementsAre(AreaEvent::Erasing, AreaEvent::Erased));
+    EXPECT_THAT(area(rig.flash(), 2), Each(0xFF));
+    EXPECT_TRUE(hasReport(rig, kWriteDone));
+
+    rig.events.clear();
+    const auto generation = rig.sim->bus().flashGeneration();
+    rig.run("WFW");
+    EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 2), 1);
+    EXPECT_TRUE(phaseTwo(rig, 2).empty());
+    EXPECT_EQ(rig.sim->bus().flashGeneration(), generation);
+}
+
+// A stuck word in area 1 and an erase that never finishes in area 2; both areas need writing.
+struct FaultyWrite {
+    explicit FaultyWrite(bool stopOnError) : rig({"stuck=7FE08010", "erase-fail=2"}) {
+        rig.setModes(kAreaModeSkip, {{1, kAreaModePgm}, {2, kAreaModePgm}});
+        Bytes image = rig.flash();
+        image[0x8010] = static_cast<std::uint8_t>(~image[0x8010]);
+        image[0xC000] = static_cast<std::uint8_t>(~image[0xC000]);
+        writeBytes(rig.writeFile, image);
+        rig.guard->SetStopOnError(stopOnError);
+        rig.run("WFW");
+    }
+    FlashRig rig;
+};
+
+TEST(FlashWriteJob, StopOnErrorEndsTheJobAfterTheFirstFailedArea) {
+    FaultyWrite write(true);
+    FlashRig& rig = write.rig;
+    ASSERT_TRUE(rig.waitForLine("Operation aborted."));
+    EXPECT_EQ(phaseTwo(rig, 1).back(), AreaEvent::ProgramFailed);
+    EXPECT_TRUE(phaseTwo(rig, 2).empty());
+    EXPECT_TRUE(rig.contains("ERROR PROGRAMMING AREA 1"));
+    EXPECT_TRUE(rig.contains("Process stopped on error."));
+    EXPECT_FALSE(rig.contains("ERROR ERASING AREA 2"));
+    const auto stopped = rig.messages(link::kMsgStoppedOnError);
+    ASSERT_EQ(stopped.size(), 1U);
+    EXPECT_EQ(stopped[0].Text.view(), "Process stopped on error.\r\rSelect \"Config\" - \"Stop on "
+                                      "Error\" to disable this function!");
+    EXPECT_EQ(stopped[0].Flag, 0U);
+    // The job's own final report is left out; the Guard's abort report follows.
+    const auto reports = rig.messages(link::kMsgFinalReport);
+    ASSERT_EQ(reports.size(), 1U);
+    EXPECT_EQ(reports[0].Text.view(), "Job aborted and Corvex guard ready to start new job !");
+}
+
+TEST(FlashWriteJob, WithoutStopOnErrorEveryAreaIsTriedAndTheErrorsCounted) {
+    FaultyWrite write(false);
+    FlashRig& rig = write.rig;
+    EXPECT_EQ(phaseTwo(rig, 1).back(), AreaEvent::ProgramFailed);
+    EXPECT_THAT(phaseTwo(rig, 2), ElementsAre(AreaEvent::Erasing, AreaEvent::EraseFailed));
+    EXPECT_TRUE(rig.contains("ERROR PROGRAMMING AREA 1"));
+    EXPECT_TRUE(rig.contains("ERROR ERASING AREA 2"));
+    const auto reports = rig.messages(link::kMsgFinalReport);
+    ASSERT_EQ(reports.size(), 1U);
+    EXPECT_EQ(reports[0].Text.view(), "\"Write Firmware\" function completed with 2 error(s).");
+    EXPECT_EQ(reports[0].Data, 0x0F00U);
+    EXPECT_TRUE(rig.messages(link::kMsgStoppedOnError).empty());
+}
+
+TEST(FlashWriteJob, AProtectedAreaIsShownAndLeftAloneInEitherFamily) {
+    for (const bool dsi : {false, true}) {
+        FlashRig rig(dsi ? std::vector<std::string>{"receiver=dsi", "protect=1"}
+                         : std::vector<std::string>{"protect=1"});
+        rig.run(GuardRecord::command("SETHARDWARE", dsi ? 1 : 0));
+        rig.setModes(kAreaModeSkip, {{0, kAreaModePgm}, {1, kAreaModePgm}});
+        const Bytes flash = rig.flash();
+        Bytes image = flash;
+        scribble(image, 1);
+        writeBytes(rig.writeFile, image);
+        rig.run("WFW");
+        const auto notes = rig.messages(link::kMsgWriteProtected);
+        ASSERT_EQ(notes.size(), 2U) << (dsi ? "dsi" : "dsx");
+        EXPECT_EQ(notes[0].Data, 1U);
+        EXPECT_EQ(notes[1].Data, 0U);
+        const auto all = rig.events.messages();
+        const auto areas = rig.events.messageAreas();
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            if (all[i].Code == link::kMsgWriteProtected) {
+                EXPECT_EQ(areas[i], 1U);
+            }
+        }
+        EXPECT_TRUE(rig.table.has(1, link::kAreaProtectedMark));
+        EXPECT_FALSE(rig.table.has(0, link::kAreaProtectedMark));
+        EXPECT_TRUE(phaseTwo(rig, 1).empty());
+        EXPECT_EQ(rig.flash(), flash);
+        EXPECT_TRUE(hasReport(rig, kWriteDone)) << "a protected area is not an error";
+    }
+}
+
+TEST(FlashWriteJob, AShortProgrammingFileLeavesTheFlashErasedPastItsEnd) {
+    FlashRig rig;
+    rig.setModes(kAreaModeSkip, {{0, kAreaModePgm}, {1, kAreaModePgm}, {2, kAreaModePgm}});
+    const Bytes flash = rig.flash();
+    ASSERT_THAT(Bytes(flash.begin() + kStart[2] + 100, flash.begin() + kStart[3]), Not(Each(0xFF)));
+    // Ends 102 bytes into area 2: half a word, then nothing.
+    const Bytes file(flash.begin(), flash.begin() + kStart[2] + 102);
+    writeBytes(rig.writeFile, file);
+    rig.run("WFW");
+    EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 1), 1);
+    EXPECT_EQ(rig.events.count(AreaEvent::NeedsUpdate, 2), 1);
+    EXPECT_EQ(phaseTwo(rig, 2).back(), AreaEvent::Programmed);
+    Bytes expected = area(flash, 2);
+    std::fill(expected.begin() + 102, expected.end(), 0xFF);
+    EXPECT_EQ(area(rig.flash(), 2), expected);
+    EXPECT_TRUE(hasReport(rig, kWriteDone));
+}
+
+TEST(FlashWriteJob, ATimeOutWhileProgrammingIsABrokenLinkAndNeverASuccess) {
+    FlashRig rig;
+    rig.setModes(kAreaModeSkip, {{1, kAreaModePgm}});
+    Bytes image = rig.flash();
+    scribble(image, 1);
+    writeBytes(rig.writeFile, image);
+    rig.events.setHook([&](link::TCorvexThread&, AreaEvent event, std::uint32_t) {
+        if (event == AreaEvent::Programming) {
+            rig.port->silence();
+        }
+    });
+    rig.submit("WFW");
+    ASSERT_TRUE(rig.waitForLine("PROGRAMMING AREA 1"));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (rig.guard->PendingDepth() == 0 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    rig.guard->BreakOnTimeout();
+    ASSERT_TRUE(rig.waitForLine("Communication with Corvex broken."));
+    EXPECT_EQ(rig.messages(link::kMsgBrokenLink).size(), 1U);
+    EXPECT_FALSE(hasReport(rig, kWriteDone));
+    EXPECT_EQ(phaseTwo(rig, 1).back(), AreaEvent::ProgramFailed);
+    EXPECT_EQ(rig.guard->PendingDepth(), 0);
+}
+
+TEST(FlashWriteJob, AMissingWorkFileIsMadeAfreshAndNoAreaCountsAsRead) {
+    FlashRig rig;
+    rig.setModes(kAreaModeSkip, {{0, kAreaModePgm}, {1, kAreaModePgm}});
+    for (std::size_t i = 0; i < 3; ++i) {
+        rig.table.setBits(i, link::kAreaReadMark);
+    }
+    writeBytes(rig.writeFile, rig.flash());
+    rig.run("PFW");
+    EXPECT_EQ(std::filesystem::file_size(rig.workFile), 0x200000U);
+    EXPECT_EQ(rig.events.count(AreaEvent::Reading, 0), 1);
+    EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 0), 1);
+    EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 1), 1);
+    EXPECT_FALSE(rig.table.has(2, link::kAreaReadMark));
+}
+
+TEST(FlashWriteJob, AMissingProgrammingFileBreaksTheJob) {
+    FlashRig rig;
+    rig.run("WFW");
+    ASSERT_TRUE(rig.waitForLine("Operation aborted."));
+    EXPECT_TRUE(rig.contains("PROGRAMMING FILE " + rig.writeFile));
+    EXPECT_TRUE(rig.contains("*** EXCEPTION ON PROGRAMMING FILE " + rig.writeFile));
+    EXPECT_FALSE(rig.contains("EMI Initialization OK"));
+    const auto reports = rig.messages(link::kMsgFinalReport);
+    ASSERT_EQ(reports.size(), 1U);
+    EXPECT_EQ(reports[0].Text.view(), "Job aborted and Corvex guard ready to start new job !");
+}
+
+} // namespace
+} // namespace corvex::test
