@@ -20,9 +20,11 @@ constexpr std::string_view kAbortReport = "Job aborted and Corvex guard ready to
 constexpr std::uint32_t kStyleMask = 0xFF00;
 
 // A final report counts as a failure when it is styled as an error, marks the area stopped, or
-// is the Guard's own abort report.
+// is the Guard's own abort report; so do an unknown chip, a broken link and a stop on error.
 bool isFailureReport(const link::GuardRecord& message) {
     switch (message.Code) {
+    case link::kMsgSignature:
+        return message.Flag != 0; // a chip that is not in the table cannot be flashed
     case link::kMsgFinalReport:
         return (message.Data & kStyleMask) == link::kStyleError || message.Flag != 0 ||
                message.Text == kAbortReport;

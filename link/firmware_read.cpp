@@ -185,6 +185,9 @@ void readFirmwareJob(TCorvexThread& guard, const GuardRecord& command) {
     FileHandle work = createOrTruncate(workName);
     if (!work.valid()) {
         guard.Log("READ FIRMWARE - ERROR CREATING TEMPORARY FILE");
+        // The log line alone would leave the window showing nothing: a job that did not run
+        // must say so like any other failure.
+        reportFinal(guard, kWorkFileFailed, kStyleError);
         return;
     }
     (void)guard.jobPrologue();

@@ -111,6 +111,7 @@ bool WriteJob::openWorkFile() {
     }
     if (!m_work.valid()) {
         m_guard.Log("*** EXCEPTION ON TEMPORARY FILE " + m_workName);
+        reportFinal(m_guard, kWorkFileFailed, kStyleError);
         return false;
     }
     return true;

@@ -30,6 +30,10 @@ void writeBlockJob(TCorvexThread& guard, const GuardRecord& command);
 /// a failed final report, and null is returned.
 [[nodiscard]] AreaTable* requireAreaTable(TCorvexThread& guard, const GuardRecord& command);
 
+/// The final report of a firmware job whose work file could not be created or opened.
+inline constexpr std::string_view kWorkFileFailed =
+    "Function failed - can not create temporary file.";
+
 /// Logs and posts a job's final report (message code 5) with `Flag` 0.
 void reportFinal(TCorvexThread& guard, std::string_view text, std::uint32_t style);
 

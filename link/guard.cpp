@@ -1,5 +1,6 @@
 #include "guard.h"
 
+#include "area_table.h"
 #include "guard_commands.h"
 #include "log_book.h"
 
@@ -168,6 +169,8 @@ bool TCorvexThread::jobPrologue() {
 }
 
 void TCorvexThread::setHardware(std::uint32_t selection) {
+    const std::uint32_t oldType = m_hardwareType;
+    const std::uint32_t oldBase = m_flashBase;
     switch (selection) {
     case 0:
         m_hardwareType = 0;
@@ -186,6 +189,14 @@ void TCorvexThread::setHardware(std::uint32_t selection) {
         break;
     default:
         break;
+    }
+    // The work file holds the flash that was read under the old selection; its read marks
+    // would let a write compare another receiver's flash against it.
+    if (AreaTable* table = areaTable();
+        table != nullptr && (oldType != m_hardwareType || oldBase != m_flashBase)) {
+        for (std::size_t i = 0; i < kAreaSlots; ++i) {
+            table->clearBits(i, kAreaReadMark | kAreaDiffersMark);
+        }
     }
     Log("Set hardware type: " + std::to_string(m_hardwareType));
 }

@@ -95,6 +95,15 @@ TEST(CorvexctlFailures, UnknownCommandsAndUnavailableJobsFail) {
     EXPECT_EQ(later.status, 1);
 }
 
+TEST(CorvexctlFailures, AnUnknownFlashChipFailsTheRun) {
+    const auto known = corvexctl({"--port", "sim", "SIGNATURE"});
+    EXPECT_EQ(known.status, 0) << known.out;
+    EXPECT_TRUE(known.hasLine("MESSAGE 1 AMD: AM29LV800BB")) << known.out;
+    const auto unknown = corvexctl({"--port", "sim", "--sim-option", "no-power", "SIGNATURE"});
+    EXPECT_EQ(unknown.status, 1) << unknown.out;
+    EXPECT_TRUE(unknown.hasLine("MESSAGE 1 Unknown FFFFFFFF: Unknown FFFFFFFF")) << unknown.out;
+}
+
 TEST(CorvexctlUsage, BadArgumentsSayWhatIsWrongAndSubmitNothing) {
     const std::vector<std::vector<std::string_view>> cases = {
         {"--port", "parallel", "VERSION"},

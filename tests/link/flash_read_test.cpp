@@ -171,14 +171,27 @@ TEST(FlashReadJob, AFailedSaveLeavesTheEarlierFileWhole) {
     EXPECT_EQ(rig.dir.names(), (std::vector<std::string>{"read.bin", "work.LRF"}));
 }
 
-TEST(FlashReadJob, AWorkFileThatCannotBeCreatedEndsTheJobWithOneLine) {
+TEST(FlashReadJob, AWorkFileThatCannotBeCreatedEndsTheJobAsAFailure) {
     FlashRig rig({}, "missing/work.LRF");
     rig.table.setBits(0, kAreaReadMark);
     rig.run("RFW");
     EXPECT_EQ(rig.repliesTo("RFW"),
-              std::vector<std::string>{"READ FIRMWARE - ERROR CREATING TEMPORARY FILE"});
-    EXPECT_TRUE(rig.events.messages().empty());
+              (std::vector<std::string>{"READ FIRMWARE - ERROR CREATING TEMPORARY FILE",
+                                        "Function failed - can not create temporary file."}));
+    const auto reports = rig.messages(link::kMsgFinalReport);
+    ASSERT_EQ(reports.size(), 1U);
+    EXPECT_EQ(reports[0].Data, 0x0F00U);
+    EXPECT_FALSE(rig.table.has(0, kAreaReadMark));
     EXPECT_TRUE(rig.events.areaEvents().empty());
+}
+
+TEST(FlashJobs, AChangeOfHardwareForgetsWhatTheWorkFileHeld) {
+    FlashRig rig;
+    rig.table.setBits(3, kAreaReadMark | link::kAreaDiffersMark);
+    rig.run(link::GuardRecord::command("SETHARDWARE", 0)); // no change: marks stay
+    EXPECT_TRUE(rig.table.has(3, kAreaReadMark));
+    rig.run(link::GuardRecord::command("SETHARDWARE", 2));
+    EXPECT_FALSE(rig.table.has(3, kAreaReadMark | link::kAreaDiffersMark));
 }
 
 TEST(FlashJobs, FirmwareJobsWithoutAnAreaTableAreRefused) {
