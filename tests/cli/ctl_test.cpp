@@ -1,16 +1,12 @@
 #include "cli/ctl_options.h"
 #include "cli/ctl_session.h"
 #include "link/area_table.h"
+#include "tests/link/guard_harness.h"
+#include "tests/link/temp_dir.h"
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -54,15 +50,11 @@ TEST(CorvexctlCommands, RunsCommandsInOrderOnTheSimulatedInterface) {
     EXPECT_TRUE(run.err.empty()) << run.err;
 }
 
-TEST(CorvexctlCommands, ReportsAnAbsentInterface) {
-    const auto run = corvexctl({"--port", "sim", "--sim-option", "adapter=absent", "CORVEX"});
+TEST(CorvexctlCommands, SimOptionsAndFieldsReachTheGuard) {
+    const auto run = corvexctl({"--port", "sim", "--sim-option", "adapter=absent", "CORVEX",
+                                "SETHARDWARE:param=2", "SETHARDWARE:param=9"});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(run.hasLine(" - NO CORVEX INTERFACE CONNECTED")) << run.out;
-}
-
-TEST(CorvexctlCommands, FieldsReachTheGuard) {
-    const auto run = corvexctl({"--port", "sim", "SETHARDWARE:param=2", "SETHARDWARE:param=9"});
-    EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(run.hasLine(" - Set hardware type: 1")) << run.out;
     EXPECT_FALSE(run.hasLine(" - Set hardware type: 0")) << run.out;
 }
@@ -87,21 +79,21 @@ TEST(CorvexctlFailures, BreakAfterAbortsTheJobAndTheRunFails) {
     EXPECT_TRUE(run.hasLine(" - 3.00 BUILD 020411 / DEBUG EXTENSION 020416")) << run.out;
 }
 
-TEST(CorvexctlFailures, UnknownCommandsAndUnavailableJobsFail) {
-    const auto unknown = corvexctl({"--port", "sim", "version"});
-    EXPECT_EQ(unknown.status, 1);
-    EXPECT_TRUE(unknown.hasLine(" - ERROR - UNKNOWN COMMAND SEND \"version\"")) << unknown.out;
-    const auto later = corvexctl({"--port", "sim", "EEREAD"});
-    EXPECT_EQ(later.status, 1);
-}
-
-TEST(CorvexctlFailures, AnUnknownFlashChipFailsTheRun) {
+TEST(CorvexctlFailures, UnknownCommandsUnavailableJobsAndUnknownChipsFailTheRun) {
+    const std::pair<std::vector<std::string_view>, const char*> cases[] = {
+        {{"--port", "sim", "version"}, " - ERROR - UNKNOWN COMMAND SEND \"version\""},
+        {{"--port", "sim", "EEREAD"}, "EEREAD"},
+        {{"--port", "sim", "--sim-option", "no-power", "SIGNATURE"},
+         "MESSAGE 1 Unknown FFFFFFFF: Unknown FFFFFFFF"},
+    };
+    for (const auto& [args, line] : cases) {
+        const auto run = corvexctl(args);
+        EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_TRUE(run.hasLine(line)) << run.out;
+    }
     const auto known = corvexctl({"--port", "sim", "SIGNATURE"});
     EXPECT_EQ(known.status, 0) << known.out;
     EXPECT_TRUE(known.hasLine("MESSAGE 1 AMD: AM29LV800BB")) << known.out;
-    const auto unknown = corvexctl({"--port", "sim", "--sim-option", "no-power", "SIGNATURE"});
-    EXPECT_EQ(unknown.status, 1) << unknown.out;
-    EXPECT_TRUE(unknown.hasLine("MESSAGE 1 Unknown FFFFFFFF: Unknown FFFFFFFF")) << unknown.out;
 }
 
 TEST(CorvexctlUsage, BadArgumentsSayWhatIsWrongAndSubmitNothing) {
@@ -165,27 +157,22 @@ TEST(CorvexctlUsage, AreasTakeOneModeForAllOrRanges) {
 
 // The simulated receiver's flash lives in --sim-dir: what one run writes, the next reads back.
 TEST(CorvexctlSimDir, AWriteIsReadBackByALaterRun) {
-    namespace fs = std::filesystem;
-    const auto dir = fs::temp_directory_path() / "corvexctl_sim_dir_test";
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    const std::string simDir = (dir / "receiver").string();
-    const std::string original = (dir / "original.bin").string();
-    const std::string changed = (dir / "changed.bin").string();
-    const std::string readBack = (dir / "read-back.bin").string();
+    TempDir dir;
+    const std::string simDir = dir.file("receiver");
+    const std::string original = dir.file("original.bin");
+    const std::string changed = dir.file("changed.bin");
+    const std::string readBack = dir.file("read-back.bin");
 
     auto first = corvexctl({"--port", "sim", "--sim-dir", simDir, "--areas", "SKIP", "--areas",
                             "4:PGM", "--read-file", original, "RFW"});
     ASSERT_EQ(first.status, 0) << first.out << first.err;
-    std::ifstream in(original, std::ios::binary);
-    std::vector<char> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::uint8_t> image = readBytes(original);
     ASSERT_EQ(image.size(), 0x20000U); // area 4 alone, 128 KiB
-    image[0x1234] = static_cast<char>(image[0x1234] ^ 0x0F);
+    image[0x1234] ^= 0x0F;
     image[0x1FFFF] = 0x00;
-    std::vector<char> full(0x200000, static_cast<char>(0xFF));
+    std::vector<std::uint8_t> full(0x200000, 0xFF);
     std::copy(image.begin(), image.end(), full.begin() + 0x20000);
-    std::ofstream(changed, std::ios::binary)
-        .write(full.data(), static_cast<std::streamsize>(full.size()));
+    writeBytes(changed, full);
 
     auto write = corvexctl({"--port", "sim", "--sim-dir", simDir, "--areas", "SKIP", "--areas",
                             "4:PGM", "--write-file", changed, "--verbose", "WFW"});
@@ -195,41 +182,20 @@ TEST(CorvexctlSimDir, AWriteIsReadBackByALaterRun) {
     auto second = corvexctl({"--port", "sim", "--sim-dir", simDir, "--areas", "SKIP", "--areas",
                              "4:PGM", "--read-file", readBack, "RFW"});
     ASSERT_EQ(second.status, 0) << second.out << second.err;
-    std::ifstream back(readBack, std::ios::binary);
-    const std::vector<char> got((std::istreambuf_iterator<char>(back)),
-                                std::istreambuf_iterator<char>());
-    EXPECT_TRUE(got == image) << "the second run did not read back what the first wrote";
-    fs::remove_all(dir);
+    EXPECT_TRUE(readBytes(readBack) == image) << "the second run did not read back the write";
 }
 
 TEST(CorvexctlLogFile, AppendsTheLinesItPrinted) {
-    const auto dir = std::filesystem::temp_directory_path() / "corvexctl_log_test";
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    const std::string path = (dir / "corvex.LOG").string();
-    {
-        std::ofstream earlier(path);
-        earlier << "earlier line\n";
-    }
+    TempDir dir;
+    const std::string path = dir.file("corvex.LOG");
+    writeBytes(path, {'e', 'a', 'r', 'l', 'y', '\n'});
     const auto run = corvexctl({"--port", "sim", "--log-file", path, "VERSION"});
     ASSERT_EQ(run.status, 0);
-    std::ifstream in(path);
-    std::stringstream content;
-    content << in.rdbuf();
-    EXPECT_EQ(content.str().rfind("earlier line\n", 0), 0U);
-    EXPECT_NE(content.str().find(" - 3.00 BUILD 020411 / DEBUG EXTENSION 020416\n"),
-              std::string::npos);
-    std::filesystem::remove_all(dir);
+    const auto bytes = readBytes(path);
+    const std::string content(bytes.begin(), bytes.end());
+    EXPECT_EQ(content.rfind("early\n", 0), 0U);
+    EXPECT_NE(content.find(" - 3.00 BUILD 020411 / DEBUG EXTENSION 020416\n"), std::string::npos);
 }
-
-class ThrowingPort : public link::PortIo {
-public:
-    std::uint8_t in(std::uint16_t /*address*/) override { return 0xFF; }
-    void out(std::uint16_t /*address*/, std::uint8_t /*value*/) override {
-        errno = EIO;
-        throw std::runtime_error("port write failed");
-    }
-};
 
 TEST(CorvexctlFailures, AFatalGuardErrorIsReportedAndTheRunFails) {
     ThrowingPort port;

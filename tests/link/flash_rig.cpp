@@ -1,8 +1,5 @@
 #include "flash_rig.h"
 
-#include <chrono>
-#include <thread>
-
 namespace corvex::test {
 
 std::vector<link::AreaEvent> FlashEvents::of(std::uint32_t area) const {
@@ -63,50 +60,6 @@ FlashRig::~FlashRig() {
     }
 }
 
-bool FlashRig::waitIdle() {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!guard->isIdle()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        drain();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    drain();
-    return true;
-}
-
-void FlashRig::drain() {
-    link::GuardRecord record;
-    while (guard->takeLog(record) >= 0) {
-        log.push_back(record.Text.str());
-    }
-}
-
-void FlashRig::submit(const std::string& word) {
-    ASSERT_TRUE(waitIdle());
-    ASSERT_GE(guard->Submit(link::GuardRecord::command(word)), 0) << word;
-}
-
-void FlashRig::run(const link::GuardRecord& command) {
-    ASSERT_TRUE(waitIdle());
-    ASSERT_GE(guard->Submit(command), 0) << command.Text.str();
-    // Not idle from the Submit until the job has returned.
-    ASSERT_TRUE(waitIdle()) << command.Text.str() << " still running";
-}
-
-bool FlashRig::waitForLine(const std::string& line) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!contains(line)) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        drain();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 void FlashRig::setModes(std::uint32_t all,
                         const std::vector<std::pair<std::size_t, std::uint32_t>>& some) {
     for (std::size_t i = 0; i < link::kAreaSlots; ++i) {
@@ -115,22 +68,6 @@ void FlashRig::setModes(std::uint32_t all,
     for (const auto& [area, mode] : some) {
         table.setMode(area, mode);
     }
-}
-
-bool FlashRig::contains(const std::string& line) const {
-    return std::find(log.begin(), log.end(), line) != log.end();
-}
-
-std::vector<std::string> FlashRig::repliesTo(const std::string& command) const {
-    std::vector<std::string> out;
-    for (const auto& line : log) {
-        if (line == command) {
-            out.clear();
-            continue;
-        }
-        out.push_back(line);
-    }
-    return out;
 }
 
 std::vector<link::GuardRecord> FlashRig::messages(std::uint32_t code) const {

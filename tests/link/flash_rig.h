@@ -112,7 +112,7 @@ private:
 // A Guard over the simulated receiver with an area table, its files in a fresh folder: the
 // work file, "read.bin" (ReadFileName) and "write.bin" (WriteFileName). The waits are dropped:
 // the simulator counts polls, not time.
-class FlashRig {
+class FlashRig : public GuardDriver {
 public:
     explicit FlashRig(const std::vector<std::string>& simOptions = {},
                       const std::string& workName = "work.LRF");
@@ -120,22 +120,9 @@ public:
     FlashRig(const FlashRig&) = delete;
     FlashRig& operator=(const FlashRig&) = delete;
 
-    /// Submits the command and waits until the Guard is idle and its log drained.
-    void run(const link::GuardRecord& command);
-    void run(const std::string& word) { run(link::GuardRecord::command(word)); }
-    /// Submits without waiting.
-    void submit(const std::string& word);
-    bool waitIdle();
-    /// Drains until the line has been logged (the Guard's abort report comes after the job).
-    bool waitForLine(const std::string& line);
-    void drain();
-
     /// Every area's mode; then a few exceptions.
     void setModes(std::uint32_t all,
                   const std::vector<std::pair<std::size_t, std::uint32_t>>& some = {});
-    [[nodiscard]] bool contains(const std::string& line) const;
-    /// The lines logged after the last echo of `command`.
-    [[nodiscard]] std::vector<std::string> repliesTo(const std::string& command) const;
     /// The messages with this code, oldest first.
     [[nodiscard]] std::vector<link::GuardRecord> messages(std::uint32_t code) const;
     /// The flash as the receiver holds it.
@@ -150,8 +137,6 @@ public:
     FlashEvents events;
     std::unique_ptr<sim::Simulator> sim;
     std::unique_ptr<SilencingPort> port;
-    std::unique_ptr<link::TCorvexThread> guard;
-    std::vector<std::string> log;
 };
 
 } // namespace corvex::test

@@ -3,12 +3,15 @@
 #include "link/guard.h"
 #include "link/port_io.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,14 +79,19 @@ private:
     bool m_terminated = false;
 };
 
-// A Guard over a port, with its log drained into plain lines.
-class GuardHarness {
+// A port whose every write fails, as a parallel port that vanished under the Guard.
+class ThrowingPort : public link::PortIo {
 public:
-    explicit GuardHarness(link::PortIo& port)
-        : guard(std::make_unique<link::TCorvexThread>(port, link::Synchroniser{}, "test.LRF")) {
-        guard->bindEvents(&events);
+    std::uint8_t in(std::uint16_t /*address*/) override { return 0xFF; }
+    void out(std::uint16_t /*address*/, std::uint8_t /*value*/) override {
+        errno = EIO;
+        throw std::runtime_error("port write failed");
     }
+};
 
+// Drives a Guard from the test's thread: submits, waits, and drains its log into plain lines.
+class GuardDriver {
+public:
     /// Takes every waiting log record into `log`.
     void drain() {
         link::GuardRecord record;
@@ -97,41 +105,32 @@ public:
                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
         return waitFor([&] { return contains(text); }, limit);
     }
-    bool waitIdle(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    bool waitIdle(std::chrono::milliseconds limit = std::chrono::seconds(30)) {
         return waitFor([&] { return guard->isIdle(); }, limit);
     }
-    /// Submits a command and waits until the Guard is idle again.
-    void run(const link::GuardRecord& command) {
+    /// Submits without waiting for the job.
+    void submit(const link::GuardRecord& command) {
         ASSERT_TRUE(waitIdle());
         ASSERT_GE(guard->Submit(command), 0) << "refused: " << command.Text.str();
-        // The pause between passes guarantees the Guard leaves idle only after taking it.
-        ASSERT_TRUE(waitFor([&] { return guard->isIdle(); }, std::chrono::seconds(10)));
-        drain();
+    }
+    void submit(const std::string& word) { submit(link::GuardRecord::command(word)); }
+    /// Submits a command and waits until the Guard is idle again; the pause between passes
+    /// guarantees the Guard leaves idle only after taking it.
+    void run(const link::GuardRecord& command) {
+        submit(command);
+        ASSERT_TRUE(waitIdle()) << command.Text.str() << " still running";
     }
     void run(const std::string& word) { run(link::GuardRecord::command(word)); }
 
     [[nodiscard]] bool contains(const std::string& text) const {
-        for (const auto& line : log) {
-            if (line == text) {
-                return true;
-            }
-        }
-        return false;
+        return std::find(log.begin(), log.end(), text) != log.end();
     }
     /// The lines logged after the echo of `command` (the last time it was echoed).
     [[nodiscard]] std::vector<std::string> repliesTo(const std::string& command) const {
-        std::vector<std::string> out;
-        for (const auto& line : log) {
-            if (line == command) {
-                out.clear();
-                continue;
-            }
-            out.push_back(line);
-        }
-        return out;
+        const auto echo = std::find(log.rbegin(), log.rend(), command);
+        return {echo.base(), log.end()};
     }
 
-    Recorder events;
     std::unique_ptr<link::TCorvexThread> guard;
     std::vector<std::string> log;
     std::vector<link::GuardRecord> logRecords;
@@ -144,11 +143,26 @@ private:
             if (done()) {
                 return true;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         drain();
         return done();
     }
+};
+
+// A Guard over a port, reporting to a Recorder.
+class GuardHarness : public GuardDriver {
+public:
+    explicit GuardHarness(link::PortIo& port) {
+        guard = std::make_unique<link::TCorvexThread>(port, link::Synchroniser{}, "test.LRF");
+        guard->bindEvents(&events);
+    }
+    // The Guard reports to `events` until it has joined.
+    ~GuardHarness() { guard.reset(); }
+    GuardHarness(const GuardHarness&) = delete;
+    GuardHarness& operator=(const GuardHarness&) = delete;
+
+    Recorder events;
 };
 
 } // namespace corvex::test
