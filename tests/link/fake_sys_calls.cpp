@@ -210,13 +210,8 @@ int FakeSysCalls::ioperm(unsigned long from, unsigned long count, int turnOn) {
 }
 
 int FakeSysCalls::iopl(int level) {
-    if (level > m_iopl) {
-        if (m_ioplError != 0) {
-            return -m_ioplError;
-        }
-        if ((m_caps.effective & (std::uint64_t{1} << kRawIo)) == 0) {
-            return -EPERM;
-        }
+    if (level > m_iopl && (m_caps.effective & (std::uint64_t{1} << kRawIo)) == 0) {
+        return -EPERM;
     }
     note("iopl " + std::to_string(level));
     m_iopl = level;

@@ -42,7 +42,6 @@ public:
     void setPortInstructions(bool available) { m_portInstructions = available; }
     /// ioperm fails with error for every range (iopl is unaffected).
     void setIopermError(int error) { m_iopermError = error; }
-    void setIoplError(int error) { m_ioplError = error; }
     void setIdentity(uid_t real, uid_t effective);
     void setCapabilities(link::CapabilitySets caps) { m_caps = caps; }
     void setSetresuidError(int error) { m_setresuidError = error; }
@@ -103,7 +102,6 @@ private:
 
     bool m_portInstructions = true;
     int m_iopermError = 0;
-    int m_ioplError = 0;
     int m_iopl = 0;
     std::vector<bool> m_ioperm;
 

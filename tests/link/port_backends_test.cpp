@@ -6,18 +6,16 @@
 #include "link/ppdev_port.h"
 #include "sim/receiver_bus.h"
 #include "sim/virtual_port.h"
+#include "tests/sim/sim_rig.h"
 
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <memory>
-#include <mutex>
 #include <ostream>
 #include <string>
-#include <thread>
 
 namespace corvex {
 namespace {
@@ -30,44 +28,6 @@ constexpr std::uint16_t kBase = 0x378;
 constexpr std::uint16_t kOtherBase = 0x278;
 constexpr std::uint16_t kControl = kBase + link::kControlOffset;
 constexpr std::uint64_t kRawIo = std::uint64_t{1} << test::FakeSysCalls::kRawIo;
-
-// Handshake waits spin until an answer comes; a backend that loses the adapter's answers would
-// hang the test. The watchdog breaks the wait instead, and the test then fails on it.
-class BreakWatchdog {
-public:
-    explicit BreakWatchdog(link::LinkFlags& flags)
-        : m_thread([this, &flags] {
-              std::unique_lock lock(m_mutex);
-              if (!m_done.wait_for(lock, std::chrono::seconds(10), [this] { return m_stop; })) {
-                  m_fired = true;
-                  flags.breakFlag.store(true);
-              }
-          }) {}
-    ~BreakWatchdog() {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_stop = true;
-        }
-        m_done.notify_one();
-        m_thread.join();
-    }
-    BreakWatchdog(const BreakWatchdog&) = delete;
-    BreakWatchdog& operator=(const BreakWatchdog&) = delete;
-    BreakWatchdog(BreakWatchdog&&) = delete;
-    BreakWatchdog& operator=(BreakWatchdog&&) = delete;
-
-    [[nodiscard]] bool fired() {
-        const std::lock_guard lock(m_mutex);
-        return m_fired;
-    }
-
-private:
-    std::mutex m_mutex; // guards m_stop and m_fired: set by the test thread and the watchdog
-    std::condition_variable m_done;
-    bool m_stop = false;
-    bool m_fired = false;
-    std::thread m_thread;
-};
 
 // One backend wired to a simulated Rev B adapter at 0x378. The backends over the fake machine
 // reach the adapter the way they would reach a real port's registers.
@@ -124,7 +84,8 @@ protected:
     link::Port port;
     link::LinkFlags flags;
     link::Link link;
-    BreakWatchdog m_watchdog{flags};
+    // Waits spin until an answer comes: a backend that loses the answers fails, not hangs.
+    sim::test::Watchdog m_watchdog{flags};
 };
 
 TEST_P(PortBackendContract, SetupClearsTheLineBitsAndReleasesTheDataLines) {
@@ -140,6 +101,7 @@ TEST_P(PortBackendContract, SetupClearsTheLineBitsAndReleasesTheDataLines) {
     // Read and TxAck low through the port's inversion, Write low, reset released.
     EXPECT_EQ(expected & 0x0F, 0x03);
     EXPECT_FALSE(m_rig->adapter.resetAsserted());
+    EXPECT_EQ(m_rig->io().in(kBase + link::kExtendedControlOffset), 0x35);
 }
 
 TEST_P(PortBackendContract, DetectsTheRevBAdapterAt0x378) {
@@ -178,31 +140,22 @@ INSTANTIATE_TEST_SUITE_P(Backends, PortBackendContract,
 
 // --- ppdev ---
 
-TEST(PpdevDeviceChoice, OpensTheDeviceWhoseBaseAddressMatches) {
+TEST(PpdevDeviceChoice, OpensTheMatchingDeviceAndAnotherOnlyWhenTheBaseMovesThere) {
     test::FakeSysCalls sys;
     sys.addParport(0, 0x3BC);
     sys.addParport(1, kOtherBase);
     sys.addParport(2, kBase);
 
     const auto port = link::PpdevPort::openForBase(sys, kBase);
-
     EXPECT_EQ(port->devicePath(), "/dev/parport2");
     EXPECT_THAT(sys.logOf("open"), ElementsAre("open /dev/parport2"))
         << "the other ports belong to others until the port layer moves to them";
-}
-
-TEST(PpdevDeviceChoice, OpensTheDeviceOfAnotherBaseWhenTheBaseMovesThere) {
-    test::FakeSysCalls sys;
-    sys.addParport(0, kBase);
-    sys.addParport(1, kOtherBase);
-    const auto port = link::PpdevPort::openForBase(sys, kBase);
     sys.clearLog();
 
     (void)port->in(kOtherBase + link::kStatusOffset);
     (void)port->in(kBase + link::kStatusOffset);
-
     EXPECT_THAT(sys.log(), ElementsAre("open /dev/parport1", "PPCLAIM /dev/parport1",
-                                       "PPRSTATUS /dev/parport1", "PPRSTATUS /dev/parport0"));
+                                       "PPRSTATUS /dev/parport1", "PPRSTATUS /dev/parport2"));
 }
 
 TEST(PpdevDeviceChoice, BaseWithoutADeviceReadsAsAnEmptyPort) {
@@ -235,7 +188,7 @@ TEST(PpdevDeviceChoice, NamedDeviceServesEveryBaseWithoutProcfs) {
     link::LinkFlags flags;
     link::Link link(port, flags);
     link.setSleeper([](std::chrono::milliseconds) {});
-    const BreakWatchdog watchdog(flags);
+    const sim::test::Watchdog watchdog(flags);
     for (const std::uint16_t base : {kBase, kOtherBase}) {
         port.setBase(base);
         port.setup();
@@ -303,23 +256,18 @@ TEST_F(PpdevRegisterTranslation, SendByteIssuesEachChangeOnce) {
 
 // --- direct ---
 
-TEST(DirectPortAccess, GrantsTheRegistersOfEveryStandardBase) {
+TEST(DirectPortAccess, GrantsOnlyTheRegistersOfTheStandardBases) {
     test::FakeSysCalls sys;
-    const link::DirectPort port(sys, kBase);
+    link::DirectPort port(sys, kBase);
     EXPECT_THAT(sys.logOf("ioperm"),
                 ElementsAre("ioperm 0x378 3 1", "ioperm 0x77a 1 1", "ioperm 0x278 3 1",
                             "ioperm 0x67a 1 1", "ioperm 0x3bc 3 1", "ioperm 0x7be 1 1"));
-}
-
-TEST(DirectPortAccess, AddressesOutsideTheGrantNeverReachAPortInstruction) {
-    test::FakeSysCalls sys;
-    link::DirectPort port(sys, kBase);
     sys.clearLog();
 
+    // Outside the grant a port instruction would kill the process.
     EXPECT_EQ(port.in(0x2F8), 0xFF);
     EXPECT_EQ(port.in(kBase + 3), 0xFF);
     port.out(0x37F, 0x00);
-
     EXPECT_THAT(sys.log(), IsEmpty());
 }
 
@@ -383,21 +331,16 @@ TEST(DirectPortPrivileges, FailedDropGivesTheAccessBack) {
 
 // --- the --port chooser ---
 
-TEST(PortBackendChooser, DescribesTheBackendItOpened) {
+TEST(PortBackendChooser, DescribesTheBackendItOpenedAndPrefersTheMatchingPpdevPort) {
     test::FakeSysCalls sys;
     sys.addParport(0, kOtherBase);
     sys.addParport(1, kBase);
     EXPECT_EQ(link::openPortBackend("ppdev", sys, kBase).description,
               "ppdev /dev/parport1 at 0x378");
     EXPECT_EQ(link::openPortBackend("direct", sys, 0x3BC).description, "direct I/O at 0x3BC");
-}
-
-TEST(PortBackendChooser, AccessibleRealPortIsTheMatchingPpdevPort) {
-    test::FakeSysCalls sys;
-    sys.addParport(0, kBase);
     const auto choice = link::openAccessibleRealPort(sys, kBase);
     ASSERT_TRUE(choice.has_value());
-    EXPECT_EQ(choice->description, "ppdev /dev/parport0 at 0x378");
+    EXPECT_EQ(choice->description, "ppdev /dev/parport1 at 0x378");
 }
 
 TEST(PortBackendChooser, AccessibleRealPortIsNeverDirect) {
