@@ -42,6 +42,7 @@ TEST(FlashSignature, NamesTheChipOfEitherFamilyOrReportsItUnknown) {
         {{"receiver=dsi"}, 1, "AMD: AM29F400BB", 0},
         {{"chip=M29W800AB"}, 0, "SGS-THOMSON: M29W800AB", 0},
         {{"receiver=dsi", "chip=M29W800AT"}, 1, "SGS-THOMSON: M29W800AT", 0},
+        {{"receiver=dsi", "chip=AM29F800BT"}, 1, "AMD: AM29F800BT", 0},
         {{"no-power"}, 0, "Unknown FFFFFFFF: Unknown FFFFFFFF", 1},
         // The other family's bus set-up: the flash never answers.
         {{"receiver=dsi"}, 0, "Unknown 00000000: Unknown 00000000", 1},

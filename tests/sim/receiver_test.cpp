@@ -1,7 +1,7 @@
 #include "link/area_status.h"
 #include "link/flash_chips.h"
-#include "receiver_rig.h"
 #include "sim/flash_bank.h"
+#include "sim_rig.h"
 
 #include <cstdint>
 #include <gmock/gmock.h>
@@ -92,60 +92,6 @@ TEST(ReceiverBusInit, FlashWritesBeforeBusInitAreDroppedAndRecorded) {
     EXPECT_THAT(rig.receiver().anomalies(), Each(HasSubstr("flash write before bus init")));
 }
 
-struct IdentityCase {
-    const char* name;
-    std::vector<const char*> options;
-    std::uint32_t maker;
-    std::uint32_t device;
-    const char* text;
-};
-
-class FlashIdentification : public ::testing::TestWithParam<IdentityCase> {};
-
-TEST_P(FlashIdentification, AutoselectGivesTheChipTableWordsOfTheFamily) {
-    const IdentityCase& c = GetParam();
-    SimConfig config;
-    for (const char* option : c.options) {
-        ASSERT_EQ(applySimOption(config, option), "") << option;
-    }
-    ReceiverRig rig(config);
-    rig.prologue();
-
-    rig.command(rig.family().autoselect);
-    const std::uint32_t maker = rig.link.readWord(rig.base());
-    const std::uint32_t device = rig.link.readWord(rig.base() + 4);
-    EXPECT_EQ(maker, c.maker);
-    EXPECT_EQ(device, c.device);
-    EXPECT_EQ(link::identifyChip(rig.hardwareType(), maker, device).text, c.text);
-
-    rig.flashReset();
-    EXPECT_EQ(rig.link.readWord(rig.base() + kMarkerOffset), kMarkerWord)
-        << "the reset sequence did not bring back the array";
-    EXPECT_THAT(rig.receiver().anomalies(), IsEmpty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Chips, FlashIdentification,
-    ::testing::Values(
-        IdentityCase{"DsxDefault", {}, 0x00800001, 0x44DA225B, "AMD: AM29LV800BB"},
-        IdentityCase{
-            "DsxTopBoot", {"chip=AM29LV800BT"}, 0x00800001, 0x445B22DA, "AMD: AM29LV800BT"},
-        IdentityCase{
-            "DsxSgs", {"chip=M29W800AB"}, 0x00040020, 0x00DA005B, "SGS-THOMSON: M29W800AB"},
-        // The high chip shows the device code through the family's wiring.
-        IdentityCase{"DsiDefault", {"receiver=dsi"}, 0x00010001, 0x4C4D22AB, "AMD: AM29F400BB"},
-        IdentityCase{"DsiAm29f800",
-                     {"receiver=dsi", "chip=AM29F800BT"},
-                     0x00010001,
-                     0x0C0D2223,
-                     "AMD: AM29F800BT"},
-        IdentityCase{"DsiSgs",
-                     {"receiver=dsi", "chip=M29W800AT"},
-                     0x00040020,
-                     0x00EB00D7,
-                     "SGS-THOMSON: M29W800AT"}),
-    [](const auto& info) { return info.param.name; });
-
 TEST(FlashFaults, ProtectedSectorsShowStatusAtSectorPlusEightInBothFamilies) {
     for (const char* model : {"receiver=dsx", "receiver=dsi"}) {
         ReceiverRig rig(simOptions({model, "protect=0,3"}));
@@ -158,21 +104,6 @@ TEST(FlashFaults, ProtectedSectorsShowStatusAtSectorPlusEightInBothFamilies) {
                 << model << " area " << area;
         }
         rig.flashReset();
-    }
-}
-
-TEST(FlashCommandDecoding, WiringMatchesTheChipTableWords) {
-    for (const std::uint32_t type : {0U, 1U}) {
-        const link::FlashFamily& f = *link::flashFamily(type);
-        for (const std::uint32_t word : {f.unlock1, f.unlock2, f.reset, f.autoselect, f.eraseSetup,
-                                         f.sectorErase, f.program, f.protectedStatus}) {
-            EXPECT_EQ(wireHighHalf(type, word & 0xFFFF), word >> 16)
-                << "type " << type << " word " << std::hex << word;
-        }
-        for (std::uint32_t value = 0; value <= 0xFFFF; value += 0x0101) {
-            const auto half = static_cast<std::uint16_t>(value);
-            EXPECT_EQ(unwireHighHalf(type, wireHighHalf(type, half)), half);
-        }
     }
 }
 
