@@ -61,12 +61,8 @@ TEST(SimAdapterDetectionAtOtherBases, PortWithoutTheAdapterReadsAsAbsent) {
     }
 }
 
-class SimAdapterLoopback : public ::testing::Test {
-protected:
+TEST(SimAdapterLoopback, EchoesBytesAndAnswersAcknowledgesWhileOnAndResetSwitchesItOff) {
     SimRig rig;
-};
-
-TEST_F(SimAdapterLoopback, EchoesBytesAndAnswersAcknowledgesWhileOn) {
     rig.link.loopbackOn();
     ASSERT_TRUE(rig.adapter.loopbackOn());
 
@@ -85,18 +81,21 @@ TEST_F(SimAdapterLoopback, EchoesBytesAndAnswersAcknowledgesWhileOn) {
     EXPECT_THAT(rig.bus.writes(),
                 ElementsAre(std::pair<std::uint32_t, std::uint32_t>{0x2034, 0x3000}));
     EXPECT_THAT(rig.adapter.anomalies(), IsEmpty());
+
+    rig.link.loopbackOn();
+    rig.link.resetPulse();
+    EXPECT_FALSE(rig.adapter.loopbackOn());
 }
 
-TEST_F(SimAdapterLoopback, SwitchNeedsTxAckHigh) {
+TEST(SimAdapterLoopback, SwitchNeedsTxAckHighAndNoWritePulseInside) {
+    SimRig rig;
     rig.port.clearLines(link::kDataInput);
     for (const std::uint8_t byte : {0x55, 0xAA, 0xB3}) {
         rig.port.writeData(byte);
     }
     rig.port.setLines(link::kDataInput);
-    EXPECT_FALSE(rig.adapter.loopbackOn());
-}
+    EXPECT_FALSE(rig.adapter.loopbackOn()) << "TxAck low";
 
-TEST_F(SimAdapterLoopback, WritePulseInsideTheSequenceCancelsIt) {
     rig.port.setLines(link::kLineTxAck);
     rig.port.clearLines(link::kDataInput);
     rig.port.writeData(0x55);
@@ -106,13 +105,7 @@ TEST_F(SimAdapterLoopback, WritePulseInsideTheSequenceCancelsIt) {
     rig.port.writeData(0xB3);
     rig.port.setLines(link::kDataInput);
     rig.port.clearLines(link::kLineTxAck);
-    EXPECT_FALSE(rig.adapter.loopbackOn());
-}
-
-TEST_F(SimAdapterLoopback, ResetSwitchesItOff) {
-    rig.link.loopbackOn();
-    rig.link.resetPulse();
-    EXPECT_FALSE(rig.adapter.loopbackOn());
+    EXPECT_FALSE(rig.adapter.loopbackOn()) << "a write pulse inside the sequence";
 }
 
 TEST(SimAdapterLoopbackCompatible, SwitchIsIgnoredAndTheNextByteIsACommand) {
@@ -124,12 +117,8 @@ TEST(SimAdapterLoopbackCompatible, SwitchIsIgnoredAndTheNextByteIsACommand) {
     EXPECT_FALSE(rig.dataValid());
 }
 
-class SimAdapterReset : public ::testing::Test {
-protected:
+TEST(SimAdapterReset, AbandonsAHalfDoneTransaction) {
     SimRig rig;
-};
-
-TEST_F(SimAdapterReset, AbandonsAHalfDoneTransaction) {
     rig.link.sendByte(0);
     rig.link.waitRxAck();
     rig.link.sendByte(0x44);
@@ -146,7 +135,8 @@ TEST_F(SimAdapterReset, AbandonsAHalfDoneTransaction) {
     EXPECT_THAT(rig.adapter.anomalies(), IsEmpty());
 }
 
-TEST_F(SimAdapterReset, HeldResetCountsOnceAndIgnoresTheHandshake) {
+TEST(SimAdapterReset, HeldResetCountsOnceAndIgnoresTheHandshake) {
+    SimRig rig;
     rig.port.setLines(link::kLineReset);
     rig.link.sendByte(0);
     rig.port.setLines(link::kLineTxAck);
@@ -192,13 +182,11 @@ TEST(SimAdapterFaults, HangAfterStopsAnsweringForGood) {
     EXPECT_EQ(rig.link.readWord(0x203C), 0xFFFFFFFFU) << "the break is still set";
     EXPECT_FALSE(rig.rxAck() || rig.dataValid()) << "a reset must not revive a hung adapter";
     EXPECT_EQ(rig.adapter.takenBytes().size(), 10U);
-}
 
-TEST(SimAdapterFaults, HangAfterZeroNeverAnswers) {
-    SimRig rig(adapterHangingAfter(0));
-    rig.link.sendByte(1);
-    EXPECT_FALSE(rig.rxAck());
-    EXPECT_THAT(rig.adapter.takenBytes(), IsEmpty());
+    SimRig never(adapterHangingAfter(0));
+    never.link.sendByte(1);
+    EXPECT_FALSE(never.rxAck());
+    EXPECT_THAT(never.adapter.takenBytes(), IsEmpty());
 }
 
 TEST(SimAdapterThreads, StatusReadsFromAnotherThreadDuringReadWords) {
