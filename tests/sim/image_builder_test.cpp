@@ -43,69 +43,7 @@ std::size_t find(const std::vector<std::uint8_t>& bytes, std::string_view text,
     return static_cast<std::size_t>(it - bytes.begin());
 }
 
-TEST(ImageBuilderLayout, TablesHaveTagLittleEndianLengthAndBigEndianRecords) {
-    Transponder t;
-    t.frequency = 0x0010C8E0;
-    t.tid = 0x1234;
-    t.nid = 0x0056;
-    t.channelCount = 2;
-    t.symbolRateCode = 9;
-    t.fecCode = 3;
-    t.flags = 0x05;
-    Channel c;
-    c.name = "ABC";
-    c.flags = 0x06;
-    c.transponder = 1;
-    c.sid = 0x0102;
-    c.vpid = 0x01FF;
-    c.pcr = 0x0203;
-    const std::vector<Transponder> transponders{t, t};
-    const std::vector<Channel> channels{c};
-
-    ImageBuilder builder(0x40000);
-    builder.putTransponderTable(kTransponderBlock, transponders);
-    builder.putChannelTable(kSpareTableBlock, channels);
-    const std::vector<std::uint8_t>& image = builder.bytes();
-
-    EXPECT_THAT(slice(image, 0x10020, 4), ElementsAre(0x54, 0x50, 0x54, 0x00));
-    EXPECT_THAT(slice(image, 0x10040, 4), ElementsAre(28, 0, 0, 0));
-    EXPECT_THAT(slice(image, 0x10044, 12),
-                ElementsAre(0x00, 0x10, 0xC8, 0xE0, 0x12, 0x34, 0x00, 0x56, 2, 9, 3, 0x05));
-    EXPECT_EQ(slice(image, 0x10050, 12), slice(image, 0x10044, 12));
-    EXPECT_EQ(image[0x1005C], 0xFF) << "the transponder table ran on";
-
-    EXPECT_THAT(slice(image, 0x30020, 4), ElementsAre(0x54, 0x43, 0x53, 0x00));
-    EXPECT_EQ(littleEndian(image, 0x30040), 34U);
-    EXPECT_THAT(slice(image, 0x30044, 16),
-                ElementsAre('A', 'B', 'C', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0));
-    EXPECT_THAT(slice(image, 0x30054, 14), ElementsAre(0x06, 1, 0x01, 0x02, 0x01, 0xFF, 0xFF, 0xFF,
-                                                       0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x03));
-    EXPECT_THAT(slice(image, 0x20020, 4), ElementsAre(0xFF, 0xFF, 0xFF, 0xFF));
-}
-
-TEST(ImageBuilderLayout, WordsMarkerAndCodeLikeBytes) {
-    ImageBuilder builder(0x1000);
-    builder.putWord(0x10, 0x11223344).putFirmwareName(0x20, "XYZ");
-    builder.putCodeLike(0x100, 0x100, 7);
-    const std::vector<std::uint8_t>& image = builder.bytes();
-
-    EXPECT_THAT(slice(image, 0x10, 4), ElementsAre(0x44, 0x33, 0x22, 0x11));
-    const std::string_view marker = "BEGINNING_IDXYZ";
-    std::vector<std::uint8_t> expected(marker.begin(), marker.end());
-    expected.push_back(0);
-    expected.push_back(0xFF);
-    EXPECT_EQ(slice(image, 0x20, expected.size()), expected);
-
-    ImageBuilder again(0x1000);
-    again.putCodeLike(0x100, 0x100, 7);
-    EXPECT_EQ(slice(again.bytes(), 0x100, 0x100), slice(image, 0x100, 0x100))
-        << "the same seed must give the same bytes";
-    EXPECT_GT(std::count(image.begin() + 0x100, image.begin() + 0x200, 0xFF), 0);
-    EXPECT_LT(std::count(image.begin() + 0x100, image.begin() + 0x200, 0xFF), 0x20)
-        << "code-like bytes look erased";
-}
-
-TEST(ImageBuilderLayout, DamageHooksBreakATableInPlace) {
+TEST(ImageBuilder, DamageHooksBreakATableInPlace) {
     std::vector<Transponder> transponders(3);
     for (auto& t : transponders) {
         t.tid = 7;
@@ -130,7 +68,7 @@ TEST(ImageBuilderLayout, DamageHooksBreakATableInPlace) {
     EXPECT_EQ(image[0x20044 + 17], kNoTransponder);
 }
 
-TEST(ImageBuilderLayout, RefusesWritesOutsideTheImage) {
+TEST(ImageBuilder, RefusesWritesOutsideTheImage) {
     ImageBuilder builder(0x20000);
     EXPECT_THROW(builder.putWord(0x1FFFE, 0), std::out_of_range);
     EXPECT_THROW(builder.putChannelTable(kChannelBlock, std::vector<Channel>(1)),
