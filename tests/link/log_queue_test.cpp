@@ -2,15 +2,13 @@
 #include "link/program_files.h"
 #include "link/record_queue.h"
 #include "link/timeout_watch.h"
+#include "temp_dir.h"
 
 #include <chrono>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <string>
-#include <sys/stat.h>
 
 namespace corvex::test {
 namespace {
@@ -66,24 +64,27 @@ TEST(LogBook, LinesCarryTheLocalDateAndTime) {
 }
 
 TEST(LogBook, AppendsWithoutTouchingEarlierLinesAndReportsFailures) {
-    const auto dir = std::filesystem::temp_directory_path() / "corvex_log_book_test";
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    const std::string path = (dir / "corvex.LOG").string();
+    TempDir dir;
+    const std::string path = dir.file("corvex.LOG");
     EXPECT_EQ(link::appendLogFile(path, {"one"}), "");
     EXPECT_EQ(link::appendLogFile(path, {"two", "three"}), "");
-    std::ifstream in(path);
-    std::stringstream content;
-    content << in.rdbuf();
-    EXPECT_EQ(content.str(), "one\ntwo\nthree\n");
-    EXPECT_NE(link::appendLogFile((dir / "missing" / "x.LOG").string(), {"x"}), "");
-    std::filesystem::remove_all(dir);
+    const std::string text = "one\ntwo\nthree\n";
+    EXPECT_EQ(readBytes(path), std::vector<std::uint8_t>(text.begin(), text.end()));
+    EXPECT_NE(link::appendLogFile(dir.file("missing/x.LOG"), {"x"}), "");
 }
 
-TEST(TimeoutWatch, BreaksOnceAfterThirtyPendingTicks) {
+TEST(TimeoutWatch, BreaksOnceAfterThirtyPendingTicksAndProgressRestartsTheCount) {
     link::TimeoutWatch watch;
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_FALSE(watch.tick(1));
+    }
+    watch.restart();
     for (int i = 0; i < 29; ++i) {
         ASSERT_FALSE(watch.tick(1)) << "tick " << i;
+    }
+    EXPECT_FALSE(watch.tick(0)) << "a finished exchange restarts the count";
+    for (int i = 0; i < 29; ++i) {
+        ASSERT_FALSE(watch.tick(1));
     }
     EXPECT_TRUE(watch.tick(1));
     EXPECT_FALSE(watch.tick(1)); // only once, until the exchange ends
@@ -91,26 +92,10 @@ TEST(TimeoutWatch, BreaksOnceAfterThirtyPendingTicks) {
     EXPECT_EQ(watch.countdown(), 30);
 }
 
-TEST(TimeoutWatch, ProgressAndFinishedExchangesRestartTheCount) {
-    link::TimeoutWatch watch;
-    for (int i = 0; i < 20; ++i) {
-        ASSERT_FALSE(watch.tick(1));
-    }
-    watch.restart();
-    for (int i = 0; i < 29; ++i) {
-        ASSERT_FALSE(watch.tick(1));
-    }
-    EXPECT_FALSE(watch.tick(0));
-    for (int i = 0; i < 29; ++i) {
-        ASSERT_FALSE(watch.tick(1));
-    }
-    EXPECT_TRUE(watch.tick(1));
-}
-
 TEST(ProgramFiles, NamedAfterTheProgramOrPlacedInTheUserDataFolder) {
     namespace fs = std::filesystem;
-    const auto root = fs::temp_directory_path() / "corvex_program_files_test";
-    fs::remove_all(root);
+    const TempDir dir;
+    const auto& root = dir.path();
     fs::create_directories(root / "bin");
     EXPECT_EQ(link::programFileName((root / "bin" / "corvex").string(), "LOG"),
               (root / "bin" / "corvex.LOG").string());
@@ -122,7 +107,6 @@ TEST(ProgramFiles, NamedAfterTheProgramOrPlacedInTheUserDataFolder) {
               (data / "corvex" / "corvex.INI").string());
     EXPECT_TRUE(fs::is_directory(data / "corvex"));
     ::unsetenv("XDG_DATA_HOME");
-    fs::remove_all(root);
 }
 
 } // namespace
