@@ -92,21 +92,6 @@ TEST(ReceiverBusInit, FlashWritesBeforeBusInitAreDroppedAndRecorded) {
     EXPECT_THAT(rig.receiver().anomalies(), Each(HasSubstr("flash write before bus init")));
 }
 
-TEST(FlashFaults, ProtectedSectorsShowStatusAtSectorPlusEightInBothFamilies) {
-    for (const char* model : {"receiver=dsx", "receiver=dsi"}) {
-        ReceiverRig rig(simOptions({model, "protect=0,3"}));
-        rig.prologue();
-        rig.command(rig.family().autoselect);
-        for (std::size_t area = 0; area < 5; ++area) {
-            const bool isProtected = area == 0 || area == 3;
-            EXPECT_EQ(rig.link.readWord(rig.base() + sector(area) + 8),
-                      isProtected ? rig.family().protectedStatus : 0U)
-                << model << " area " << area;
-        }
-        rig.flashReset();
-    }
-}
-
 TEST(FlashCommandDecoding, WordsOfTheOtherFamilyAreRefusedAndChangeNothing) {
     for (const auto& [model, otherType] : {std::pair{"receiver=dsx", 1U}, {"receiver=dsi", 0U}}) {
         ReceiverRig rig(simOptions({model}));
