@@ -82,7 +82,7 @@ TEST(CorvexctlFailures, BreakAfterAbortsTheJobAndTheRunFails) {
 TEST(CorvexctlFailures, UnknownCommandsUnavailableJobsAndUnknownChipsFailTheRun) {
     const std::pair<std::vector<std::string_view>, const char*> cases[] = {
         {{"--port", "sim", "version"}, " - ERROR - UNKNOWN COMMAND SEND \"version\""},
-        {{"--port", "sim", "EEREAD"}, "EEREAD"},
+        {{"--port", "sim", "EEREAD"}, "MESSAGE 5 Function not available in this version."},
         {{"--port", "sim", "--sim-option", "no-power", "SIGNATURE"},
          "MESSAGE 1 Unknown FFFFFFFF: Unknown FFFFFFFF"},
     };

@@ -109,16 +109,6 @@ TEST(GuardCommands, PriorityResetAndProgrammingPostTheirMessages) {
     EXPECT_TRUE(h.contains("Set programming to disabled."));
 }
 
-TEST(GuardCommands, JobsOfLaterBuildsNeverReportSuccess) {
-    FloatingPort port;
-    GuardHarness h(port);
-    h.run("EEREAD");
-    const auto messages = h.events.messages();
-    ASSERT_EQ(messages.size(), 1U);
-    EXPECT_EQ(messages[0].Code, 5U);
-    EXPECT_EQ(messages[0].Data, 0x0F00U);
-}
-
 TEST(GuardCommands, StopOnErrorSwitchIsLogged) {
     FloatingPort port;
     GuardHarness h(port);
