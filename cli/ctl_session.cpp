@@ -139,9 +139,16 @@ int CtlSession::run() {
                 ++m_next;
             }
         }
-        m_dispatcher.runUntil(std::min(nextTick, breakAt.value_or(nextTick)));
+        auto wake = nextTick;
+        if (breakAt) {
+            // Once due, the break waits (in 1 ms steps) for a job to be running: Break on an
+            // idle Guard is ignored, and the job submitted last may not have been taken yet.
+            wake = std::min(wake, std::max(*breakAt, std::chrono::steady_clock::now() +
+                                                         std::chrono::milliseconds(1)));
+        }
+        m_dispatcher.runUntil(wake);
         const auto now = std::chrono::steady_clock::now();
-        if (breakAt && now >= *breakAt) {
+        if (breakAt && now >= *breakAt && m_guard->GuardState() == link::GuardStateValue::Busy) {
             breakAt.reset();
             m_guard->Break();
         }

@@ -71,12 +71,15 @@ TEST(CorvexctlFailures, AHangingExchangeIsBrokenByTheTimeoutWatch) {
 }
 
 TEST(CorvexctlFailures, BreakAfterAbortsTheJobAndTheRunFails) {
-    const auto run = corvexctl({"--port", "sim", "--break-after", "100", "DEADLOCK", "VERSION"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(run.hasLine("MESSAGE 5 Job aborted and Corvex guard ready to start new job !"))
-        << run.out;
-    // Later commands still run after an abort.
-    EXPECT_TRUE(run.hasLine(" - 3.00 BUILD 020411 / DEBUG EXTENSION 020416")) << run.out;
+    // 0 ms: the break is due before the Guard has even taken the job, and must wait for it.
+    for (const char* ms : {"100", "0"}) {
+        const auto run = corvexctl({"--port", "sim", "--break-after", ms, "DEADLOCK", "VERSION"});
+        EXPECT_EQ(run.status, 1) << ms;
+        EXPECT_TRUE(run.hasLine("MESSAGE 5 Job aborted and Corvex guard ready to start new job !"))
+            << run.out;
+        // Later commands still run after an abort.
+        EXPECT_TRUE(run.hasLine(" - 3.00 BUILD 020411 / DEBUG EXTENSION 020416")) << run.out;
+    }
 }
 
 TEST(CorvexctlFailures, UnknownCommandsUnavailableJobsAndUnknownChipsFailTheRun) {
