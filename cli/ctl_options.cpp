@@ -37,17 +37,17 @@ std::optional<std::uint32_t> parseMode(std::string_view word) {
 
 } // namespace
 
-bool parseAreas(std::string_view spec, std::array<std::uint32_t, 20>& modes, std::string& error) {
+bool parseAreas(std::string_view text, std::array<std::uint32_t, 20>& modes, std::string& error) {
     auto fail = [&] {
-        error = "bad --areas '" + std::string(spec) +
+        error = "bad --areas '" + std::string(text) +
                 "': use PGM, CLR or SKIP, or ranges such as 0-6:PGM,7-18:SKIP";
         return false;
     };
-    if (const auto all = parseMode(spec)) {
+    if (const auto all = parseMode(text)) {
         modes.fill(*all);
         return true;
     }
-    std::string_view rest = spec;
+    std::string_view rest = text;
     while (!rest.empty()) {
         const auto comma = rest.find(',');
         const std::string_view item = rest.substr(0, comma);
@@ -72,7 +72,7 @@ bool parseAreas(std::string_view spec, std::array<std::uint32_t, 20>& modes, std
             return fail();
         }
     }
-    return !spec.empty() || fail();
+    return !text.empty() || fail();
 }
 
 std::optional<link::GuardRecord> parseCommand(std::string_view text, std::string& error) {

@@ -38,12 +38,12 @@ struct CtlOptions {
                                                             std::string& error);
 
 /// An --areas value: PGM, CLR or SKIP for every area, or comma-separated FROM[-TO]:MODE.
-[[nodiscard]] bool parseAreas(std::string_view spec, std::array<std::uint32_t, 20>& modes,
+[[nodiscard]] bool parseAreas(std::string_view text, std::array<std::uint32_t, 20>& modes,
                               std::string& error);
 
 inline constexpr std::string_view kUsage =
     "usage: corvexctl [--port sim|ppdev[:DEVICE]|direct] [--sim-dir DIR] "
-    "[--sim-option KEY=VALUE]... [--read-file F] [--write-file F] [--areas SPEC] "
+    "[--sim-option KEY=VALUE]... [--read-file F] [--write-file F] [--areas MODES] "
     "[--stop-on-error] [--timeout-control] [--break-after MS] [--log-file F] [--verbose] "
     "COMMAND...";
 

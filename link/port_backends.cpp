@@ -26,19 +26,19 @@ std::string formatPortBase(std::uint16_t base) {
     return text.data();
 }
 
-PortChoice openPortBackend(std::string_view spec, SysCalls& sys, std::uint16_t base) {
-    if (spec == kPpdev) {
+PortChoice openPortBackend(std::string_view choice, SysCalls& sys, std::uint16_t base) {
+    if (choice == kPpdev) {
         return ppdevChoice(PpdevPort::openForBase(sys, base), base);
     }
-    if (spec.size() > kPpdev.size() + 1 && spec.substr(0, kPpdev.size()) == kPpdev &&
-        spec[kPpdev.size()] == ':') {
-        const std::string device(spec.substr(kPpdev.size() + 1));
+    if (choice.size() > kPpdev.size() + 1 && choice.substr(0, kPpdev.size()) == kPpdev &&
+        choice[kPpdev.size()] == ':') {
+        const std::string device(choice.substr(kPpdev.size() + 1));
         return ppdevChoice(PpdevPort::openDevice(sys, device, base), base);
     }
-    if (spec == kDirect) {
+    if (choice == kDirect) {
         return {std::make_unique<DirectPort>(sys, base), "direct I/O at " + formatPortBase(base)};
     }
-    throw PortOpenError("unknown port '" + std::string(spec) +
+    throw PortOpenError("unknown port '" + std::string(choice) +
                         "': use sim, ppdev[:DEVICE] or direct");
 }
 

@@ -28,7 +28,8 @@ struct PortChoice {
 /// Opens the hardware backend named by a --port value: "ppdev", "ppdev:DEVICE" or "direct".
 /// "sim" belongs to the caller, which owns the simulator; this layer does not know it.
 /// Throws PortOpenError.
-[[nodiscard]] PortChoice openPortBackend(std::string_view spec, SysCalls& sys, std::uint16_t base);
+[[nodiscard]] PortChoice openPortBackend(std::string_view choice, SysCalls& sys,
+                                         std::uint16_t base);
 
 /// The ppdev port at base, when there is one this user may open; nullopt otherwise.
 /// Never the direct backend: as root on a machine without a port, ioperm succeeds all the

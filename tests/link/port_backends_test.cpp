@@ -361,9 +361,9 @@ TEST(PortBackendChooser, AccessibleRealPortIsNeverDirect) {
 
 // --- open errors ---
 
-std::string openError(test::FakeSysCalls& sys, const std::string& spec) {
+std::string openError(test::FakeSysCalls& sys, const std::string& choice) {
     try {
-        (void)link::openPortBackend(spec, sys, kBase);
+        (void)link::openPortBackend(choice, sys, kBase);
     } catch (const link::PortOpenError& error) {
         return error.what();
     }
@@ -372,7 +372,7 @@ std::string openError(test::FakeSysCalls& sys, const std::string& spec) {
 
 struct OpenFailure {
     const char* name;
-    const char* spec;
+    const char* choice;
     std::function<void(test::FakeSysCalls&)> arrange;
     const char* message;
 
@@ -384,7 +384,7 @@ class PortOpenErrors : public ::testing::TestWithParam<OpenFailure> {};
 TEST_P(PortOpenErrors, SayWhyInOneLineAndLeaveNothingOpenOrGranted) {
     test::FakeSysCalls sys;
     GetParam().arrange(sys);
-    EXPECT_EQ(openError(sys, GetParam().spec), GetParam().message);
+    EXPECT_EQ(openError(sys, GetParam().choice), GetParam().message);
     EXPECT_EQ(sys.openDescriptors(), 0);
     EXPECT_THAT(sys.logOf("ioperm"), IsEmpty());
 }
