@@ -198,6 +198,8 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
                 options.timeoutControl = true;
             } else if (arg == "--verbose") {
                 options.verbose = true;
+            } else if (arg == "--yes") {
+                options.yes = true;
             } else {
                 error = "unknown option " + std::string(arg);
                 return std::nullopt;

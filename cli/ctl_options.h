@@ -23,6 +23,7 @@ struct CtlOptions {
     bool stopOnError = false;
     bool timeoutControl = false;
     bool verbose = false;
+    bool yes = false; // answers the loopback tests' warning with Yes
     std::optional<int> breakAfterMs;
     std::vector<link::GuardRecord> commands;
 };
@@ -44,7 +45,7 @@ struct CtlOptions {
 inline constexpr std::string_view kUsage =
     "usage: corvexctl [--port sim|ppdev[:DEVICE]|direct] [--sim-dir DIR] "
     "[--sim-option KEY=VALUE]... [--read-file F] [--write-file F] [--areas MODES] "
-    "[--stop-on-error] [--timeout-control] [--break-after MS] [--log-file F] [--verbose] "
+    "[--stop-on-error] [--timeout-control] [--break-after MS] [--log-file F] [--verbose] [--yes] "
     "COMMAND...";
 
 } // namespace corvex::cli

@@ -5,8 +5,10 @@
 #include "link/port_backends.h"
 #include "link/program_files.h"
 #include "link/sys_calls.h"
+#include "mainwin/message_texts.h"
 #include "sim/simulator.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <unistd.h>
@@ -34,6 +36,19 @@ bool isFailureReport(const link::GuardRecord& message) {
     default:
         return false;
     }
+}
+
+// Message boxes break lines at "\r"; one printed line per message keeps the output greppable.
+std::string escapeLineBreaks(std::string_view text) {
+    std::string escaped;
+    for (const char c : text) {
+        if (c == '\r') {
+            escaped += "\\r";
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
 }
 
 } // namespace
@@ -208,17 +223,31 @@ void CtlSession::printLogLine(std::string_view text) {
 }
 
 void CtlSession::printMessage(const link::GuardRecord& message) {
-    std::string text;
-    for (const char c : message.Text.view()) {
-        if (c == '\r') {
-            text += "\\r";
-        } else {
-            text += c;
-        }
-    }
     m_out << "MESSAGE " << message.Code;
+    // What the window shows for the message: the diagnostics results and the loopback gauge
+    // carry their value in `Data`, the loopback warning is the window's own question.
+    std::string text;
+    switch (message.Code) {
+    case link::kMsgDiagValue: {
+        char value[16];
+        std::snprintf(value, sizeof value, "%0*X", static_cast<int>(std::min(message.Flag, 8U)),
+                      message.Data);
+        text = value;
+        break;
+    }
+    case link::kMsgDiagLine:
+    case link::kMsgLoopProgress:
+        text = std::to_string(message.Data);
+        break;
+    case link::kMsgLoopWarning:
+        text = mainwin::kLoopbackWarning;
+        break;
+    default:
+        text = message.Text.str();
+        break;
+    }
     if (!text.empty()) {
-        m_out << ' ' << text;
+        m_out << ' ' << escapeLineBreaks(text);
     }
     m_out << '\n' << std::flush;
 }
@@ -251,6 +280,13 @@ void CtlSession::OnMessage(link::TCorvexThread& /*sender*/, const link::GuardRec
     }
     if (message.Code == link::kMsgLoopProgress) {
         m_watch.restart();
+    }
+    if (message.Code == link::kMsgLoopWarning) {
+        // No window to ask: --yes stands for the user's Yes; anything else is a No.
+        m_out << "ANSWER " << (m_options.yes ? "Yes" : "No") << '\n' << std::flush;
+        if (!m_options.yes) {
+            m_guard->Break();
+        }
     }
     if (isFailureReport(message)) {
         m_failed = true;

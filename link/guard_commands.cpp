@@ -1,5 +1,6 @@
 #include "guard_commands.h"
 
+#include "diag_jobs.h"
 #include "flash_jobs.h"
 #include "guard.h"
 
@@ -104,7 +105,7 @@ constexpr CommandEntry kCommands[] = {
     {"CORVEX", "", detect, true},
     {"VERSION", "", version, true},
     {"SETHARDWARE", "", setHardware, true},
-    {"DIAG", "", notAvailable, false},
+    {"DIAG", "", diagJob, true},
     {"EMI_INIT", "", emiInit, true},
     {"SETDRIVER", "", setDriver, true},
     {"BLOCKMODE", "", blockMode, true},

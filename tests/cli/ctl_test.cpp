@@ -99,6 +99,27 @@ TEST(CorvexctlFailures, UnknownCommandsUnavailableJobsAndUnknownChipsFailTheRun)
     EXPECT_TRUE(known.hasLine("MESSAGE 1 AMD: AM29LV800BB")) << known.out;
 }
 
+TEST(CorvexctlDiag, ResultsAndTheLoopbackQuestionAreShownAsTheWindowWould) {
+    const auto unknown = corvexctl({"--port", "sim", "DIAG:param=25", "DIAG:param=17"});
+    EXPECT_EQ(unknown.status, 0) << unknown.out;
+    for (const char* line : {" - UNKNOWN DIAGNOSTIC COMMAND",
+                             " - OUT:   PID: 25   Adr=00000000   Dat=00000000   CALLBACK:  0",
+                             "MESSAGE 8 Operation completed", "MESSAGE 7 0"}) {
+        EXPECT_TRUE(unknown.hasLine(line)) << line << " missing in\n" << unknown.out;
+    }
+
+    const auto declined = corvexctl({"--port", "sim", "DIAG:param=19", "DIAG:param=22"});
+    EXPECT_EQ(declined.status, 1) << "a declined test is a broken-off job";
+    EXPECT_TRUE(declined.hasLine("ANSWER No")) << declined.out;
+    EXPECT_FALSE(declined.hasLine("MESSAGE 9 1")) << "no pass ran";
+
+    const auto accepted = corvexctl({"--port", "sim", "--yes", "DIAG:param=19", "DIAG:param=22"});
+    EXPECT_EQ(accepted.status, 0) << accepted.out;
+    EXPECT_TRUE(accepted.hasLine("ANSWER Yes")) << accepted.out;
+    EXPECT_TRUE(accepted.hasLine("MESSAGE 9 100")) << accepted.out;
+    EXPECT_TRUE(accepted.hasLine("MESSAGE 5 Loopback DATA-test succeeded.")) << accepted.out;
+}
+
 TEST(CorvexctlUsage, BadArgumentsSayWhatIsWrongAndSubmitNothing) {
     const std::vector<std::vector<std::string_view>> cases = {
         {"--port", "parallel", "VERSION"},

@@ -1,0 +1,238 @@
+#include "link/diag_jobs.h"
+#include "link/guard.h"
+#include "sim/receiver_bus.h"
+#include "sim/virtual_port.h"
+#include "tests/link/guard_harness.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace corvex::test {
+namespace {
+
+using link::GuardRecord;
+
+GuardRecord diag(std::uint32_t pid, std::uint32_t address = 0, std::uint32_t data = 0) {
+    return GuardRecord::command("DIAG", pid, address, data);
+}
+
+// Answers the loopback warning as the user would, and records every message.
+class Answering : public Recorder {
+public:
+    explicit Answering(bool yes) : m_yes(yes) {}
+    void OnMessage(link::TCorvexThread& sender, const GuardRecord& message) override {
+        Recorder::OnMessage(sender, message);
+        if (message.Code == link::kMsgLoopWarning && !m_yes) {
+            sender.Break();
+        }
+    }
+
+private:
+    bool m_yes;
+};
+
+// A Guard on a simulated adapter with a plain register file behind it.
+struct DiagRig {
+    explicit DiagRig(sim::AdapterType type = sim::AdapterType::RevB, bool answerYes = true)
+        : adapter(bus, adapterOptions(type)), answers(answerYes), harness(adapter) {
+        harness.guard->bindEvents(&answers);
+    }
+    static sim::AdapterOptions adapterOptions(sim::AdapterType type) {
+        sim::AdapterOptions options;
+        options.type = type;
+        return options;
+    }
+    [[nodiscard]] std::vector<std::uint32_t> codes() const {
+        std::vector<std::uint32_t> result;
+        for (const GuardRecord& m : answers.messages()) {
+            result.push_back(m.Code);
+        }
+        return result;
+    }
+    [[nodiscard]] GuardRecord last(std::uint32_t code) const {
+        GuardRecord found;
+        for (const GuardRecord& m : answers.messages()) {
+            if (m.Code == code) {
+                found = m;
+            }
+        }
+        return found;
+    }
+
+    sim::RegisterFile bus;
+    sim::VirtualPort adapter;
+    Answering answers; // outlives the Guard that reports to it
+    GuardHarness harness;
+};
+
+TEST(DiagFunctions, WordsTravelBothWaysAndTheResultGoesToItsField) {
+    DiagRig rig;
+    rig.harness.run(diag(link::kPidWriteWord, 0x20009000, 0x12345678));
+    EXPECT_EQ(rig.bus.writes().back(), std::make_pair(0x20009000U, 0x12345678U));
+    EXPECT_EQ(rig.codes(), (std::vector<std::uint32_t>{link::kMsgDiagDone}))
+        << "a write has no result to show";
+
+    rig.harness.run(diag(link::kPidReadWord, 0x20009000));
+    const GuardRecord value = rig.last(link::kMsgDiagValue);
+    EXPECT_EQ(value.Data, 0x12345678U);
+    EXPECT_EQ(value.Flag, 8U);
+    EXPECT_EQ(value.Text, "OUT:   PID:  1   Adr=20009000   Dat=12345678   CALLBACK:  6");
+    EXPECT_TRUE(rig.harness.contains("IN:    PID:  1   Adr=20009000   Dat=00000000"));
+    EXPECT_EQ(rig.last(link::kMsgDiagDone).Text, "Operation completed");
+}
+
+TEST(DiagFunctions, AnUnknownFunctionIsLoggedAndStillCompletes) {
+    DiagRig rig;
+    rig.harness.run(diag(25, 0x10, 0x20));
+    EXPECT_EQ(rig.harness.repliesTo("DIAG"),
+              (std::vector<std::string>{"IN:    PID: 25   Adr=00000010   Dat=00000020",
+                                        "UNKNOWN DIAGNOSTIC COMMAND",
+                                        "OUT:   PID: 25   Adr=00000010   Dat=00000020   "
+                                        "CALLBACK:  0"}));
+    EXPECT_EQ(rig.codes(), (std::vector<std::uint32_t>{link::kMsgDiagDone}));
+}
+
+TEST(DiagFunctions, ThePortBaseMovesEveryLaterAccess) {
+    DiagRig rig;
+    rig.harness.run(diag(link::kPidPortBase, 0xFFFF0278));
+    EXPECT_TRUE(
+        rig.harness.contains("OUT:   PID:  6   Adr=FFFF0278   Dat=00000000   CALLBACK:  0"));
+    rig.harness.run("CORVEX");
+    EXPECT_EQ(rig.harness.log.back(), "NO CORVEX INTERFACE CONNECTED");
+    rig.harness.run(diag(link::kPidPortBase, 0x378));
+    rig.harness.run("CORVEX");
+    EXPECT_EQ(rig.harness.log.back(), "VELMAR (REV B) CORVEX INTERFACE CONNECTED");
+}
+
+TEST(DiagFunctions, SingleHandshakeStepsMoveOneByteThroughTheLoopback) {
+    DiagRig rig;
+    rig.harness.run(diag(link::kPidLoopbackOn));
+    EXPECT_TRUE(rig.harness.contains("LOOPBACK ENABLED"));
+    rig.harness.run(diag(link::kPidDataValid));
+    EXPECT_EQ(rig.last(link::kMsgDiagLine).Data, 0U) << "nothing presented yet";
+
+    rig.harness.run(diag(link::kPidSendByte, 0, 0x1A5));
+    rig.harness.run(diag(link::kPidDataValid));
+    const GuardRecord valid = rig.last(link::kMsgDiagLine);
+    EXPECT_EQ(valid.Data, 1U) << "the echoed byte waits on the data lines";
+
+    rig.harness.run(diag(link::kPidReceiveByte));
+    const GuardRecord received = rig.last(link::kMsgDiagValue);
+    EXPECT_EQ(received.Data, 0xA5U) << "only the low byte of Data is sent";
+    EXPECT_EQ(received.Flag, 2U);
+    rig.harness.run(diag(link::kPidLoopbackOff));
+    EXPECT_TRUE(rig.harness.contains("LOOPBACK DISABLED"));
+    EXPECT_TRUE(rig.adapter.anomalies().empty()) << rig.adapter.anomalies().front();
+    EXPECT_EQ(rig.harness.guard->PendingDepth(), 0);
+}
+
+TEST(DiagFunctions, LineFunctionsDriveOneControlLineEach) {
+    DiagRig rig;
+    struct Case {
+        std::uint32_t pid;
+        std::uint8_t line;
+        bool set;
+    };
+    const Case cases[] = {
+        {link::kPidReadHigh, link::kLineRead, true},
+        {link::kPidReadLow, link::kLineRead, false},
+        {link::kPidTxAckHigh, link::kLineTxAck, true},
+        {link::kPidTxAckLow, link::kLineTxAck, false},
+        {link::kPidWriteHigh, link::kLineWrite, true},
+        {link::kPidWriteLow, link::kLineWrite, false},
+        {link::kPidResetLow, link::kLineReset, true},
+        {link::kPidResetHigh, link::kLineReset, false},
+    };
+    for (const Case& c : cases) {
+        rig.harness.run(diag(c.pid, 0, c.set ? 1 : 0));
+        EXPECT_EQ((rig.harness.guard->port().shadow() & c.line) != 0, c.set) << "PID " << c.pid;
+        const GuardRecord shown = rig.last(link::kMsgDiagLine);
+        EXPECT_EQ(shown.Data, c.set ? 1U : 0U) << "the panel shows the state the page sent";
+    }
+}
+
+// The outcome of one soak test: the messages in order and the final report.
+struct SoakResult {
+    std::vector<std::uint32_t> codes;
+    std::string report;
+};
+
+// A break is reported by the Guard's loop after the job, once it is idle again.
+SoakResult soak(DiagRig& rig, std::uint32_t pid, bool breakWhenRunning = false,
+                bool expectAbort = false) {
+    rig.harness.run(diag(link::kPidLoopbackOn));
+    rig.harness.submit(diag(pid));
+    if (breakWhenRunning) {
+        EXPECT_TRUE(rig.answers.waitForMessage(link::kMsgLoopProgress));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        rig.harness.guard->Break();
+    }
+    EXPECT_TRUE(rig.harness.waitIdle());
+    if (breakWhenRunning || expectAbort) {
+        EXPECT_TRUE(rig.harness.waitForLine("Operation aborted."));
+    }
+    std::vector<std::uint32_t> codes = rig.codes();
+    std::erase_if(codes, [](std::uint32_t c) { return c == link::kMsgDiagDone; });
+    const auto report = std::find(codes.begin(), codes.end(), link::kMsgFinalReport);
+    return {codes, report == codes.end() ? "" : rig.last(link::kMsgFinalReport).Text.str()};
+}
+
+TEST(LoopbackTests, PassOnlyAgainstAnEchoingInterfaceInLoopback) {
+    {
+        DiagRig rig;
+        const SoakResult data = soak(rig, link::kPidLoopbackDataTest);
+        EXPECT_EQ(data.report, "Loopback DATA-test succeeded.");
+        EXPECT_EQ(data.codes.size(), 1U + 1 + 100 + 1 + 1)
+            << "warning, 0, passes 1..100, report, 0";
+        EXPECT_EQ(rig.last(link::kMsgFinalReport).Data, link::kStyleNormal);
+        EXPECT_EQ(rig.last(link::kMsgLoopProgress).Data, 0U) << "the gauge is cleared at the end";
+    }
+    {
+        DiagRig rig;
+        EXPECT_EQ(soak(rig, link::kPidLoopbackAckTest).report, "Loopback ACK-test succeeded.");
+        EXPECT_EQ(soak(rig, link::kPidLoopbackFlowTest).report, "Loopback FLOW-test succeeded.");
+    }
+}
+
+TEST(LoopbackTests, TheFirstWrongEchoEndsTheDataTest) {
+    DiagRig rig(sim::AdapterType::Unknown);
+    const SoakResult data = soak(rig, link::kPidLoopbackDataTest);
+    EXPECT_EQ(data.report, "Loopback DATA-test failed.");
+    EXPECT_EQ(data.codes, (std::vector<std::uint32_t>{link::kMsgLoopWarning, link::kMsgLoopProgress,
+                                                      link::kMsgLoopProgress, link::kMsgFinalReport,
+                                                      link::kMsgLoopProgress}))
+        << "one pass started, no second";
+    EXPECT_EQ(rig.last(link::kMsgFinalReport).Data, link::kStyleError);
+}
+
+TEST(LoopbackTests, AnInterfaceThatDoesNotEchoHoldsTheTestUntilTheUserBreaksIt) {
+    DiagRig compatible(sim::AdapterType::Compatible);
+    EXPECT_EQ(soak(compatible, link::kPidLoopbackDataTest, true).report,
+              "Job aborted and Corvex guard ready to start new job !");
+    EXPECT_TRUE(compatible.harness.contains("Loopback DATA-test failed."));
+
+    SilentPort nothing;
+    Answering answers(true);
+    GuardHarness harness(nothing);
+    harness.guard->bindEvents(&answers);
+    harness.submit(diag(link::kPidLoopbackAckTest));
+    ASSERT_TRUE(answers.waitForMessage(link::kMsgLoopProgress));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    harness.guard->Break();
+    EXPECT_TRUE(harness.waitForLine("Operation aborted.")) << "a user break, not a broken link";
+    EXPECT_TRUE(harness.contains("Loopback ACK-test failed."));
+}
+
+TEST(LoopbackTests, DecliningTheWarningRunsNothing) {
+    DiagRig rig(sim::AdapterType::RevB, false);
+    const SoakResult declined = soak(rig, link::kPidLoopbackDataTest, false, true);
+    EXPECT_EQ(declined.codes,
+              (std::vector<std::uint32_t>{link::kMsgLoopWarning, link::kMsgFinalReport}));
+    EXPECT_EQ(declined.report, "Job aborted and Corvex guard ready to start new job !");
+    EXPECT_FALSE(rig.harness.contains("Loopback DATA-test failed."));
+}
+
+} // namespace
+} // namespace corvex::test
