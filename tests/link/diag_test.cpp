@@ -161,8 +161,10 @@ struct SoakResult {
 
 // A break is reported by the Guard's loop after the job, once it is idle again.
 SoakResult soak(DiagRig& rig, std::uint32_t pid, bool breakWhenRunning = false,
-                bool expectAbort = false) {
-    rig.harness.run(diag(link::kPidLoopbackOn));
+                bool expectAbort = false, bool loopback = true) {
+    if (loopback) {
+        rig.harness.run(diag(link::kPidLoopbackOn));
+    }
     rig.harness.submit(diag(pid));
     if (breakWhenRunning) {
         EXPECT_TRUE(rig.answers.waitForMessage(link::kMsgLoopProgress));
@@ -212,6 +214,9 @@ TEST(LoopbackTests, AnInterfaceThatDoesNotEchoHoldsTheTestUntilTheUserBreaksIt) 
     EXPECT_EQ(soak(compatible, link::kPidLoopbackDataTest, true).report,
               "Job aborted and Corvex guard ready to start new job !");
     EXPECT_TRUE(compatible.harness.contains("Loopback DATA-test failed."));
+    DiagRig notSwitched;
+    soak(notSwitched, link::kPidLoopbackDataTest, true, true, false);
+    EXPECT_TRUE(notSwitched.harness.contains("Loopback DATA-test failed."));
 
     SilentPort nothing;
     Answering answers(true);
