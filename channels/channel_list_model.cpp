@@ -278,21 +278,21 @@ std::optional<Notice> ChannelListModel::replace() {
 DropResult ChannelListModel::drop(std::optional<std::size_t> target) {
     DropResult result;
     std::vector<Line>& lines = m_state.lines;
-    if (target && *target >= lines.size()) {
-        target.reset();
-    }
+    // A drop point below the last line has no line under it.
+    const bool belowEnd = !target || *target >= lines.size();
+    const std::size_t onto = belowEnd ? lines.size() : *target;
     if (selectedCount() >= 2) {
         edit([&] {
             m_clipboard = selectedCopy();
             clearSelected();
-            if (!target) {
+            if (belowEnd) {
                 m_state.cursor.current = lines.size() - 1;
                 insertClipboard(lines.size(), false);
             } else if (m_advancedDragDrop) {
-                result.notice = replaceFrom(*target);
+                result.notice = replaceFrom(onto);
             } else {
-                m_state.cursor.current = *target;
-                insertClipboard(*target, true);
+                m_state.cursor.current = onto;
+                insertClipboard(onto, true);
             }
         });
         return result;
@@ -303,7 +303,7 @@ DropResult ChannelListModel::drop(std::optional<std::size_t> target) {
         return result;
     }
     const std::size_t from = *dragged;
-    if (!target) {
+    if (belowEnd) {
         edit([&] {
             Line copied = lines[from];
             lines.push_back(std::move(copied));
@@ -311,7 +311,7 @@ DropResult ChannelListModel::drop(std::optional<std::size_t> target) {
         });
         return result;
     }
-    std::size_t to = *target;
+    std::size_t to = onto;
     edit([&] {
         if (m_advancedDragDrop) {
             std::swap(lines[from], lines[to]);
