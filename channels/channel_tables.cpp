@@ -63,21 +63,74 @@ RecordRange recordRange(std::span<const std::uint8_t> image, std::size_t start,
     return {first, static_cast<std::size_t>(std::min(wanted, available))};
 }
 
-void appendXswap(std::string& out, std::uint16_t value, DisplayMode mode) {
-    out += xswap(value, mode);
-    out += ';';
+// Builds a line field by field. Every field of both line kinds has a width its values always fit
+// (a 16-bit field in five characters, a byte in three), so the lines keep their fixed length;
+// the line is one allocation, as a load formats thousands of them.
+class LineWriter {
+public:
+    explicit LineWriter(std::size_t length) { m_line.reserve(length); }
+
+    LineWriter& text(std::string_view text) {
+        m_line += text;
+        return *this;
+    }
+    LineWriter& separator() {
+        m_line += ';';
+        return *this;
+    }
+    /// value right-aligned in width characters ("%*u").
+    LineWriter& decimal(std::uint32_t value, std::size_t width) {
+        char digits[10];
+        std::size_t count = 0;
+        do {
+            digits[count++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        if (count < width) {
+            m_line.append(width - count, ' ');
+        }
+        while (count > 0) {
+            m_line += digits[--count];
+        }
+        return *this;
+    }
+    LineWriter& xswapped(std::uint16_t value, DisplayMode mode) {
+        if (mode == DisplayMode::Decimal) {
+            return value == kNoPid ? text("    -") : decimal(value, 5);
+        }
+        if (value == kNoPid) {
+            return text("   - ");
+        }
+        static constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+        for (int shift = 12; shift >= 0; shift -= 4) {
+            m_line += kHexDigits[(value >> shift) & 0xF];
+        }
+        m_line += ' ';
+        return *this;
+    }
+    [[nodiscard]] std::string take() { return std::move(m_line); }
+
+private:
+    std::string m_line;
+};
+
+// The display name into 16 characters (see cleanChannelName).
+void cleanNameInto(std::span<const std::uint8_t, kChannelNameSize> name,
+                   std::array<char, kChannelNameSize>& text) {
+    text.fill(' ');
+    for (std::size_t i = 0; i < kChannelNameSize && name[i] != 0; ++i) {
+        const std::uint8_t b = name[i];
+        text[i] = b < 0x20 || b > 0x7E || b == ';' ? ' ' : static_cast<char>(b);
+    }
+    // Left-align a name that shows anything; a blank name stays blank.
+    const auto visible = std::find_if(text.begin(), text.end(), [](char c) { return c != ' '; });
+    std::rotate(text.begin(), visible, text.end());
 }
 
 } // namespace
 
 std::string xswap(std::uint16_t value, DisplayMode mode) {
-    const bool hex = mode == DisplayMode::Hexadecimal;
-    if (value == kNoPid) {
-        return hex ? "   - " : "    -";
-    }
-    char text[8];
-    std::snprintf(text, sizeof text, hex ? "%4.4X " : "%5d", static_cast<unsigned>(value));
-    return text;
+    return LineWriter(5).xswapped(value, mode).take();
 }
 
 ChannelRecord decodeChannelRecord(std::span<const std::uint8_t, kChannelRecordSize> bytes) {
@@ -108,21 +161,9 @@ decodeTransponderRecord(std::span<const std::uint8_t, kTransponderRecordSize> by
 }
 
 std::string cleanChannelName(std::span<const std::uint8_t, kChannelNameSize> name) {
-    std::string text;
-    text.reserve(kChannelNameSize);
-    for (const std::uint8_t b : name) {
-        if (b == 0) {
-            break;
-        }
-        text += b < 0x20 || b > 0x7E || b == ';' ? ' ' : static_cast<char>(b);
-    }
-    text.resize(kChannelNameSize, ' ');
-    // Left-align a name that shows anything; a blank name stays blank.
-    const std::size_t visible = text.find_first_not_of(' ');
-    if (visible != 0 && visible != std::string::npos) {
-        std::rotate(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(visible), text.end());
-    }
-    return text;
+    std::array<char, kChannelNameSize> text;
+    cleanNameInto(name, text);
+    return {text.begin(), text.end()};
 }
 
 std::uint8_t channelCategory(const ChannelRecord& r) {
@@ -139,22 +180,26 @@ std::uint8_t channelCategory(const ChannelRecord& r) {
 }
 
 std::string formatChannelLine(const ChannelRecord& r, DisplayMode mode) {
-    std::string line = cleanChannelName(r.name);
-    line.reserve(kChannelLineLength);
-    const auto flag = [&](std::uint8_t bit) { return (r.flags & bit) != 0 ? '1' : '0'; };
-    const char digits[] = {';', static_cast<char>('0' + channelCategory(r)),
-                           ';', flag(kFlagFavourite),
-                           ';', flag(kFlagParental),
-                           ';', flag(kFlagActive),
-                           ';'};
-    line.append(std::begin(digits), std::end(digits));
-    char transponder[8];
-    std::snprintf(transponder, sizeof transponder, "%3u;", static_cast<unsigned>(r.transponder));
-    line += transponder;
+    std::array<char, kChannelNameSize> name;
+    cleanNameInto(r.name, name);
+    const auto flag = [&](std::uint8_t bit) { return (r.flags & bit) != 0 ? "1" : "0"; };
+    LineWriter line(kChannelLineLength);
+    line.text({name.data(), name.size()})
+        .separator()
+        .decimal(channelCategory(r), 1)
+        .separator()
+        .text(flag(kFlagFavourite))
+        .separator()
+        .text(flag(kFlagParental))
+        .separator()
+        .text(flag(kFlagActive))
+        .separator()
+        .decimal(r.transponder, 3)
+        .separator();
     for (const std::uint16_t field : {r.sid, r.vpid, r.apid, r.vecm, r.aecm, r.pcr}) {
-        appendXswap(line, field, mode);
+        line.xswapped(field, mode).separator();
     }
-    return line;
+    return line.take();
 }
 
 std::uint32_t shownFrequencyKhz(const TransponderRecord& r) {
@@ -163,19 +208,16 @@ std::uint32_t shownFrequencyKhz(const TransponderRecord& r) {
 }
 
 std::string formatTransponderLine(int number, const TransponderRecord& r, DisplayMode mode) {
-    // MHz with three decimals by integer arithmetic, exact for every kHz value ("%11.3f").
+    // MHz with three decimals by integer arithmetic ("%11.3f"), exact for every kHz value.
     const std::uint32_t khz = shownFrequencyKhz(r);
     char head[32];
     std::snprintf(head, sizeof head, "%4d;  %7u.%03u;", number, khz / 1000, khz % 1000);
-    std::string line = head;
-    line.reserve(kTransponderLineLength);
-    appendXswap(line, r.tid, mode);
-    appendXswap(line, r.nid, mode);
-    char tail[40];
-    std::snprintf(tail, sizeof tail, "%6u;%6u;%6u;%6u;", unsigned{r.channelCount},
-                  unsigned{r.symbolRateCode}, unsigned{r.fecCode}, unsigned{r.flags});
-    line += tail;
-    return line;
+    LineWriter line(kTransponderLineLength);
+    line.text(head).xswapped(r.tid, mode).separator().xswapped(r.nid, mode).separator();
+    for (const std::uint8_t field : {r.channelCount, r.symbolRateCode, r.fecCode, r.flags}) {
+        line.decimal(field, 6).separator();
+    }
+    return line.take();
 }
 
 LoadResult loadChannelTables(std::span<const std::uint8_t> image, DisplayMode mode,
