@@ -1,5 +1,6 @@
 #include "channels/channel_editor.h"
 #include "channels/channel_list_model.h"
+#include "channels/drag_scroll.h"
 #include "channels/transponder_list_model.h"
 #include "sim/image_builder.h"
 
@@ -249,6 +250,37 @@ TEST(ChannelDragDrop, DropRulesInBothModes) {
         EXPECT_EQ(model.selectedLines(), c.selectedAfter) << c.what;
         EXPECT_EQ(result.pointerUpOneLine, c.pointerUp) << c.what;
     }
+}
+
+TEST(ChannelDragDrop, HoldingThePointerAtAnEdgeScrollsAfterAQuarterSecond) {
+    using Action = DragScroll::Action;
+    const DragScroll::Pointer top{.pxX = 10, .pxY = 5, .pxWidth = 800, .pxHeight = 300};
+    DragScroll scroll;
+    scroll.dragOver();
+    std::vector<Action> actions;
+    for (int tick = 0; tick < 6; ++tick) {
+        actions.push_back(scroll.tick(true, top));
+    }
+    EXPECT_EQ(actions, (std::vector{Action::None, Action::None, Action::None, Action::None,
+                                    Action::ScrollUp, Action::ScrollUp}));
+
+    const struct {
+        DragScroll::Pointer pointer;
+        Action action;
+    } cases[] = {
+        {{.pxX = 10, .pxY = 6, .pxWidth = 800, .pxHeight = 300}, Action::None},
+        {{.pxX = 800, .pxY = 0, .pxWidth = 800, .pxHeight = 300}, Action::None},
+        {{.pxX = 10, .pxY = 0, .pxWidth = 800, .pxHeight = 300, .atTop = true}, Action::None},
+        {{.pxX = 10, .pxY = 295, .pxWidth = 800, .pxHeight = 300}, Action::ScrollDown},
+        {{.pxX = 10, .pxY = 300, .pxWidth = 800, .pxHeight = 300, .linesBelow = false},
+         Action::None},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(scroll.tick(true, c.pointer), c.action) << "y " << c.pointer.pxY;
+    }
+    EXPECT_EQ(scroll.tick(false, top), Action::StopTimer);
+    scroll.end();
+    EXPECT_EQ(scroll.tick(true, top), Action::StopTimer);
 }
 
 TEST(ChannelUndo, UndoAndRedoRestoreLinesReferencesSelectionAndCursorExactly) {
