@@ -1,10 +1,12 @@
 #include "channels/channel_tables.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace corvex::channels {
 
@@ -282,13 +284,35 @@ LoadResult loadChannelTables(std::span<const std::uint8_t> image, DisplayMode mo
 }
 
 std::optional<std::vector<std::uint8_t>> readImageFile(const std::string& name) {
-    std::ifstream file(name, std::ios::binary);
-    if (!file) {
+    // Plain reads rather than a stream: a stream reports a read error (a folder given as the
+    // image, an I/O fault) by throwing from deep inside its buffer.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         return std::nullopt;
     }
-    std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file),
-                                    std::istreambuf_iterator<char>()};
-    if (file.bad()) {
+    constexpr std::size_t kChunk = 64 * 1024;
+    std::vector<std::uint8_t> bytes;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        bytes.reserve(static_cast<std::size_t>(info.st_size) + kChunk);
+    }
+    bool failed = false;
+    while (true) {
+        const std::size_t used = bytes.size();
+        bytes.resize(used + kChunk);
+        const ssize_t got = ::read(fd, bytes.data() + used, kChunk);
+        if (got < 0 && errno == EINTR) {
+            bytes.resize(used);
+            continue;
+        }
+        bytes.resize(used + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+        if (got <= 0) {
+            failed = got < 0;
+            break;
+        }
+    }
+    ::close(fd);
+    if (failed) {
         return std::nullopt;
     }
     return bytes;

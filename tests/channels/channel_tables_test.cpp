@@ -296,6 +296,17 @@ TEST(TransponderColumns, CodesAreDecodedAndBlankForAZeroTid) {
     }
 }
 
+TEST(ImageFiles, AFolderOrAMissingFileIsNoImage) {
+    TempDir dir;
+    const std::vector<std::uint8_t> bytes = imageWith({channel("A")}).take();
+    std::ofstream(dir.file("image.bin"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    EXPECT_EQ(channels::readImageFile(dir.file("image.bin")), bytes);
+    EXPECT_EQ(channels::readImageFile(dir.path().string()), std::nullopt);
+    EXPECT_EQ(channels::readImageFile(dir.file("missing.bin")), std::nullopt);
+}
+
 TEST(ChannelCsv, RowsFollowTheGivenOrderWithTheirTransponderJoinedIn) {
     const std::vector<Line> transponders = {
         {"   2;    11700.000; 1002;    1;     3;     2;     2;     3;", 0x01010050},
