@@ -49,7 +49,6 @@ struct DropResult {
     bool pointerUpOneLine = false;
 };
 
-inline constexpr std::string_view kMessageTitle = "Message";
 inline constexpr std::string_view kFoundSuffix = " channel object(s) found.";
 inline constexpr std::string_view kNoChannelsFound = "No channels found.";
 inline constexpr std::string_view kMovedByReplacement =

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace corvex::channels {
 
@@ -11,5 +12,8 @@ struct Notice {
     std::string title;
     friend bool operator==(const Notice&, const Notice&) = default;
 };
+
+/// The title of the editor's informational message boxes.
+inline constexpr std::string_view kMessageTitle = "Message";
 
 } // namespace corvex::channels

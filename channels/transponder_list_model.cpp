@@ -1,5 +1,6 @@
 #include "channels/transponder_list_model.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdio>
@@ -161,12 +162,13 @@ std::optional<Notice> TransponderListModel::toggleChannels(std::span<const Line>
         }
         m_lines.erase(m_lines.begin() + static_cast<std::ptrdiff_t>(t + 1),
                       m_lines.begin() + static_cast<std::ptrdiff_t>(end));
+        m_top = std::min(m_top, m_lines.size() - 1);
         return std::nullopt;
     }
     if (!transponderNumber(t) || expand(t, channels)) {
         return std::nullopt;
     }
-    return Notice{std::string(kNoChannelsConnected), "Message"};
+    return Notice{std::string(kNoChannelsConnected), std::string(kMessageTitle)};
 }
 
 template <typename Build> void TransponderListModel::rebuild(Build&& build) {
