@@ -95,7 +95,8 @@ public:
 
     /// The selected lines, in list order, become the clipboard.
     void copy();
-    /// The selected lines go to the clipboard and leave the list.
+    /// The selected lines go to the clipboard and leave the list; when the current line went with
+    /// them, the line now standing at the first of them becomes current.
     void cut();
     /// Inserts the clipboard before the current line (at the end without one) and selects the
     /// inserted lines.
