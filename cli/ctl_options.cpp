@@ -192,6 +192,16 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
                     return std::nullopt;
                 }
                 options.breakAfterMs = static_cast<int>(*ms);
+            } else if (arg == "--channels") {
+                if (!takeValue(options.channelsImage)) {
+                    return std::nullopt;
+                }
+            } else if (arg == "--csv") {
+                if (!takeValue(options.csvFile)) {
+                    return std::nullopt;
+                }
+            } else if (arg == "--hex") {
+                options.hex = true;
             } else if (arg == "--stop-on-error") {
                 options.stopOnError = true;
             } else if (arg == "--timeout-control") {
@@ -211,6 +221,17 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
             return std::nullopt;
         }
         options.commands.push_back(*command);
+    }
+    if (!options.channelsImage.empty()) {
+        if (!options.commands.empty()) {
+            error = "--channels works on a file and takes no COMMAND";
+            return std::nullopt;
+        }
+        return options;
+    }
+    if (!options.csvFile.empty()) {
+        error = "--csv needs --channels";
+        return std::nullopt;
     }
     if (options.commands.empty()) {
         error = "no COMMAND given";

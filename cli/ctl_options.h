@@ -26,6 +26,9 @@ struct CtlOptions {
     bool yes = false; // answers the loopback tests' warning with Yes
     std::optional<int> breakAfterMs;
     std::vector<link::GuardRecord> commands;
+    std::string channelsImage; // --channels: print this image's channel list; no port, no COMMAND
+    bool hex = false;          // --hex: ID and PID fields in hexadecimal
+    std::string csvFile;       // --csv: also write the channel list there
 };
 
 /// Parses the arguments after the program name. On a usage error returns nullopt and sets
@@ -46,6 +49,7 @@ inline constexpr std::string_view kUsage =
     "usage: corvexctl [--port sim|ppdev[:DEVICE]|direct] [--sim-dir DIR] "
     "[--sim-option KEY=VALUE]... [--read-file F] [--write-file F] [--areas MODES] "
     "[--stop-on-error] [--timeout-control] [--break-after MS] [--log-file F] [--verbose] [--yes] "
-    "COMMAND...";
+    "COMMAND...\n"
+    "       corvexctl --channels IMAGE [--hex] [--csv FILE]";
 
 } // namespace corvex::cli

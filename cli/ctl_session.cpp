@@ -1,5 +1,6 @@
 #include "ctl_session.h"
 
+#include "ctl_channels.h"
 #include "link/guard_commands.h"
 #include "link/log_book.h"
 #include "link/port_backends.h"
@@ -370,6 +371,9 @@ int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, s
     if (!options) {
         err << "corvexctl: " << error << '\n';
         return 2;
+    }
+    if (!options->channelsImage.empty()) {
+        return runChannels(*options, out, err);
     }
 
     sim::SimConfig simConfig;

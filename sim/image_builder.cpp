@@ -304,4 +304,55 @@ std::vector<std::uint8_t> defaultFirmwareImage(std::size_t size, std::string_vie
     return std::move(image).take();
 }
 
+std::vector<Transponder> generatedTransponders(std::size_t count) {
+    if (count > 254) {
+        throw std::invalid_argument("a channel can refer to at most 254 transponders");
+    }
+    std::vector<Transponder> transponders(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        Transponder& t = transponders[i];
+        const bool highBand = i % 2 == 1;
+        t.frequency =
+            frequencyMhz(static_cast<std::uint32_t>((highBand ? 11700 : 10700) + 2 * i), highBand);
+        t.tid = static_cast<std::uint16_t>(i + 1);
+        t.nid = 1;
+        t.symbolRateCode = 2;
+        t.fecCode = 2;
+        t.flags = static_cast<std::uint8_t>((highBand ? kTone : 0) | (i % 4 < 2 ? kHorizontal : 0));
+    }
+    return transponders;
+}
+
+std::vector<Channel> generatedChannels(std::size_t count, std::size_t transponderCount) {
+    if (transponderCount == 0 || transponderCount > 254) {
+        throw std::invalid_argument("channels need 1 to 254 transponders");
+    }
+    std::vector<Channel> channels(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        Channel& c = channels[i];
+        c.name = "Channel " + std::to_string(i + 1);
+        c.transponder = static_cast<std::uint8_t>(i * transponderCount / count + 1);
+        c.sid = static_cast<std::uint16_t>(i + 1);
+        c.flags = static_cast<std::uint8_t>(kChannelActive | (i % 7 == 0 ? kChannelFavourite : 0));
+        const auto pid = static_cast<std::uint16_t>(0x100 + i % 0x1E00);
+        if (i % 5 == 4) {
+            c.apid = pid;
+        } else {
+            c.vpid = pid;
+            c.apid = static_cast<std::uint16_t>(pid + 1);
+        }
+        c.pcr = pid;
+    }
+    return channels;
+}
+
+std::vector<std::uint8_t> channelTableImage(std::size_t size,
+                                            std::span<const Transponder> transponders,
+                                            std::span<const Channel> channels) {
+    ImageBuilder image(size);
+    image.putTransponderTable(kTransponderBlock, transponders);
+    image.putChannelTable(kChannelBlock, channels);
+    return std::move(image).take();
+}
+
 } // namespace corvex::sim

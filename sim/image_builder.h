@@ -111,4 +111,17 @@ private:
 [[nodiscard]] std::vector<std::uint8_t> defaultFirmwareImage(std::size_t size,
                                                              std::string_view firmwareName);
 
+/// `count` transponders (at most 254, the most a channel can refer to), alternating bands and
+/// polarisations, with TIDs from 1 on.
+[[nodiscard]] std::vector<Transponder> generatedTransponders(std::size_t count);
+/// `count` channels named "Channel N", in runs of equal length over transponders 1 to
+/// `transponderCount`; every fifth is a radio service, every seventh a favourite.
+[[nodiscard]] std::vector<Channel> generatedChannels(std::size_t count,
+                                                     std::size_t transponderCount);
+/// An erased image of `size` bytes holding only the two tables, transponders at 0x10000 and
+/// channels at 0x20000. A long channel table runs on past its block, as its length allows.
+[[nodiscard]] std::vector<std::uint8_t> channelTableImage(std::size_t size,
+                                                          std::span<const Transponder> transponders,
+                                                          std::span<const Channel> channels);
+
 } // namespace corvex::sim

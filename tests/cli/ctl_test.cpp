@@ -1,6 +1,7 @@
 #include "cli/ctl_options.h"
 #include "cli/ctl_session.h"
 #include "link/area_table.h"
+#include "sim/image_builder.h"
 #include "tests/link/guard_harness.h"
 #include "tests/link/temp_dir.h"
 
@@ -132,6 +133,8 @@ TEST(CorvexctlUsage, BadArgumentsSayWhatIsWrongAndSubmitNothing) {
         {"--port", "sim", "--sim-option", "chip=AM29F400BB", "VERSION"}, // a dsi chip on dsx
         {"--port", "sim"},
         {"--port"},
+        {"--channels", "image.bin", "VERSION"},
+        {"--port", "sim", "--csv", "list.csv", "VERSION"},
     };
     for (const auto& args : cases) {
         const auto run = corvexctl(args);
@@ -237,6 +240,47 @@ TEST(CorvexctlFailures, AFatalGuardErrorIsReportedAndTheRunFails) {
     EXPECT_NE(out.str().find("*** FATAL CORVEX GUARD EXCEPTION - "), std::string::npos)
         << out.str();
     EXPECT_EQ(out.str().find("3.00 BUILD"), std::string::npos) << "ran after the fatal error";
+}
+
+TEST(CorvexctlChannels, PrintsTheChannelListOfAnImageWithoutAPort) {
+    TempDir dir;
+    const std::string image = dir.file("receiver.bin");
+    writeBytes(image, sim::defaultFirmwareImage(0x200000, "TEST FIRMWARE"));
+    const auto run = corvexctl({"--channels", image, "--csv", dir.file("list.csv")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::vector<std::string> printed;
+    for (std::string line; std::getline(lines, line);) {
+        printed.push_back(line);
+    }
+    const std::size_t channels = sim::defaultChannels().size();
+    const std::size_t transponders = sim::defaultTransponders().size();
+    ASSERT_EQ(printed.size(), channels + transponders + 1) << run.out;
+    for (std::size_t i = 0; i < printed.size(); ++i) {
+        EXPECT_EQ(printed[i].size(), i < channels ? 65U : 59U) << printed[i];
+    }
+    EXPECT_EQ(printed.front().substr(0, 17), "Aurora 1        ;");
+    EXPECT_EQ(printed.back(), " 255;Empty Channel;    0;    0;     0;     0;     0;     0;");
+    EXPECT_FALSE(readBytes(dir.file("list.csv")).empty());
+
+    sim::ImageBuilder damaged(0x40000);
+    damaged.putTransponderTable(sim::kTransponderBlock, sim::defaultTransponders())
+        .putChannelTable(sim::kChannelBlock, sim::defaultChannels())
+        .zeroTransponder(sim::kTransponderBlock, 1);
+    writeBytes(image, damaged.bytes());
+    const auto warned = corvexctl({"--channels", image});
+    EXPECT_EQ(warned.status, 0);
+    EXPECT_EQ(warned.out.rfind("WARNING TPT Interpreter failure detected.\\r\\rTPT last Index = "
+                               "0\\rLink needed for TPT Index = 12\\rTID=0\n",
+                               0),
+              0U)
+        << warned.out;
+
+    writeBytes(image, std::vector<std::uint8_t>(0x40000, 0xFF));
+    const auto untagged = corvexctl({"--channels", image, "--hex"});
+    EXPECT_EQ(untagged.status, 1);
+    EXPECT_EQ(untagged.err, "No valid TCS or TPT Tables found !\n");
+    EXPECT_TRUE(untagged.out.empty()) << untagged.out;
 }
 
 } // namespace

@@ -1,0 +1,98 @@
+#pragma once
+
+// The channel list editor's logic behind its window: both lists, the page shown, the search box
+// and its results, and the walks between the lists (jumps, family channels, search, selecting a
+// transponder's channels). The window binds its controls to these calls and shows the notices
+// they return.
+
+#include "channels/channel_list_model.h"
+#include "channels/channel_tables.h"
+#include "channels/notice.h"
+#include "channels/transponder_list_model.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvex::channels {
+
+enum class EditorPage { Channels, Transponders };
+
+/// One entry of the search box's drop-down: its text and the line it stands for.
+struct SearchResult {
+    std::string text;
+    std::size_t index = 0;
+    friend bool operator==(const SearchResult&, const SearchResult&) = default;
+};
+
+inline constexpr std::string_view kNotPossibleText =
+    "This function is not possible at this moment.";
+inline constexpr std::string_view kInvalidJump = "Invalid jump, you can only jump to channels !";
+inline constexpr std::string_view kInvalidOperation = "Invalid operation";
+
+class ChannelEditor {
+public:
+    explicit ChannelEditor(DisplayMode mode) : m_mode(mode) {}
+
+    [[nodiscard]] DisplayMode mode() const { return m_mode; }
+    [[nodiscard]] ChannelListModel& channels() { return m_channels; }
+    [[nodiscard]] const ChannelListModel& channels() const { return m_channels; }
+    [[nodiscard]] TransponderListModel& transponders() { return m_transponders; }
+    [[nodiscard]] const TransponderListModel& transponders() const { return m_transponders; }
+
+    /// Loads the tables of an image file into both lists (emptied first). A file that cannot be
+    /// read leaves them empty without a notice; an image without both tables gives the failure.
+    std::optional<Notice> load(const std::string& fileName, const WarningCallback& onWarning = {});
+    /// The same for an image already in memory, shown under `fileName`.
+    std::optional<Notice> load(const std::string& fileName, std::span<const std::uint8_t> image,
+                               const WarningCallback& onWarning = {});
+    /// "Channel List Editor - [name]" after a load, "Channellist Editor" before.
+    [[nodiscard]] const std::string& caption() const { return m_caption; }
+
+    [[nodiscard]] EditorPage page() const { return m_page; }
+    /// Shows a page; the search box and its results are emptied.
+    void showPage(EditorPage page);
+
+    [[nodiscard]] const std::string& searchText() const { return m_searchText; }
+    void setSearchText(std::string text) { m_searchText = std::move(text); }
+    [[nodiscard]] const std::vector<SearchResult>& searchResults() const { return m_results; }
+    /// Searches the list of the page shown; the first hit is selected, scrolled to the top and
+    /// its result text put in the search box.
+    void search();
+    /// A drop-down entry picked: its line alone is selected and scrolled to the top.
+    void pickSearchResult(std::size_t result);
+    /// Only the channels found by the last search are selected.
+    void selectSearchResults();
+
+    /// "Jump to transponder" and "View family channels" need exactly one selected channel.
+    [[nodiscard]] bool canJumpToTransponder() const { return m_channels.selectedCount() == 1; }
+    std::optional<Notice> jumpToTransponder();
+    std::optional<Notice> viewFamilyChannels();
+    /// From a channel sub-line of the transponders list to its channel line.
+    std::optional<Notice> jumpToChannel();
+    /// Selects the channels of the current transponder line and shows them.
+    std::optional<Notice> selectTransponderChannels();
+    /// View or hide the channels of the current transponder line.
+    std::optional<Notice> toggleTransponderChannels();
+    void expandAll() { m_transponders.expandAll(m_channels.lines()); }
+    void collapseAll() { m_transponders.collapseAll(); }
+
+    /// What "Write firmware to disk" and the edit panel's "OK" answer.
+    [[nodiscard]] static Notice writeNotPossible() {
+        return {std::string(kNotPossibleText), "Info"};
+    }
+
+private:
+    std::optional<Notice> goToTransponder(bool expand);
+
+    DisplayMode m_mode;
+    std::string m_caption = "Channellist Editor";
+    ChannelListModel m_channels;
+    TransponderListModel m_transponders;
+    EditorPage m_page = EditorPage::Channels;
+    std::string m_searchText;
+    std::vector<SearchResult> m_results;
+};
+
+} // namespace corvex::channels

@@ -1,0 +1,516 @@
+#include "channels/channel_editor.h"
+#include "channels/channel_list_model.h"
+#include "channels/drag_scroll.h"
+#include "channels/transponder_list_model.h"
+#include "sim/image_builder.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace corvex::test {
+namespace {
+
+using namespace channels;
+
+constexpr std::string_view kCleared = "(cleared)";
+
+// A channel line with a unique record reference (0 for transponder 255, as the loader gives).
+Line channelLine(std::string_view name, int transponder = 1, std::uint8_t flags = kFlagActive) {
+    static std::uint32_t nextReference = 0x20044;
+    ChannelRecord record;
+    std::copy_n(name.begin(), std::min(name.size(), kChannelNameSize), record.name.begin());
+    record.flags = flags;
+    record.transponder = static_cast<std::uint8_t>(transponder);
+    record.vpid = 0x100;
+    nextReference += kChannelRecordSize;
+    return Line{formatChannelLine(record, DisplayMode::Decimal),
+                transponder == kNoTransponder ? 0 : nextReference};
+}
+
+/// Channels named by single words; "-" makes an empty channel (transponder 255).
+std::vector<Line> channelLines(std::initializer_list<std::string_view> names) {
+    std::vector<Line> lines;
+    for (const std::string_view name : names) {
+        lines.push_back(name == "-" ? channelLine("", kNoTransponder) : channelLine(name));
+    }
+    return lines;
+}
+
+std::vector<std::string> names(const ChannelListModel& model) {
+    std::vector<std::string> shown;
+    for (const Line& line : model.lines()) {
+        std::string name(fieldText(line.text, channel_field::kName));
+        name.erase(name.find_last_not_of(' ') + 1);
+        shown.push_back(line.text == kClearedChannelLine ? std::string(kCleared)
+                        : name.empty()                   ? "-"
+                                                         : name);
+    }
+    return shown;
+}
+
+using Names = std::vector<std::string>;
+
+ChannelListModel modelOf(std::initializer_list<std::string_view> names,
+                         std::initializer_list<std::size_t> selected = {},
+                         std::optional<std::size_t> current = std::nullopt) {
+    ChannelListModel model;
+    model.reset(channelLines(names));
+    for (const std::size_t index : selected) {
+        model.setSelected(index, true);
+    }
+    model.setCurrent(current);
+    return model;
+}
+
+TEST(ChannelClipboard, CopyThenPasteTwiceInsertsTheSameLinesTwice) {
+    ChannelListModel model = modelOf({"A", "B", "C", "D"}, {0, 2}, 3);
+    model.copy();
+    model.deselectAll();
+    model.paste();
+    model.paste();
+    EXPECT_EQ(names(model), (Names{"A", "B", "C", "A", "C", "A", "C", "D"}));
+    EXPECT_EQ(model.selectedLines(), (std::vector<std::size_t>{3, 4, 5, 6}));
+    EXPECT_EQ(model.current(), 7U) << "the old current line stays current";
+    EXPECT_EQ(model.line(3).reference, model.line(0).reference) << "pasted lines keep references";
+}
+
+TEST(ChannelClipboard, CutTakesLinesInListOrderAndRenumbersTheRest) {
+    ChannelListModel model = modelOf({"A", "B", "C", "D", "E", "F", "G", "H"}, {6, 2}, 1);
+    model.cut();
+    EXPECT_EQ(names(model), (Names{"A", "B", "D", "E", "F", "H"}));
+    ASSERT_TRUE(model.clipboard());
+    EXPECT_EQ(model.clipboard()->size(), 2U);
+    model.pasteAfter();
+    EXPECT_EQ(names(model), (Names{"A", "B", "C", "G", "D", "E", "F", "H"}));
+    EXPECT_EQ(model.selectedCount(), 0U) << "Paste after leaves the selection alone";
+}
+
+TEST(ChannelClipboard, PasteWithoutAFilledClipboardOrCurrentLine) {
+    ChannelListModel model = modelOf({"A", "B"}, {0});
+    model.paste();
+    model.pasteAfter();
+    model.replace();
+    EXPECT_EQ(names(model), (Names{"A", "B"}));
+    EXPECT_FALSE(model.canUndo());
+    model.copy();
+    model.paste(); // no current line: at the end
+    EXPECT_EQ(names(model), (Names{"A", "B", "A"}));
+}
+
+TEST(ChannelClearDelete, ClearKeepsTheCountAndDeleteSelectsTheNextLine) {
+    ChannelListModel model = modelOf({"A", "B", "C", "D", "E"}, {1, 3}, 1);
+    model.clear();
+    EXPECT_EQ(names(model), (Names{"A", std::string(kCleared), "C", std::string(kCleared), "E"}));
+    EXPECT_EQ(model.line(1).reference, 0U);
+    EXPECT_EQ(model.selectedCount(), 0U);
+
+    model.setSelected(0, true);
+    model.setSelected(2, true);
+    model.deleteSelected();
+    EXPECT_EQ(names(model), (Names{std::string(kCleared), std::string(kCleared), "E"}));
+    EXPECT_EQ(model.selectedLines(), (std::vector<std::size_t>{0}));
+    EXPECT_EQ(model.current(), 0U);
+}
+
+TEST(ChannelClearDelete, ClearAllClearsEveryChannelEvenWhenAllAreSelected) {
+    // Done as "Select All" then "Clear", a list already fully selected would have been
+    // narrowed to the channels matching the check boxes, and only those cleared.
+    ChannelListModel model = modelOf({"A", "B", "C"}, {0, 1, 2});
+    model.clearAll();
+    EXPECT_EQ(names(model), Names(3, std::string(kCleared)));
+}
+
+struct ReplaceCase {
+    const char* what;
+    std::initializer_list<std::string_view> lines;
+    std::size_t from;
+    std::initializer_list<std::string_view> clipboard;
+    Names expected;
+    std::string notice; // empty: none
+};
+
+TEST(ChannelReplace, OverwritesFromTheCurrentLineAndMovesOverwrittenChannelsToTheEnd) {
+    const std::string moved(kMovedByReplacement);
+    const ReplaceCase cases[] = {
+        {"over empty channels",
+         {"A", "B", "-", "-", "C"},
+         1,
+         {"X", "Y", "Z"},
+         {"A", "X", "Y", "Z", "C", "B"},
+         moved + "6"},
+        {"near the end over an empty channel",
+         {"A", "B", "-"},
+         2,
+         {"X", "Y"},
+         {"A", "B", "X", "Y"},
+         ""},
+        // The moved channels keep their order and the message names the first of them, also
+        // when the entries run on past the old end of the list.
+        {"past the end over channels",
+         {"A", "B", "C", "D", "E"},
+         2,
+         {"V", "W", "X", "Y", "Z"},
+         {"A", "B", "V", "W", "X", "Y", "Z", "C", "D", "E"},
+         moved + "8"},
+    };
+    for (const ReplaceCase& c : cases) {
+        ChannelListModel model = modelOf(c.clipboard, {});
+        model.inverseSelection();
+        model.copy();
+        model.reset(channelLines(c.lines));
+        model.setSelected(0, true);
+        model.setSelected(1, true);
+        model.setCurrent(c.from);
+        const std::optional<Notice> notice = model.replace();
+        EXPECT_EQ(names(model), c.expected) << c.what;
+        EXPECT_EQ(notice ? notice->text : "", c.notice) << c.what;
+        for (std::size_t i = 0; i < model.size(); ++i) {
+            const bool entry = i >= c.from && i < c.from + c.clipboard.size();
+            EXPECT_EQ(model.isSelected(i), entry) << c.what << ", line " << i;
+        }
+        EXPECT_EQ(model.current(), c.from) << c.what;
+    }
+}
+
+TEST(ChannelSelectAll, SecondSelectAllSelectsByTheCheckBoxes) {
+    ChannelListModel model;
+    model.reset({channelLine("FavOnly", 1, kFlagFavourite),
+                 channelLine("FavActive", 1, kFlagFavourite | kFlagActive),
+                 channelLine("Plain", 1, 0), channelLine("FavOnly2", 2, kFlagFavourite),
+                 channelLine("FavParental", 2, kFlagFavourite | kFlagParental)});
+    model.setSelected(2, true);
+    EXPECT_EQ(model.selectAll(ChannelFlags{.favourite = true}), std::nullopt);
+    EXPECT_EQ(model.selectedCount(), 5U);
+    EXPECT_EQ(model.selectAll(ChannelFlags{.favourite = true}),
+              (Notice{"2 channel object(s) found.", ""}));
+    EXPECT_EQ(model.selectedLines(), (std::vector<std::size_t>{0, 3}));
+}
+
+struct DropCase {
+    const char* what;
+    bool advanced;
+    std::initializer_list<std::size_t> selected;
+    std::size_t current;
+    std::optional<std::size_t> target;
+    Names expected;
+    std::vector<std::size_t> selectedAfter;
+    bool pointerUp = false;
+};
+
+TEST(ChannelDragDrop, DropRulesInBothModes) {
+    const std::string cl(kCleared);
+    const DropCase cases[] = {
+        {"move down three", false, {1}, 1, 4, {"A", "C", "D", "B", "E", "-"}, {3}, true},
+        {"swap", true, {1}, 1, 4, {"A", "E", "C", "D", "B", "-"}, {4}},
+        {"move onto an empty channel fills it",
+         false,
+         {},
+         0,
+         5,
+         {"B", "C", "D", "E", "A"},
+         {4},
+         true},
+        {"move the last line onto itself", false, {}, 5, 5, {"A", "B", "C", "D", "E", "-"}, {5}},
+        {"single line below the end",
+         false,
+         {},
+         0,
+         std::nullopt,
+         {"A", "B", "C", "D", "E", "-", "A"},
+         {}},
+        {"several, advanced: replace from the drop line",
+         true,
+         {0, 1},
+         0,
+         3,
+         {cl, cl, "C", "A", "B", "-", "D", "E"},
+         {3, 4}},
+        {"several, simple: paste before the drop line",
+         false,
+         {0, 1},
+         0,
+         3,
+         {cl, cl, "C", "A", "B", "D", "E", "-"},
+         {3, 4}},
+        {"several below the end",
+         true,
+         {0, 1},
+         0,
+         std::nullopt,
+         {cl, cl, "C", "D", "E", "-", "A", "B"},
+         {}},
+    };
+    for (const DropCase& c : cases) {
+        ChannelListModel model = modelOf({"A", "B", "C", "D", "E", "-"}, c.selected, c.current);
+        model.setAdvancedDragDrop(c.advanced);
+        const DropResult result = model.drop(c.target);
+        EXPECT_EQ(names(model), c.expected) << c.what;
+        EXPECT_EQ(model.selectedLines(), c.selectedAfter) << c.what;
+        EXPECT_EQ(result.pointerUpOneLine, c.pointerUp) << c.what;
+    }
+}
+
+TEST(ChannelDragDrop, HoldingThePointerAtAnEdgeScrollsAfterAQuarterSecond) {
+    using Action = DragScroll::Action;
+    const DragScroll::Pointer top{.pxX = 10, .pxY = 5, .pxWidth = 800, .pxHeight = 300};
+    DragScroll scroll;
+    scroll.dragOver();
+    std::vector<Action> actions;
+    for (int tick = 0; tick < 6; ++tick) {
+        actions.push_back(scroll.tick(true, top));
+    }
+    EXPECT_EQ(actions, (std::vector{Action::None, Action::None, Action::None, Action::None,
+                                    Action::ScrollUp, Action::ScrollUp}));
+
+    const struct {
+        DragScroll::Pointer pointer;
+        Action action;
+    } cases[] = {
+        {{.pxX = 10, .pxY = 6, .pxWidth = 800, .pxHeight = 300}, Action::None},
+        {{.pxX = 800, .pxY = 0, .pxWidth = 800, .pxHeight = 300}, Action::None},
+        {{.pxX = 10, .pxY = 0, .pxWidth = 800, .pxHeight = 300, .atTop = true}, Action::None},
+        {{.pxX = 10, .pxY = 295, .pxWidth = 800, .pxHeight = 300}, Action::ScrollDown},
+        {{.pxX = 10, .pxY = 300, .pxWidth = 800, .pxHeight = 300, .linesBelow = false},
+         Action::None},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(scroll.tick(true, c.pointer), c.action) << "y " << c.pointer.pxY;
+    }
+    EXPECT_EQ(scroll.tick(false, top), Action::StopTimer);
+    scroll.end();
+    EXPECT_EQ(scroll.tick(true, top), Action::StopTimer);
+}
+
+TEST(ChannelUndo, UndoAndRedoRestoreLinesReferencesSelectionAndCursorExactly) {
+    ChannelListModel model;
+    model.reset(channelLines({"A", "B", "-", "C", "D", "E", "F", "G"}));
+    int notified = 0;
+    model.setChanged([&] { ++notified; });
+    // The state just before and just after each edit; the clicks that prepare an edit are not
+    // steps of their own.
+    std::vector<std::pair<ListState, ListState>> steps;
+    const auto step = [&](auto prepare, auto edit) {
+        prepare();
+        ListState before = model.state();
+        edit();
+        steps.emplace_back(std::move(before), model.state());
+    };
+    step([&] { model.selectOnly(1), model.setSelected(4, true); }, [&] { model.cut(); });
+    step([&] { model.setCurrent(0); }, [&] { model.paste(); });
+    step([&] { model.setCurrent(5); }, [&] { model.replace(); });
+    step([&] { model.selectOnly(2); }, [&] { model.drop(6); });
+    step([&] { model.inverseSelection(); }, [&] { model.deleteSelected(); });
+    step([&] { model.selectOnly(0); }, [&] { model.clear(); });
+    ASSERT_EQ(model.history().stepCount(), steps.size());
+    EXPECT_GT(notified, 12);
+
+    for (std::size_t i = steps.size(); i-- > 0;) {
+        ASSERT_TRUE(model.canUndo());
+        model.undo();
+        EXPECT_EQ(model.state(), steps[i].first) << "undo of step " << i;
+    }
+    EXPECT_FALSE(model.canUndo());
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        model.redo();
+        EXPECT_EQ(model.state(), steps[i].second) << "redo of step " << i;
+    }
+    EXPECT_FALSE(model.canRedo());
+
+    model.undo();
+    model.selectOnly(0);
+    model.copy();
+    model.paste();
+    EXPECT_FALSE(model.canRedo()) << "a new edit forgets what could be redone";
+}
+
+TEST(ChannelUndo, UndoGivesBackTheSelectionTakenBeforeTheEdit) {
+    ChannelListModel model = modelOf({"A", "B", "C", "D"}, {1, 3}, 3);
+    model.setTop(2);
+    const ListState before = model.state();
+    model.deleteSelected();
+    model.selectOnly(0);
+    model.undo();
+    EXPECT_EQ(model.state(), before);
+    EXPECT_EQ(model.history().storedLines(), 3U + 1U) << "a step keeps only the changed run";
+}
+
+// ---- The editor: both lists and the walks between them ----
+
+sim::Channel imageChannel(std::string name, std::uint8_t transponder, std::uint16_t vpid,
+                          std::uint16_t apid = kNoPid) {
+    sim::Channel channel;
+    channel.name = std::move(name);
+    channel.transponder = transponder;
+    channel.sid = 7;
+    channel.vpid = vpid;
+    channel.apid = apid;
+    return channel;
+}
+
+// News and Radio on transponder 1, Sport and Movies on 2, none on 3, one empty channel.
+ChannelEditor loadedEditor(DisplayMode mode = DisplayMode::Decimal) {
+    sim::ImageBuilder image(0x40000);
+    const sim::Transponder transponder{.frequency = 1'100'000, .tid = 1, .nid = 1};
+    const std::vector<sim::Transponder> transponders(3, transponder);
+    image.putTransponderTable(sim::kTransponderBlock, transponders);
+    image.putChannelTable(sim::kChannelBlock, std::vector{imageChannel("News", 1, 0x1FF),
+                                                          imageChannel("Sport", 2, 0x300),
+                                                          imageChannel("Radio", 1, kNoPid, 0x200),
+                                                          imageChannel("", kNoTransponder, kNoPid),
+                                                          imageChannel("Movies", 2, 0x400)});
+    ChannelEditor editor(mode);
+    EXPECT_EQ(editor.load("image.bin", image.bytes()), std::nullopt);
+    return editor;
+}
+
+std::vector<TransponderLineKind> kinds(const TransponderListModel& list) {
+    std::vector<TransponderLineKind> shown;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        shown.push_back(list.kind(i));
+    }
+    return shown;
+}
+
+using enum TransponderLineKind;
+
+TEST(TransponderExpansion, CollapsingOneTransponderKeepsTheOtherBlocks) {
+    ChannelEditor editor = loadedEditor();
+    TransponderListModel& list = editor.transponders();
+    list.setCurrent(list.findTransponder(2));
+    EXPECT_EQ(editor.toggleTransponderChannels(), std::nullopt);
+    list.setCurrent(0);
+    EXPECT_EQ(editor.toggleTransponderChannels(), std::nullopt);
+    EXPECT_EQ(kinds(list), (std::vector{Transponder, Spacer, Header, ChannelSubLine, ChannelSubLine,
+                                        Footer, Transponder, Spacer, Header, ChannelSubLine,
+                                        ChannelSubLine, Footer, Transponder, Transponder}));
+    EXPECT_EQ(list.line(4).text, editor.channels().line(2).text + "    3;");
+    EXPECT_EQ(list.line(4).reference, editor.channels().line(2).reference);
+    EXPECT_EQ(list.line(5).text, "2");
+
+    editor.toggleTransponderChannels();
+    EXPECT_EQ(kinds(list), (std::vector{Transponder, Transponder, Spacer, Header, ChannelSubLine,
+                                        ChannelSubLine, Footer, Transponder, Transponder}));
+    list.setCurrent(list.findTransponder(3));
+    EXPECT_EQ(editor.toggleTransponderChannels(),
+              (Notice{std::string(kNoChannelsConnected), "Message"}));
+}
+
+TEST(TransponderExpansion, ExpandAllListsEachTransponderAndCollapseAllUndoesIt) {
+    ChannelEditor editor = loadedEditor();
+    editor.channels().selectOnly(1);
+    editor.channels().clear(); // a cleared channel is listed under the empty-channel line
+    const std::vector<Line> collapsed = editor.transponders().lines();
+
+    ChannelEditor byHand = loadedEditor();
+    byHand.channels().selectOnly(1);
+    byHand.channels().clear();
+    for (std::size_t t = collapsed.size(); t-- > 0;) {
+        byHand.transponders().setCurrent(t);
+        byHand.toggleTransponderChannels();
+    }
+
+    editor.transponders().setCurrent(1);
+    editor.expandAll();
+    EXPECT_EQ(editor.transponders().lines(), byHand.transponders().lines());
+    EXPECT_EQ(editor.transponders().current(), 6U) << "the current transponder stays current";
+    const std::size_t empty = *editor.transponders().findTransponder(255);
+    EXPECT_EQ(editor.transponders().line(empty + 5).text, "2") << "empty and cleared channel";
+
+    editor.collapseAll();
+    EXPECT_EQ(editor.transponders().lines(), collapsed);
+    EXPECT_EQ(editor.transponders().current(), 1U);
+}
+
+TEST(ChannelSearch, APickedResultSearchesForTheNameAgain) {
+    ChannelEditor editor = loadedEditor();
+    editor.channels().selectOnly(4);
+    editor.setSearchText("radio");
+    editor.search();
+    const std::vector<SearchResult> first{{"Radio            (3)", 2}};
+    EXPECT_EQ(editor.searchResults(), first);
+    EXPECT_EQ(editor.searchText(), first[0].text);
+    EXPECT_EQ(editor.channels().selectedLines(), (std::vector<std::size_t>{2}));
+    EXPECT_EQ(editor.channels().top(), 2U);
+
+    editor.channels().selectOnly(0);
+    editor.search();
+    EXPECT_EQ(editor.searchResults(), first);
+    editor.setSearchText("");
+    editor.search();
+    EXPECT_TRUE(editor.searchResults().empty());
+    EXPECT_EQ(editor.channels().selectedCount(), 0U);
+}
+
+TEST(ChannelSearch, PidTextsAndTheTransponderPage) {
+    ChannelEditor hex = loadedEditor(DisplayMode::Hexadecimal);
+    hex.setSearchText("1ff");
+    hex.search();
+    ASSERT_EQ(hex.searchResults().size(), 1U);
+    EXPECT_EQ(hex.searchResults()[0].index, 0U);
+
+    ChannelEditor editor = loadedEditor();
+    editor.search();
+    editor.setSearchText("1ff");
+    editor.search();
+    EXPECT_TRUE(editor.searchResults().empty()) << "decimal mode shows 511";
+
+    editor.showPage(EditorPage::Transponders);
+    editor.setSearchText("empty");
+    editor.search();
+    EXPECT_EQ(editor.searchResults(), (std::vector<SearchResult>{{"EMPTY (4)", 3}}));
+    EXPECT_EQ(editor.transponders().current(), 3U);
+    editor.channels().selectOnly(0);
+    editor.selectSearchResults();
+    EXPECT_EQ(editor.channels().selectedLines(), (std::vector<std::size_t>{0}))
+        << "results of the transponder page name no channels";
+}
+
+TEST(ChannelWalks, JumpsBetweenTheLists) {
+    ChannelEditor editor = loadedEditor();
+    TransponderListModel& list = editor.transponders();
+    EXPECT_EQ(editor.jumpToTransponder(), (Notice{std::string(kInvalidOperation), ""}));
+
+    editor.channels().selectOnly(4);
+    EXPECT_EQ(editor.viewFamilyChannels(), std::nullopt);
+    EXPECT_EQ(editor.page(), EditorPage::Transponders);
+    EXPECT_EQ(list.current(), 1U);
+    EXPECT_EQ(list.top(), 1U);
+    EXPECT_TRUE(list.isExpanded(1));
+
+    EXPECT_EQ(editor.jumpToChannel(), (Notice{std::string(kInvalidJump), "Message"}));
+    list.setCurrent(5); // Movies' sub-line
+    EXPECT_EQ(editor.jumpToChannel(), std::nullopt);
+    EXPECT_EQ(editor.page(), EditorPage::Channels);
+    EXPECT_EQ(editor.channels().selectedLines(), (std::vector<std::size_t>{4}));
+    EXPECT_EQ(editor.channels().current(), 4U);
+
+    list.setCurrent(0);
+    EXPECT_EQ(editor.selectTransponderChannels(), std::nullopt);
+    EXPECT_EQ(editor.channels().selectedLines(), (std::vector<std::size_t>{0, 2}));
+    list.setCurrent(list.findTransponder(3));
+    EXPECT_EQ(editor.selectTransponderChannels(),
+              (Notice{std::string(kNoChannelsFound), "Message"}));
+}
+
+TEST(ChannelWalks, EditPanelAndCategory) {
+    ChannelEditor editor = loadedEditor();
+    ChannelListModel& channels = editor.channels();
+    channels.selectOnly(0);
+    const EditPanelValues values = channels.editPanel();
+    EXPECT_EQ(values.name, "News            ");
+    EXPECT_EQ(values.transponder, "1");
+    EXPECT_EQ(values.vpid, "511");
+    EXPECT_EQ(values.apid, "-");
+    channels.setSelected(1, true);
+    EXPECT_EQ(channels.editPanel(), EditPanelValues{});
+
+    channels.setCurrent(1);
+    channels.selectCategory();
+    EXPECT_EQ(channels.selectedLines(), (std::vector<std::size_t>{0, 1, 4}));
+    EXPECT_EQ(channels.current(), 0U);
+}
+
+} // namespace
+} // namespace corvex::test

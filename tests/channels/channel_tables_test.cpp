@@ -1,0 +1,343 @@
+#include "channels/channel_csv.h"
+#include "channels/channel_tables.h"
+#include "sim/image_builder.h"
+#include "tests/link/temp_dir.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace corvex::test {
+namespace {
+
+using channels::ChannelTables;
+using channels::DisplayMode;
+using channels::Line;
+using sim::kChannelBlock;
+using sim::kSpareTableBlock;
+using sim::kTransponderBlock;
+
+constexpr std::size_t kImageSize = 0x40000;
+constexpr std::uint32_t kFirstChannel = kChannelBlock + 0x44;
+constexpr std::uint32_t kFirstTransponder = kTransponderBlock + 0x44;
+
+struct Loaded {
+    channels::LoadResult result;
+    std::vector<std::string> warnings;
+
+    [[nodiscard]] const ChannelTables& tables() const {
+        const auto* tables = std::get_if<ChannelTables>(&result);
+        if (tables == nullptr) {
+            ADD_FAILURE() << "no tables: " << std::get<channels::LoadFailure>(result).text;
+            static const ChannelTables none;
+            return none;
+        }
+        return *tables;
+    }
+};
+
+Loaded load(std::span<const std::uint8_t> image, DisplayMode mode = DisplayMode::Decimal) {
+    Loaded loaded;
+    loaded.result = channels::loadChannelTables(
+        image, mode, [&](const std::string& text) { loaded.warnings.push_back(text); });
+    return loaded;
+}
+
+sim::Channel channel(std::string name, std::uint8_t transponder = 1) {
+    sim::Channel c;
+    c.name = std::move(name);
+    c.transponder = transponder;
+    c.vpid = 0x100;
+    return c;
+}
+
+// Three transponders and the channels given, in the usual blocks.
+sim::ImageBuilder imageWith(const std::vector<sim::Channel>& channels) {
+    sim::ImageBuilder image(kImageSize);
+    image.putTransponderTable(kTransponderBlock, sim::generatedTransponders(3));
+    image.putChannelTable(kChannelBlock, channels);
+    return image;
+}
+
+TEST(ChannelTableLocation, ALaterBlockOverridesAnEarlierOneWithTheSameTag) {
+    sim::ImageBuilder image = imageWith({channel("Early")});
+    image.putChannelTable(kSpareTableBlock, std::vector{channel("Late"), channel("Later")});
+    const Loaded loaded = load(image.bytes());
+    ASSERT_EQ(loaded.tables().channels.size(), 2u);
+    EXPECT_EQ(loaded.tables().channels[0].text.substr(0, 16), "Late            ");
+    EXPECT_EQ(loaded.tables().channels[1].reference, kSpareTableBlock + 0x44 + 30);
+}
+
+TEST(ChannelTableLocation, WithoutBothTagsNothingLoads) {
+    const auto failsWith = [](std::span<const std::uint8_t> bytes, const char* what) {
+        const Loaded loaded = load(bytes);
+        const auto* failure = std::get_if<channels::LoadFailure>(&loaded.result);
+        ASSERT_NE(failure, nullptr) << what;
+        EXPECT_EQ(failure->text, "No valid TCS or TPT Tables found !") << what;
+        EXPECT_EQ(failure->title, "Error") << what;
+    };
+    // The tag is four bytes with its NUL: "TPTX" names no table.
+    sim::ImageBuilder image = imageWith({channel("A")});
+    image.putTag(kTransponderBlock, "TPTX");
+    failsWith(image.bytes(), "tag followed by a non-NUL byte");
+    failsWith(sim::ImageBuilder(kImageSize).bytes(), "erased image");
+    failsWith({}, "empty file");
+    failsWith(std::vector<std::uint8_t>(10, 0), "10-byte file");
+    // Cut off inside the channel block's tag.
+    failsWith(std::span(imageWith({channel("A")}).bytes()).first(kChannelBlock + 0x22),
+              "file ending inside a tag");
+}
+
+TEST(ChannelTableLengths, TheLengthBoundsTheTableAndTheFileBoundsTheLength) {
+    struct Case {
+        const char* what;
+        std::uint32_t length;
+        std::size_t fileSize; // 0: the whole image
+        std::size_t channels;
+    };
+    // Five records stand in the table; the file may cut them off.
+    const std::size_t tableEnd = kFirstChannel + 5 * 30;
+    const Case cases[] = {
+        {"exact", 4 + 5 * 30, 0, 5},
+        {"length 4 still reads the first record", 4, 0, 1},
+        {"length 0", 0, 0, 1},
+        {"a partial record counts", 4 + 2 * 30 + 1, 0, 3},
+        {"past the end of the file ends at the end", 0xFFFF, tableEnd + 29, 5},
+        {"near 2^32", 0xFFFFFFFF, tableEnd + 30, 6},
+        {"file ends inside the first record", 4 + 5 * 30, kFirstChannel + 10, 0},
+        {"file ends inside the length", 4 + 5 * 30, kFirstChannel - 2, 0},
+    };
+    std::vector<sim::Channel> five;
+    for (int i = 0; i < 5; ++i) {
+        five.push_back(channel("C" + std::to_string(i)));
+    }
+    for (const Case& c : cases) {
+        sim::ImageBuilder image = imageWith(five);
+        image.setTableLength(kChannelBlock, c.length);
+        std::span<const std::uint8_t> bytes = image.bytes();
+        if (c.fileSize != 0) {
+            bytes = bytes.first(c.fileSize);
+        }
+        const Loaded loaded = load(bytes);
+        EXPECT_EQ(loaded.tables().channels.size(), c.channels) << c.what;
+        EXPECT_EQ(loaded.tables().transponders.size(), 4u) << c.what;
+    }
+}
+
+TEST(ChannelTableLengths, OverlappingTablesReadTheSameBytesTwice) {
+    // The transponder table's length runs through the channel block and beyond the file.
+    sim::ImageBuilder image = imageWith({channel("A"), channel("B")});
+    image.setTableLength(kTransponderBlock, 0x30000);
+    const Loaded loaded = load(std::span(image.bytes()).first(kChannelBlock + 0x100));
+    EXPECT_EQ(loaded.tables().channels.size(), 2u);
+    // Transponder numbers stop at 254: 255 belongs to the empty-channel line.
+    ASSERT_EQ(loaded.tables().transponders.size(), 255u);
+    EXPECT_EQ(loaded.tables().transponders[253].text.substr(0, 5), " 254;");
+    EXPECT_EQ(loaded.tables().transponders.back().text, channels::kEmptyChannelLine);
+}
+
+TEST(ChannelLines, NamesAreCleanedAndLeftAligned) {
+    struct Case {
+        std::string stored;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {std::string("  ABC\0\0\0", 8), "ABC             "},
+        {std::string(16, ' '), "                "},
+        {"A;B\x80"
+         "C",
+         "A B C           "},
+        {std::string("AB\0CD", 5), "AB              "},
+        {std::string("\x01\x1F"
+                     "Z\x7F",
+                     4),
+         "Z               "},
+        {"", "                "},
+        {"Sixteen chars ok", "Sixteen chars ok"},
+    };
+    for (const Case& c : cases) {
+        const Loaded loaded = load(imageWith({channel(c.stored)}).bytes());
+        EXPECT_EQ(loaded.tables().channels.at(0).text.substr(0, 17), std::string(c.shown) + ";")
+            << c.shown;
+    }
+}
+
+TEST(ChannelLines, CategoryFollowsThePids) {
+    constexpr std::uint16_t none = 0xFFFF;
+    struct Case {
+        std::uint16_t sid, vpid, apid, pcr;
+        char category;
+    };
+    const Case cases[] = {
+        {1, 0x100, 0x101, 0x100, '1'}, {1, 0, 0x101, none, '0'},   {1, none, 0x101, none, '2'},
+        {0, none, none, 0x200, '4'},   {7, none, none, none, '3'}, {0, none, none, none, '0'},
+    };
+    for (const Case& c : cases) {
+        sim::Channel ch = channel("X");
+        ch.sid = c.sid;
+        ch.vpid = c.vpid;
+        ch.apid = c.apid;
+        ch.pcr = c.pcr;
+        ch.flags = 0xF0; // stored bits 4-7 never leak into the line
+        const Loaded loaded = load(imageWith({ch}).bytes());
+        EXPECT_EQ(loaded.tables().channels.at(0).text[17], c.category)
+            << c.sid << " " << c.vpid << " " << c.apid << " " << c.pcr;
+    }
+}
+
+TEST(ChannelLines, FieldsStandAtTheirPositionsInBothModes) {
+    sim::Channel ch = channel("Kanal");
+    ch.flags = 0x05; // parental, active
+    ch.transponder = 3;
+    ch.sid = 0x01FF;
+    ch.vpid = 0;
+    ch.apid = 0xFFFF;
+    ch.pcr = 0x1234;
+    const std::vector<std::uint8_t> image = imageWith({ch}).take();
+    const Loaded dec = load(image, DisplayMode::Decimal);
+    const Loaded hex = load(image, DisplayMode::Hexadecimal);
+    EXPECT_EQ(dec.tables().channels.at(0).text,
+              "Kanal           ;0;0;1;1;  3;  511;    0;    -;    -;    -; 4660;");
+    EXPECT_EQ(hex.tables().channels.at(0).text,
+              "Kanal           ;0;0;1;1;  3;01FF ;0000 ;   - ;   - ;   - ;1234 ;");
+    EXPECT_EQ(channels::fieldNumber(dec.tables().channels[0].text, channels::channel_field::kSid),
+              511);
+    EXPECT_EQ(channels::fieldNumber(hex.tables().channels[0].text, channels::channel_field::kSid),
+              std::nullopt);
+}
+
+TEST(TransponderLines, FrequencyAddsTheOscillatorOfTheToneBand) {
+    for (const auto& [flags, shown] :
+         {std::pair<std::uint8_t, const char*>{0x01, "  11700.000"}, {0x00, "  10850.000"}}) {
+        sim::Transponder t;
+        t.frequency = 0x0010C8E0; // 1,100,000 kHz
+        t.tid = 0xABCD;
+        t.flags = flags;
+        sim::ImageBuilder image(kImageSize);
+        image.putTransponderTable(kTransponderBlock, std::vector{t});
+        image.putChannelTable(kChannelBlock, std::vector{channel("A")});
+        const Loaded loaded = load(image.bytes());
+        const Line& line = loaded.tables().transponders.at(0);
+        EXPECT_EQ(line.text.substr(7, 11), shown);
+        EXPECT_EQ(line.text.size(), 59u);
+        EXPECT_EQ(line.reference, kFirstTransponder | 0x01000000);
+    }
+}
+
+TEST(TransponderLines, ZeroRecordsStillNeededByAChannelRaiseOneWarningEach) {
+    sim::ImageBuilder image(kImageSize);
+    image.putTransponderTable(kTransponderBlock, sim::generatedTransponders(8));
+    image.putChannelTable(kChannelBlock,
+                          std::vector{channel("A", 1), channel("B", 5), channel("E", 255)});
+    // Numbers 2 and 5 are needed (the highest in use is 5); number 7 is not.
+    image.zeroTransponder(kTransponderBlock, 2)
+        .zeroTransponder(kTransponderBlock, 5)
+        .zeroTransponder(kTransponderBlock, 7);
+    const Loaded loaded = load(image.bytes());
+    ASSERT_EQ(loaded.warnings.size(), 2u);
+    EXPECT_EQ(loaded.warnings[0], "TPT Interpreter failure detected.\r\rTPT last Index = "
+                                  "1\rLink needed for TPT Index = 5\rTID=0");
+    EXPECT_NE(loaded.warnings[1].find("TPT last Index = 4\r"), std::string::npos);
+    // The damaged records are listed all the same.
+    EXPECT_EQ(loaded.tables().transponders.size(), 9u);
+}
+
+TEST(TransponderLines, EmptyChannelsNeedNoTransponder) {
+    // 255 channels, none on a transponder: references 0, and a zero transponder table warns of
+    // nothing because no channel needs a link.
+    std::vector<sim::Channel> empty(255, channel("Empty", 255));
+    sim::ImageBuilder image(kImageSize);
+    image.putTransponderTable(kTransponderBlock, std::vector<sim::Transponder>(3));
+    image.putChannelTable(kChannelBlock, empty);
+    const Loaded loaded = load(image.bytes());
+    EXPECT_TRUE(loaded.warnings.empty());
+    ASSERT_EQ(loaded.tables().channels.size(), 255u);
+    for (const Line& line : loaded.tables().channels) {
+        EXPECT_EQ(line.reference, 0u);
+        EXPECT_EQ(line.text.size(), 65u);
+    }
+    const Line& last = loaded.tables().transponders.back();
+    EXPECT_EQ(last.text, " 255;Empty Channel;    0;    0;     0;     0;     0;     0;");
+    EXPECT_EQ(last.reference, 0x01000000u);
+}
+
+TEST(TransponderColumns, CodesAreDecodedAndBlankForAZeroTid) {
+    EXPECT_EQ(channels::symbolRateText(2), "27500");
+    EXPECT_EQ(channels::symbolRateText(15), "0");
+    EXPECT_EQ(channels::symbolRateText(0x10), " 0x10 ?");
+    EXPECT_EQ(channels::fecText(0), "1/2");
+    EXPECT_EQ(channels::fecText(3), "5/6");
+    EXPECT_EQ(channels::fecText(5), "8/9");
+    EXPECT_EQ(channels::fecText(0x1A), "1A?");
+    EXPECT_EQ(channels::flagsText(0x00), "Off/Down  V  Ku  LNB-1");
+    EXPECT_EQ(channels::flagsText(0xFF), " On/Up    H  C  LNB-2  FF");
+
+    sim::Transponder live;
+    live.tid = 1;
+    live.symbolRateCode = 4;
+    live.fecCode = 9;
+    live.flags = 0x13;
+    sim::ImageBuilder image(kImageSize);
+    image.putTransponderTable(kTransponderBlock, std::vector{live, sim::Transponder{}});
+    image.putChannelTable(kChannelBlock, std::vector{channel("A")});
+    const Loaded loaded = load(image.bytes(), DisplayMode::Hexadecimal);
+    const auto& lines = loaded.tables().transponders;
+    const channels::TransponderColumns shown = channels::decodeTransponderColumns(lines.at(0).text);
+    EXPECT_EQ(shown.symbolRate, "30000");
+    EXPECT_EQ(shown.fec, "09?");
+    EXPECT_EQ(shown.flags, " On/Up    H  Ku  LNB-1  13");
+    // "0000 " in hexadecimal mode reads as 0 too.
+    for (const Line& blank : {lines.at(1), lines.at(2)}) {
+        const channels::TransponderColumns none = channels::decodeTransponderColumns(blank.text);
+        EXPECT_TRUE(none.symbolRate.empty() && none.fec.empty() && none.flags.empty())
+            << blank.text;
+    }
+}
+
+TEST(ImageFiles, AFolderOrAMissingFileIsNoImage) {
+    TempDir dir;
+    const std::vector<std::uint8_t> bytes = imageWith({channel("A")}).take();
+    std::ofstream(dir.file("image.bin"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    EXPECT_EQ(channels::readImageFile(dir.file("image.bin")), bytes);
+    EXPECT_EQ(channels::readImageFile(dir.path().string()), std::nullopt);
+    EXPECT_EQ(channels::readImageFile(dir.file("missing.bin")), std::nullopt);
+}
+
+TEST(ChannelCsv, RowsFollowTheGivenOrderWithTheirTransponderJoinedIn) {
+    const std::vector<Line> transponders = {
+        {"   2;    11700.000; 1002;    1;     3;     2;     2;     3;", 0x01010050},
+        {"", 0x02000000}, // an expansion line is skipped
+        {std::string(channels::kEmptyChannelLine), 0x01000000},
+    };
+    const std::vector<Line> list = {
+        {"Kanal \"1\", Nord ;1;1;0;1;  2;  511;  256;  257;    -;    -;  256;", 0x20044},
+        {std::string(channels::kClearedChannelLine), 0},
+    };
+    EXPECT_EQ(channels::channelListCsv(list, transponders),
+              "Number,Name,Favourite,Parental,Active,Category,Transponder,SID,VPID,APID,VECM,"
+              "AECM,PCR,Frequency (MHz),Polarisation,Symbol rate\r\n"
+              "1,\"Kanal \"\"1\"\", Nord\",1,0,1,1,2,511,256,257,-,-,256,11700.000,H,27500\r\n"
+              "2,,0,0,0,0,255,0,0,-,-,-,-,,,\r\n");
+}
+
+TEST(ChannelCsv, WritingReplacesTheFileOnlyWhenComplete) {
+    TempDir dir;
+    const std::string path = dir.file("list.csv");
+    std::ofstream(path) << "old";
+    const std::vector<Line> list = {{std::string(channels::kClearedChannelLine), 0}};
+    std::string error;
+    ASSERT_TRUE(channels::writeChannelListCsv(path, list, {}, error)) << error;
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"list.csv"});
+    std::string firstLine;
+    std::getline(std::ifstream(path), firstLine);
+    EXPECT_TRUE(firstLine.starts_with("Number,Name,")) << firstLine;
+    EXPECT_FALSE(channels::writeChannelListCsv(dir.file("missing/list.csv"), list, {}, error));
+    EXPECT_NE(error.find("missing/list.csv"), std::string::npos) << error;
+}
+
+} // namespace
+} // namespace corvex::test
