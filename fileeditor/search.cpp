@@ -259,15 +259,13 @@ SearchResults::SearchResults(std::size_t capacity)
 std::string SearchResults::text(std::size_t index) const {
     const Line& line = m_lines[index];
     if (line.kind == Kind::Status) {
-        return {line.text.data(), line.textLength};
+        return {reinterpret_cast<const char*>(line.text.data()), line.textLength};
     }
-    std::string shown = resultColumns(line.address, line.offset);
-    shown.append(line.text.data(), line.textLength);
-    return shown;
+    return matchLine(line.address, line.offset, std::span(line.text.data(), line.textLength));
 }
 
 SearchResults::Line& SearchResults::append() {
-    if (m_lines.size() >= m_capacity) {
+    if (m_lines.size() >= m_capacity) [[unlikely]] {
         m_lines.clear();
         ++m_overflows;
         if (m_first >= 0) {
@@ -283,10 +281,9 @@ void SearchResults::addMatch(std::uint64_t address, std::uint64_t offset,
     line.address = address;
     line.offset = offset;
     line.kind = Kind::Match;
+    // Stored as read; turned into characters only when the line is shown.
     line.textLength = static_cast<std::uint8_t>(std::min(context.size(), kContextBytes));
-    for (std::size_t i = 0; i < line.textLength; ++i) {
-        line.text[i] = kShownChar[context[i]];
-    }
+    std::copy_n(context.begin(), line.textLength, line.text.begin());
 }
 
 void SearchResults::addDifference(std::uint64_t address, std::uint64_t offset) {

@@ -123,7 +123,7 @@ private:
     struct Line {
         std::uint64_t address;
         std::uint64_t offset;
-        std::array<char, kContextBytes> text; // shown context, or the status line's text
+        std::array<std::uint8_t, kContextBytes> text; // context bytes, or the status text
         std::uint8_t textLength;
         Kind kind;
     };
