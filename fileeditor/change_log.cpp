@@ -1,6 +1,7 @@
 #include "change_log.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <unistd.h>
 #include <utility>
 
@@ -11,6 +12,10 @@ namespace {
 // Ranges up to this size stay in memory; an edit is one byte, a page at most 256.
 constexpr std::uint64_t kInMemoryLimit = 16 * 1024;
 constexpr std::size_t kFillBlock = 64 * 1024;
+// Beyond these the oldest steps go: a long session of small edits, or a few fills over a
+// large image, must not fill the memory or the disk. The newest step is always kept.
+constexpr std::size_t kMaxSteps = 100000;
+constexpr std::uint64_t kScratchLimit = 2ULL << 30;
 
 } // namespace
 
@@ -19,6 +24,23 @@ void ChangeLog::clear() {
     m_redo.clear();
     m_scratch.reset();
     m_scratchEnd = 0;
+    m_scratchHeld = 0;
+}
+
+void ChangeLog::release(const Bytes& bytes) {
+    if (bytes.kind != Bytes::Kind::Scratch || bytes.length == 0) {
+        return;
+    }
+    (void)::fallocate(m_scratch.get(), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
+                      static_cast<off_t>(bytes.scratchOffset), static_cast<off_t>(bytes.length));
+    m_scratchHeld -= std::min(m_scratchHeld, bytes.length);
+}
+
+void ChangeLog::release(const Step& step) {
+    release(step.before);
+    if (step.after) {
+        release(*step.after);
+    }
 }
 
 bool ChangeLog::ensureScratch() {
@@ -56,6 +78,7 @@ std::optional<ChangeLog::Bytes> ChangeLog::capture(int fd, std::uint64_t offset,
         return std::nullopt;
     }
     m_scratchEnd += length;
+    m_scratchHeld += length;
     return bytes;
 }
 
@@ -74,9 +97,29 @@ ChangeLog::Bytes ChangeLog::repeated(std::uint8_t value, std::uint64_t length) {
     return bytes;
 }
 
+void ChangeLog::dropRedo() {
+    for (const Step& step : m_redo) {
+        release(step);
+    }
+    m_redo.clear();
+    if (m_undo.empty() && m_scratch.valid()) {
+        // Nothing refers to the scratch file any more: start it again from nothing.
+        (void)::ftruncate(m_scratch.get(), 0);
+        m_scratchEnd = 0;
+        m_scratchHeld = 0;
+    }
+}
+
 void ChangeLog::push(Step step) {
+    for (const Step& undone : m_redo) {
+        release(undone);
+    }
     m_redo.clear();
     m_undo.push_back(std::move(step));
+    while (m_undo.size() > 1 && (m_undo.size() > kMaxSteps || m_scratchHeld > kScratchLimit)) {
+        release(m_undo.front());
+        m_undo.pop_front();
+    }
 }
 
 bool ChangeLog::write(int fd, std::uint64_t offset, const Bytes& bytes) {

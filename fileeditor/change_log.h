@@ -3,6 +3,7 @@
 #include "work_files.h"
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@ namespace corvex::fileeditor {
 // the bytes it held before and after the change. Only those ranges are kept: small ones in
 // memory, large ones (a fill or an inserted file of many megabytes) in an unnamed scratch file
 // beside the working copy, so neither the file nor a large change ever sits in memory whole.
+// The oldest steps are forgotten once there are too many or the scratch file holds too much.
 class ChangeLog {
 public:
     /// One side of a change: bytes in memory, a stretch of the scratch file, or one repeated value.
@@ -48,7 +50,10 @@ public:
     [[nodiscard]] static Bytes inMemory(std::vector<std::uint8_t> data);
     [[nodiscard]] static Bytes repeated(std::uint8_t value, std::uint64_t length);
 
-    /// Records a step that was just made; the redo stack goes.
+    /// Forgets the undone steps; called before a new change captures its bytes, so their
+    /// scratch space can be used again.
+    void dropRedo();
+    /// Records a step that was just made; the undone steps go.
     void push(Step step);
     /// The newest step, so a low nibble can join the step of its high nibble.
     [[nodiscard]] Step* last() { return m_undo.empty() ? nullptr : &m_undo.back(); }
@@ -64,11 +69,15 @@ public:
 
 private:
     bool ensureScratch();
+    /// Gives the scratch space of a forgotten side back to the file system.
+    void release(const Bytes& bytes);
+    void release(const Step& step);
 
     std::string m_scratchFolder;
     OwnedFd m_scratch;
-    std::uint64_t m_scratchEnd = 0;
-    std::vector<Step> m_undo;
+    std::uint64_t m_scratchEnd = 0;  // where the next large range goes
+    std::uint64_t m_scratchHeld = 0; // bytes of the scratch file the steps refer to
+    std::deque<Step> m_undo;
     std::vector<Step> m_redo;
 };
 

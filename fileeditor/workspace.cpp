@@ -474,6 +474,7 @@ std::optional<Notice> Workspace::insertFile(const std::string& name, std::string
         return failed;
     }
     const auto sizeBefore = fileSizeOf(m_work.get());
+    m_changes.dropRedo();
     auto before = sizeBefore ? m_changes.capture(m_work.get(), offset, wanted) : std::nullopt;
     if (!before) {
         return failed;
@@ -649,6 +650,7 @@ FillOutcome Workspace::fill(FillAction action, const FillFields& fields) {
     }
     const std::uint64_t length = std::min<std::uint64_t>(*end - m_base, m_size - 1) - first + 1;
     const auto size = fileSizeOf(m_work.get());
+    m_changes.dropRedo();
     auto before = size ? m_changes.capture(m_work.get(), first, length) : std::nullopt;
     if (!before) {
         return {failed, {}, {}};
