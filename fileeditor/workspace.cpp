@@ -53,6 +53,17 @@ std::optional<std::uint8_t> hexDigitValue(char typed) {
     return std::nullopt;
 }
 
+// A regular file opened for reading, with its size; nothing for a missing file, a folder or a
+// device, which the editor reports alike as not found.
+std::optional<std::pair<OwnedFd, std::uint64_t>> openRegularFile(const std::string& name) {
+    OwnedFd file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (!file.valid() || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    return std::pair(std::move(file), static_cast<std::uint64_t>(info.st_size));
+}
+
 // An empty length field means "all of it".
 std::optional<std::uint32_t> parseLengthField(std::string_view text) {
     return text.empty() ? std::optional<std::uint32_t>(0) : parseHexField(text);
@@ -399,12 +410,11 @@ void Workspace::addHistoryLine(std::uint32_t start, std::uint64_t length, const 
 
 std::optional<Notice> Workspace::openByName(const std::string& name) {
     closeNibble();
-    struct stat info {};
-    OwnedFd source(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!source.valid() || ::fstat(source.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    auto opened = openRegularFile(name);
+    if (!opened) {
         return error("File (" + name + ") not found.");
     }
-    const auto size = static_cast<std::uint64_t>(info.st_size);
+    auto& [source, size] = *opened;
     const Notice notCreated = error("Temporary file (" + m_workFileName + ") not created.");
 
     // The new copy is made beside the old one and renamed over it, so a failed copy leaves the
@@ -442,6 +452,7 @@ std::optional<Notice> Workspace::openByName(const std::string& name) {
 std::optional<Notice> Workspace::openWithRange(const std::string& name, std::string_view offsetText,
                                                std::string_view lengthText) {
     closeNibble();
+    m_lastDialogFile = name;
     if (!loaded()) {
         return openByName(name);
     }
@@ -462,13 +473,13 @@ std::optional<Notice> Workspace::insertFile(const std::string& name, std::string
         return error("Invalid value found for offset or length.");
     }
     const std::uint64_t offset = *address - m_base;
-    OwnedFd file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
-    const auto fileSize = file.valid() ? fileSizeOf(file.get()) : std::nullopt;
-    if (!fileSize) {
+    auto opened = openRegularFile(name);
+    if (!opened) {
         return error("File (" + name + ") not found.");
     }
+    auto& [file, fileSize] = *opened;
     const std::uint64_t wanted =
-        *length == 0 ? *fileSize : std::min<std::uint64_t>(*length, *fileSize);
+        *length == 0 ? fileSize : std::min<std::uint64_t>(*length, fileSize);
     const Notice failed = error("File (" + name + ") not inserted.");
     if (!writeBack()) {
         return failed;

@@ -22,6 +22,12 @@ inline constexpr int kLastHexColumn = 32;
 inline constexpr int kFirstCharColumn = 34;
 inline constexpr int kLastCharColumn = 49;
 
+// The range dialog's preference names as the editor offers them, the first chosen. They carry
+// no addresses or sizes: choosing one changes no field.
+inline constexpr std::array<std::string_view, 7> kRangePreferences{
+    "User defined",      "Firmware",    "TPT TABLE (10000)", "TCS TABLE (20000)",
+    "TCS TABLE (30000)", "EEPROM 5816", "EEPROM Smartcard"};
+
 enum class EditorKey { Tab, Up, Down, Left, Right, PageUp, PageDown, Enter };
 
 enum class FillAction { Fill, Reload };
@@ -127,6 +133,8 @@ public:
     /// Writes a range of the working copy into a file, replacing it only when complete.
     std::optional<Notice> saveRange(const std::string& name, std::string_view offsetText,
                                     std::string_view lengthText);
+    /// The file last chosen in the range dialog: the next dialog's folder and name.
+    [[nodiscard]] const std::string& lastDialogFile() const { return m_lastDialogFile; }
     /// The open dialog's preset offset: base + the cursor's offset.
     [[nodiscard]] std::string openDialogOffset() const { return cursorAddressText(); }
     /// The save dialog's preset offset: the base, i.e. file offset 0.
@@ -173,6 +181,7 @@ private:
 
     std::string m_workFileName;
     std::string m_currentFileName;
+    std::string m_lastDialogFile;
     OwnedFd m_source;
     OwnedFd m_work;
     std::uint64_t m_size = 0;
