@@ -25,6 +25,11 @@ struct CtlOptions {
     bool verbose = false;
     std::optional<int> breakAfterMs;
     std::vector<link::GuardRecord> commands;
+    // --find PATTERN FILE: the file editor's search over FILE, offline; no port, no COMMAND.
+    std::optional<std::string> findPattern;
+    std::string findFile;
+    bool hex = false;           // --hex: the pattern is hexadecimal digits, not text
+    std::uint32_t findBase = 0; // --base: added to each match's offset, low four bits cleared
 };
 
 /// Parses the arguments after the program name. On a usage error returns nullopt and sets
@@ -45,6 +50,7 @@ inline constexpr std::string_view kUsage =
     "usage: corvexctl [--port sim|ppdev[:DEVICE]|direct] [--sim-dir DIR] "
     "[--sim-option KEY=VALUE]... [--read-file F] [--write-file F] [--areas MODES] "
     "[--stop-on-error] [--timeout-control] [--break-after MS] [--log-file F] [--verbose] "
-    "COMMAND...";
+    "COMMAND...\n"
+    "       corvexctl --find PATTERN FILE [--hex] [--base HEX]";
 
 } // namespace corvex::cli

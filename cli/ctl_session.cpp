@@ -1,5 +1,6 @@
 #include "ctl_session.h"
 
+#include "ctl_find.h"
 #include "link/guard_commands.h"
 #include "link/log_book.h"
 #include "link/port_backends.h"
@@ -334,6 +335,9 @@ int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, s
     if (!options) {
         err << "corvexctl: " << error << '\n';
         return 2;
+    }
+    if (options->findPattern) {
+        return runFind(*options, out, err);
     }
 
     sim::SimConfig simConfig;
