@@ -325,12 +325,16 @@ TEST_F(WorkspaceTest, SaveWritesExactlyTheRange) {
 
     EXPECT_EQ(m_ws.saveRange(target, "0001FFFF", "10"),
               errorBox("Invalid value specified for offset or length."));
-    const auto failed = m_ws.saveRange(m_dir.file("missing/x.bin"), "00020000", "10");
-    ASSERT_TRUE(failed.has_value());
-    EXPECT_EQ(failed->title, "Error");
+    // Neither a target that cannot be created nor one that cannot be replaced leaves a trace.
+    std::filesystem::create_directory(m_dir.file("folder"));
+    for (const char* name : {"missing/x.bin", "folder"}) {
+        const auto failed = m_ws.saveRange(m_dir.file(name), "00020000", "10");
+        ASSERT_TRUE(failed.has_value()) << name;
+        EXPECT_EQ(failed->title, "Error");
+    }
     EXPECT_EQ(readBytes(target), expected);
-    EXPECT_EQ(m_dir.names(),
-              (std::vector<std::string>{"corvex.TBF", "image.bin", "new.bin", "out.bin"}));
+    EXPECT_EQ(m_dir.names(), (std::vector<std::string>{"corvex.TBF", "folder", "image.bin",
+                                                       "new.bin", "out.bin"}));
 }
 
 TEST_F(WorkspaceTest, UndoAndRedoEveryKindOfChange) {
