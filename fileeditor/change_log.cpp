@@ -10,8 +10,8 @@ namespace corvex::fileeditor {
 namespace {
 
 // Ranges up to this size stay in memory; an edit is one byte, a page at most 256.
-constexpr std::uint64_t kInMemoryLimit = 16 * 1024;
-constexpr std::size_t kFillBlock = 64 * 1024;
+constexpr std::uint64_t kInMemoryLimit = std::uint64_t{16} * 1024;
+constexpr std::size_t kFillBlock = std::size_t{64} * 1024;
 // Beyond these the oldest steps go: a long session of small edits, or a few fills over a
 // large image, must not fill the memory or the disk. The newest step is always kept.
 constexpr std::size_t kMaxSteps = 100000;

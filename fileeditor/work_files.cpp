@@ -18,7 +18,7 @@ namespace {
 
 constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as for any file the user saves
 constexpr std::size_t kCopyChunk = std::size_t{1} << 30; // the kernel copies at most ~2 GiB a call
-constexpr std::size_t kBufferBytes = 256 * 1024;
+constexpr std::size_t kBufferBytes = std::size_t{256} * 1024;
 constexpr int kPartNameTries = 100;
 
 // Distinguishes the part files of one process; the process id distinguishes processes.

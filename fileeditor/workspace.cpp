@@ -57,7 +57,7 @@ bool Workspace::byteChanged(int index) const {
     return index >= m_referenceLength || m_edited.at(index) != m_reference.at(index);
 }
 
-int Workspace::byteIndexAt(int column, int row) const {
+int Workspace::byteIndexAt(int column, int row) {
     if (row < 1 || row > kRows) {
         return -1;
     }
@@ -71,12 +71,13 @@ int Workspace::byteIndexAt(int column, int row) const {
 }
 
 std::string Workspace::cellText(int column, int row) const {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
+    constexpr std::string_view kDigits = "0123456789ABCDEF";
     if (column == 0) {
         if (row < 1 || row > kRows || (row - 1) * kRowBytes >= m_pageLength) {
             return {};
         }
-        return hex8(static_cast<std::uint32_t>(m_base + m_pageOffset + kRowBytes * (row - 1)));
+        return hex8(static_cast<std::uint32_t>(m_base + m_pageOffset +
+                                               static_cast<std::uint64_t>(kRowBytes * (row - 1))));
     }
     const int index = byteIndexAt(column, row);
     if (!editable(index)) {
@@ -171,13 +172,9 @@ bool Workspace::showPage(std::uint64_t line) {
 }
 
 bool Workspace::scrollBy(std::int64_t lines) {
-    std::uint64_t target = m_scroll;
-    if (lines < 0) {
-        const auto up = static_cast<std::uint64_t>(-lines);
-        target = m_scroll > up ? m_scroll - up : 0;
-    } else {
-        target = std::min(m_scroll + static_cast<std::uint64_t>(lines), m_scrollMax);
-    }
+    const auto distance = static_cast<std::uint64_t>(lines < 0 ? -lines : lines);
+    const std::uint64_t target = lines < 0 ? m_scroll - std::min(m_scroll, distance)
+                                           : std::min(m_scroll + distance, m_scrollMax);
     return target != m_scroll && showPage(target);
 }
 

@@ -161,7 +161,8 @@ public:
     std::optional<Notice> redo();
 
 private:
-    [[nodiscard]] int byteIndexAt(int column, int row) const;
+    /// The page index of the byte a cell shows, -1 for a cell that shows none.
+    [[nodiscard]] static int byteIndexAt(int column, int row);
     void closeNibble() { m_openNibble.reset(); }
     [[nodiscard]] bool editable(int index) const { return index >= 0 && index < m_pageLength; }
     void closeWorkspace();
@@ -169,7 +170,7 @@ private:
     void readPage();
     bool showPage(std::uint64_t line);
     bool scrollBy(std::int64_t lines);
-    void editByte(int index, std::uint8_t value, bool highNibble, bool lowNibble);
+    void editByte(int index, std::uint8_t value, bool opensNibble, bool joinsNibble);
     void moveRight();
     void moveLeft();
     void placeAt(std::uint64_t offset, bool characterPane);

@@ -2,6 +2,7 @@
 #include "workspace.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -58,11 +59,11 @@ void Workspace::deleteHistoryLines(std::vector<std::size_t> lines) {
 void Workspace::addHistoryLine(std::uint32_t start, std::uint64_t length, const std::string& name) {
     // An empty file ends where it starts rather than one below it.
     const std::uint32_t end = length == 0 ? start : static_cast<std::uint32_t>(start + length - 1);
-    char line[64];
-    std::snprintf(line, sizeof line, "%4d  %8.8X  %8.8X  %8.8X  ",
+    std::array<char, 64> line{};
+    std::snprintf(line.data(), line.size(), "%4d  %8.8X  %8.8X  %8.8X  ",
                   static_cast<int>(m_history.size() + 1), start, end,
                   static_cast<std::uint32_t>(length));
-    m_history.push_back(line + name);
+    m_history.push_back(line.data() + name);
 }
 
 std::optional<Notice> Workspace::openByName(const std::string& name) {

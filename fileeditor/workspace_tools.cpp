@@ -9,7 +9,7 @@ namespace corvex::fileeditor {
 
 namespace {
 
-constexpr std::size_t kScanBlock = 64 * 1024;
+constexpr std::size_t kScanBlock = std::size_t{64} * 1024;
 
 Notice error(std::string text) {
     return Notice{"Error", std::move(text)};
