@@ -70,6 +70,28 @@ DataFile& dataFile() {
     return file;
 }
 
+// An image erased to 0xFF throughout: a search for FF matches at every offset.
+class ErasedFile {
+public:
+    ErasedFile()
+        : m_name(fs::temp_directory_path() / ("corvex_erased_" + std::to_string(::getpid()))) {
+        const std::vector<std::uint8_t> data(kFileBytes, 0xFF);
+        std::FILE* out = std::fopen(m_name.c_str(), "wb");
+        if (out == nullptr || std::fwrite(data.data(), 1, data.size(), out) != data.size() ||
+            std::fclose(out) != 0) {
+            throw std::runtime_error("cannot write " + m_name.string());
+        }
+    }
+    ~ErasedFile() { fs::remove(m_name); }
+    ErasedFile(const ErasedFile&) = delete;
+    ErasedFile& operator=(const ErasedFile&) = delete;
+
+    [[nodiscard]] std::string name() const { return m_name.string(); }
+
+private:
+    fs::path m_name;
+};
+
 // Compare at every offset: the same pread blocks and overlap as the search, no skipping.
 std::uint64_t baselineScan(int fd, const std::vector<std::uint8_t>& pattern) {
     const std::size_t carry = pattern.size() - 1;
@@ -148,6 +170,18 @@ void BM_Search1ByteFrequent(benchmark::State& state) {
     report(state, matches);
 }
 
+void BM_Search1ByteEveryOffset(benchmark::State& state) {
+    static ErasedFile erased;
+    std::uint64_t matches = 0;
+    for (auto _ : state) {
+        fileeditor::SearchResults results;
+        const std::vector<std::uint8_t> pattern = {0xFF};
+        matches = fileeditor::searchWorkFile(erased.name(), pattern, 0, results).matches;
+        benchmark::DoNotOptimize(results.size());
+    }
+    report(state, matches);
+}
+
 void BM_Scan1ByteFrequent(benchmark::State& state) {
     const int fd = dataFile().fd();
     std::uint64_t matches = 0;
@@ -169,6 +203,7 @@ void BM_Baseline1Byte(benchmark::State& state) {
 BENCHMARK(BM_Search4Byte)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Baseline4Byte)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Search1ByteFrequent)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Search1ByteEveryOffset)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Scan1ByteFrequent)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Baseline1Byte)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -1,12 +1,17 @@
 #include "search.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace corvex::fileeditor {
 
@@ -84,6 +89,10 @@ public:
         if (static_cast<std::size_t>(end - begin) < size) {
             return;
         }
+        if (size == 1) {
+            findByte(begin, end, onMatch);
+            return;
+        }
         const std::uint8_t* const lastStart = end - size;
         const std::uint8_t rareByte = m_pattern[m_rare];
         const std::uint8_t* at = begin;
@@ -96,7 +105,7 @@ public:
             }
             const std::uint8_t* const start = hit - m_rare;
             at = start + 1;
-            if (size == 1 || std::memcmp(start, m_pattern.data(), size) == 0) {
+            if (std::memcmp(start, m_pattern.data(), size) == 0) {
                 onMatch(start);
             } else if (++misses > 64 + static_cast<std::size_t>(start - begin) / 16) {
                 break;
@@ -114,6 +123,43 @@ public:
     }
 
 private:
+    // One byte: memchr while it is scarce. Where it comes thick (an erased area searched for FF)
+    // a call per hit costs more than testing 16 bytes at a time and taking the hits from a mask.
+    template <typename OnMatch>
+    void findByte(const std::uint8_t* begin, const std::uint8_t* end, OnMatch&& onMatch) const {
+        const std::uint8_t byte = m_pattern[0];
+        const std::uint8_t* at = begin;
+        std::size_t hits = 0;
+        while (at < end) {
+            const auto* hit = static_cast<const std::uint8_t*>(
+                std::memchr(at, byte, static_cast<std::size_t>(end - at)));
+            if (hit == nullptr) {
+                return;
+            }
+            onMatch(hit);
+            at = hit + 1;
+            if (++hits > 64 + static_cast<std::size_t>(at - begin) / 64) {
+                break;
+            }
+        }
+#if defined(__SSE2__)
+        const __m128i wanted = _mm_set1_epi8(static_cast<char>(byte));
+        for (; end - at >= 16; at += 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+            auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted)));
+            while (mask != 0) {
+                onMatch(at + std::countr_zero(mask));
+                mask &= mask - 1;
+            }
+        }
+#endif
+        for (; at < end; ++at) {
+            if (*at == byte) {
+                onMatch(at);
+            }
+        }
+    }
+
     std::span<const std::uint8_t> m_pattern;
     std::size_t m_rare = 0;
 };
@@ -170,8 +216,13 @@ void rememberPattern(std::vector<std::string>& history, const std::string& text)
     }
 }
 
-ScanEnd scanFile(int fd, std::span<const std::uint8_t> pattern, const MatchSink& sink,
-                 const SearchControl& control, std::size_t blockBytes) {
+namespace {
+
+// The scan behind scanFile, with the sink's type known, so that a sink as small as one list
+// line per match is inlined rather than called through std::function millions of times.
+template <typename Sink>
+ScanEnd scanBlocks(int fd, std::span<const std::uint8_t> pattern, Sink&& sink,
+                   const SearchControl& control, std::size_t blockBytes) {
     pattern = pattern.first(std::min(pattern.size(), kMaxPatternBytes));
     if (pattern.empty()) {
         return ScanEnd::Completed;
@@ -231,6 +282,13 @@ ScanEnd scanFile(int fd, std::span<const std::uint8_t> pattern, const MatchSink&
     }
 }
 
+} // namespace
+
+ScanEnd scanFile(int fd, std::span<const std::uint8_t> pattern, const MatchSink& sink,
+                 const SearchControl& control, std::size_t blockBytes) {
+    return scanBlocks(fd, pattern, sink, control, blockBytes);
+}
+
 std::string matchLine(std::uint64_t address, std::uint64_t offset,
                       std::span<const std::uint8_t> context) {
     std::string line = resultColumns(address, offset);
@@ -284,6 +342,63 @@ void SearchResults::addMatch(std::uint64_t address, std::uint64_t offset,
     // Stored as read; turned into characters only when the line is shown.
     line.textLength = static_cast<std::uint8_t>(std::min(context.size(), kContextBytes));
     std::copy_n(context.begin(), line.textLength, line.text.begin());
+}
+
+bool SearchResults::addMatchesFromFile(int fd, std::uint64_t count,
+                                       std::span<const std::uint64_t> lastOffsets,
+                                       std::uint64_t baseAddress) {
+    const std::uint64_t room = m_capacity - m_lines.size();
+    std::uint64_t kept = count;
+    if (count > room) {
+        // The first line past the room clears the list, and so does every capacity-th after it.
+        const std::uint64_t afterFirstClear = count - room;
+        m_overflows += static_cast<std::size_t>(1 + (afterFirstClear - 1) / m_capacity);
+        m_lines.clear();
+        if (m_first >= 0) {
+            m_first = 0;
+        }
+        kept = (afterFirstClear - 1) % m_capacity + 1;
+    }
+    const std::size_t firstNew = m_lines.size();
+    for (std::uint64_t n = count - kept; n < count; ++n) {
+        const std::uint64_t offset = lastOffsets[static_cast<std::size_t>(n % m_capacity)];
+        m_lines.push_back(Line{baseAddress + offset, offset, {}, 0, Kind::Match});
+    }
+
+    // Contexts that lie close together are read in one go; far apart ones each on their own,
+    // so a few matches in a large file do not read it all again.
+    constexpr std::uint64_t kJoinGap = 16 * 1024;
+    const auto contextStart = [](std::uint64_t offset) {
+        return offset < kContextBeforeMatch ? 0 : offset - kContextBeforeMatch;
+    };
+    std::vector<std::uint8_t> buffer;
+    for (std::size_t i = firstNew; i < m_lines.size();) {
+        const std::uint64_t from = contextStart(m_lines[i].offset);
+        std::uint64_t to = from + kContextBytes;
+        std::size_t next = i + 1;
+        while (next < m_lines.size()) {
+            const std::uint64_t nextFrom = contextStart(m_lines[next].offset);
+            if (nextFrom > to + kJoinGap || nextFrom + kContextBytes - from > kScanBlockBytes) {
+                break;
+            }
+            to = nextFrom + kContextBytes;
+            ++next;
+        }
+        buffer.resize(static_cast<std::size_t>(to - from));
+        const ssize_t got = readFull(fd, buffer.data(), buffer.size(), from);
+        if (got < 0) {
+            return false;
+        }
+        for (; i < next; ++i) {
+            Line& line = m_lines[i];
+            const std::uint64_t at = contextStart(line.offset) - from;
+            const std::uint64_t length = std::min<std::uint64_t>(
+                kContextBytes, static_cast<std::uint64_t>(got) - std::min<std::uint64_t>(at, got));
+            std::copy_n(buffer.begin() + static_cast<long>(at), length, line.text.begin());
+            line.textLength = static_cast<std::uint8_t>(length);
+        }
+    }
+    return true;
 }
 
 void SearchResults::addDifference(std::uint64_t address, std::uint64_t offset) {
@@ -388,13 +503,30 @@ SearchSummary searchWorkFile(const std::string& workFile, std::span<const std::u
     if (fd < 0) {
         summary.end = ScanEnd::ReadFailed;
     } else {
-        summary.end = scanFile(
+        // A full list is cleared by the next line, so only the last capacity() matches can be in
+        // it at the end: the scan keeps just their offsets, and their lines are made afterwards.
+        // A one-byte pattern can match millions of times; writing a line with its context for
+        // each would cost more than finding them.
+        const std::size_t ringSize = results.capacity();
+        std::vector<std::uint64_t> lastOffsets;
+        std::size_t slot = 0; // matches % ringSize, without a division per match
+        summary.end = scanBlocks(
             fd, pattern,
-            [&](std::uint64_t offset, std::span<const std::uint8_t> context) {
-                results.addMatch(baseAddress + offset, offset, context);
+            [&](std::uint64_t offset, std::span<const std::uint8_t>) {
+                if (lastOffsets.size() < ringSize) {
+                    lastOffsets.push_back(offset);
+                } else {
+                    lastOffsets[slot] = offset;
+                }
+                if (++slot == ringSize) {
+                    slot = 0;
+                }
                 ++summary.matches;
             },
-            control);
+            control, kScanBlockBytes);
+        if (!results.addMatchesFromFile(fd, summary.matches, lastOffsets, baseAddress)) {
+            summary.end = ScanEnd::ReadFailed;
+        }
         ::close(fd);
     }
     results.addStatus(searchStatusLine(summary.end, summary.matches));

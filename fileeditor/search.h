@@ -81,6 +81,7 @@ public:
     explicit SearchResults(std::size_t capacity = kResultCapacity);
 
     [[nodiscard]] std::size_t size() const { return m_lines.size(); }
+    [[nodiscard]] std::size_t capacity() const { return m_capacity; }
     [[nodiscard]] std::string text(std::size_t index) const;
     /// The file offset a line carries; 0 for a status line.
     [[nodiscard]] std::uint64_t offset(std::size_t index) const { return m_lines[index].offset; }
@@ -91,6 +92,12 @@ public:
 
     void addMatch(std::uint64_t address, std::uint64_t offset,
                   std::span<const std::uint8_t> context);
+    /// Adds `count` match lines at once, leaving the list as adding them one by one would: only
+    /// the lines after its last overflow stay, and `lastOffsets` holds the offsets of (at least)
+    /// those, match n at index n % capacity(). Their context is read from `fd`; false when that
+    /// read fails (the lines stay, some without context).
+    bool addMatchesFromFile(int fd, std::uint64_t count, std::span<const std::uint64_t> lastOffsets,
+                            std::uint64_t baseAddress);
     /// An integrity check line: the two columns without context.
     void addDifference(std::uint64_t address, std::uint64_t offset);
     void addStatus(std::string_view text);

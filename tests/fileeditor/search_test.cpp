@@ -178,7 +178,7 @@ TEST(SearchScan, AgreesWithACompareAtEveryOffsetOnRandomData) {
         for (auto& byte : data) {
             byte = static_cast<std::uint8_t>(0xA0 + random() % alphabet);
         }
-        Bytes pattern(1 + random() % (round % 5 == 0 ? 64 : 8));
+        Bytes pattern(round % 3 == 0 ? 1 : 1 + random() % (round % 5 == 0 ? 64 : 8));
         for (auto& byte : pattern) {
             byte = static_cast<std::uint8_t>(0xA0 + random() % alphabet);
         }
@@ -235,6 +235,60 @@ TEST(SearchWorkFile, AFullListIsClearedAndTheSearchGoesOn) {
     EXPECT_EQ(results.text(2), "COMPLETED OK - Found 10 matches.");
     EXPECT_EQ(results.firstResult(), 0);
     EXPECT_EQ(results.lastResult(), 1);
+}
+
+// The search makes its lines after the scan, from the offsets of the matches that can still
+// be in the list; the list must end up as if every line had been added as it was found.
+TEST(SearchWorkFile, EndsWithTheListThatAddingEachLineWouldLeave) {
+    TempDir dir;
+    Bytes data(200'000);
+    std::mt19937 random(7);
+    for (auto& byte : data) {
+        byte = static_cast<std::uint8_t>(random() % 200);
+    }
+    // Far apart matches at the start, then a dense stretch near the end.
+    for (const std::size_t at : {5u, 40'000u, 90'000u, 199'990u}) {
+        data[at] = 0xEE;
+    }
+    for (std::size_t at = 150'000; at < 150'500; at += 3) {
+        data[at] = 0xEE;
+    }
+    writeBytes(dir.file("w"), data);
+    for (const std::size_t capacity : {1u, 2u, 7u, 100u, 171u, 1000u}) {
+        for (const std::size_t before : {0u, 1u, 5u}) {
+            SearchResults eager(capacity);
+            SearchResults batched(capacity);
+            for (std::size_t i = 0; i < std::min(before, capacity); ++i) {
+                eager.addStatus("old " + std::to_string(i));
+                batched.addStatus("old " + std::to_string(i));
+            }
+            eager.beginSearch();
+            std::uint64_t matches = 0;
+            {
+                Fd fd(dir.file("w"));
+                fileeditor::scanFile(fd.get(), Bytes{0xEE},
+                                     [&](std::uint64_t offset, std::span<const std::uint8_t> ctx) {
+                                         eager.addMatch(0x100 + offset, offset, ctx);
+                                         ++matches;
+                                     });
+            }
+            eager.addStatus(fileeditor::searchStatusLine(ScanEnd::Completed, matches));
+            eager.endSearch();
+            const auto summary =
+                fileeditor::searchWorkFile(dir.file("w"), Bytes{0xEE}, 0x100, batched);
+            const std::string where =
+                "capacity " + std::to_string(capacity) + ", before " + std::to_string(before);
+            ASSERT_EQ(summary.matches, matches) << where;
+            ASSERT_EQ(batched.size(), eager.size()) << where;
+            for (std::size_t i = 0; i < eager.size(); ++i) {
+                ASSERT_EQ(batched.text(i), eager.text(i)) << where << ", line " << i;
+            }
+            EXPECT_EQ(batched.overflows(), eager.overflows()) << where;
+            EXPECT_EQ(summary.notice.has_value(), eager.overflows() != 0) << where;
+            EXPECT_EQ(batched.firstResult(), eager.firstResult()) << where;
+            EXPECT_EQ(batched.lastResult(), eager.lastResult()) << where;
+        }
+    }
 }
 
 TEST(SearchWorkFile, AMissingWorkFileIsAFailureNotAnEmptySuccess) {
