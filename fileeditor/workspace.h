@@ -70,8 +70,11 @@ public:
     [[nodiscard]] static std::string workFileNameFor(std::string_view programPath);
 
     // State.
+    /// A file is open (an empty one among them).
     [[nodiscard]] bool loaded() const { return m_source.valid(); }
+    /// The working copy's path: a search reads the file there after flush().
     [[nodiscard]] const std::string& workFileName() const { return m_workFileName; }
+    /// The file opened, or last saved to: the caption and the save dialog's default.
     [[nodiscard]] const std::string& currentFileName() const { return m_currentFileName; }
     /// "File Editor", or "File Editor - [name]" with a workspace.
     [[nodiscard]] std::string caption() const;
@@ -89,6 +92,7 @@ public:
     // The page on screen.
     /// How many bytes of the file the page holds; cells past them show nothing.
     [[nodiscard]] int pageLength() const { return m_pageLength; }
+    /// A byte of the page as shown, edits included.
     [[nodiscard]] std::uint8_t pageByte(int index) const { return m_edited.at(index); }
     /// The byte differs from the opened file's.
     [[nodiscard]] bool byteChanged(int index) const;
@@ -98,7 +102,7 @@ public:
     [[nodiscard]] bool cellChanged(int column, int row) const;
     /// Band pattern: true for a white cell, false for a light blue one.
     [[nodiscard]] bool cellLight(int column, int row) const;
-    /// View modes 0..3 give bands of 2, 4, 8 or 16 bytes; 2 at start.
+    /// View modes 0..3 give bands of 2, 4, 8 or 16 bytes; mode 2 at start.
     void setViewMode(int mode);
     [[nodiscard]] int hexBandMask() const { return m_hexBandMask; }
     [[nodiscard]] int characterBandMask() const { return m_charBandMask; }
@@ -115,6 +119,7 @@ public:
     bool setCursor(int column, int row);
     /// A typed character: a digit or character edit, space, or backspace.
     void typeCharacter(char typed);
+    /// A navigation key: cursor moves, wrapping and scrolling at the page's edges.
     void pressKey(EditorKey key);
     /// The scroll bar moved; the page follows (its edits written back first).
     void setScrollPosition(std::uint64_t line);
@@ -124,6 +129,7 @@ public:
     bool flush();
 
     // Files.
+    /// Copies the file into the working copy and shows its first page; the undo steps go.
     std::optional<Notice> openByName(const std::string& name);
     /// Range dialog "open": the first file becomes the workspace, later files are copied into
     /// it at the offset (an address, base included) for the length (hexadecimal, empty or 0:
@@ -139,6 +145,7 @@ public:
     [[nodiscard]] std::string openDialogOffset() const { return cursorAddressText(); }
     /// The save dialog's preset offset: the base, i.e. file offset 0.
     [[nodiscard]] std::string saveDialogOffset() const;
+    /// "Item  Start  End  Length  Filename" lines of the files loaded into the workspace.
     [[nodiscard]] const std::vector<std::string>& history() const { return m_history; }
     void clearHistory() { m_history.clear(); }
     /// Deletes the lines at these indices (any order); the workspace is not touched.
@@ -157,7 +164,10 @@ public:
     // Undo.
     [[nodiscard]] bool canUndo() const { return m_changes.canUndo(); }
     [[nodiscard]] bool canRedo() const { return m_changes.canRedo(); }
+    /// Takes back the newest edit, fill, reload or insert (a typed byte's two nibbles are one)
+    /// and shows where it was.
     std::optional<Notice> undo();
+    /// Makes the newest undone change again.
     std::optional<Notice> redo();
 
 private:
@@ -165,7 +175,6 @@ private:
     [[nodiscard]] static int byteIndexAt(int column, int row);
     void closeNibble() { m_openNibble.reset(); }
     [[nodiscard]] bool editable(int index) const { return index >= 0 && index < m_pageLength; }
-    void closeWorkspace();
     bool writeBack();
     void readPage();
     bool showPage(std::uint64_t line);
