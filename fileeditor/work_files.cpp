@@ -107,6 +107,27 @@ bool copyByBuffer(int from, std::uint64_t& fromOffset, int to, std::uint64_t& to
     return true;
 }
 
+// Copies a range of a file to another place in it (through two descriptors of the same file),
+// back to front when the target lies above the source, so overlapping ranges come out as the
+// source was.
+bool copyWithinFile(int from, std::uint64_t fromOffset, int to, std::uint64_t toOffset,
+                    std::uint64_t length) {
+    if (toOffset <= fromOffset) {
+        return copyByBuffer(from, fromOffset, to, toOffset, length);
+    }
+    std::vector<std::uint8_t> buffer(
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, kBufferBytes)));
+    for (std::uint64_t left = length; left > 0;) {
+        const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+        left -= part;
+        const auto got = preadAll(from, buffer.data(), part, fromOffset + left);
+        if (!got || *got != part || !pwriteAll(to, buffer.data(), part, toOffset + left)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 OwnedFd& OwnedFd::operator=(OwnedFd&& other) noexcept {
@@ -175,6 +196,21 @@ std::optional<std::uint64_t> fileSizeOf(int fd) {
 
 std::optional<std::uint64_t> copyBytes(int from, std::uint64_t fromOffset, int to,
                                        std::uint64_t toOffset, std::uint64_t length) {
+    struct stat fromInfo {};
+    struct stat toInfo {};
+    if (::fstat(from, &fromInfo) != 0 || ::fstat(to, &toInfo) != 0) {
+        return std::nullopt;
+    }
+    if (fromInfo.st_dev == toInfo.st_dev && fromInfo.st_ino == toInfo.st_ino) {
+        // A file copied into itself (the working copy inserted into the workspace): the kernel
+        // refuses overlapping ranges, and a forward copy to a higher offset would read bytes
+        // it has already overwritten.
+        const auto size = static_cast<std::uint64_t>(fromInfo.st_size);
+        length = fromOffset >= size ? 0 : std::min(length, size - fromOffset);
+        return copyWithinFile(from, fromOffset, to, toOffset, length)
+                   ? std::optional<std::uint64_t>(length)
+                   : std::nullopt;
+    }
     std::uint64_t left = length;
     Copied result = copyInKernel(from, fromOffset, to, toOffset, left);
     if (result == Copied::Unsupported) {

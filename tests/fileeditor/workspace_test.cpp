@@ -5,6 +5,13 @@
 #include <gtest/gtest.h>
 #include <random>
 
+namespace corvex::fileeditor {
+// Failures print the message box, not its bytes.
+void PrintTo(const Notice& notice, std::ostream* out) {
+    *out << notice.title << ": " << notice.text;
+}
+} // namespace corvex::fileeditor
+
 namespace corvex::test {
 namespace {
 
@@ -203,6 +210,14 @@ TEST_F(WorkspaceTest, InsertCopiesAFileAtTheOffsetAndAddsItsHistoryLine) {
     EXPECT_EQ(m_ws.openWithRange(m_dir.file("part.bin"), "1000", "x1"),
               errorBox("Invalid value specified for length."));
     EXPECT_EQ(m_ws.history().size(), 2U);
+}
+
+TEST_F(WorkspaceTest, TheWorkingCopyInsertedIntoItselfComesOutAsItWas) {
+    openSized(600);
+    ASSERT_EQ(m_ws.openWithRange(m_ws.workFileName(), "00000010", ""), std::nullopt);
+    auto expected = std::vector<std::uint8_t>(m_original.begin(), m_original.begin() + 0x10);
+    expected.insert(expected.end(), m_original.begin(), m_original.end());
+    EXPECT_EQ(workBytes(), expected);
 }
 
 TEST_F(WorkspaceTest, OpenOfAMissingFileLeavesTheWorkspace) {
