@@ -1,5 +1,6 @@
 #include "hex_field.h"
 
+#include <array>
 #include <charconv>
 #include <cstdio>
 
@@ -35,9 +36,10 @@ std::optional<char> filterHexKey(char typed) {
 }
 
 std::string hex8(std::uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "%08llX", static_cast<unsigned long long>(value));
-    return text;
+    std::array<char, 24> text{};
+    const int length =
+        std::snprintf(text.data(), text.size(), "%08llX", static_cast<unsigned long long>(value));
+    return {text.data(), static_cast<std::size_t>(length)};
 }
 
 std::optional<std::string> endFieldAsLength(std::uint32_t start, std::string_view endText) {

@@ -17,7 +17,7 @@ namespace corvex::fileeditor {
 
 namespace {
 
-constexpr std::size_t kSampleBytes = 64 * 1024;
+constexpr std::size_t kSampleBytes = std::size_t{64} << 10;
 // Bytes that must stay in the buffer from one block to the next: the context before the first
 // start not yet examined, and the rest of a pattern or context that runs past a block.
 constexpr std::size_t kCarryBytes = kContextBeforeMatch + kContextBytes;
@@ -165,11 +165,11 @@ private:
 };
 
 std::string resultColumns(std::uint64_t address, std::uint64_t offset) {
-    char columns[48];
-    const int length = std::snprintf(columns, sizeof columns, " %08llX   %08llX   ",
+    std::array<char, 48> columns{};
+    const int length = std::snprintf(columns.data(), columns.size(), " %08llX   %08llX   ",
                                      static_cast<unsigned long long>(address),
                                      static_cast<unsigned long long>(offset));
-    return {columns, static_cast<std::size_t>(length)};
+    return {columns.data(), static_cast<std::size_t>(length)};
 }
 
 } // namespace
@@ -367,7 +367,7 @@ bool SearchResults::addMatchesFromFile(int fd, std::uint64_t count,
 
     // Contexts that lie close together are read in one go; far apart ones each on their own,
     // so a few matches in a large file do not read it all again.
-    constexpr std::uint64_t kJoinGap = 16 * 1024;
+    constexpr std::uint64_t kJoinGap = std::uint64_t{16} << 10;
     const auto contextStart = [](std::uint64_t offset) {
         return offset < kContextBeforeMatch ? 0 : offset - kContextBeforeMatch;
     };
