@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -127,16 +126,9 @@ std::uint64_t fastScan(int fd, const std::vector<std::uint8_t>& pattern) {
     return matches;
 }
 
-double peakMiB() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
-
 void report(benchmark::State& state, std::uint64_t matches) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFileBytes));
     state.counters["matches"] = static_cast<double>(matches);
-    state.counters["peak_MiB"] = peakMiB();
 }
 
 void BM_Search4Byte(benchmark::State& state) {
