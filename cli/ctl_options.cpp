@@ -125,6 +125,8 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
                                        std::string& error) {
     CtlOptions options;
     bool commandsOnly = false;
+    bool find = false;
+    std::vector<std::string_view> findArgs;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (!commandsOnly && arg.starts_with("--")) {
@@ -202,6 +204,18 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
                 }
             } else if (arg == "--hex") {
                 options.hex = true;
+            } else if (arg == "--find") {
+                find = true;
+            } else if (arg == "--base") {
+                if (!takeValue(value)) {
+                    return std::nullopt;
+                }
+                const auto base = parseNumber(value, 16);
+                if (!base) {
+                    error = "--base needs a hexadecimal address, not '" + value + "'";
+                    return std::nullopt;
+                }
+                options.findBase = *base & ~std::uint32_t{0xF};
             } else if (arg == "--stop-on-error") {
                 options.stopOnError = true;
             } else if (arg == "--timeout-control") {
@@ -216,11 +230,19 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
             }
             continue;
         }
+        if (find) {
+            findArgs.push_back(arg); // a pattern may be any text, not a command
+            continue;
+        }
         auto command = parseCommand(arg, error);
         if (!command) {
             return std::nullopt;
         }
         options.commands.push_back(*command);
+    }
+    if (!options.channelsImage.empty() && find) {
+        error = "--channels and --find do not go together";
+        return std::nullopt;
     }
     if (!options.channelsImage.empty()) {
         if (!options.commands.empty()) {
@@ -232,6 +254,15 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
     if (!options.csvFile.empty()) {
         error = "--csv needs --channels";
         return std::nullopt;
+    }
+    if (find) {
+        if (findArgs.size() != 2 || !options.commands.empty()) {
+            error = "--find needs a PATTERN and a FILE, and no COMMAND";
+            return std::nullopt;
+        }
+        options.findPattern = std::string(findArgs[0]);
+        options.findFile = findArgs[1];
+        return options;
     }
     if (options.commands.empty()) {
         error = "no COMMAND given";

@@ -27,8 +27,14 @@ struct CtlOptions {
     std::optional<int> breakAfterMs;
     std::vector<link::GuardRecord> commands;
     std::string channelsImage; // --channels: print this image's channel list; no port, no COMMAND
-    bool hex = false;          // --hex: ID and PID fields in hexadecimal
     std::string csvFile;       // --csv: also write the channel list there
+    // --find PATTERN FILE: the file editor's search over FILE, offline; no port, no COMMAND.
+    std::optional<std::string> findPattern;
+    std::string findFile;
+    std::uint32_t findBase = 0; // --base: added to each match's offset, low four bits cleared
+    // --hex: with --channels ID and PID fields in hexadecimal; with --find the pattern is
+    // hexadecimal digits, not text.
+    bool hex = false;
 };
 
 /// Parses the arguments after the program name. On a usage error returns nullopt and sets
@@ -50,6 +56,7 @@ inline constexpr std::string_view kUsage =
     "[--sim-option KEY=VALUE]... [--read-file F] [--write-file F] [--areas MODES] "
     "[--stop-on-error] [--timeout-control] [--break-after MS] [--log-file F] [--verbose] [--yes] "
     "COMMAND...\n"
-    "       corvexctl --channels IMAGE [--hex] [--csv FILE]";
+    "       corvexctl --channels IMAGE [--hex] [--csv FILE]\n"
+    "       corvexctl --find PATTERN FILE [--hex] [--base HEX]";
 
 } // namespace corvex::cli

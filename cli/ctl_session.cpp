@@ -1,6 +1,7 @@
 #include "ctl_session.h"
 
 #include "ctl_channels.h"
+#include "ctl_find.h"
 #include "link/guard_commands.h"
 #include "link/log_book.h"
 #include "link/port_backends.h"
@@ -374,6 +375,9 @@ int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, s
     }
     if (!options->channelsImage.empty()) {
         return runChannels(*options, out, err);
+    }
+    if (options->findPattern) {
+        return runFind(*options, out, err);
     }
 
     sim::SimConfig simConfig;

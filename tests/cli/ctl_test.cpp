@@ -283,5 +283,32 @@ TEST(CorvexctlChannels, PrintsTheChannelListOfAnImageWithoutAPort) {
     EXPECT_TRUE(untagged.out.empty()) << untagged.out;
 }
 
+TEST(CorvexctlFind, PrintsTheResultLinesAndTheStatusLineWithoutAPort) {
+    TempDir dir;
+    const std::string file = dir.file("three.bin");
+    writeBytes(file, {0xAA, 0xAA, 0xAA});
+    const auto run = corvexctl({"--find", "--hex", "AA", file});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, " 00000000   00000000   ...\n"
+                       " 00000001   00000001   ...\n"
+                       " 00000002   00000002   ...\n"
+                       "COMPLETED OK - Found 3 matches.\n");
+
+    writeBytes(file, {'n', 'o', 'i', 's', 'e', ' ', 'C', 'V', 'X'});
+    const auto text = corvexctl({"--find", "CVX", file, "--base", "10000123"});
+    EXPECT_EQ(text.out, " 10000126   00000006   noise CVX\nCOMPLETED OK - Found 1 matches.\n");
+
+    const auto missing = corvexctl({"--find", "CVX", dir.file("none.bin")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, "READ ERROR - Found 0 matches.\n");
+
+    for (const auto& args :
+         std::vector<std::vector<std::string_view>>{{"--find", "AA"},
+                                                    {"--find", "AA", file, "VERSION"},
+                                                    {"--find", "AA", file, "--base", "x"}}) {
+        EXPECT_EQ(corvexctl(args).status, 2) << args.back();
+    }
+}
+
 } // namespace
 } // namespace corvex::test

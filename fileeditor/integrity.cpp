@@ -1,0 +1,63 @@
+#include "integrity.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <string>
+#include <unistd.h>
+
+namespace corvex::fileeditor {
+
+namespace {
+
+ssize_t readBlock(int fd, std::uint8_t* into, std::size_t size, std::uint64_t offset) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got =
+            ::pread(fd, into + done, size - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+} // namespace
+
+Notice checkIntegrity(int sourceFd, int workFd, std::uint32_t start, std::uint32_t end,
+                      std::uint32_t baseAddress, SearchResults& results) {
+    std::array<std::uint8_t, kIntegrityBlockBytes> source{};
+    std::array<std::uint8_t, kIntegrityBlockBytes> work{};
+    // Offsets are the files' own, so a line jumps to the byte it names whatever the start.
+    std::uint64_t position = start;
+    do {
+        const ssize_t fromSource = readBlock(sourceFd, source.data(), source.size(), position);
+        const ssize_t fromWork = readBlock(workFd, work.data(), work.size(), position);
+        // A short block is the end of a file, not an error: compare what both hold.
+        const ssize_t common = std::max<ssize_t>(0, std::min(fromSource, fromWork));
+        for (ssize_t i = 0; i < common; ++i) {
+            if (source[static_cast<std::size_t>(i)] != work[static_cast<std::size_t>(i)]) {
+                const std::uint64_t offset = position + static_cast<std::uint64_t>(i);
+                results.addDifference(baseAddress + offset, offset);
+            }
+        }
+        if (fromSource != fromWork || fromSource < 0) {
+            return {"Error",
+                    "Read Error " + std::to_string(fromSource) + " " + std::to_string(fromWork)};
+        }
+        if (static_cast<std::size_t>(fromSource) < kIntegrityBlockBytes) {
+            break;
+        }
+        position += kIntegrityBlockBytes;
+    } while (position < end);
+    return {"Info", "Integrity Check Done"};
+}
+
+} // namespace corvex::fileeditor

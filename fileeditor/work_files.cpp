@@ -1,0 +1,284 @@
+#include "work_files.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace corvex::fileeditor {
+
+namespace {
+
+constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as for any file the user saves
+constexpr std::size_t kCopyChunk = std::size_t{1} << 30; // the kernel copies at most ~2 GiB a call
+constexpr std::size_t kBufferBytes = std::size_t{256} * 1024;
+constexpr int kPartNameTries = 100;
+
+// Distinguishes the part files of one process; the process id distinguishes processes.
+std::atomic<unsigned> g_partCounter{0};
+
+// Errors after which the next way of copying may still work: the file systems or file kinds do
+// not support this one.
+bool unsupported(int error) {
+    return error == EXDEV || error == ENOSYS || error == EINVAL || error == EOPNOTSUPP ||
+           error == EBADF || error == ETXTBSY;
+}
+
+enum class Copied { Done, Unsupported, Failed };
+
+Copied copyInKernel(int from, std::uint64_t& fromOffset, int to, std::uint64_t& toOffset,
+                    std::uint64_t& left) {
+    while (left > 0) {
+        auto in = static_cast<off_t>(fromOffset);
+        auto out = static_cast<off_t>(toOffset);
+        const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyChunk));
+        const ssize_t moved = ::copy_file_range(from, &in, to, &out, chunk, 0);
+        if (moved < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return unsupported(errno) ? Copied::Unsupported : Copied::Failed;
+        }
+        if (moved == 0) {
+            left = 0; // end of the source
+            break;
+        }
+        fromOffset += static_cast<std::uint64_t>(moved);
+        toOffset += static_cast<std::uint64_t>(moved);
+        left -= static_cast<std::uint64_t>(moved);
+    }
+    return Copied::Done;
+}
+
+Copied copyBySendfile(int from, std::uint64_t& fromOffset, int to, std::uint64_t& toOffset,
+                      std::uint64_t& left) {
+    // sendfile writes at the target's file position.
+    if (::lseek(to, static_cast<off_t>(toOffset), SEEK_SET) < 0) {
+        return Copied::Unsupported;
+    }
+    while (left > 0) {
+        auto in = static_cast<off_t>(fromOffset);
+        const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyChunk));
+        const ssize_t moved = ::sendfile(to, from, &in, chunk);
+        if (moved < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return unsupported(errno) ? Copied::Unsupported : Copied::Failed;
+        }
+        if (moved == 0) {
+            left = 0;
+            break;
+        }
+        fromOffset += static_cast<std::uint64_t>(moved);
+        toOffset += static_cast<std::uint64_t>(moved);
+        left -= static_cast<std::uint64_t>(moved);
+    }
+    return Copied::Done;
+}
+
+bool copyByBuffer(int from, std::uint64_t& fromOffset, int to, std::uint64_t& toOffset,
+                  std::uint64_t& left) {
+    std::vector<std::uint8_t> buffer(
+        static_cast<std::size_t>(std::min<std::uint64_t>(left, kBufferBytes)));
+    while (left > 0) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+        const auto got = preadAll(from, buffer.data(), want, fromOffset);
+        if (!got) {
+            return false;
+        }
+        if (*got > 0 && !pwriteAll(to, buffer.data(), *got, toOffset)) {
+            return false;
+        }
+        fromOffset += *got;
+        toOffset += *got;
+        left -= *got;
+        if (*got < want) {
+            left = 0;
+        }
+    }
+    return true;
+}
+
+// Copies a range of a file to another place in it (through two descriptors of the same file),
+// back to front when the target lies above the source, so overlapping ranges come out as the
+// source was.
+bool copyWithinFile(int from, std::uint64_t fromOffset, int to, std::uint64_t toOffset,
+                    std::uint64_t length) {
+    if (toOffset <= fromOffset) {
+        return copyByBuffer(from, fromOffset, to, toOffset, length);
+    }
+    std::vector<std::uint8_t> buffer(
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, kBufferBytes)));
+    for (std::uint64_t left = length; left > 0;) {
+        const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+        left -= part;
+        const auto got = preadAll(from, buffer.data(), part, fromOffset + left);
+        if (!got || *got != part || !pwriteAll(to, buffer.data(), part, toOffset + left)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+OwnedFd& OwnedFd::operator=(OwnedFd&& other) noexcept {
+    if (this != &other) {
+        reset();
+        m_fd = other.release();
+    }
+    return *this;
+}
+
+int OwnedFd::release() {
+    return std::exchange(m_fd, -1);
+}
+
+bool OwnedFd::reset() {
+    if (m_fd < 0) {
+        return true;
+    }
+    return ::close(std::exchange(m_fd, -1)) == 0;
+}
+
+std::optional<std::size_t> preadAll(int fd, void* buffer, std::size_t size, std::uint64_t offset) {
+    auto* bytes = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got =
+            ::pread(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return std::nullopt;
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+bool pwriteAll(int fd, const void* data, std::size_t size, std::uint64_t offset) {
+    const auto* bytes = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t put =
+            ::pwrite(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+std::optional<std::uint64_t> fileSizeOf(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::optional<std::uint64_t> copyBytes(int from, std::uint64_t fromOffset, int to,
+                                       std::uint64_t toOffset, std::uint64_t length) {
+    struct stat fromInfo {};
+    struct stat toInfo {};
+    if (::fstat(from, &fromInfo) != 0 || ::fstat(to, &toInfo) != 0) {
+        return std::nullopt;
+    }
+    if (fromInfo.st_dev == toInfo.st_dev && fromInfo.st_ino == toInfo.st_ino) {
+        // A file copied into itself (the working copy inserted into the workspace): the kernel
+        // refuses overlapping ranges, and a forward copy to a higher offset would read bytes
+        // it has already overwritten.
+        const auto size = static_cast<std::uint64_t>(fromInfo.st_size);
+        length = fromOffset >= size ? 0 : std::min(length, size - fromOffset);
+        return copyWithinFile(from, fromOffset, to, toOffset, length)
+                   ? std::optional<std::uint64_t>(length)
+                   : std::nullopt;
+    }
+    std::uint64_t left = length;
+    Copied result = copyInKernel(from, fromOffset, to, toOffset, left);
+    if (result == Copied::Unsupported) {
+        result = copyBySendfile(from, fromOffset, to, toOffset, left);
+    }
+    if (result == Copied::Unsupported) {
+        result = copyByBuffer(from, fromOffset, to, toOffset, left) ? Copied::Done : Copied::Failed;
+    }
+    if (result == Copied::Failed) {
+        return std::nullopt;
+    }
+    return length - left;
+}
+
+OwnedFd scratchFileIn(const std::string& folder) {
+    OwnedFd file(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (file.valid()) {
+        return file;
+    }
+    // File systems without unnamed files: a named one, unlinked at once.
+    std::string pattern = (std::filesystem::path(folder) / "corvex-undo-XXXXXX").string();
+    file = OwnedFd(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (file.valid()) {
+        (void)::unlink(pattern.c_str());
+    }
+    return file;
+}
+
+OwnedFd createBeside(const std::string& target, std::string& partName) {
+    OwnedFd file;
+    for (int attempt = 0; attempt < kPartNameTries && !file.valid(); ++attempt) {
+        partName = target + "." + std::to_string(::getpid()) + "-" +
+                   std::to_string(g_partCounter.fetch_add(1)) + ".part";
+        file =
+            OwnedFd(::open(partName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode));
+        if (!file.valid() && errno != EEXIST) {
+            break;
+        }
+    }
+    if (!file.valid()) {
+        partName.clear();
+        return file;
+    }
+    // Keep the permissions of a file being replaced.
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        (void)::fchmod(file.get(), old.st_mode & 07777);
+    }
+    return file;
+}
+
+std::optional<std::string> commitBeside(OwnedFd& fd, const std::string& partName,
+                                        const std::string& target) {
+    int error = 0;
+    if (::fsync(fd.get()) != 0) {
+        error = errno;
+    }
+    if (!fd.reset() && error == 0) {
+        error = errno;
+    }
+    if (error == 0 && ::rename(partName.c_str(), target.c_str()) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        (void)::unlink(partName.c_str());
+        return std::string(std::strerror(error));
+    }
+    return std::nullopt;
+}
+
+} // namespace corvex::fileeditor

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace corvex::fileeditor {
+
+// A file descriptor the owner closes when it goes.
+class OwnedFd {
+public:
+    OwnedFd() = default;
+    explicit OwnedFd(int fd) : m_fd(fd) {}
+    ~OwnedFd() { reset(); }
+    OwnedFd(OwnedFd&& other) noexcept : m_fd(other.release()) {}
+    OwnedFd& operator=(OwnedFd&& other) noexcept;
+    OwnedFd(const OwnedFd&) = delete;
+    OwnedFd& operator=(const OwnedFd&) = delete;
+
+    [[nodiscard]] bool valid() const { return m_fd >= 0; }
+    [[nodiscard]] int get() const { return m_fd; }
+    int release();
+    /// Closes the file; false when the system reported an error (a write that never landed).
+    bool reset();
+
+private:
+    int m_fd = -1;
+};
+
+/// Reads up to `size` bytes at `offset`, short only at the end of the file; nullopt on an error.
+[[nodiscard]] std::optional<std::size_t> preadAll(int fd, void* buffer, std::size_t size,
+                                                  std::uint64_t offset);
+/// Writes every byte at `offset`; false on an error (a full disk among them).
+[[nodiscard]] bool pwriteAll(int fd, const void* data, std::size_t size, std::uint64_t offset);
+/// The file's size, or nullopt when it cannot be asked.
+[[nodiscard]] std::optional<std::uint64_t> fileSizeOf(int fd);
+
+/// Copies up to `length` bytes from one file to another at the given offsets inside the kernel
+/// (copy_file_range, else sendfile, else a bounded buffer), so no file passes through memory
+/// whole. Stops early at the end of `from`. Returns the count copied, nullopt on an error.
+[[nodiscard]] std::optional<std::uint64_t> copyBytes(int from, std::uint64_t fromOffset, int to,
+                                                     std::uint64_t toOffset, std::uint64_t length);
+
+/// An unnamed scratch file in `folder` that vanishes when closed; invalid when none could be made.
+[[nodiscard]] OwnedFd scratchFileIn(const std::string& folder);
+
+/// A new file beside `target` under a name of its own, opened for writing; the name comes back
+/// in `partName`. Invalid when it could not be created.
+[[nodiscard]] OwnedFd createBeside(const std::string& target, std::string& partName);
+
+/// Flushes `fd` to disk, closes it and renames `partName` over `target`; on any failure the
+/// part file is removed, the target left as it was, and the system's error text returned.
+[[nodiscard]] std::optional<std::string> commitBeside(OwnedFd& fd, const std::string& partName,
+                                                      const std::string& target);
+
+} // namespace corvex::fileeditor

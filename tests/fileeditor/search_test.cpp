@@ -1,0 +1,430 @@
+#include "fileeditor/hex_field.h"
+#include "fileeditor/integrity.h"
+#include "fileeditor/range_preview.h"
+#include "fileeditor/search.h"
+#include "tests/link/temp_dir.h"
+
+#include <atomic>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <random>
+#include <thread>
+#include <unistd.h>
+
+namespace corvex::test {
+namespace {
+
+using fileeditor::PatternMode;
+using fileeditor::ScanEnd;
+using fileeditor::SearchResults;
+using Bytes = std::vector<std::uint8_t>;
+
+class Fd {
+public:
+    explicit Fd(const std::string& name) : m_fd(::open(name.c_str(), O_RDONLY)) {}
+    ~Fd() { ::close(m_fd); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    [[nodiscard]] int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+struct Found {
+    std::uint64_t offset;
+    Bytes context;
+    friend bool operator==(const Found&, const Found&) = default;
+};
+
+std::vector<Found> scan(const std::string& name, const Bytes& pattern,
+                        std::size_t blockBytes = fileeditor::kScanBlockBytes) {
+    Fd fd(name);
+    std::vector<Found> found;
+    const auto end = fileeditor::scanFile(
+        fd.get(), pattern,
+        [&](std::uint64_t offset, std::span<const std::uint8_t> context) {
+            found.push_back({offset, Bytes(context.begin(), context.end())});
+        },
+        {}, blockBytes);
+    EXPECT_EQ(end, ScanEnd::Completed);
+    return found;
+}
+
+// The search as plainly as it can be written: a compare at every offset of the whole file.
+std::vector<Found> naiveScan(const Bytes& data, const Bytes& pattern) {
+    std::vector<Found> found;
+    for (std::size_t s = 0; !pattern.empty() && s + pattern.size() <= data.size(); ++s) {
+        if (std::equal(pattern.begin(), pattern.end(), data.begin() + static_cast<long>(s))) {
+            const std::size_t from = s < 16 ? 0 : s - 16;
+            const std::size_t to = std::min(from + 64, data.size());
+            found.push_back({s, Bytes(data.begin() + static_cast<long>(from),
+                                      data.begin() + static_cast<long>(to))});
+        }
+    }
+    return found;
+}
+
+TEST(SearchPatterns, AreBuiltFromThePatternBoxText) {
+    const struct {
+        std::string text;
+        PatternMode mode;
+        Bytes bytes;
+    } cases[] = {
+        {"4f 4B-x3", PatternMode::Hexadecimal, {0x4F, 0x4B}},
+        {"aA", PatternMode::Hexadecimal, {0xAA}},
+        {"7", PatternMode::Hexadecimal, {}},
+        {"4f 4B", PatternMode::Text, {'4', 'f', ' ', '4', 'B'}},
+        {"00", PatternMode::Binary, {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fileeditor::buildPattern(c.text, c.mode), c.bytes) << c.text;
+    }
+    EXPECT_EQ(fileeditor::buildPattern(std::string(70, 'x'), PatternMode::Text).size(), 64u);
+    EXPECT_EQ(fileeditor::buildPattern(std::string(140, 'e'), PatternMode::Hexadecimal),
+              Bytes(64, 0xEE));
+    EXPECT_EQ(fileeditor::refuseSearchButton(PatternMode::Binary)->text, "Not yet implemented !");
+    EXPECT_FALSE(fileeditor::refuseSearchButton(PatternMode::Text));
+
+    std::vector<std::string> history = {"a", "b", "c"};
+    fileeditor::rememberPattern(history, "c");
+    fileeditor::rememberPattern(history, "d");
+    EXPECT_EQ(history, (std::vector<std::string>{"d", "c", "b", "a"}));
+}
+
+TEST(SearchWorkFile, FindsOverlappingMatchesAndClosesWithTheStatusLine) {
+    TempDir dir;
+    writeBytes(dir.file("w"), {0xAA, 0xAA, 0xAA});
+    SearchResults results;
+    results.addStatus("earlier line");
+    const auto summary = fileeditor::searchWorkFile(dir.file("w"), Bytes{0xAA}, 0x100, results);
+    EXPECT_EQ(summary.matches, 3u);
+    EXPECT_FALSE(summary.notice);
+    ASSERT_EQ(results.size(), 5u);
+    EXPECT_EQ(results.text(1), " 00000100   00000000   ...");
+    EXPECT_EQ(results.text(3), " 00000102   00000002   ...");
+    EXPECT_EQ(results.offset(3), 2u);
+    EXPECT_EQ(results.text(4), "COMPLETED OK - Found 3 matches.");
+    EXPECT_TRUE(results.isStatus(4));
+
+    EXPECT_EQ(results.firstResult(), 1);
+    EXPECT_EQ(results.lastResult(), 3);
+    EXPECT_EQ(results.currentResult(), 1);
+    EXPECT_FALSE(results.canGoPrevious());
+    EXPECT_EQ(results.nextResult(), 2);
+    EXPECT_EQ(results.nextResult(), 3);
+    EXPECT_FALSE(results.canGoNext());
+    EXPECT_EQ(results.nextResult(), -1);
+    EXPECT_EQ(results.previousResult(), 2);
+
+    results.erase({4, 0});
+    EXPECT_EQ(results.size(), 3u);
+    EXPECT_EQ(results.currentResult(), -1);
+    EXPECT_FALSE(results.canGoNext());
+}
+
+TEST(SearchWorkFile, ShowsContextFromSixteenBytesBeforeEachMatch) {
+    TempDir dir;
+    Bytes data(8192, 0x00);
+    for (std::size_t i = 0; i < 100; ++i) {
+        data[i] = static_cast<std::uint8_t>('A' + i % 26);
+    }
+    data[4094] = 'x';
+    data[4095] = 'y';
+    data[4096] = 'z';
+    data[4097] = '!';
+    data[8190] = 'x';
+    data[8191] = 'y';
+    writeBytes(dir.file("w"), data);
+    SearchResults results;
+
+    fileeditor::searchWorkFile(dir.file("w"), Bytes{'x', 'y', 'z', '!'}, 0x10000, results);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results.text(0),
+              " 00010FFE   00000FFE   " + std::string(16, '.') + "xyz!" + std::string(44, '.'));
+
+    fileeditor::searchWorkFile(dir.file("w"), Bytes{'D', 'E'}, 0, results);
+    ASSERT_EQ(results.size(), 7u); // DE at 3, 29, 55 and 81
+    // Near the start the context starts at offset 0 and still holds 64 bytes.
+    EXPECT_EQ(results.text(2), " 00000003   00000003   ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKLMNOPQR"
+                               "STUVWXYZABCDEFGHIJKL");
+    EXPECT_EQ(results.text(3).substr(0, 27), " 0000001D   0000001D   NOPQ");
+
+    fileeditor::searchWorkFile(dir.file("w"), Bytes{'x', 'y'}, 0, results);
+    // At the end of the file the context is what is left.
+    EXPECT_EQ(results.text(results.size() - 2),
+              " 00001FFE   00001FFE   " + std::string(16, '.') + "xy");
+}
+
+TEST(SearchScan, FindsMatchesThatStraddleTheLargeBlocks) {
+    TempDir dir;
+    constexpr std::size_t kBlock = fileeditor::kScanBlockBytes;
+    Bytes data(3 * kBlock, 0x11);
+    const Bytes pattern = {0xC0, 0xFF, 0xEE, 0x00, 0x01};
+    for (const std::size_t at : {kBlock - 2, kBlock + 40, 2 * kBlock - 70, 3 * kBlock - 5}) {
+        std::copy(pattern.begin(), pattern.end(), data.begin() + static_cast<long>(at));
+    }
+    writeBytes(dir.file("w"), data);
+    EXPECT_EQ(scan(dir.file("w"), pattern), naiveScan(data, pattern));
+    EXPECT_EQ(scan(dir.file("w"), pattern).size(), 4u);
+}
+
+TEST(SearchScan, AgreesWithACompareAtEveryOffsetOnRandomData) {
+    TempDir dir;
+    std::mt19937 random(20261206);
+    for (int round = 0; round < 40; ++round) {
+        const int alphabet = 1 + round % 4;
+        Bytes data(1 + random() % 3000);
+        for (auto& byte : data) {
+            byte = static_cast<std::uint8_t>(0xA0 + random() % alphabet);
+        }
+        Bytes pattern(round % 3 == 0 ? 1 : 1 + random() % (round % 5 == 0 ? 64 : 8));
+        for (auto& byte : pattern) {
+            byte = static_cast<std::uint8_t>(0xA0 + random() % alphabet);
+        }
+        const std::string name = dir.file("r" + std::to_string(round));
+        writeBytes(name, data);
+        // Small blocks put many block boundaries, and the carried context, in the way.
+        for (const std::size_t blockBytes : {std::size_t{1}, std::size_t{97}, std::size_t{4096}}) {
+            ASSERT_EQ(scan(name, pattern, blockBytes), naiveScan(data, pattern))
+                << "round " << round << ", block " << blockBytes;
+        }
+    }
+}
+
+TEST(SearchScan, StopsWhenCancelledFromAnotherThread) {
+    TempDir dir;
+    writeBytes(dir.file("w"), Bytes(4 * fileeditor::kScanBlockBytes, 0x00));
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> started{false};
+    fileeditor::SearchControl control;
+    control.cancel = &cancel;
+    std::uint64_t lastDone = 0;
+    control.progress = [&](std::uint64_t done, std::uint64_t total) {
+        EXPECT_EQ(total, 4 * fileeditor::kScanBlockBytes);
+        lastDone = done;
+        started = true;
+        while (!cancel) {
+            std::this_thread::yield();
+        }
+    };
+    SearchResults results;
+    fileeditor::SearchSummary summary;
+    std::thread searching([&] {
+        summary = fileeditor::searchWorkFile(dir.file("w"), Bytes{0xAA}, 0, results, control);
+    });
+    while (!started) {
+        std::this_thread::yield();
+    }
+    cancel = true;
+    searching.join();
+    EXPECT_EQ(summary.end, ScanEnd::Cancelled);
+    EXPECT_LT(lastDone, 2 * fileeditor::kScanBlockBytes); // stopped after the first block
+    EXPECT_EQ(results.text(0), "CANCELLED - Found 0 matches.");
+}
+
+TEST(SearchWorkFile, AFullListIsClearedAndTheSearchGoesOn) {
+    TempDir dir;
+    writeBytes(dir.file("w"), Bytes(10, 0xAA));
+    SearchResults results(4);
+    const auto summary = fileeditor::searchWorkFile(dir.file("w"), Bytes{0xAA}, 0, results);
+    EXPECT_EQ(summary.matches, 10u);
+    EXPECT_EQ(summary.notice->text, "Repeat operation, buffer was full !");
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results.offset(1), 9u);
+    EXPECT_EQ(results.text(2), "COMPLETED OK - Found 10 matches.");
+    EXPECT_EQ(results.firstResult(), 0);
+    EXPECT_EQ(results.lastResult(), 1);
+}
+
+// The search makes its lines after the scan, from the offsets of the matches that can still
+// be in the list; the list must end up as if every line had been added as it was found.
+TEST(SearchWorkFile, EndsWithTheListThatAddingEachLineWouldLeave) {
+    TempDir dir;
+    Bytes data(200'000);
+    std::mt19937 random(7);
+    for (auto& byte : data) {
+        byte = static_cast<std::uint8_t>(random() % 200);
+    }
+    // Far apart matches at the start, then a dense stretch near the end.
+    for (const std::size_t at : {5u, 40'000u, 90'000u, 199'990u}) {
+        data[at] = 0xEE;
+    }
+    for (std::size_t at = 150'000; at < 150'500; at += 3) {
+        data[at] = 0xEE;
+    }
+    writeBytes(dir.file("w"), data);
+    for (const std::size_t capacity : {1u, 2u, 7u, 100u, 171u, 1000u}) {
+        for (const std::size_t before : {0u, 1u, 5u}) {
+            SearchResults eager(capacity);
+            SearchResults batched(capacity);
+            for (std::size_t i = 0; i < std::min(before, capacity); ++i) {
+                eager.addStatus("old " + std::to_string(i));
+                batched.addStatus("old " + std::to_string(i));
+            }
+            eager.beginSearch();
+            std::uint64_t matches = 0;
+            {
+                Fd fd(dir.file("w"));
+                fileeditor::scanFile(fd.get(), Bytes{0xEE},
+                                     [&](std::uint64_t offset, std::span<const std::uint8_t> ctx) {
+                                         eager.addMatch(0x100 + offset, offset, ctx);
+                                         ++matches;
+                                     });
+            }
+            eager.addStatus(fileeditor::searchStatusLine(ScanEnd::Completed, matches));
+            eager.endSearch();
+            const auto summary =
+                fileeditor::searchWorkFile(dir.file("w"), Bytes{0xEE}, 0x100, batched);
+            const std::string where =
+                "capacity " + std::to_string(capacity) + ", before " + std::to_string(before);
+            ASSERT_EQ(summary.matches, matches) << where;
+            ASSERT_EQ(batched.size(), eager.size()) << where;
+            for (std::size_t i = 0; i < eager.size(); ++i) {
+                ASSERT_EQ(batched.text(i), eager.text(i)) << where << ", line " << i;
+            }
+            EXPECT_EQ(batched.overflows(), eager.overflows()) << where;
+            EXPECT_EQ(summary.notice.has_value(), eager.overflows() != 0) << where;
+            EXPECT_EQ(batched.firstResult(), eager.firstResult()) << where;
+            EXPECT_EQ(batched.lastResult(), eager.lastResult()) << where;
+        }
+    }
+}
+
+TEST(SearchWorkFile, AMissingWorkFileIsAFailureNotAnEmptySuccess) {
+    SearchResults results;
+    const auto summary =
+        fileeditor::searchWorkFile("/nonexistent/corvex.TBF", Bytes{0xAA}, 0, results);
+    EXPECT_EQ(summary.end, ScanEnd::ReadFailed);
+    EXPECT_EQ(results.text(0), "READ ERROR - Found 0 matches.");
+    EXPECT_EQ(results.currentResult(), -1);
+}
+
+TEST(SearchResultsList, JumpsOnlyToOneMatchLine) {
+    SearchResults results;
+    results.addMatch(0x10000010, 0x10, {});
+    results.addDifference(0x10000020, 0x20);
+    results.addStatus("COMPLETED OK - Found 1 matches.");
+    EXPECT_EQ(results.text(1), " 10000020   00000020   ");
+    EXPECT_EQ(results.jumpChoice({1}).offset, 0x20u);
+    EXPECT_EQ(results.jumpChoice({0, 1}).refusal->text,
+              "Cannot jump to multiple addresses.\rPlease select one item and try again.");
+    EXPECT_EQ(results.jumpChoice({2}).refusal->text,
+              "Cannot jump, you selected a status line.\rPlease select another item and try "
+              "again.");
+    const auto none = results.jumpChoice({});
+    EXPECT_FALSE(none.offset || none.refusal);
+}
+
+TEST(IntegrityCheck, ComparesTheShortLastBlockAndReportsOnlyRealReadErrors) {
+    TempDir dir;
+    Bytes source(5000);
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        source[i] = static_cast<std::uint8_t>(i * 7);
+    }
+    writeBytes(dir.file("source"), source);
+    Bytes changed = source;
+    changed[10] ^= 1;
+    changed[4500] ^= 1;
+    Bytes longer = source;
+    longer.resize(6000, 0xFF);
+    const struct {
+        const char* what;
+        Bytes work;
+        std::uint32_t start;
+        std::uint32_t end;
+        std::string notice;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"equal files", source, 0, 0xFFFF, "Integrity Check Done", {}},
+        {"two bytes differ",
+         changed,
+         0,
+         0xFFFF,
+         "Integrity Check Done",
+         {" 0000100A   0000000A   ", " 00002194   00001194   "}},
+        {"end limits the blocks",
+         changed,
+         0,
+         0x1000,
+         "Integrity Check Done",
+         {" 0000100A   0000000A   "}},
+        {"start shifts the offsets",
+         changed,
+         0x1000,
+         0xFFFF,
+         "Integrity Check Done",
+         {" 00002194   00001194   "}},
+        {"lengths differ", longer, 0, 0xFFFF, "Read Error 904 1904", {}},
+    };
+    for (const auto& c : cases) {
+        writeBytes(dir.file("work"), c.work);
+        Fd sourceFd(dir.file("source"));
+        Fd workFd(dir.file("work"));
+        SearchResults results;
+        const auto notice = fileeditor::checkIntegrity(sourceFd.get(), workFd.get(), c.start, c.end,
+                                                       0x1000, results);
+        EXPECT_EQ(notice.text, c.notice) << c.what;
+        std::vector<std::string> lines;
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            lines.push_back(results.text(i));
+        }
+        EXPECT_EQ(lines, c.lines) << c.what;
+    }
+}
+
+TEST(RangePreview, ShowsTheRangeWithTheBaseCountedOnce) {
+    TempDir dir;
+    writeBytes(dir.file("f.bin"), Bytes(256, 0));
+    const struct {
+        std::string base, offset, length;
+        std::string info;
+        std::array<std::string, 5> values;
+    } cases[] = {
+        {"00000000",
+         "00000100",
+         "",
+         dir.file("f.bin"),
+         {"   00000000", "   00000100", "   00000100", "   00000100", "   00000200"}},
+        {"00000000",
+         "0",
+         "10",
+         dir.file("f.bin"),
+         {"   00000000", "   00000000", "   00000000", "   00000010", "   00000010"}},
+        // The editor writes base + offset into the offset field.
+        {"10000000",
+         "10000100",
+         "",
+         dir.file("f.bin"),
+         {"   10000000", "   00000100", "   10000100", "   00000100", "   10000200"}},
+        {"10000000", "100", "", "Invalid value found for offset or length.", {}},
+        {"0", "1G", "", "Invalid value specified for offset.", {}},
+    };
+    for (const auto& c : cases) {
+        const auto preview =
+            fileeditor::previewRange(dir.file("f.bin"), c.base, c.offset, c.length);
+        EXPECT_EQ(preview.info, c.info) << c.offset;
+        EXPECT_EQ(preview.values, c.values) << c.offset;
+    }
+    const auto missing = fileeditor::previewRange(dir.file("none.bin"), "0", "0", "");
+    EXPECT_EQ(missing.info, "Error:  FILE NOT FOUND");
+    EXPECT_EQ(missing.values, (std::array<std::string, 5>{}));
+}
+
+TEST(HexFields, FilterKeysAndRewriteTheEndAsADecimalLength) {
+    EXPECT_EQ(fileeditor::filterHexKey('b'), 'B');
+    EXPECT_EQ(fileeditor::filterHexKey('7'), '7');
+    EXPECT_EQ(fileeditor::filterHexKey('\b'), '\b');
+    for (const char swallowed : {'g', ' ', '\r', 'x', '-'}) {
+        EXPECT_FALSE(fileeditor::filterHexKey(swallowed)) << swallowed;
+    }
+    EXPECT_EQ(fileeditor::parseHexField("FfFfFfFf"), 0xFFFFFFFFu);
+    EXPECT_FALSE(fileeditor::parseHexField("123456789"));
+    EXPECT_FALSE(fileeditor::parseHexField(""));
+    EXPECT_EQ(fileeditor::endFieldAsLength(0x200, "100"), "00000263");
+    EXPECT_FALSE(fileeditor::endFieldAsLength(0x200, "1A0"));
+    EXPECT_FALSE(fileeditor::endFieldAsLength(0x200, "0"));
+}
+
+} // namespace
+} // namespace corvex::test
