@@ -1,5 +1,7 @@
 #include "integrity.h"
 
+#include "work_files.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -8,28 +10,7 @@
 
 namespace corvex::fileeditor {
 
-namespace {
-
-ssize_t readBlock(int fd, std::uint8_t* into, std::size_t size, std::uint64_t offset) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got =
-            ::pread(fd, into + done, size - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return -1;
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<ssize_t>(done);
-}
-
-} // namespace
+namespace {} // namespace
 
 Notice checkIntegrity(int sourceFd, int workFd, std::uint32_t start, std::uint32_t end,
                       std::uint32_t baseAddress, SearchResults& results) {
@@ -38,8 +19,8 @@ Notice checkIntegrity(int sourceFd, int workFd, std::uint32_t start, std::uint32
     // Offsets are the files' own, so a line jumps to the byte it names whatever the start.
     std::uint64_t position = start;
     do {
-        const ssize_t fromSource = readBlock(sourceFd, source.data(), source.size(), position);
-        const ssize_t fromWork = readBlock(workFd, work.data(), work.size(), position);
+        const ssize_t fromSource = preadCount(sourceFd, source.data(), source.size(), position);
+        const ssize_t fromWork = preadCount(workFd, work.data(), work.size(), position);
         // A short block is the end of a file, not an error: compare what both hold.
         const ssize_t common = std::max<ssize_t>(0, std::min(fromSource, fromWork));
         for (ssize_t i = 0; i < common; ++i) {

@@ -1,5 +1,7 @@
 #include "search.h"
 
+#include "work_files.h"
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -41,26 +43,6 @@ int hexDigitValue(char c) {
         return c - 'A' + 10;
     }
     return -1;
-}
-
-// Reads until `size` bytes are in or the file ends; -1 on an error.
-ssize_t readFull(int fd, std::uint8_t* into, std::size_t size, std::uint64_t offset) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got =
-            ::pread(fd, into + done, size - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return -1;
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<ssize_t>(done);
 }
 
 // Finds the pattern with memchr on its rarest byte and a compare at each hit. Data in which
@@ -242,7 +224,7 @@ ScanEnd scanBlocks(int fd, std::span<const std::uint8_t> pattern, Sink&& sink,
             return ScanEnd::Cancelled;
         }
         const ssize_t got =
-            readFull(fd, buffer.data() + filled, buffer.size() - filled, bufferStart + filled);
+            preadCount(fd, buffer.data() + filled, buffer.size() - filled, bufferStart + filled);
         if (got < 0) {
             return ScanEnd::ReadFailed;
         }
@@ -385,7 +367,7 @@ bool SearchResults::addMatchesFromFile(int fd, std::uint64_t count,
             ++next;
         }
         buffer.resize(static_cast<std::size_t>(to - from));
-        const ssize_t got = readFull(fd, buffer.data(), buffer.size(), from);
+        const ssize_t got = preadCount(fd, buffer.data(), buffer.size(), from);
         if (got < 0) {
             return false;
         }

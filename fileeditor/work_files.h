@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 
 namespace corvex::fileeditor {
 
@@ -31,6 +32,12 @@ private:
 /// Reads up to `size` bytes at `offset`, short only at the end of the file; nullopt on an error.
 [[nodiscard]] std::optional<std::size_t> preadAll(int fd, void* buffer, std::size_t size,
                                                   std::uint64_t offset);
+/// preadAll as a byte count, -1 for an error: the form reports print.
+[[nodiscard]] inline ssize_t preadCount(int fd, void* buffer, std::size_t size,
+                                        std::uint64_t offset) {
+    const auto got = preadAll(fd, buffer, size, offset);
+    return got ? static_cast<ssize_t>(*got) : -1;
+}
 /// Writes every byte at `offset`; false on an error (a full disk among them).
 [[nodiscard]] bool pwriteAll(int fd, const void* data, std::size_t size, std::uint64_t offset);
 /// The file's size, or nullopt when it cannot be asked.
