@@ -1,5 +1,6 @@
 #include "guard_commands.h"
 
+#include "eeprom_jobs.h"
 #include "flash_jobs.h"
 #include "guard.h"
 
@@ -95,11 +96,11 @@ constexpr CommandEntry kCommands[] = {
     {"READ FIRMWARE", "RFW", readFirmwareJob, true},
     {"WRITE FIRMWARE", "WFW", writeFirmwareJob, true},
     {"PREVIEW FIRMWARE", "PFW", previewFirmwareJob, true},
-    {"EEREAD", "", notAvailable, false},
-    {"EEVIEW", "", notAvailable, false},
-    {"EEWRITE", "", notAvailable, false},
-    {"EEERASE", "", notAvailable, false},
-    {"BOOTCODE", "", notAvailable, false},
+    {"EEREAD", "", eepromReadJob, true},
+    {"EEVIEW", "", eepromViewJob, true},
+    {"EEWRITE", "", eepromWriteJob, true},
+    {"EEERASE", "", eepromEraseJob, true},
+    {"BOOTCODE", "", bootcodeJob, true},
     {"SIGNATURE", "", signatureJob, true},
     {"CORVEX", "", detect, true},
     {"VERSION", "", version, true},
