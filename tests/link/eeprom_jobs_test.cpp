@@ -209,14 +209,18 @@ TEST(BootcodeJob, SendsTwoTo255BytesAndRefusesOthersUnsent) {
     }
 }
 
-// The simulated receiver behind a bus that breaks the running job off at the n-th read of the
-// controller's receive register.
+constexpr std::uint32_t kReceiveRegister = 0x20009008;
+constexpr std::uint32_t kStatusRegister = 0x20009014;
+
+// The simulated receiver behind a bus that breaks the running job off at the n-th read of one
+// register.
 class BreakingBus : public sim::ReceiverBus {
 public:
-    BreakingBus(sim::Receiver& inner, int breakAt) : m_inner(inner), m_breakAt(breakAt) {}
+    BreakingBus(sim::Receiver& inner, std::uint32_t address, int breakAt)
+        : m_inner(inner), m_address(address), m_breakAt(breakAt) {}
     std::uint32_t read(std::uint32_t address) override {
         const std::uint32_t value = m_inner.read(address);
-        if (address == 0x20009008 && ++m_reads == m_breakAt) {
+        if (address == m_address && ++m_reads == m_breakAt) {
             guard.load()->Break();
         }
         return value;
@@ -228,31 +232,47 @@ public:
 
 private:
     sim::Receiver& m_inner;
+    std::uint32_t m_address;
     int m_breakAt;
     int m_reads = 0; // Guard thread only
 };
 
-TEST(EepromJobs, AReadBrokenOffAfter300BytesReportsItsCountAndKeepsTheOldFile) {
+// A Guard over the simulated receiver, broken off at the n-th read of a register.
+struct BreakingRig {
+    BreakingRig(std::uint32_t address, int breakAt)
+        : receiver(sim::ReceiverOptions{}, Bytes(sim::flashSizeOf(sim::ReceiverModel::Dsx), 0xFF)),
+          bus(receiver, address, breakAt), adapter(bus), harness(adapter) {
+        harness.guard->link().setSleeper([](auto) {});
+        bus.guard = harness.guard.get();
+        harness.guard->SetEESaveFileName(save);
+    }
     TempDir dir;
-    const std::string save = dir.file("save.bin");
-    writeBytes(save, {0x55});
-    sim::Receiver receiver(sim::ReceiverOptions{},
-                           Bytes(sim::flashSizeOf(sim::ReceiverModel::Dsx), 0xFF));
+    std::string save = dir.file("save.bin");
+    sim::Receiver receiver;
+    BreakingBus bus;
+    sim::VirtualPort adapter;
+    GuardHarness harness;
+};
+
+TEST(EepromJobs, AReadBrokenOffAfter300BytesReportsItsCountAndKeepsTheOldFile) {
     // Set-up, device, word address and read device: four reads before the first byte's.
-    BreakingBus bus(receiver, 4 + 301);
-    sim::VirtualPort adapter(bus);
-    GuardHarness harness(adapter);
-    harness.guard->link().setSleeper([](auto) {});
-    bus.guard = harness.guard.get();
-    harness.guard->SetEESaveFileName(save);
-    harness.run("EEREAD");
-    EXPECT_THAT(harness.repliesTo("EEREAD"), Contains("EEPROM READ ERROR (0EE1B001) @ 300"));
-    EXPECT_TRUE(harness.events.waitForMessage(link::kMsgFinalReport));
-    const auto messages = harness.events.messages();
-    ASSERT_FALSE(messages.empty());
+    BreakingRig rig(kReceiveRegister, 4 + 301);
+    writeBytes(rig.save, {0x55});
+    rig.harness.run("EEREAD");
+    EXPECT_THAT(rig.harness.repliesTo("EEREAD"), Contains("EEPROM READ ERROR (0EE1B001) @ 300"));
+    ASSERT_TRUE(rig.harness.events.waitForMessage(link::kMsgFinalReport));
+    const auto messages = rig.harness.events.messages();
     EXPECT_EQ(messages.front().Text.view(), "Reading configuration EEprom failed.");
-    EXPECT_EQ(readBytes(save), Bytes{0x55});
-    EXPECT_EQ(dir.names(), std::vector<std::string>{"save.bin"});
+    EXPECT_EQ(readBytes(rig.save), Bytes{0x55});
+    EXPECT_EQ(rig.dir.names(), std::vector<std::string>{"save.bin"});
+}
+
+TEST(EepromJobs, ABreakInsideAControllerWaitIsReportedAsABrokenLink) {
+    BreakingRig rig(kStatusRegister, 10);
+    rig.harness.run("EEREAD");
+    ASSERT_TRUE(rig.harness.waitForLine("Communication with Corvex broken."));
+    EXPECT_TRUE(rig.harness.events.waitForMessage(link::kMsgBrokenLink));
+    EXPECT_EQ(rig.harness.guard->PendingDepth(), 0) << "the abort report resets it";
 }
 
 } // namespace
