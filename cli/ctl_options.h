@@ -17,8 +17,8 @@ struct CtlOptions {
     std::vector<std::string> simOptions; // KEY=VALUE, checked by the simulator
     std::string readFile;
     std::string writeFile;
-    std::string eepromLoadFile; // EELOADFILENAME: what EEWRITE and BOOTCODE load
-    std::string eepromSaveFile; // EESAVEFILENAME: where EEREAD and EEVIEW save
+    std::string eepromLoadFile;                // EELOADFILENAME: what EEWRITE and BOOTCODE load
+    std::string eepromSaveFile;                // EESAVEFILENAME: where EEREAD and EEVIEW save
     std::array<std::uint32_t, 20> areaModes{}; // from --areas; every area PGM by default
     std::optional<std::uint32_t> hardware;     // --hardware: "SETHARDWARE" before the commands
     std::string logFile;
