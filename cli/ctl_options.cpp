@@ -164,6 +164,14 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
                 if (!takeValue(options.writeFile)) {
                     return std::nullopt;
                 }
+            } else if (arg == "--eeprom-load") {
+                if (!takeValue(options.eepromLoadFile)) {
+                    return std::nullopt;
+                }
+            } else if (arg == "--eeprom-save") {
+                if (!takeValue(options.eepromSaveFile)) {
+                    return std::nullopt;
+                }
             } else if (arg == "--areas") {
                 if (!takeValue(value) || !parseAreas(value, options.areaModes, error)) {
                     return std::nullopt;

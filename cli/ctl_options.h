@@ -17,6 +17,8 @@ struct CtlOptions {
     std::vector<std::string> simOptions; // KEY=VALUE, checked by the simulator
     std::string readFile;
     std::string writeFile;
+    std::string eepromLoadFile;                // EELOADFILENAME: what EEWRITE and BOOTCODE load
+    std::string eepromSaveFile;                // EESAVEFILENAME: where EEREAD and EEVIEW save
     std::array<std::uint32_t, 20> areaModes{}; // from --areas; every area PGM by default
     std::optional<std::uint32_t> hardware;     // --hardware: "SETHARDWARE" before the commands
     std::string logFile;
@@ -53,7 +55,8 @@ struct CtlOptions {
 
 inline constexpr std::string_view kUsage =
     "usage: corvexctl [--port sim|ppdev[:DEVICE]|direct] [--sim-dir DIR] "
-    "[--sim-option KEY=VALUE]... [--read-file F] [--write-file F] [--areas MODES] "
+    "[--sim-option KEY=VALUE]... [--read-file F] [--write-file F] [--eeprom-load F] "
+    "[--eeprom-save F] [--areas MODES] "
     "[--stop-on-error] [--timeout-control] [--break-after MS] [--log-file F] [--verbose] [--yes] "
     "COMMAND...\n"
     "       corvexctl --channels IMAGE [--hex] [--csv FILE]\n"

@@ -125,6 +125,12 @@ int CtlSession::run() {
     if (!m_options.writeFile.empty()) {
         m_guard->SetWriteFileName(m_options.writeFile);
     }
+    if (!m_options.eepromLoadFile.empty()) {
+        m_guard->SetEELoadFileName(m_options.eepromLoadFile);
+    }
+    if (!m_options.eepromSaveFile.empty()) {
+        m_guard->SetEESaveFileName(m_options.eepromSaveFile);
+    }
     if (m_options.stopOnError) {
         m_guard->SetStopOnError(true);
     }

@@ -103,6 +103,28 @@ void TCorvexThread::SetReadFileName(std::string name) {
     m_readFileName = std::move(name);
 }
 
+void TCorvexThread::SetEELoadFileName(std::string name) {
+    Log(logLineOf("EELOADFILENAME " + name));
+    const std::lock_guard lock(m_fileNameMutex);
+    m_eeLoadFileName = std::move(name);
+}
+
+void TCorvexThread::SetEESaveFileName(std::string name) {
+    Log(logLineOf("EESAVEFILENAME " + name));
+    const std::lock_guard lock(m_fileNameMutex);
+    m_eeSaveFileName = std::move(name);
+}
+
+std::string TCorvexThread::eeLoadFileName() const {
+    const std::lock_guard lock(m_fileNameMutex);
+    return m_eeLoadFileName;
+}
+
+std::string TCorvexThread::eeSaveFileName() const {
+    const std::lock_guard lock(m_fileNameMutex);
+    return m_eeSaveFileName;
+}
+
 std::string TCorvexThread::writeFileName() const {
     const std::lock_guard lock(m_fileNameMutex);
     return m_writeFileName;

@@ -114,6 +114,10 @@ public:
     void setAreaTable(AreaTable* table) { m_areaTable.store(table, std::memory_order_release); }
     void SetWriteFileName(std::string name);
     void SetReadFileName(std::string name);
+    /// EELOADFILENAME: the file EEWRITE and BOOTCODE load; logs the name.
+    void SetEELoadFileName(std::string name);
+    /// EESAVEFILENAME: the file EEREAD and EEVIEW save to; logs the name.
+    void SetEESaveFileName(std::string name);
     /// Takes the oldest LogQueue record; the slot used, or -1 when there is none.
     int takeLog(GuardRecord& record) { return m_logQueue.take(record); }
     /// The status register, read from any thread (the diagnostics page polls it).
@@ -160,6 +164,8 @@ public:
     [[nodiscard]] std::uint32_t flashBase() const { return m_flashBase; }
     [[nodiscard]] std::string writeFileName() const;
     [[nodiscard]] std::string readFileName() const;
+    [[nodiscard]] std::string eeLoadFileName() const;
+    [[nodiscard]] std::string eeSaveFileName() const;
     [[nodiscard]] const std::string& tempFileName() const { return m_tempFileName; }
     /// PortSetup, ResetPulse and BusInit: the start of every flash, EEPROM and microcode job.
     /// False when a break cut it short.
@@ -207,9 +213,11 @@ private:
     std::uint32_t m_areaCount = kDefaultAreaCount;
     std::uint32_t m_flashBase = kDefaultFlashBase;
 
-    mutable std::mutex m_fileNameMutex; // guards the two file names below
+    mutable std::mutex m_fileNameMutex; // guards the four file names below
     std::string m_writeFileName;
     std::string m_readFileName;
+    std::string m_eeLoadFileName;
+    std::string m_eeSaveFileName;
     const std::string m_tempFileName;
 
     std::thread m_thread; // last: started once everything above exists

@@ -1,6 +1,7 @@
 #include "guard_commands.h"
 
 #include "diag_jobs.h"
+#include "eeprom_jobs.h"
 #include "flash_jobs.h"
 #include "guard.h"
 
@@ -9,13 +10,6 @@
 namespace corvex::link {
 
 namespace {
-
-void notAvailable(TCorvexThread& guard, const GuardRecord& command) {
-    // A job this build cannot run must never look like one that succeeded.
-    guard.Log("FUNCTION NOT AVAILABLE - " + command.Text.str());
-    guard.messageRecord().Flag = 0;
-    guard.Post(kMsgFinalReport, "Function not available in this version.", kStyleError);
-}
 
 void detect(TCorvexThread& guard, const GuardRecord& /*command*/) {
     guard.link().flags().breakFlag.store(false);
@@ -93,32 +87,32 @@ void disableProgramming(TCorvexThread& guard, const GuardRecord& /*command*/) {
 void exitCommand(TCorvexThread& /*guard*/, const GuardRecord& /*command*/) {}
 
 constexpr CommandEntry kCommands[] = {
-    {"READ FIRMWARE", "RFW", readFirmwareJob, true},
-    {"WRITE FIRMWARE", "WFW", writeFirmwareJob, true},
-    {"PREVIEW FIRMWARE", "PFW", previewFirmwareJob, true},
-    {"EEREAD", "", notAvailable, false},
-    {"EEVIEW", "", notAvailable, false},
-    {"EEWRITE", "", notAvailable, false},
-    {"EEERASE", "", notAvailable, false},
-    {"BOOTCODE", "", notAvailable, false},
-    {"SIGNATURE", "", signatureJob, true},
-    {"CORVEX", "", detect, true},
-    {"VERSION", "", version, true},
-    {"SETHARDWARE", "", setHardware, true},
-    {"DIAG", "", diagJob, true},
-    {"EMI_INIT", "", emiInit, true},
-    {"SETDRIVER", "", setDriver, true},
-    {"BLOCKMODE", "", blockMode, true},
-    {"WBB", "", writeBlockJob, true},
-    {"RBB", "", readBlockJob, true},
-    {"EXIT", "", exitCommand, true},
-    {"DEADLOCK", "", deadlock, true},
-    {"IDLE PRIORITY", "IPRIO", idlePriority, true},
-    {"HIGH PRIORITY", "HPRIO", highPriority, true},
-    {"RESTART", "", restart, true},
-    {"RESET", "RST", reset, true},
-    {"ENABLEPGM", "", enableProgramming, true},
-    {"DISABLEPGM", "", disableProgramming, true},
+    {"READ FIRMWARE", "RFW", readFirmwareJob},
+    {"WRITE FIRMWARE", "WFW", writeFirmwareJob},
+    {"PREVIEW FIRMWARE", "PFW", previewFirmwareJob},
+    {"EEREAD", "", eepromReadJob},
+    {"EEVIEW", "", eepromViewJob},
+    {"EEWRITE", "", eepromWriteJob},
+    {"EEERASE", "", eepromEraseJob},
+    {"BOOTCODE", "", bootcodeJob},
+    {"SIGNATURE", "", signatureJob},
+    {"CORVEX", "", detect},
+    {"VERSION", "", version},
+    {"SETHARDWARE", "", setHardware},
+    {"DIAG", "", diagJob},
+    {"EMI_INIT", "", emiInit},
+    {"SETDRIVER", "", setDriver},
+    {"BLOCKMODE", "", blockMode},
+    {"WBB", "", writeBlockJob},
+    {"RBB", "", readBlockJob},
+    {"EXIT", "", exitCommand},
+    {"DEADLOCK", "", deadlock},
+    {"IDLE PRIORITY", "IPRIO", idlePriority},
+    {"HIGH PRIORITY", "HPRIO", highPriority},
+    {"RESTART", "", restart},
+    {"RESET", "RST", reset},
+    {"ENABLEPGM", "", enableProgramming},
+    {"DISABLEPGM", "", disableProgramming},
 };
 
 } // namespace

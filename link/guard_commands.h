@@ -15,7 +15,6 @@ struct CommandEntry {
     std::string_view word;
     std::string_view alias; // empty when the command has none
     CommandAction action;
-    bool available; // false for jobs this build does not carry yet
 };
 
 /// The row whose word or alias is exactly `text`, or null for an unknown command.

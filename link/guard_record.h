@@ -34,6 +34,14 @@ private:
     std::array<char, kCapacity> m_chars{};
 };
 
+// Log lines the Guard builds from names and values are cut to this many characters.
+inline constexpr std::size_t kLogLineLimit = 100;
+
+/// A built log line, cut to kLogLineLimit characters.
+[[nodiscard]] inline std::string_view logLineOf(std::string_view text) {
+    return text.substr(0, kLogLineLimit);
+}
+
 // The one record for commands, log lines and window messages.
 struct GuardRecord {
     ShortText Text;

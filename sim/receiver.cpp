@@ -168,6 +168,9 @@ std::string checkReceiverOptions(const ReceiverOptions& options) {
         !problem.empty()) {
         return problem;
     }
+    if (options.eeprom.garbledAddress && *options.eeprom.garbledAddress >= Eeprom24c16::kSize) {
+        return "eeprom-nack: the EEPROM has addresses 0 to 7FF";
+    }
     for (const std::uint32_t address : options.stuckAddresses) {
         if (address % 4 != 0 || !flashOffsetOf(model, address)) {
             std::array<char, 80> text{};
@@ -179,9 +182,10 @@ std::string checkReceiverOptions(const ReceiverOptions& options) {
     return {};
 }
 
-Receiver::Receiver(const ReceiverOptions& options, std::span<const std::uint8_t> flashImage)
+Receiver::Receiver(const ReceiverOptions& options, std::span<const std::uint8_t> flashImage,
+                   std::span<const std::uint8_t> eepromImage)
     : m_model(options.model), m_noPower(options.noPower),
-      m_flash(makeFlashBank(options, flashImage)) {}
+      m_flash(makeFlashBank(options, flashImage)), m_eeprom(eepromImage, options.eeprom) {}
 
 std::uint32_t Receiver::read(std::uint32_t address) {
     const std::lock_guard lock(m_mutex);
@@ -194,6 +198,14 @@ std::uint32_t Receiver::read(std::uint32_t address) {
     if (const auto offset = flashOffsetOf(m_model, address)) {
         // Without the EMI set-up the chip selects never go active; the bus reads as all low.
         return m_busReady ? m_flash.read(*offset & ~3U) : 0;
+    }
+    if (I2cBlocks::claims(address)) {
+        const char* refusal = nullptr;
+        const std::uint32_t value = m_i2c.read(address, refusal);
+        if (refusal != nullptr) {
+            anomaly(refusal, address, 0);
+        }
+        return value;
     }
     const auto it = m_registers.find(address);
     return it == m_registers.end() ? 0 : it->second;
@@ -211,6 +223,12 @@ void Receiver::write(std::uint32_t address, std::uint32_t data) {
         if (!m_busReady) {
             anomaly("flash write before bus init", address, data);
         } else if (const char* refusal = m_flash.write(address, *offset & ~3U, data)) {
+            anomaly(refusal, address, data);
+        }
+        return;
+    }
+    if (I2cBlocks::claims(address)) {
+        if (const char* refusal = m_i2c.write(address, data)) {
             anomaly(refusal, address, data);
         }
         return;
@@ -245,6 +263,7 @@ void Receiver::reset() {
     m_busReady = false;
     m_setUpProgress = 0;
     m_flash.reset();
+    m_i2c.reset();
 }
 
 void Receiver::anomaly(const char* what, std::uint32_t address, std::uint32_t data) {
@@ -291,6 +310,21 @@ std::uint32_t Receiver::flashWord(std::uint32_t offset) const {
 std::uint64_t Receiver::flashGeneration() const {
     const std::lock_guard lock(m_mutex);
     return m_flash.generation();
+}
+
+std::vector<std::uint8_t> Receiver::eepromImage() const {
+    const std::lock_guard lock(m_mutex);
+    return {m_eeprom.memory().begin(), m_eeprom.memory().end()};
+}
+
+std::uint64_t Receiver::eepromGeneration() const {
+    const std::lock_guard lock(m_mutex);
+    return m_eeprom.generation();
+}
+
+std::uint64_t Receiver::eepromBusyRefusals() const {
+    const std::lock_guard lock(m_mutex);
+    return m_eeprom.busyRefusals();
 }
 
 void Receiver::setRecording(BusRecording recording) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "eeprom_24c16.h"
 #include "flash_bank.h"
+#include "i2c_blocks.h"
 #include "receiver_bus.h"
 
 #include <cstddef>
@@ -34,6 +36,7 @@ struct ReceiverOptions {
     std::vector<std::size_t> eraseFailAreas;
     // Every bus read returns 0xFFFFFFFF and writes vanish.
     bool noPower = false;
+    EepromFaults eeprom;
 };
 
 /// "dsx" or "dsi", as the receiver= option names them.
@@ -56,8 +59,9 @@ struct BusRecording {
     bool reads = false;
 };
 
-// The simulated receiver: its EMI registers, the flash bank behind them, and a register file
-// for every other address (reads give what was last written there, 0 before). The flash only
+// The simulated receiver: its EMI registers, the flash bank behind them, the I2C controller and
+// pin block with the configuration EEPROM on their bus, and a register file for every other
+// address (reads give what was last written there, 0 before). The flash only
 // answers once the model's EMI set-up has been written completely and in order since the last
 // reset: until then reads give 0 and writes are dropped. Thread-safe: the Guard thread drives
 // the bus while tests and the owner read the records and the flash.
@@ -66,9 +70,11 @@ public:
     static constexpr std::size_t kMaxAnomalies = 1000;
 
     /// flashImage holds the flash byte for byte, words least significant byte first (flash.bin's
-    /// layout). Throws std::invalid_argument when the options do not fit the model or the image
-    /// is not the size of its flash.
-    Receiver(const ReceiverOptions& options, std::span<const std::uint8_t> flashImage);
+    /// layout); eepromImage the EEPROM's 2048 bytes, or nothing for an erased one. Throws
+    /// std::invalid_argument when the options do not fit the model or an image is not the size
+    /// of its memory.
+    Receiver(const ReceiverOptions& options, std::span<const std::uint8_t> flashImage,
+             std::span<const std::uint8_t> eepromImage = {});
 
     std::uint32_t read(std::uint32_t address) override;
     void write(std::uint32_t address, std::uint32_t data) override;
@@ -85,6 +91,12 @@ public:
     [[nodiscard]] std::uint32_t flashWord(std::uint32_t offset) const;
     /// Changes whenever a program or erase changed the flash.
     [[nodiscard]] std::uint64_t flashGeneration() const;
+    /// A copy of the EEPROM's 2048 bytes (eeprom.bin's layout).
+    [[nodiscard]] std::vector<std::uint8_t> eepromImage() const;
+    /// Changes whenever a page write changed the EEPROM.
+    [[nodiscard]] std::uint64_t eepromGeneration() const;
+    /// Device-address attempts the EEPROM refused during its write cycles.
+    [[nodiscard]] std::uint64_t eepromBusyRefusals() const;
 
     /// Which bus accesses to keep; both are off at first, since a whole-flash job makes millions.
     void setRecording(BusRecording recording);
@@ -109,6 +121,8 @@ private:
     // Guards everything below: the Guard thread drives the bus, tests and the owner inspect it.
     mutable std::mutex m_mutex;
     FlashBank m_flash;
+    Eeprom24c16 m_eeprom;
+    I2cBlocks m_i2c{m_eeprom};
     bool m_busReady = false;
     std::size_t m_setUpProgress = 0;
     std::unordered_map<std::uint32_t, std::uint32_t> m_registers;

@@ -3,6 +3,7 @@
 #include "image_builder.h"
 #include "link/flash_chips.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -156,6 +157,34 @@ std::vector<std::uint8_t> initialFlash(const SimConfig& config) {
     return image;
 }
 
+// The EEPROM contents the receiver starts with: eeprom.bin from the folder, or an erased
+// EEPROM (nothing is written until the run saves).
+std::vector<std::uint8_t> initialEeprom(const SimConfig& config) {
+    if (config.dir.empty()) {
+        return {};
+    }
+    const fs::path path = fs::path(config.dir) / Simulator::kEepromFile;
+    File file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        if (errno != ENOENT) {
+            throw SimError(systemError("open", path, errno));
+        }
+        return {};
+    }
+    std::vector<std::uint8_t> image(Eeprom24c16::kSize + 1);
+    const std::size_t got = std::fread(image.data(), 1, image.size(), file.get());
+    if (std::ferror(file.get()) != 0) {
+        throw SimError(systemError("read", path, errno));
+    }
+    if (got != Eeprom24c16::kSize) {
+        throw SimError(path.string() + " holds " + (got > Eeprom24c16::kSize ? "more than " : "") +
+                       std::to_string(std::min(got, Eeprom24c16::kSize)) +
+                       " bytes; the EEPROM takes " + std::to_string(Eeprom24c16::kSize));
+    }
+    image.resize(Eeprom24c16::kSize);
+    return image;
+}
+
 } // namespace
 
 std::string applySimOption(SimConfig& config, std::string_view keyValue) {
@@ -215,6 +244,21 @@ std::string applySimOption(SimConfig& config, std::string_view keyValue) {
         }
         return {};
     }
+    if (key == "eeprom-nack") {
+        std::vector<std::uint32_t> address;
+        if (!parseList(value, address, 16) || address.size() != 1) {
+            return "eeprom-nack needs one hexadecimal EEPROM address";
+        }
+        config.receiver.eeprom.garbledAddress = address.front();
+        return {};
+    }
+    if (key == "eeprom-absent") {
+        if (hasValue) {
+            return "eeprom-absent takes no value";
+        }
+        config.receiver.eeprom.absent = true;
+        return {};
+    }
     if (key == "no-power") {
         if (hasValue) {
             return "no-power takes no value";
@@ -234,14 +278,17 @@ const char* defaultFirmwareName(ReceiverModel model) {
 }
 
 Simulator::Simulator(SimConfig config)
-    : m_config(std::move(config)), m_bus(m_config.receiver, initialFlash(m_config)),
-      m_adapter(m_bus, m_config.adapter), m_savedGeneration(m_bus.flashGeneration()) {
+    : m_config(std::move(config)),
+      m_bus(m_config.receiver, initialFlash(m_config), initialEeprom(m_config)),
+      m_adapter(m_bus, m_config.adapter), m_savedGeneration(m_bus.flashGeneration()),
+      m_savedEepromGeneration(m_bus.eepromGeneration()) {
     m_adapter.setRecording(m_config.record);
     m_bus.setRecording({.writes = m_config.record, .reads = m_config.record});
 }
 
 Simulator::~Simulator() {
-    if (!m_config.dir.empty() && m_bus.flashGeneration() != m_savedGeneration) {
+    if (!m_config.dir.empty() && (m_bus.flashGeneration() != m_savedGeneration ||
+                                  m_bus.eepromGeneration() != m_savedEepromGeneration)) {
         static_cast<void>(save());
     }
 }
@@ -253,6 +300,13 @@ std::string Simulator::flashPath() const {
     return (fs::path(m_config.dir) / kFlashFile).string();
 }
 
+std::string Simulator::eepromPath() const {
+    if (m_config.dir.empty()) {
+        return {};
+    }
+    return (fs::path(m_config.dir) / kEepromFile).string();
+}
+
 std::string Simulator::save() {
     if (m_config.dir.empty()) {
         return {};
@@ -261,6 +315,17 @@ std::string Simulator::save() {
     std::string problem = writeReplacing(flashPath(), m_bus.flashImage());
     if (problem.empty()) {
         m_savedGeneration = generation;
+    }
+    // The EEPROM file is written only once the EEPROM changed, or when a run finds none yet.
+    const std::uint64_t eepromGeneration = m_bus.eepromGeneration();
+    std::error_code ignored;
+    if (eepromGeneration != m_savedEepromGeneration || !fs::exists(eepromPath(), ignored)) {
+        std::string eepromProblem = writeReplacing(eepromPath(), m_bus.eepromImage());
+        if (eepromProblem.empty()) {
+            m_savedEepromGeneration = eepromGeneration;
+        } else if (problem.empty()) {
+            problem = std::move(eepromProblem);
+        }
     }
     return problem;
 }

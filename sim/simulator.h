@@ -39,11 +39,12 @@ public:
 class Simulator {
 public:
     static constexpr const char* kFlashFile = "flash.bin";
+    static constexpr const char* kEepromFile = "eeprom.bin";
 
     /// Loads flash.bin from config.dir, or creates the folder and the file from the default
-    /// image when it is missing. Throws SimError when the configuration does not fit
-    /// (checkSimConfig), flash.bin is not the size of the receiver's flash, or the state
-    /// cannot be read or created; a file that does not fit is left as it is.
+    /// image when it is missing; eeprom.bin likewise, erased when missing. Throws SimError when the
+    /// configuration does not fit (checkSimConfig), flash.bin is not the size of the receiver's
+    /// flash, or the state cannot be read or created; a file that does not fit is left as it is.
     explicit Simulator(SimConfig config);
     /// Saves the flash when it changed since the last save. A failure here is silent: owners
     /// that report errors call save() first.
@@ -60,9 +61,12 @@ public:
     [[nodiscard]] const SimConfig& config() const { return m_config; }
     /// Where the flash is kept; empty without a folder.
     [[nodiscard]] std::string flashPath() const;
-    /// Writes the flash to a file beside flash.bin and renames it over the old one, so a
-    /// failed save leaves the previous file whole. Returns a one-line error text, empty on
-    /// success or when there is no folder. Call it while the Guard is idle.
+    /// Where the EEPROM is kept (all 0xFF when the file is new); empty without a folder.
+    [[nodiscard]] std::string eepromPath() const;
+    /// Writes the flash and the EEPROM each to a file beside flash.bin and eeprom.bin and
+    /// renames it over the old one, so a failed save leaves the previous file whole. Returns a
+    /// one-line error text, empty on success or when there is no folder. Call it while the
+    /// Guard is idle.
     [[nodiscard]] std::string save();
 
 private:
@@ -71,6 +75,7 @@ private:
     Receiver m_bus;
     VirtualPort m_adapter;
     std::uint64_t m_savedGeneration = 0;
+    std::uint64_t m_savedEepromGeneration = 0;
 };
 
 } // namespace corvex::sim

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <utility>
 
 namespace corvex::sim {
 
@@ -57,10 +58,11 @@ Pins pinsFromControl(std::uint8_t reg) {
 }
 
 enum class Phase : std::uint8_t {
-    Idle,     // waiting for a command byte
-    Address,  // collecting the four address bytes
-    Data,     // write: collecting the four data bytes
-    Presents, // read: presenting result byte `index`, waiting for Read pulse and acknowledge
+    Idle,      // waiting for a command byte
+    Address,   // collecting the four address bytes
+    Data,      // write: collecting the four data bytes
+    Presents,  // read: presenting result byte `index`, waiting for Read pulse and acknowledge
+    Microcode, // taking the bytes of a microcode program
 };
 
 } // namespace
@@ -184,7 +186,11 @@ struct VirtualPort::State {
         switch (phase) {
         case Phase::Idle:
             if (value != kCommandWrite && value != kCommandRead) {
-                anomaly("unknown command byte", value);
+                // A larger command byte announces a microcode program of that many bytes.
+                phase = Phase::Microcode;
+                microcodeLeft = value;
+                microcode.clear();
+                rxAck = true;
                 return;
             }
             isRead = value == kCommandRead;
@@ -220,6 +226,16 @@ struct VirtualPort::State {
             return;
         case Phase::Presents:
             anomaly("data byte where an acknowledge was due", value);
+            return;
+        case Phase::Microcode:
+            microcode.push_back(value);
+            rxAck = true;
+            if (--microcodeLeft == 0) {
+                const std::lock_guard lock(recordMutex);
+                uploads.push_back(std::move(microcode));
+                microcode.clear();
+                endTransaction();
+            }
             return;
         }
     }
@@ -340,6 +356,8 @@ struct VirtualPort::State {
     std::uint64_t takenCount = 0;
     std::array<std::uint8_t, 3> switchSeen{};
     int switchLength = 0;
+    std::size_t microcodeLeft = 0;
+    std::vector<std::uint8_t> microcode; // the program being taken
 
     // Written by the driving thread, read by anyone: the status register (the window polls
     // it), the register read-backs and the two modes.
@@ -355,6 +373,7 @@ struct VirtualPort::State {
     mutable std::mutex recordMutex;
     std::vector<TakenByte> taken;
     std::vector<std::string> anomalies;
+    std::vector<std::vector<std::uint8_t>> uploads; // every complete microcode program
 };
 
 VirtualPort::VirtualPort(ReceiverBus& bus, AdapterOptions options)
@@ -414,6 +433,11 @@ std::vector<TakenByte> VirtualPort::takenLog() const {
 std::vector<std::string> VirtualPort::anomalies() const {
     const std::lock_guard lock(m_state->recordMutex);
     return m_state->anomalies;
+}
+
+std::vector<std::vector<std::uint8_t>> VirtualPort::microcodeUploads() const {
+    const std::lock_guard lock(m_state->recordMutex);
+    return m_state->uploads;
 }
 
 bool VirtualPort::loopbackOn() const {

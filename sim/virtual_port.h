@@ -68,6 +68,9 @@ public:
     [[nodiscard]] std::vector<std::uint8_t> takenBytes() const;
     /// The same bytes with the TxAck level each was taken with.
     [[nodiscard]] std::vector<TakenByte> takenLog() const;
+    /// Every microcode program taken whole (a command byte n of 2 or more, then n bytes, each
+    /// answered with RxAck), oldest first. Kept whether recording is on or not.
+    [[nodiscard]] std::vector<std::vector<std::uint8_t>> microcodeUploads() const;
     /// Handshake steps the adapter could not make sense of, one line each.
     [[nodiscard]] std::vector<std::string> anomalies() const;
     [[nodiscard]] bool loopbackOn() const;

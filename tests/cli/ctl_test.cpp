@@ -6,6 +6,7 @@
 #include "tests/link/temp_dir.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
@@ -83,10 +84,11 @@ TEST(CorvexctlFailures, BreakAfterAbortsTheJobAndTheRunFails) {
     }
 }
 
-TEST(CorvexctlFailures, UnknownCommandsUnavailableJobsAndUnknownChipsFailTheRun) {
+TEST(CorvexctlFailures, UnknownCommandsFailedJobsAndUnknownChipsFailTheRun) {
     const std::pair<std::vector<std::string_view>, const char*> cases[] = {
         {{"--port", "sim", "version"}, " - ERROR - UNKNOWN COMMAND SEND \"version\""},
-        {{"--port", "sim", "EEREAD"}, "MESSAGE 5 Function not available in this version."},
+        {{"--port", "sim", "--sim-option", "eeprom-absent", "EEREAD"},
+         "MESSAGE 5 Reading configuration EEprom failed."},
         {{"--port", "sim", "--sim-option", "no-power", "SIGNATURE"},
          "MESSAGE 1 Unknown FFFFFFFF: Unknown FFFFFFFF"},
     };
@@ -210,6 +212,30 @@ TEST(CorvexctlSimDir, AWriteIsReadBackByALaterRun) {
                              "4:PGM", "--read-file", readBack, "RFW"});
     ASSERT_EQ(second.status, 0) << second.out << second.err;
     EXPECT_TRUE(readBytes(readBack) == image) << "the second run did not read back the write";
+}
+
+TEST(CorvexctlSimDir, TheEepromKeepsWhatARunWroteForTheNextRunByBothReadMethods) {
+    TempDir dir;
+    const std::string simDir = dir.file("receiver");
+    const std::string image = dir.file("image.bin");
+    const std::string readBack = dir.file("read-back.bin");
+    std::vector<std::uint8_t> bytes(2048);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 13 + 1);
+    }
+    writeBytes(image, bytes);
+    for (const char* hardware : {"0", "1"}) {
+        const auto write = corvexctl({"--port", "sim", "--sim-dir", simDir, "--hardware", hardware,
+                                      "--eeprom-load", image, "EEWRITE"});
+        ASSERT_EQ(write.status, 0) << write.out << write.err;
+        EXPECT_TRUE(write.hasLine(" - EELOADFILENAME " + image)) << write.out;
+        const auto read = corvexctl({"--port", "sim", "--sim-dir", simDir, "--hardware", hardware,
+                                     "--eeprom-save", readBack, "EEVIEW"});
+        ASSERT_EQ(read.status, 0) << read.out << read.err;
+        EXPECT_TRUE(read.hasLine("MESSAGE 12 " + readBack)) << read.out;
+        EXPECT_TRUE(readBytes(readBack) == bytes) << "hardware " << hardware;
+        std::filesystem::remove(readBack);
+    }
 }
 
 TEST(CorvexctlLogFile, AppendsTheLinesItPrinted) {

@@ -118,11 +118,6 @@ TEST(SimAdapterAnomalies, EveryStepOutOfTurnIsReported) {
              startRead(rig, 0x40);
              rig.link.acknowledge();
          }},
-        {"unknown command byte (0x07",
-         [](SimRig& rig) {
-             rig.link.sendByte(7);
-             EXPECT_FALSE(rig.rxAck()) << "an unknown command was answered";
-         }},
     };
     for (const auto& [anomaly, step] : cases) {
         SimRig rig;

@@ -1,0 +1,172 @@
+#include "link/eeprom_i2c.h"
+#include "sim_rig.h"
+#include "tests/link/temp_dir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace corvex::sim::test {
+namespace {
+
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kTransmit = 0x20009004;
+constexpr std::uint32_t kStatus = 0x20009014;
+
+Bytes pattern() {
+    Bytes bytes(Eeprom24c16::kSize);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i ^ (i >> 8) * 0x31);
+    }
+    return bytes;
+}
+
+// A receiver whose EEPROM starts as the given image, kept in a state folder.
+struct EepromSimRig {
+    explicit EepromSimRig(const Bytes& image, std::initializer_list<const char*> options = {}) {
+        config = simOptions(options);
+        config.dir = dir.file("state");
+        std::filesystem::create_directories(config.dir);
+        corvex::test::writeBytes(dir.file("state/eeprom.bin"), image);
+    }
+    corvex::test::TempDir dir;
+    SimConfig config;
+};
+
+TEST(SimEeprom, ControllerAndPinsReadTheSameMemoryAcrossEveryBlock) {
+    const EepromSimRig state(pattern());
+    ReceiverRig rig(state.config);
+    rig.prologue();
+    link::EepromImage image{};
+    const auto byController = link::readEepromController(rig.link, image, [](auto) {});
+    EXPECT_EQ(byController.status, link::kEepromComplete);
+    EXPECT_EQ(Bytes(image.begin(), image.end()), pattern());
+
+    image.fill(0);
+    rig.prologue();
+    const auto byPins = link::readEepromPins(rig.link, image);
+    EXPECT_EQ(byPins.status, link::kEepromComplete);
+    EXPECT_EQ(Bytes(image.begin(), image.end()), pattern());
+    EXPECT_THAT(rig.receiver().anomalies(), IsEmpty());
+}
+
+TEST(SimEeprom, APageWriteWrapsInsideItsPageAndLandsOnlyAtStop) {
+    ReceiverRig rig;
+    rig.prologue();
+    link::I2cController i2c(rig.link);
+    i2c.setUp();
+    ASSERT_TRUE(i2c.waitFreeBus());
+    constexpr std::uint32_t first = 0x3F5;
+    i2c.start();
+    ASSERT_TRUE(i2c.sendAcknowledged(link::deviceFrameFor(first)));
+    ASSERT_TRUE(i2c.sendEchoed(link::byteFrame(first)));
+    Bytes wanted(Eeprom24c16::kSize, 0xFF);
+    for (std::uint32_t i = 0; i < 20; ++i) {
+        ASSERT_TRUE(i2c.sendAcknowledged(link::byteFrame(i)));
+        wanted[0x3F0 + (first + i) % 16] = static_cast<std::uint8_t>(i);
+    }
+    EXPECT_EQ(rig.receiver().eepromImage(), Bytes(Eeprom24c16::kSize, 0xFF))
+        << "the page was written before STOP";
+    i2c.stop();
+    EXPECT_EQ(rig.receiver().eepromImage(), wanted);
+
+    // The write cycle leaves the address unanswered for a while; a reset outlasts it.
+    for (int attempt = 0; attempt < Eeprom24c16::kWriteCycleAttempts; ++attempt) {
+        i2c.start();
+        EXPECT_FALSE(i2c.sendAcknowledged(link::kFrameDeviceWrite)) << attempt;
+    }
+    i2c.start();
+    EXPECT_TRUE(i2c.sendAcknowledged(link::kFrameDeviceWrite));
+    i2c.stop();
+    i2c.release();
+    EXPECT_THAT(rig.receiver().anomalies(), IsEmpty());
+}
+
+// The controller is strict: a job that skips its set-up or its START gets no EEPROM.
+TEST(SimEeprom, TheControllerWorksOnlyAfterItsSetUpAndWithThePinsHandedOver) {
+    const std::pair<const char*, std::function<void(ReceiverRig&)>> cases[] = {
+        {"before the controller was set up", [](ReceiverRig&) {}},
+        {"started without its set-up",
+         [](ReceiverRig& rig) {
+             rig.link.writeWord(0x20009000, 200); // not the prescaler it needs
+             rig.link.writeWord(0x20009010, 0);
+             rig.link.writeWord(0x2000900C, 0x318);
+         }},
+        {"pins were not handed to the controller",
+         [](ReceiverRig& rig) { link::I2cController(rig.link).setUp(); }},
+    };
+    for (const auto& [anomaly, setUp] : cases) {
+        ReceiverRig rig;
+        rig.prologue();
+        setUp(rig);
+        rig.link.writeWord(kTransmit, link::kFrameDeviceWrite);
+        for (int poll = 0; poll < 4; ++poll) {
+            (void)rig.link.readWord(kStatus);
+        }
+        EXPECT_NE(rig.link.readWord(0x20009008), link::kFrameDeviceWrite & ~1U) << anomaly;
+        EXPECT_THAT(rig.receiver().anomalies(), Contains(HasSubstr(anomaly)));
+    }
+}
+
+TEST(SimEeprom, TheImageIsErasedWhenNewAndKeptInTheStateFolder) {
+    corvex::test::TempDir dir;
+    SimConfig config;
+    config.dir = dir.file("state");
+    {
+        ReceiverRig rig(config);
+        EXPECT_EQ(rig.receiver().eepromImage(), Bytes(Eeprom24c16::kSize, 0xFF));
+        rig.prologue();
+        link::EepromImage image;
+        image.fill(0x5A);
+        EXPECT_EQ(link::writeEeprom(rig.link, image), link::kEepromComplete);
+    }
+    EXPECT_EQ(corvex::test::readBytes(dir.file("state/eeprom.bin")),
+              Bytes(Eeprom24c16::kSize, 0x5A));
+
+    corvex::test::writeBytes(dir.file("state/eeprom.bin"), Bytes(100, 0));
+    EXPECT_THROW(Simulator{config}, SimError) << "a 100-byte eeprom.bin was accepted";
+}
+
+TEST(SimEeprom, FaultOptionsNameAnAddressInsideTheEepromOrNothing) {
+    for (const char* bad : {"eeprom-nack=xyz", "eeprom-nack=", "eeprom-absent=1"}) {
+        SimConfig config;
+        EXPECT_NE(applySimOption(config, bad), "") << bad;
+    }
+    SimConfig config;
+    ASSERT_EQ(applySimOption(config, "eeprom-nack=800"), "");
+    EXPECT_THAT(checkSimConfig(config), HasSubstr("0 to 7FF"));
+}
+
+TEST(SimEeprom, AnAbsentEepromLeavesEveryFrameUnanswered) {
+    ReceiverRig rig(simOptions({"eeprom-absent"}));
+    rig.prologue();
+    link::EepromImage image{};
+    EXPECT_EQ(link::readEepromController(rig.link, image, [](auto) {}).status,
+              link::kReadDeviceNotAcknowledged);
+}
+
+TEST(SimMicrocodeSink, ACommandByteOfTwoOrMoreTakesThatManyBytesEachAnswered) {
+    SimRig rig;
+    const Bytes program = {0x10, 0x20, 0x30};
+    rig.link.sendByte(static_cast<std::uint8_t>(program.size()));
+    EXPECT_TRUE(rig.rxAck()) << "the length was not answered";
+    rig.link.waitRxAck();
+    for (const std::uint8_t byte : program) {
+        rig.link.sendByte(byte);
+        EXPECT_TRUE(rig.rxAck()) << "byte " << int{byte} << " was not answered";
+        rig.link.waitRxAck();
+    }
+    EXPECT_EQ(rig.adapter.microcodeUploads(), std::vector<Bytes>{program});
+    // The adapter is back to word transactions.
+    rig.bus.poke(0x40, 0x01020304);
+    EXPECT_EQ(rig.link.readWord(0x40), 0x01020304U);
+    EXPECT_THAT(rig.adapter.anomalies(), IsEmpty());
+}
+
+} // namespace
+} // namespace corvex::sim::test
