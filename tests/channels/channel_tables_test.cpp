@@ -111,7 +111,7 @@ TEST(ChannelTableLengths, TheLengthBoundsTheTableAndTheFileBoundsTheLength) {
     };
     std::vector<sim::Channel> five;
     for (int i = 0; i < 5; ++i) {
-        five.push_back(channel("C" + std::to_string(i)));
+        five.push_back(channel(std::string("C").append(std::to_string(i))));
     }
     for (const Case& c : cases) {
         sim::ImageBuilder image = imageWith(five);

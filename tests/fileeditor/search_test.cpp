@@ -182,7 +182,7 @@ TEST(SearchScan, AgreesWithACompareAtEveryOffsetOnRandomData) {
         for (auto& byte : pattern) {
             byte = static_cast<std::uint8_t>(0xA0 + random() % alphabet);
         }
-        const std::string name = dir.file("r" + std::to_string(round));
+        const std::string name = dir.file(std::to_string(round) + ".bin");
         writeBytes(name, data);
         // Small blocks put many block boundaries, and the carried context, in the way.
         for (const std::size_t blockBytes : {std::size_t{1}, std::size_t{97}, std::size_t{4096}}) {
