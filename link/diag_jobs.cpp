@@ -11,21 +11,6 @@ namespace corvex::link {
 
 namespace {
 
-// Holds PendingDepth raised over one hand-run exchange so the window's time-out watch sees a
-// wait that never ends; the wait itself falls through on a break, so the decrement always runs.
-class ManualExchange {
-public:
-    explicit ManualExchange(TCorvexThread& guard) : m_flags(guard.link().flags()) {
-        m_flags.pendingDepth.fetch_add(1, std::memory_order_relaxed);
-    }
-    ~ManualExchange() { m_flags.pendingDepth.fetch_sub(1, std::memory_order_relaxed); }
-    ManualExchange(const ManualExchange&) = delete;
-    ManualExchange& operator=(const ManualExchange&) = delete;
-
-private:
-    LinkFlags& m_flags;
-};
-
 bool statusBit(TCorvexThread& guard, std::uint8_t bit) {
     return (guard.port().readStatus() & bit) != 0;
 }
@@ -54,7 +39,7 @@ const char* loopbackName(LoopbackMode mode) {
 // One exchange of a soak test; false when the echo came back wrong.
 bool loopbackExchange(TCorvexThread& guard, LoopbackMode mode, std::mt19937& random) {
     Link& link = guard.link();
-    const ManualExchange pending(guard);
+    const PendingExchange pending(guard.link().flags());
     if (mode == LoopbackMode::Ack) {
         link.acknowledge();
         link.waitRxAck();
@@ -115,7 +100,7 @@ void runFunction(TCorvexThread& guard, std::uint32_t pid) {
         return;
     case kPidReceiveByte:
         if (statusBit(guard, kStatusDataValid)) {
-            const ManualExchange pending(guard);
+            const PendingExchange pending(guard.link().flags());
             m.Data = link.receiveByte();
         }
         link.acknowledge();
@@ -125,14 +110,14 @@ void runFunction(TCorvexThread& guard, std::uint32_t pid) {
     case kPidSendByte:
         link.sendByte(lowByte);
         if (statusBit(guard, kStatusRxAck)) {
-            const ManualExchange pending(guard);
+            const PendingExchange pending(guard.link().flags());
             link.waitRxAck();
         }
         return;
     case kPidAcknowledge:
         link.acknowledge();
         if (statusBit(guard, kStatusRxAck)) {
-            const ManualExchange pending(guard);
+            const PendingExchange pending(guard.link().flags());
             link.waitRxAck();
         }
         return;
@@ -199,7 +184,7 @@ void runFunction(TCorvexThread& guard, std::uint32_t pid) {
         return;
     case kPidEchoForever:
         while (!link.breakRequested()) {
-            const ManualExchange pending(guard);
+            const PendingExchange pending(guard.link().flags());
             link.sendByte(lowByte);
             (void)link.receiveByte();
         }

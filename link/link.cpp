@@ -40,21 +40,6 @@ constexpr std::uint8_t kLoopbackPrefix2 = 0xAA;
 constexpr std::uint8_t kLoopbackEnable = 0xB3;
 constexpr std::uint8_t kLoopbackDisable = 0x33;
 
-// Keeps PendingDepth raised for the length of one exchange, so the window's time-out watch
-// sees it, and lowers it again however the exchange ends.
-class PendingExchange {
-public:
-    explicit PendingExchange(LinkFlags& flags) : m_flags(flags) {
-        m_flags.pendingDepth.fetch_add(1, std::memory_order_relaxed);
-    }
-    ~PendingExchange() { m_flags.pendingDepth.fetch_sub(1, std::memory_order_relaxed); }
-    PendingExchange(const PendingExchange&) = delete;
-    PendingExchange& operator=(const PendingExchange&) = delete;
-
-private:
-    LinkFlags& m_flags;
-};
-
 } // namespace
 
 const char* interfaceTypeWord(InterfaceType type) {

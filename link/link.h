@@ -28,6 +28,22 @@ struct LinkFlags {
     std::atomic<std::int32_t> pendingDepth{0};
 };
 
+// Keeps PendingDepth raised for the length of one exchange, so the window's time-out watch sees
+// a wait that does not end, and lowers it again however the exchange ends (a wait falls through
+// on a break, so the decrement always runs).
+class PendingExchange {
+public:
+    explicit PendingExchange(LinkFlags& flags) : m_flags(flags) {
+        m_flags.pendingDepth.fetch_add(1, std::memory_order_relaxed);
+    }
+    ~PendingExchange() { m_flags.pendingDepth.fetch_sub(1, std::memory_order_relaxed); }
+    PendingExchange(const PendingExchange&) = delete;
+    PendingExchange& operator=(const PendingExchange&) = delete;
+
+private:
+    LinkFlags& m_flags;
+};
+
 // The byte handshake and the word transactions over the port. Guard thread only.
 class Link {
 public:
