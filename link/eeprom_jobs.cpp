@@ -62,14 +62,14 @@ void readJob(TCorvexThread& guard, bool view) {
     if (read.bytes != kEepromSize) {
         guard.Log(formatLine("EEPROM READ ERROR (%8.8X) @ %u", static_cast<unsigned>(read.status),
                              static_cast<unsigned>(read.bytes)));
-        reportFinal(guard, "Reading configuration EEprom failed.", kStyleError);
+        postFinal(guard, "Reading configuration EEprom failed.", kStyleError);
         return;
     }
     guard.Log("EEPROM READ - OK");
     const std::string name = guard.eeSaveFileName();
     if (!saveImage(name, image)) {
         guard.Log(logLineOf("EESaveToFile - " + name + " - ERROR"));
-        reportFinal(guard, "Saving configuration EEprom to disk failed.", kStyleError);
+        postFinal(guard, "Saving configuration EEprom to disk failed.", kStyleError);
         return;
     }
     if (view) {
@@ -83,7 +83,7 @@ void readJob(TCorvexThread& guard, bool view) {
         }
         return;
     }
-    reportFinal(guard, "Reading configuration EEprom succeeded.", kStyleNormal);
+    postFinal(guard, "Reading configuration EEprom succeeded.", kStyleNormal);
     guard.Log(logLineOf("EESaveToFile - " + name + " - OK"));
 }
 
@@ -93,10 +93,10 @@ void writeJob(TCorvexThread& guard, const EepromImage& image, bool erase) {
     const std::uint32_t result = writeEeprom(guard.link(), image);
     if (result == kEepromComplete) {
         guard.Log(erase ? "EEPROM ERASE - OK" : "EEPROM WRITE - OK");
-        reportFinal(guard,
-                    erase ? "Erasing configuration EEprom succeeded."
-                          : "Writing configuration EEprom succeeded.",
-                    kStyleNormal);
+        postFinal(guard,
+                  erase ? "Erasing configuration EEprom succeeded."
+                        : "Writing configuration EEprom succeeded.",
+                  kStyleNormal);
         return;
     }
     guard.Log(
@@ -104,8 +104,8 @@ void writeJob(TCorvexThread& guard, const EepromImage& image, bool erase) {
               : formatLine("EEPROM WRITE ERROR (%8.8X)", static_cast<unsigned>(result)));
     // A job the user broke off ends with its error line alone.
     if (!guard.link().breakRequested()) {
-        reportFinal(guard, erase ? "Erasing configuration EEprom failed." : kEepromWriteFailed,
-                    kStyleError);
+        postFinal(guard, erase ? "Erasing configuration EEprom failed." : kEepromWriteFailed,
+                  kStyleError);
     }
 }
 
@@ -133,7 +133,7 @@ void eepromWriteJob(TCorvexThread& guard, const GuardRecord& /*command*/) {
         guard.Log(formatLine("EEPROM IMAGE FILE HOLDS %llu BYTES, NOT %u",
                              static_cast<unsigned long long>(file.size),
                              static_cast<unsigned>(kEepromSize)));
-        reportFinal(guard, kEepromWriteFailed, kStyleError);
+        postFinal(guard, kEepromWriteFailed, kStyleError);
         return;
     }
     EepromImage image{};
@@ -157,11 +157,11 @@ void bootcodeJob(TCorvexThread& guard, const GuardRecord& /*command*/) {
         return;
     }
     if (file.size < kBootcodeMin) {
-        reportFinal(guard, "Error uploading MicroCode (bootcode) program too small.", kStyleError);
+        postFinal(guard, "Error uploading MicroCode (bootcode) program too small.", kStyleError);
         return;
     }
     if (file.size > kBootcodeMax) {
-        reportFinal(guard, "Error uploading MicroCode (bootcode) program too large.", kStyleError);
+        postFinal(guard, "Error uploading MicroCode (bootcode) program too large.", kStyleError);
         return;
     }
     guard.Log(logLineOf("BootCodeLoadFromFile - " + name + " - OK"));
@@ -189,12 +189,12 @@ void bootcodeJob(TCorvexThread& guard, const GuardRecord& /*command*/) {
     }
     if (sent == file.bytes.size() && !link.breakRequested()) {
         guard.Log("BOOTCODE WRITE - OK");
-        reportFinal(guard, "Uploading MicroCode (bootcode) program succeeded.", kStyleNormal);
+        postFinal(guard, "Uploading MicroCode (bootcode) program succeeded.", kStyleNormal);
         return;
     }
     guard.Log("BOOTCODE WRITE - ERROR");
     if (!link.breakRequested()) {
-        reportFinal(guard, "Error uploading MicroCode (bootcode) program.", kStyleError);
+        postFinal(guard, "Error uploading MicroCode (bootcode) program.", kStyleError);
     }
 }
 

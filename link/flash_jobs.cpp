@@ -8,15 +8,24 @@ namespace {
 
 constexpr int kSecondsPerDay = 24 * 60 * 60;
 
-} // namespace
-
-void reportFinal(TCorvexThread& guard, std::string_view text, std::uint32_t style) {
+GuardRecord& fillFinal(TCorvexThread& guard, std::string_view text, std::uint32_t style) {
     GuardRecord& message = guard.messageRecord();
     message.Code = kMsgFinalReport;
     message.Flag = 0;
     message.Text.assign(text);
     message.Data = style;
-    guard.Log(message);
+    return message;
+}
+
+} // namespace
+
+void postFinal(TCorvexThread& guard, std::string_view text, std::uint32_t style) {
+    (void)fillFinal(guard, text, style);
+    guard.PostMessageRecord();
+}
+
+void reportFinal(TCorvexThread& guard, std::string_view text, std::uint32_t style) {
+    guard.Log(fillFinal(guard, text, style));
     guard.PostMessageRecord();
 }
 

@@ -34,6 +34,8 @@ void writeBlockJob(TCorvexThread& guard, const GuardRecord& command);
 inline constexpr std::string_view kWorkFileFailed =
     "Function failed - can not create temporary file.";
 
+/// Posts a job's final report (message code 5) with `Flag` 0, without a log line.
+void postFinal(TCorvexThread& guard, std::string_view text, std::uint32_t style);
 /// Logs and posts a job's final report (message code 5) with `Flag` 0.
 void reportFinal(TCorvexThread& guard, std::string_view text, std::uint32_t style);
 
