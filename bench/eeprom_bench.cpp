@@ -2,9 +2,9 @@
 // I2C controller, pin block and EEPROM model, without the Guard thread around them. Each
 // iteration is one whole job body: reset and bus set-up, then the read or the write of all
 // 2048 bytes. The counters give the word transactions one job makes.
-#include "link/eeprom_i2c.h"
-#include "link/link.h"
-#include "link/port.h"
+#include "link/jobs/eeprom_i2c.h"
+#include "link/port/port.h"
+#include "link/protocol/link.h"
 #include "sim/receiver.h"
 #include "sim/virtual_port.h"
 

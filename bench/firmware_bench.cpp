@@ -1,13 +1,12 @@
 // Whole-stack firmware jobs on the simulated receiver: the Guard thread, the job, the work file,
 // the target file and the area events, as corvexctl runs them. Each figure includes the Guard's
 // fixed 20 ms pause between commands.
-#include "link/area_table.h"
-#include "link/guard.h"
+#include "link/guard/guard.h"
+#include "link/jobs/area_table.h"
 #include "sim/simulator.h"
 
-#include <benchmark/benchmark.h>
-
 #include <atomic>
+#include <benchmark/benchmark.h>
 #include <chrono>
 #include <filesystem>
 #include <fstream>

@@ -1,5 +1,5 @@
-#include "link/link.h"
-#include "link/port.h"
+#include "link/port/port.h"
+#include "link/protocol/link.h"
 #include "sim/receiver_bus.h"
 #include "sim/virtual_port.h"
 

@@ -1,6 +1,6 @@
 #include "ctl_options.h"
 
-#include "link/area_table.h"
+#include "link/jobs/area_table.h"
 
 #include <charconv>
 #include <cstdint>

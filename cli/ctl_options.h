@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/guard_record.h"
+#include "link/jobs/guard_record.h"
 
 #include <array>
 #include <cstdint>

@@ -2,11 +2,11 @@
 
 #include "ctl_channels.h"
 #include "ctl_find.h"
-#include "link/guard_commands.h"
-#include "link/log_book.h"
-#include "link/port_backends.h"
-#include "link/program_files.h"
-#include "link/sys_calls.h"
+#include "link/guard/guard_commands.h"
+#include "link/guard/log_book.h"
+#include "link/guard/program_files.h"
+#include "link/port/port_backends.h"
+#include "link/port/sys_calls.h"
 #include "mainwin/message_texts.h"
 #include "sim/simulator.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "ctl_options.h"
-#include "link/guard.h"
-#include "link/timeout_watch.h"
+#include "link/guard/guard.h"
+#include "link/guard/timeout_watch.h"
 #include "mainwin/area_model.h"
 
 #include <chrono>

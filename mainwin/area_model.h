@@ -1,8 +1,8 @@
 #pragma once
 
-#include "link/area_table.h"
-#include "link/guard.h"
-#include "link/guard_record.h"
+#include "link/guard/guard.h"
+#include "link/jobs/area_table.h"
+#include "link/jobs/guard_record.h"
 
 #include <array>
 #include <cstdint>

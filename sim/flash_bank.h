@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/flash_chips.h"
+#include "link/jobs/flash_chips.h"
 
 #include <array>
 #include <cstddef>

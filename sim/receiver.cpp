@@ -1,7 +1,7 @@
 #include "receiver.h"
 
-#include "link/area_status.h"
-#include "link/flash_chips.h"
+#include "link/jobs/area_status.h"
+#include "link/jobs/flash_chips.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #include "simulator.h"
 
 #include "image_builder.h"
-#include "link/flash_chips.h"
+#include "link/jobs/flash_chips.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/port_io.h"
+#include "link/port/port_io.h"
 #include "receiver_bus.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "cli/ctl_options.h"
 #include "cli/ctl_session.h"
-#include "link/area_table.h"
+#include "link/jobs/area_table.h"
 #include "sim/image_builder.h"
 #include "tests/link/guard_harness.h"
 #include "tests/link/temp_dir.h"

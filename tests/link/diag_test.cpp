@@ -1,5 +1,5 @@
-#include "link/diag_jobs.h"
-#include "link/guard.h"
+#include "link/guard/guard.h"
+#include "link/jobs/diag_jobs.h"
 #include "sim/receiver_bus.h"
 #include "sim/virtual_port.h"
 #include "tests/link/guard_harness.h"

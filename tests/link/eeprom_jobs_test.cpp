@@ -1,5 +1,5 @@
 #include "flash_rig.h"
-#include "link/eeprom_i2c.h"
+#include "link/jobs/eeprom_i2c.h"
 #include "sim/receiver.h"
 #include "sim/virtual_port.h"
 

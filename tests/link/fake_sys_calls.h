@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/port_io.h"
-#include "link/sys_calls.h"
+#include "link/port/port_io.h"
+#include "link/port/sys_calls.h"
 
 #include <cstdint>
 #include <map>

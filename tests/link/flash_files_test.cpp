@@ -1,6 +1,6 @@
-#include "link/firmware_read.h"
-#include "link/flash_jobs.h"
-#include "link/job_files.h"
+#include "link/jobs/firmware_read.h"
+#include "link/jobs/flash_jobs.h"
+#include "link/jobs/job_files.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>

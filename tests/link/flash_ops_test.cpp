@@ -1,7 +1,7 @@
-#include "link/flash_chips.h"
-#include "link/flash_ops.h"
-#include "link/link.h"
-#include "link/port.h"
+#include "link/jobs/flash_chips.h"
+#include "link/jobs/flash_ops.h"
+#include "link/port/port.h"
+#include "link/protocol/link.h"
 #include "sim/receiver_bus.h"
 #include "sim/virtual_port.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "guard_harness.h"
-#include "link/area_table.h"
-#include "link/guard.h"
+#include "link/guard/guard.h"
+#include "link/jobs/area_table.h"
 #include "sim/simulator.h"
 #include "temp_dir.h"
 

@@ -1,5 +1,5 @@
 #include "flash_rig.h"
-#include "link/area_status.h"
+#include "link/jobs/area_status.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/guard.h"
-#include "link/port_io.h"
+#include "link/guard/guard.h"
+#include "link/port/port_io.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,5 +1,5 @@
 #include "guard_harness.h"
-#include "link/guard_commands.h"
+#include "link/guard/guard_commands.h"
 
 #include <gtest/gtest.h>
 

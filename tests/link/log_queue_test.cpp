@@ -1,7 +1,7 @@
-#include "link/log_book.h"
-#include "link/program_files.h"
-#include "link/record_queue.h"
-#include "link/timeout_watch.h"
+#include "link/guard/log_book.h"
+#include "link/guard/program_files.h"
+#include "link/guard/timeout_watch.h"
+#include "link/jobs/record_queue.h"
 #include "temp_dir.h"
 
 #include <chrono>

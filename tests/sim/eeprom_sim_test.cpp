@@ -1,4 +1,4 @@
-#include "link/eeprom_i2c.h"
+#include "link/jobs/eeprom_i2c.h"
 #include "sim_rig.h"
 #include "tests/link/temp_dir.h"
 

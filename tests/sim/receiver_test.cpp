@@ -1,5 +1,5 @@
-#include "link/area_status.h"
-#include "link/flash_chips.h"
+#include "link/jobs/area_status.h"
+#include "link/jobs/flash_chips.h"
 #include "sim/flash_bank.h"
 #include "sim_rig.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "link/flash_chips.h"
-#include "link/link.h"
-#include "link/port.h"
+#include "link/jobs/flash_chips.h"
+#include "link/port/port.h"
+#include "link/protocol/link.h"
 #include "sim/receiver_bus.h"
 #include "sim/simulator.h"
 #include "sim/virtual_port.h"

@@ -1,6 +1,6 @@
-#include "link/flash_chips.h"
-#include "link/link.h"
-#include "link/port.h"
+#include "link/jobs/flash_chips.h"
+#include "link/port/port.h"
+#include "link/protocol/link.h"
 #include "sim/simulator.h"
 
 #include <array>

@@ -1,0 +1,326 @@
+#include "link/guard/guard.h"
+
+#include "link/guard/guard_commands.h"
+#include "link/guard/log_book.h"
+#include "link/jobs/area_table.h"
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <utility>
+
+namespace corvex::link {
+
+namespace {
+
+constexpr auto kPassPause = std::chrono::milliseconds(20);
+constexpr std::string_view kAbortReport = "Job aborted and Corvex guard ready to start new job !";
+constexpr std::string_view kBrokenLinkReport =
+    "Function aborted.\rThe communication with your Corvex interface is broken.";
+constexpr std::int32_t kTimeoutMark = 1000;
+
+} // namespace
+
+void dispatchAreaEvent(GuardEvents& events, TCorvexThread& sender, AreaEvent event) {
+    using Handler = void (GuardEvents::*)(TCorvexThread&);
+    static constexpr std::array<Handler, kAreaEventCount> kHandlers = {
+        &GuardEvents::OnProgress,          &GuardEvents::OnAreaReset,
+        &GuardEvents::OnAreaReading,       &GuardEvents::OnAreaReadOK,
+        &GuardEvents::OnAreaReadError,     &GuardEvents::OnAreaErasing,
+        &GuardEvents::OnAreaErased,        &GuardEvents::OnAreaEraseFailed,
+        &GuardEvents::OnAreaProgramming,   &GuardEvents::OnAreaProgrammed,
+        &GuardEvents::OnAreaProgramFailed, &GuardEvents::OnAreaSkipped,
+        &GuardEvents::OnAreaUpToDate,      &GuardEvents::OnAreaNeedsUpdate,
+    };
+    (events.*kHandlers.at(static_cast<std::size_t>(event)))(sender);
+}
+
+TCorvexThread::TCorvexThread(PortIo& io, Synchroniser synchroniser, std::string tempFileName)
+    : m_synchroniser(std::move(synchroniser)), m_port(io), m_link(m_port, m_flags),
+      m_tempFileName(std::move(tempFileName)) {
+    m_thread = std::thread([this] { run(); });
+}
+
+TCorvexThread::~TCorvexThread() {
+    // Events are no longer delivered from here on: the owner may be the thread that joins
+    // below, and a blocking hand-over to it would never return.
+    m_terminate.store(true);
+    m_flags.breakFlag.store(true);
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+int TCorvexThread::Submit(const GuardRecord& record) {
+    const auto state = GuardState();
+    if (state != GuardStateValue::Idle) {
+        GuardRecord refusal;
+        refusal.Code = kMsgRejected;
+        if (state == GuardStateValue::Busy) {
+            refusal.Text.assign("Corvex guard is currently busy. Click BREAK to abort job !");
+            refusal.Data = kStyleAttention;
+        } else {
+            refusal.Text.assign("Corvex guard is not running, command rejected.");
+            refusal.Data = kStyleNormal;
+        }
+        (void)m_logQueue.append(refusal);
+        return -1;
+    }
+    return m_commandQueue.append(record);
+}
+
+void TCorvexThread::Break() {
+    if (GuardState() != GuardStateValue::Idle) {
+        m_flags.breakFlag.store(true);
+    }
+}
+
+void TCorvexThread::BreakOnTimeout() {
+    // The mark goes in before the break so the Guard can tell a time-out from a user break.
+    m_flags.pendingDepth.fetch_add(kTimeoutMark);
+    Break();
+}
+
+void TCorvexThread::SetStopOnError(bool on) {
+    m_stopOnError.store(on, std::memory_order_release);
+    Log(on ? "ENABLE STOP ON ERROR" : "DISABLE STOP ON ERROR");
+}
+
+void TCorvexThread::SetWriteFileName(std::string name) {
+    const std::lock_guard lock(m_fileNameMutex);
+    m_writeFileName = std::move(name);
+}
+
+void TCorvexThread::SetReadFileName(std::string name) {
+    const std::lock_guard lock(m_fileNameMutex);
+    m_readFileName = std::move(name);
+}
+
+void TCorvexThread::SetEELoadFileName(std::string name) {
+    Log(logLineOf("EELOADFILENAME " + name));
+    const std::lock_guard lock(m_fileNameMutex);
+    m_eeLoadFileName = std::move(name);
+}
+
+void TCorvexThread::SetEESaveFileName(std::string name) {
+    Log(logLineOf("EESAVEFILENAME " + name));
+    const std::lock_guard lock(m_fileNameMutex);
+    m_eeSaveFileName = std::move(name);
+}
+
+std::string TCorvexThread::eeLoadFileName() const {
+    const std::lock_guard lock(m_fileNameMutex);
+    return m_eeLoadFileName;
+}
+
+std::string TCorvexThread::eeSaveFileName() const {
+    const std::lock_guard lock(m_fileNameMutex);
+    return m_eeSaveFileName;
+}
+
+std::string TCorvexThread::writeFileName() const {
+    const std::lock_guard lock(m_fileNameMutex);
+    return m_writeFileName;
+}
+
+std::string TCorvexThread::readFileName() const {
+    const std::lock_guard lock(m_fileNameMutex);
+    return m_readFileName;
+}
+
+void TCorvexThread::Log(std::string_view text) {
+    GuardRecord record;
+    record.Text.assign(text);
+    Log(record);
+}
+
+void TCorvexThread::Log(const GuardRecord& record) {
+    (void)m_logQueue.append(record);
+}
+
+void TCorvexThread::Post(std::uint32_t code, std::string_view text, std::uint32_t data) {
+    m_messageRecord.Code = code;
+    m_messageRecord.Text.assign(text);
+    m_messageRecord.Data = data;
+    PostMessageRecord();
+}
+
+void TCorvexThread::PostMessageRecord() {
+    synchronise([this] {
+        if (GuardEvents* events = m_events.load(std::memory_order_acquire)) {
+            events->OnMessage(*this, m_messageRecord);
+        }
+    });
+}
+
+void TCorvexThread::raise(AreaEvent event, std::uint32_t area) {
+    m_currentArea.store(area, std::memory_order_release);
+    synchronise([this, event] {
+        if (GuardEvents* events = m_events.load(std::memory_order_acquire)) {
+            dispatchAreaEvent(*events, *this, event);
+        }
+    });
+}
+
+void TCorvexThread::synchronise(const std::function<void()>& call) {
+    if (m_terminate.load()) {
+        return;
+    }
+    if (m_synchroniser) {
+        m_synchroniser(call);
+    } else {
+        call();
+    }
+}
+
+bool TCorvexThread::jobPrologue() {
+    m_port.setup();
+    m_link.resetPulse();
+    if (!m_link.busInit(m_hardwareType)) {
+        return false;
+    }
+    Log("EMI Initialization OK");
+    return true;
+}
+
+void TCorvexThread::setHardware(std::uint32_t selection) {
+    const std::uint32_t oldType = m_hardwareType;
+    const std::uint32_t oldBase = m_flashBase;
+    switch (selection) {
+    case 0:
+        m_hardwareType = 0;
+        m_areaCount = kDefaultAreaCount;
+        m_flashBase = kDefaultFlashBase;
+        break;
+    case 1:
+        m_hardwareType = 1;
+        m_areaCount = 11;
+        m_flashBase = 0x7FF00000;
+        break;
+    case 2:
+        m_hardwareType = 1;
+        m_areaCount = 11;
+        m_flashBase = 0xC0000000;
+        break;
+    default:
+        break;
+    }
+    // The work file holds the flash that was read under the old selection; its read marks
+    // would let a write compare another receiver's flash against it.
+    if (AreaTable* table = areaTable();
+        table != nullptr && (oldType != m_hardwareType || oldBase != m_flashBase)) {
+        for (std::size_t i = 0; i < kAreaSlots; ++i) {
+            table->clearBits(i, kAreaReadMark | kAreaDiffersMark);
+        }
+    }
+    Log("Set hardware type: " + std::to_string(m_hardwareType));
+}
+
+bool TCorvexThread::setPriority(Priority priority) {
+    sched_param param{};
+    if (priority == Priority::Idle) {
+        return pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) == 0;
+    }
+    if (pthread_setschedparam(pthread_self(), SCHED_OTHER, &param) != 0) {
+        return false;
+    }
+    // One step above normal; without CAP_SYS_NICE the system refuses and the thread stays at
+    // normal priority, which is reported the same way.
+    return setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), -1) == 0;
+}
+
+void TCorvexThread::deadlock() {
+    Log("DEADLOCK TEST");
+    while (!m_flags.breakFlag.load()) {
+        std::this_thread::yield();
+    }
+    Log("ABORT DEADLOCK");
+}
+
+void TCorvexThread::run() {
+    (void)setPriority(Priority::Idle);
+    try {
+        runLoop();
+    } catch (const std::exception& error) {
+        fatalReport(errno, error.what());
+    } catch (...) {
+        fatalReport(errno, "unknown exception");
+    }
+    synchronise([this] {
+        if (GuardEvents* events = m_events.load(std::memory_order_acquire)) {
+            events->OnTerminate(*this);
+        }
+    });
+}
+
+void TCorvexThread::runLoop() {
+    m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Idle));
+    Log("CORVEX GUARD STARTING ...");
+    Log("CORVEX GUARD RUNNING - VERSION 1.00 - BUILD 020407");
+    for (;;) {
+        if (m_terminate.load()) {
+            return;
+        }
+        if (!m_commandQueue.empty()) {
+            // Busy before the queue empties, so the owner never sees "idle, nothing queued"
+            // while a command is on its way to being run.
+            m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Busy));
+            GuardRecord command;
+            (void)m_commandQueue.take(command);
+            m_running = command;
+            if (!command.Text.empty()) {
+                Log(command);
+            }
+            if (command.Text == "EXIT") {
+                m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Stopped));
+                Log("Corvex Guard is stopped.");
+                return;
+            }
+            runCommand(*this, command);
+            auto busy = static_cast<std::uint32_t>(GuardStateValue::Busy);
+            m_guardState.compare_exchange_strong(busy,
+                                                 static_cast<std::uint32_t>(GuardStateValue::Idle));
+        }
+        std::this_thread::sleep_for(kPassPause);
+        if (m_flags.breakFlag.exchange(false)) {
+            reportAbort();
+        }
+    }
+}
+
+void TCorvexThread::reportAbort() {
+    if (m_flags.pendingDepth.load() == 0) {
+        Post(kMsgFinalReport, kAbortReport, kStyleNormal);
+        Log("Operation aborted.");
+        return;
+    }
+    m_flags.pendingDepth.store(0);
+    m_messageRecord.Code = kMsgBrokenLink;
+    m_messageRecord.Text.assign(kBrokenLinkReport);
+    PostMessageRecord();
+    Log("Communication with Corvex broken.");
+}
+
+void TCorvexThread::fatalReport(int lastErrno, std::string_view what) {
+    m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Stopped));
+    Log("*** FATAL CORVEX GUARD EXCEPTION - " + logBookStamp(std::chrono::system_clock::now()));
+    Log(std::string("*** WINDOWS LAST ERROR REPORT \"") + std::strerror(lastErrno) + "\"");
+    std::array<char, ShortText::kCapacity + 1> line{};
+    std::snprintf(line.data(), line.size(),
+                  "*** ERROR:  FUNCTION: %u   ADR:%8.8X   DATA:%8.8X   CALLBACK: %u",
+                  static_cast<unsigned>(m_running.Param), static_cast<unsigned>(m_running.Address),
+                  static_cast<unsigned>(m_running.Data),
+                  static_cast<unsigned>(m_messageRecord.Code));
+    Log(line.data());
+    // Not part of the fixed report lines, but the one thing that says what actually failed.
+    Log("*** " + std::string(what));
+}
+
+} // namespace corvex::link

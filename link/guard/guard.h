@@ -1,0 +1,226 @@
+#pragma once
+
+#include "link/jobs/guard_record.h"
+#include "link/jobs/record_queue.h"
+#include "link/port/port.h"
+#include "link/protocol/link.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace corvex::link {
+
+class TCorvexThread;
+struct AreaTable;
+
+// The per-area events, in slot order; each refers to the Guard's CurrentArea.
+enum class AreaEvent : int {
+    Progress,
+    Reset,
+    Reading,
+    ReadOK,
+    ReadError,
+    Erasing,
+    Erased,
+    EraseFailed,
+    Programming,
+    Programmed,
+    ProgramFailed,
+    Skipped,
+    UpToDate,
+    NeedsUpdate,
+};
+inline constexpr int kAreaEventCount = 14;
+
+// What the Guard reports to its owner. Every call runs on the owner's thread (through the
+// synchroniser) while the Guard waits, so handlers may touch the owner's state freely.
+class GuardEvents {
+public:
+    virtual ~GuardEvents() = default;
+
+    /// The area's progress indicator advances one of its 32 steps.
+    virtual void OnProgress(TCorvexThread& /*sender*/) {}
+    /// The area's progress indicator is cleared.
+    virtual void OnAreaReset(TCorvexThread& /*sender*/) {}
+    /// The area is being read.
+    virtual void OnAreaReading(TCorvexThread& /*sender*/) {}
+    /// The area was read.
+    virtual void OnAreaReadOK(TCorvexThread& /*sender*/) {}
+    /// Reading the area failed.
+    virtual void OnAreaReadError(TCorvexThread& /*sender*/) {}
+    /// The area is being erased.
+    virtual void OnAreaErasing(TCorvexThread& /*sender*/) {}
+    /// The area was erased.
+    virtual void OnAreaErased(TCorvexThread& /*sender*/) {}
+    /// Erasing the area failed.
+    virtual void OnAreaEraseFailed(TCorvexThread& /*sender*/) {}
+    /// The area is being programmed.
+    virtual void OnAreaProgramming(TCorvexThread& /*sender*/) {}
+    /// The area was programmed and verified.
+    virtual void OnAreaProgrammed(TCorvexThread& /*sender*/) {}
+    /// Programming the area failed.
+    virtual void OnAreaProgramFailed(TCorvexThread& /*sender*/) {}
+    /// The area was left alone by its mode.
+    virtual void OnAreaSkipped(TCorvexThread& /*sender*/) {}
+    /// The area already holds the image's contents.
+    virtual void OnAreaUpToDate(TCorvexThread& /*sender*/) {}
+    /// The area differs from the image.
+    virtual void OnAreaNeedsUpdate(TCorvexThread& /*sender*/) {}
+    /// A message for the owner; the record stays valid for the length of the call.
+    virtual void OnMessage(TCorvexThread& /*sender*/, const GuardRecord& /*message*/) {}
+    /// The Guard has ended (after "EXIT" or a fatal error).
+    virtual void OnTerminate(TCorvexThread& /*sender*/) {}
+};
+
+/// Calls the event handler that belongs to an area event.
+void dispatchAreaEvent(GuardEvents& events, TCorvexThread& sender, AreaEvent event);
+
+// Runs a call on the owner's thread and returns once it has run.
+using Synchroniser = std::function<void(const std::function<void()>&)>;
+
+enum class GuardStateValue : std::uint32_t { Idle = 0, Busy = 1, Stopped = 2 };
+
+inline constexpr std::uint32_t kDefaultAreaCount = 19;
+inline constexpr std::uint32_t kDefaultFlashBase = 0x7FE00000;
+
+// The Corvex Guard: the one thread that drives the interface. The owner submits text commands;
+// the Guard runs them one at a time and reports through the LogQueue and GuardEvents.
+class TCorvexThread {
+public:
+    /// Create: builds the Guard with its initial values and starts it at idle priority.
+    /// An empty synchroniser runs event calls on the Guard's own thread.
+    TCorvexThread(PortIo& io, Synchroniser synchroniser, std::string tempFileName);
+    /// Asks the thread to end, breaks any wait, and joins it.
+    ~TCorvexThread();
+    TCorvexThread(const TCorvexThread&) = delete;
+    TCorvexThread& operator=(const TCorvexThread&) = delete;
+
+    // ---- owner side -------------------------------------------------------------------
+    /// Binds the event handlers (may be null); done once, right after creation.
+    void bindEvents(GuardEvents* events) { m_events.store(events, std::memory_order_release); }
+    /// Queues a command; the slot used, or -1 when refused (busy, stopped or full).
+    int Submit(const GuardRecord& record);
+    /// Asks the running job to stop at its next handshake wait; ignored while idle.
+    void Break();
+    /// A hanging exchange: reported as a broken link rather than a user abort.
+    void BreakOnTimeout();
+    void SetStopOnError(bool on);
+    /// Hands the Guard the owner's flash area table (may be null: firmware jobs then refuse).
+    void setAreaTable(AreaTable* table) { m_areaTable.store(table, std::memory_order_release); }
+    void SetWriteFileName(std::string name);
+    void SetReadFileName(std::string name);
+    /// EELOADFILENAME: the file EEWRITE and BOOTCODE load; logs the name.
+    void SetEELoadFileName(std::string name);
+    /// EESAVEFILENAME: the file EEREAD and EEVIEW save to; logs the name.
+    void SetEESaveFileName(std::string name);
+    /// Takes the oldest LogQueue record; the slot used, or -1 when there is none.
+    int takeLog(GuardRecord& record) { return m_logQueue.take(record); }
+    /// The status register, read from any thread (the diagnostics page polls it).
+    [[nodiscard]] std::uint8_t readStatus() { return m_port.readStatus(); }
+
+    [[nodiscard]] std::uint32_t CurrentArea() const {
+        return m_currentArea.load(std::memory_order_acquire);
+    }
+    [[nodiscard]] std::int32_t PendingDepth() const {
+        return m_flags.pendingDepth.load(std::memory_order_acquire);
+    }
+    [[nodiscard]] GuardStateValue GuardState() const {
+        return static_cast<GuardStateValue>(m_guardState.load(std::memory_order_acquire));
+    }
+    /// Idle with nothing queued: the next Submit will be taken.
+    [[nodiscard]] bool isIdle() const {
+        return GuardState() == GuardStateValue::Idle && m_commandQueue.empty();
+    }
+    [[nodiscard]] bool stopOnError() const { return m_stopOnError.load(std::memory_order_acquire); }
+
+    // ---- Guard side (jobs) ------------------------------------------------------------
+    /// Appends a log line; dropped silently when the LogQueue is full.
+    void Log(std::string_view text);
+    void Log(const GuardRecord& record);
+    /// Fills MessageRecord and hands it to OnMessage; fields not named keep their value.
+    void Post(std::uint32_t code, std::string_view text, std::uint32_t data);
+    /// Hands MessageRecord, as the caller has filled it, to OnMessage.
+    void PostMessageRecord();
+    GuardRecord& messageRecord() { return m_messageRecord; }
+    /// Sets CurrentArea and raises the event.
+    void raise(AreaEvent event, std::uint32_t area);
+    /// Sets CurrentArea alone: messages such as code 16 refer to it without an area event.
+    void setCurrentArea(std::uint32_t area) {
+        m_currentArea.store(area, std::memory_order_release);
+    }
+
+    [[nodiscard]] AreaTable* areaTable() const {
+        return m_areaTable.load(std::memory_order_acquire);
+    }
+    Link& link() { return m_link; }
+    Port& port() { return m_port; }
+    [[nodiscard]] std::uint32_t hardwareType() const { return m_hardwareType; }
+    [[nodiscard]] std::uint32_t areaCount() const { return m_areaCount; }
+    [[nodiscard]] std::uint32_t flashBase() const { return m_flashBase; }
+    [[nodiscard]] std::string writeFileName() const;
+    [[nodiscard]] std::string readFileName() const;
+    [[nodiscard]] std::string eeLoadFileName() const;
+    [[nodiscard]] std::string eeSaveFileName() const;
+    [[nodiscard]] const std::string& tempFileName() const { return m_tempFileName; }
+    /// PortSetup, ResetPulse and BusInit: the start of every flash, EEPROM and microcode job.
+    /// False when a break cut it short.
+    bool jobPrologue();
+
+    // Command actions that need the Guard's private state.
+    void setHardware(std::uint32_t selection);
+    void setLaptopDriver(std::uint32_t on) { m_link.setLaptopDriver(on != 0); }
+    enum class Priority { Idle, High };
+    /// Applies a priority to the calling thread (jobs call it on the Guard's own); true when
+    /// the system allowed it.
+    static bool setPriority(Priority priority);
+    void deadlock();
+
+private:
+    void run();
+    void runLoop();
+    void reportAbort();
+    void fatalReport(int lastErrno, std::string_view what);
+    void synchronise(const std::function<void()>& call);
+
+    Synchroniser m_synchroniser;
+    std::atomic<GuardEvents*> m_events{nullptr};
+    std::atomic<AreaTable*> m_areaTable{nullptr}; // owned by the owner, bound once
+
+    RecordQueue m_commandQueue;
+    RecordQueue m_logQueue;
+
+    // GuardState: written by the Guard, read by the owner (Submit, isIdle).
+    std::atomic<std::uint32_t> m_guardState{0};
+    // CurrentArea: written by jobs, read by the owner inside area events.
+    std::atomic<std::uint32_t> m_currentArea{0};
+    // StopOnError: written by the owner, read by the write job.
+    std::atomic<bool> m_stopOnError{false};
+    // The owner has asked the thread to end (destructor).
+    std::atomic<bool> m_terminate{false};
+    LinkFlags m_flags;
+
+    // Guard thread only.
+    Port m_port;
+    Link m_link;
+    GuardRecord m_messageRecord;
+    GuardRecord m_running; // the command being run, for the fatal report
+    std::uint32_t m_hardwareType = 0;
+    std::uint32_t m_areaCount = kDefaultAreaCount;
+    std::uint32_t m_flashBase = kDefaultFlashBase;
+
+    mutable std::mutex m_fileNameMutex; // guards the four file names below
+    std::string m_writeFileName;
+    std::string m_readFileName;
+    std::string m_eeLoadFileName;
+    std::string m_eeSaveFileName;
+    const std::string m_tempFileName;
+
+    std::thread m_thread; // last: started once everything above exists
+};
+
+} // namespace corvex::link

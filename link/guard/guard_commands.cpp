@@ -1,0 +1,137 @@
+#include "link/guard/guard_commands.h"
+
+#include "link/guard/guard.h"
+#include "link/jobs/diag_jobs.h"
+#include "link/jobs/eeprom_jobs.h"
+#include "link/jobs/flash_jobs.h"
+
+#include <string>
+
+namespace corvex::link {
+
+namespace {
+
+void detect(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    guard.link().flags().breakFlag.store(false);
+    const InterfaceType type = guard.link().detectInterface();
+    guard.Log(std::string(interfaceTypeWord(type)) + " CORVEX INTERFACE CONNECTED");
+}
+
+void version(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    guard.Log("3.00 BUILD 020411 / DEBUG EXTENSION 020416");
+}
+
+void setHardware(TCorvexThread& guard, const GuardRecord& command) {
+    guard.setHardware(command.Param);
+}
+
+void emiInit(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    guard.port().setup();
+    // A sequence cut short by a break is not an initialised bus; the abort report follows.
+    if (guard.link().busInit(guard.hardwareType())) {
+        guard.Log("EMI Initialization OK");
+    }
+}
+
+void setDriver(TCorvexThread& guard, const GuardRecord& command) {
+    guard.setLaptopDriver(command.Param);
+}
+
+void blockMode(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    guard.Post(kMsgBlockMode, "", guard.messageRecord().Data);
+}
+
+void deadlock(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    guard.deadlock();
+}
+
+void idlePriority(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    (void)guard.setPriority(TCorvexThread::Priority::Idle);
+    guard.Post(kMsgStatus, "Corvex Guard set to Idle priority.", kStyleNormal);
+    guard.Log("SET GUARD PRIORITY TO IDLE");
+}
+
+void highPriority(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    (void)guard.setPriority(TCorvexThread::Priority::High);
+    guard.Post(kMsgStatus, "Corvex Guard set to High priority.", kStyleNormal);
+    guard.Log("SET GUARD PRIORITY TO HIGH");
+}
+
+void restart(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    guard.Log("Corvex Guard is restarted by user program.");
+}
+
+void reset(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    guard.link().resetPulse();
+    guard.Post(kMsgStatus, "Corvex reset function completed.", kStyleNormal);
+    guard.Log("RESET CORVEX INTERFACE");
+}
+
+void programming(TCorvexThread& guard, bool enabled) {
+    const char* text = enabled ? "Set programming to enabled." : "Set programming to disabled.";
+    guard.Log(text);
+    guard.messageRecord().Param = enabled ? 1 : 0;
+    guard.Post(kMsgProgramming, text, guard.messageRecord().Data);
+}
+
+void enableProgramming(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    programming(guard, true);
+}
+
+void disableProgramming(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    programming(guard, false);
+}
+
+// "EXIT" is handled by the run loop itself, which owns the thread's end; it is listed so that
+// it counts as a known word.
+void exitCommand(TCorvexThread& /*guard*/, const GuardRecord& /*command*/) {}
+
+constexpr CommandEntry kCommands[] = {
+    {"READ FIRMWARE", "RFW", readFirmwareJob},
+    {"WRITE FIRMWARE", "WFW", writeFirmwareJob},
+    {"PREVIEW FIRMWARE", "PFW", previewFirmwareJob},
+    {"EEREAD", "", eepromReadJob},
+    {"EEVIEW", "", eepromViewJob},
+    {"EEWRITE", "", eepromWriteJob},
+    {"EEERASE", "", eepromEraseJob},
+    {"BOOTCODE", "", bootcodeJob},
+    {"SIGNATURE", "", signatureJob},
+    {"CORVEX", "", detect},
+    {"VERSION", "", version},
+    {"SETHARDWARE", "", setHardware},
+    {"DIAG", "", diagJob},
+    {"EMI_INIT", "", emiInit},
+    {"SETDRIVER", "", setDriver},
+    {"BLOCKMODE", "", blockMode},
+    {"WBB", "", writeBlockJob},
+    {"RBB", "", readBlockJob},
+    {"EXIT", "", exitCommand},
+    {"DEADLOCK", "", deadlock},
+    {"IDLE PRIORITY", "IPRIO", idlePriority},
+    {"HIGH PRIORITY", "HPRIO", highPriority},
+    {"RESTART", "", restart},
+    {"RESET", "RST", reset},
+    {"ENABLEPGM", "", enableProgramming},
+    {"DISABLEPGM", "", disableProgramming},
+};
+
+} // namespace
+
+const CommandEntry* findCommand(std::string_view text) {
+    for (const CommandEntry& entry : kCommands) {
+        if (entry.word == text || (!entry.alias.empty() && entry.alias == text)) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+void runCommand(TCorvexThread& guard, const GuardRecord& command) {
+    if (const CommandEntry* entry = findCommand(command.Text.view())) {
+        entry->action(guard, command);
+        return;
+    }
+    guard.Log("ERROR - UNKNOWN COMMAND SEND \"" + command.Text.str() + "\"");
+}
+
+} // namespace corvex::link

@@ -1,0 +1,163 @@
+#include "link/guard/guard.h"
+#include "link/jobs/flash_jobs.h"
+#include "link/jobs/job_files.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace corvex::link {
+
+namespace {
+
+// A last word that the block cuts short is padded as erased flash reads.
+constexpr std::uint32_t kPaddedWord = 0xFFFFFFFF;
+// The Guard's broken-link mark in PendingDepth (BreakOnTimeout).
+constexpr std::int32_t kTimeoutMark = 1000;
+constexpr std::uint32_t kBlockTitleIcon = 38;
+constexpr std::uint32_t kBlockTitleColour = 0xF0E0C0;
+constexpr std::uint32_t kPlainColour = 0xE0E0E0;
+// A block may reach the top of the address space; it ends there.
+constexpr std::uint64_t kAddressSpaceEnd = 1ULL << 32;
+
+void postBlockTitle(TCorvexThread& guard, std::string_view text, std::uint32_t icon,
+                    std::uint32_t colour) {
+    guard.messageRecord().Param = colour;
+    guard.Post(kMsgAreaColour, text, icon);
+    guard.raise(AreaEvent::Reset, 0);
+}
+
+// The block jobs go on past a word the window's time-out broke off: the word is abandoned and
+// the next one tried. A user's break ends the loop. True when the loop is to stop.
+bool blockLoopBroken(TCorvexThread& guard) {
+    LinkFlags& flags = guard.link().flags();
+    if (!flags.breakFlag.load()) {
+        return false;
+    }
+    if (flags.pendingDepth.load() < kTimeoutMark) {
+        return true;
+    }
+    flags.pendingDepth.store(0);
+    flags.breakFlag.store(false);
+    return false;
+}
+
+std::uint32_t blockProgressStep(std::uint32_t bytes) {
+    return ((bytes >> 2) / 31) - 1;
+}
+
+std::uint64_t blockEnd(std::uint32_t first, std::uint32_t bytes) {
+    return std::min<std::uint64_t>(std::uint64_t{first} + bytes, kAddressSpaceEnd);
+}
+
+} // namespace
+
+void readBlockJob(TCorvexThread& guard, const GuardRecord& command) {
+    (void)guard.jobPrologue();
+    postBlockTitle(guard, "Read Binary Block", kBlockTitleIcon, kBlockTitleColour);
+    const std::string name = guard.writeFileName();
+    ReplacingFile out(name);
+    const std::uint32_t first = command.Address;
+    const std::uint32_t bytes = command.Data;
+    const std::uint32_t step = blockProgressStep(bytes);
+    guard.Log(formatLine("%8.8X %8.8X - %s (%u bytes)", first, step, name.c_str(), bytes));
+
+    bool written = out.valid();
+    if (written) {
+        WordWriter words(out.fd(), 0);
+        const std::uint64_t end = blockEnd(first, bytes);
+        std::uint32_t counter = 0;
+        for (std::uint64_t address = first; address < end; address += 4) {
+            if (counter == step) {
+                guard.Log(formatLine("Working @ %8.8X", static_cast<std::uint32_t>(address)));
+                guard.raise(AreaEvent::Progress, 0);
+                counter = 0;
+            }
+            words.append(guard.link().readWord(static_cast<std::uint32_t>(address)));
+            if (blockLoopBroken(guard)) {
+                break;
+            }
+            ++counter;
+        }
+        written = words.flush();
+    }
+    guard.raise(AreaEvent::Progress, 0);
+
+    if (!guard.link().breakRequested()) {
+        if (written && out.commit()) {
+            reportFinal(guard, "Reading binary block succeeded.", kStyleNormal);
+        } else {
+            guard.Log("Write Error: " + name);
+            reportFinal(guard, "Reading binary block failed.", kStyleError);
+        }
+    }
+    postBlockTitle(guard, "", 0, kPlainColour);
+}
+
+void writeBlockJob(TCorvexThread& guard, const GuardRecord& command) {
+    (void)guard.jobPrologue();
+    postBlockTitle(guard, "Write Binary Block", kBlockTitleIcon, kBlockTitleColour);
+    const std::string name = guard.readFileName();
+    const FileHandle in = openForReading(name);
+    const std::uint32_t first = command.Address;
+    const std::uint32_t bytes = command.Data;
+    const std::uint32_t step = blockProgressStep(bytes);
+    guard.Log(formatLine("%8.8X %8.8X - %s (%u bytes)", first, step, name.c_str(), bytes));
+
+    bool complete = in.valid();
+    if (!complete) {
+        guard.Log("Read Error: " + name);
+    }
+    std::vector<std::uint8_t> chunk(WordWriter::kBlockBytes);
+    std::size_t chunkUsed = 0;
+    std::size_t chunkFilled = 0;
+    off_t filePosition = 0;
+    const std::uint64_t end = blockEnd(first, bytes);
+    std::uint32_t counter = 0;
+    for (std::uint64_t address = first; complete && address < end; address += 4) {
+        if (counter == step) {
+            guard.Log(formatLine("Working @ %8.8X", static_cast<std::uint32_t>(address)));
+            guard.raise(AreaEvent::Progress, 0);
+            counter = 0;
+        }
+        if (chunkUsed == chunkFilled) {
+            const ssize_t got = readAt(in.fd(), chunk.data(), chunk.size(), filePosition);
+            chunkFilled = got > 0 ? static_cast<std::size_t>(got) : 0;
+            chunkUsed = 0;
+            filePosition += static_cast<off_t>(chunkFilled);
+        }
+        // The block's last word may be partly outside it; only the bytes inside must be there.
+        const std::size_t needed = std::min<std::uint64_t>(4, end - address);
+        const std::size_t available = std::min<std::size_t>(4, chunkFilled - chunkUsed);
+        if (available < needed) {
+            // A short file ends the block here: writing on past it would put words on the bus
+            // that the file never held.
+            guard.Log(formatLine("*** READ ERROR: END OF FILE %s BEFORE ADDRESS %8.8X",
+                                 name.c_str(), static_cast<std::uint32_t>(address)));
+            complete = false;
+            break;
+        }
+        std::uint32_t word = kPaddedWord;
+        for (std::size_t b = 0; b < available; ++b) {
+            word &= ~(0xFFU << (8 * b));
+            word |= static_cast<std::uint32_t>(chunk[chunkUsed + b]) << (8 * b);
+        }
+        chunkUsed += available;
+        guard.link().writeWord(static_cast<std::uint32_t>(address), word);
+        if (blockLoopBroken(guard)) {
+            break;
+        }
+        ++counter;
+    }
+    guard.raise(AreaEvent::Progress, 0);
+
+    if (!guard.link().breakRequested()) {
+        if (complete) {
+            reportFinal(guard, "Writing binary block succeeded.", kStyleNormal);
+        } else {
+            reportFinal(guard, "Writing binary block failed.", kStyleError);
+        }
+    }
+    postBlockTitle(guard, "", 0, kPlainColour);
+}
+
+} // namespace corvex::link

@@ -1,0 +1,201 @@
+#include "link/jobs/eeprom_jobs.h"
+
+#include "link/guard/guard.h"
+#include "link/jobs/eeprom_i2c.h"
+#include "link/jobs/flash_jobs.h"
+#include "link/jobs/job_files.h"
+
+#include <algorithm>
+#include <exception>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace corvex::link {
+
+namespace {
+
+constexpr std::size_t kBootcodeMin = 2;
+constexpr std::size_t kBootcodeMax = 255;
+
+// A file loaded whole: its size, and its bytes when it was not too large to take.
+struct LoadedFile {
+    bool readable = false;
+    std::uint64_t size = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+// Opens the file, takes its size, and reads it when it holds at most `limit` bytes. A file that
+// shrinks while it is read is unreadable.
+LoadedFile loadFile(const std::string& name, std::uint64_t limit) {
+    LoadedFile file;
+    const FileHandle in = openForReading(name);
+    struct stat info {};
+    if (!in.valid() || ::fstat(in.fd(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return file;
+    }
+    file.size = static_cast<std::uint64_t>(info.st_size);
+    if (file.size <= limit) {
+        file.bytes.resize(file.size);
+        if (readAt(in.fd(), file.bytes.data(), file.bytes.size(), 0) !=
+            static_cast<ssize_t>(file.size)) {
+            return file;
+        }
+    }
+    file.readable = true;
+    return file;
+}
+
+bool saveImage(const std::string& name, const EepromImage& image) {
+    ReplacingFile out(name);
+    return out.valid() && writeAt(out.fd(), image.data(), image.size(), 0) && out.commit();
+}
+
+void readJob(TCorvexThread& guard, bool view) {
+    EepromImage image{};
+    (void)guard.jobPrologue(); // a break cuts the read short at its first wait
+    const EepromRead read =
+        guard.hardwareType() == 1
+            ? readEepromPins(guard.link(), image)
+            : readEepromController(guard.link(), image,
+                                   [&guard](std::string_view line) { guard.Log(line); });
+    if (read.bytes != kEepromSize) {
+        guard.Log(formatLine("EEPROM READ ERROR (%8.8X) @ %u", static_cast<unsigned>(read.status),
+                             static_cast<unsigned>(read.bytes)));
+        postFinal(guard, "Reading configuration EEprom failed.", kStyleError);
+        return;
+    }
+    guard.Log("EEPROM READ - OK");
+    const std::string name = guard.eeSaveFileName();
+    if (!saveImage(name, image)) {
+        guard.Log(logLineOf("EESaveToFile - " + name + " - ERROR"));
+        postFinal(guard, "Saving configuration EEprom to disk failed.", kStyleError);
+        return;
+    }
+    if (view) {
+        GuardRecord& message = guard.messageRecord();
+        message.Code = kMsgEepromView;
+        message.Text.assign(name);
+        try {
+            guard.PostMessageRecord();
+        } catch (const std::exception&) {
+            guard.Log("Callback 12 failed.");
+        }
+        return;
+    }
+    postFinal(guard, "Reading configuration EEprom succeeded.", kStyleNormal);
+    guard.Log(logLineOf("EESaveToFile - " + name + " - OK"));
+}
+
+// Writes the image and reports; `erase` selects the erase job's lines and codes.
+void writeJob(TCorvexThread& guard, const EepromImage& image, bool erase) {
+    (void)guard.jobPrologue();
+    const std::uint32_t result = writeEeprom(guard.link(), image);
+    if (result == kEepromComplete) {
+        guard.Log(erase ? "EEPROM ERASE - OK" : "EEPROM WRITE - OK");
+        postFinal(guard,
+                  erase ? "Erasing configuration EEprom succeeded."
+                        : "Writing configuration EEprom succeeded.",
+                  kStyleNormal);
+        return;
+    }
+    guard.Log(
+        erase ? formatLine("EEPROM ERASE ERROR (%8.8X)", static_cast<unsigned>(result | kEraseMark))
+              : formatLine("EEPROM WRITE ERROR (%8.8X)", static_cast<unsigned>(result)));
+    // A job the user broke off ends with its error line alone.
+    if (!guard.link().breakRequested()) {
+        postFinal(guard, erase ? "Erasing configuration EEprom failed." : kEepromWriteFailed,
+                  kStyleError);
+    }
+}
+
+} // namespace
+
+void eepromReadJob(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    readJob(guard, false);
+}
+
+void eepromViewJob(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    readJob(guard, true);
+}
+
+void eepromWriteJob(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    const std::string name = guard.eeLoadFileName();
+    const LoadedFile file = loadFile(name, kEepromSize);
+    if (!file.readable) {
+        guard.Log(logLineOf("EELoadFromFile - " + name + " - ERROR"));
+        guard.Break();
+        return;
+    }
+    if (file.size != kEepromSize) {
+        // Any other size would leave part of the EEPROM to whatever an earlier job left behind.
+        guard.Log(logLineOf("EELoadFromFile - " + name + " - ERROR"));
+        guard.Log(formatLine("EEPROM IMAGE FILE HOLDS %llu BYTES, NOT %u",
+                             static_cast<unsigned long long>(file.size),
+                             static_cast<unsigned>(kEepromSize)));
+        postFinal(guard, kEepromWriteFailed, kStyleError);
+        return;
+    }
+    EepromImage image{};
+    std::copy(file.bytes.begin(), file.bytes.end(), image.begin());
+    guard.Log(logLineOf("EELoadFromFile - " + name + " - OK"));
+    writeJob(guard, image, false);
+}
+
+void eepromEraseJob(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    EepromImage image;
+    image.fill(0xFF);
+    writeJob(guard, image, true);
+}
+
+void bootcodeJob(TCorvexThread& guard, const GuardRecord& /*command*/) {
+    const std::string name = guard.eeLoadFileName();
+    const LoadedFile file = loadFile(name, kBootcodeMax);
+    if (!file.readable) {
+        guard.Log(logLineOf("BootCodeLoadFromFile - " + name + " - ERROR"));
+        guard.Break();
+        return;
+    }
+    if (file.size < kBootcodeMin) {
+        postFinal(guard, "Error uploading MicroCode (bootcode) program too small.", kStyleError);
+        return;
+    }
+    if (file.size > kBootcodeMax) {
+        postFinal(guard, "Error uploading MicroCode (bootcode) program too large.", kStyleError);
+        return;
+    }
+    guard.Log(logLineOf("BootCodeLoadFromFile - " + name + " - OK"));
+
+    // Only the port is set up: the receiver is not reset, and no word transaction is made. A
+    // port left at its power-on state would hold the interface in reset.
+    guard.port().setup();
+    Link& link = guard.link();
+    std::atomic<std::int32_t>& pending = link.flags().pendingDepth;
+    auto sendAcknowledged = [&](std::uint8_t byte) {
+        pending.fetch_add(1);
+        link.sendByte(byte);
+        link.waitRxAck();
+        pending.fetch_sub(1);
+    };
+    // The length goes where a word transaction's command byte goes.
+    sendAcknowledged(static_cast<std::uint8_t>(file.bytes.size()));
+    std::size_t sent = 0;
+    for (const std::uint8_t byte : file.bytes) {
+        if (link.breakRequested()) {
+            break;
+        }
+        sendAcknowledged(byte);
+        ++sent;
+    }
+    if (sent == file.bytes.size() && !link.breakRequested()) {
+        guard.Log("BOOTCODE WRITE - OK");
+        postFinal(guard, "Uploading MicroCode (bootcode) program succeeded.", kStyleNormal);
+        return;
+    }
+    guard.Log("BOOTCODE WRITE - ERROR");
+    if (!link.breakRequested()) {
+        postFinal(guard, "Error uploading MicroCode (bootcode) program.", kStyleError);
+    }
+}
+
+} // namespace corvex::link

@@ -1,0 +1,378 @@
+#include "link/guard/guard.h"
+#include "link/jobs/area_table.h"
+#include "link/jobs/firmware_read.h"
+#include "link/jobs/flash_jobs.h"
+#include "link/jobs/flash_ops.h"
+#include "link/jobs/job_files.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+namespace corvex::link {
+
+namespace {
+
+// A missing work file is created this size, filled with a word no flash area is likely to hold.
+constexpr std::uint32_t kWorkFillWord = 0x12345678;
+constexpr std::uint32_t kWorkFillBytes = 0x200000;
+constexpr std::size_t kCompareBlock = 4096;
+constexpr std::size_t kImageChunk = 64 * 1024;
+// The marks and icon a write works out afresh for every area.
+constexpr std::uint32_t kCompareMarks = kAreaDiffersMark | kAreaProtectedMark | kAreaIconMask;
+constexpr std::uint32_t kProtectedIconOnly = 1;
+constexpr std::uint32_t kProtectedShown = 0;
+constexpr std::size_t kMessageTextLimit = 100;
+
+int secondsOfDayNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+}
+
+std::uint32_t littleEndianWord(const std::uint8_t* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+void createFilledWorkFile(const std::string& name) {
+    const FileHandle file = createOrTruncate(name);
+    if (!file.valid()) {
+        return;
+    }
+    std::array<std::uint8_t, kCompareBlock> block;
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        block[i] = static_cast<std::uint8_t>(kWorkFillWord >> (8 * (i % 4)));
+    }
+    for (std::uint32_t offset = 0; offset < kWorkFillBytes; offset += block.size()) {
+        if (!writeAt(file.fd(), block.data(), block.size(), offset)) {
+            return;
+        }
+    }
+}
+
+// One "WRITE FIRMWARE" or "PREVIEW FIRMWARE" run.
+class WriteJob {
+public:
+    WriteJob(TCorvexThread& guard, AreaTable& table, const FlashFamily& family, bool preview)
+        : m_guard(guard), m_table(table), m_link(guard.link()), m_flash(guard.link(), family),
+          m_preview(preview), m_areaCount(guard.areaCount()), m_flashBase(guard.flashBase()),
+          m_workName(guard.tempFileName()) {}
+
+    void run();
+
+private:
+    [[nodiscard]] bool broken() const { return m_link.breakRequested(); }
+    [[nodiscard]] std::uint32_t areaStart(std::uint32_t area) const {
+        return m_table.AreaStart[area].load();
+    }
+    bool openWorkFile();
+    void compareArea(std::uint32_t area);
+    [[nodiscard]] bool workAreaBlank(std::uint32_t area);
+    [[nodiscard]] bool workAreaMatchesImage(std::uint32_t area);
+    void reportCompareBroken();
+    void programAreas();
+    void updateArea(std::uint32_t area);
+    [[nodiscard]] bool programArea(std::uint32_t area);
+    void reportWrite(int startSecond);
+    void postWriteProtected(std::uint32_t shown) {
+        GuardRecord& message = m_guard.messageRecord();
+        message.Code = kMsgWriteProtected;
+        message.Data = shown;
+        m_guard.PostMessageRecord();
+    }
+
+    TCorvexThread& m_guard;
+    AreaTable& m_table;
+    Link& m_link;
+    FlashOps m_flash;
+    const bool m_preview;
+    const std::uint32_t m_areaCount;
+    const std::uint32_t m_flashBase;
+    const std::string m_workName;
+    std::string m_imageName;
+    FileHandle m_work;
+    FileHandle m_image;
+    std::uint32_t m_errors = 0;
+};
+
+bool WriteJob::openWorkFile() {
+    m_work = openForUpdate(m_workName);
+    if (!m_work.valid()) {
+        // A new work file holds nothing read from the flash: no area may count as read.
+        for (std::size_t i = 0; i < kAreaSlots; ++i) {
+            m_table.clearBits(i, kAreaReadMark);
+        }
+        createFilledWorkFile(m_workName);
+        m_work = openForUpdate(m_workName);
+    }
+    if (!m_work.valid()) {
+        m_guard.Log("*** EXCEPTION ON TEMPORARY FILE " + m_workName);
+        reportFinal(m_guard, kWorkFileFailed, kStyleError);
+        return false;
+    }
+    return true;
+}
+
+void WriteJob::run() {
+    for (std::uint32_t i = 0; i < m_areaCount; ++i) {
+        m_guard.raise(AreaEvent::Reset, i);
+    }
+    if (!openWorkFile()) {
+        return;
+    }
+    m_imageName = m_guard.writeFileName();
+    m_guard.Log("PROGRAMMING FILE " + m_imageName);
+    m_image = openForReading(m_imageName);
+    if (!m_image.valid()) {
+        (void)m_work.close();
+        m_guard.Log("*** EXCEPTION ON PROGRAMMING FILE " + m_imageName);
+        m_guard.Break();
+        return;
+    }
+    (void)m_guard.jobPrologue();
+
+    for (std::uint32_t i = 0; i < m_areaCount && !broken(); ++i) {
+        compareArea(i);
+    }
+    if (!m_work.close() && !broken()) {
+        m_guard.Log("*** EXCEPTION ON TEMPORARY FILE " + m_workName);
+        m_guard.Break();
+    }
+    if (broken()) {
+        reportCompareBroken();
+        return;
+    }
+    for (std::uint32_t i = 0; i < m_areaCount; ++i) {
+        m_guard.raise(AreaEvent::Reset, i);
+    }
+    if (m_preview) {
+        IdentifyFirmware(m_guard, m_workName);
+        reportFinal(m_guard, "Preview \"Write Firmware\" function completed successful.",
+                    kStyleNormal);
+        return;
+    }
+    programAreas();
+}
+
+void WriteJob::compareArea(std::uint32_t area) {
+    m_guard.setCurrentArea(area);
+    m_table.clearBits(area, kCompareMarks);
+    if (m_flash.ProtectCheck(m_flashBase + areaStart(area))) {
+        m_table.setBits(area, kAreaProtectedMark);
+        postWriteProtected(kProtectedIconOnly);
+    }
+    const std::uint32_t mode = m_table.mode(area);
+    if (mode != kAreaModeSkip) {
+        if (!m_table.has(area, kAreaReadMark)) {
+            m_guard.raise(AreaEvent::Reading, area);
+            const AreaRead result = readAreaIntoFile(m_guard, m_table, area, m_work.fd());
+            if (result == AreaRead::FileError) {
+                // The area's part of the work file is not what the flash holds: stop as if
+                // broken off, which clears the marks.
+                m_guard.Log("*** EXCEPTION ON TEMPORARY FILE " + m_workName);
+                m_guard.Break();
+            }
+            if (broken()) {
+                m_guard.raise(AreaEvent::ReadError, area);
+                return;
+            }
+            m_guard.raise(AreaEvent::ReadOK, area);
+            m_table.setBits(area, kAreaReadMark);
+        }
+        const bool unchanged =
+            mode == kAreaModeClr ? workAreaBlank(area) : workAreaMatchesImage(area);
+        if (!unchanged) {
+            m_table.setBits(area, kAreaDiffersMark);
+            m_guard.raise(AreaEvent::NeedsUpdate, area);
+        }
+    }
+    if (!m_table.has(area, kAreaDiffersMark)) {
+        m_guard.raise(mode == kAreaModeSkip ? AreaEvent::Skipped : AreaEvent::UpToDate, area);
+    }
+}
+
+bool WriteJob::workAreaBlank(std::uint32_t area) {
+    static const std::array<std::uint8_t, kCompareBlock> erased = [] {
+        std::array<std::uint8_t, kCompareBlock> block;
+        block.fill(0xFF);
+        return block;
+    }();
+    std::array<std::uint8_t, kCompareBlock> block;
+    const std::uint32_t end = areaStart(area + 1);
+    for (std::uint32_t offset = areaStart(area); offset < end; offset += kCompareBlock) {
+        const std::size_t size = std::min<std::size_t>(kCompareBlock, end - offset);
+        if (readAt(m_work.fd(), block.data(), size, offset) != static_cast<ssize_t>(size) ||
+            std::memcmp(block.data(), erased.data(), size) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WriteJob::workAreaMatchesImage(std::uint32_t area) {
+    std::array<std::uint8_t, kCompareBlock> present;
+    std::array<std::uint8_t, kCompareBlock> wanted;
+    const std::uint32_t end = areaStart(area + 1);
+    for (std::uint32_t offset = areaStart(area); offset < end; offset += kCompareBlock) {
+        const auto size = std::min<std::size_t>(kCompareBlock, end - offset);
+        const auto whole = static_cast<ssize_t>(size);
+        if (readAt(m_work.fd(), present.data(), size, offset) != whole ||
+            readAt(m_image.fd(), wanted.data(), size, offset) != whole ||
+            std::memcmp(present.data(), wanted.data(), size) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void WriteJob::reportCompareBroken() {
+    for (std::uint32_t i = 0; i <= m_areaCount && i < kAreaSlots; ++i) {
+        m_table.clearBits(i, kAreaReadMark | kAreaDiffersMark);
+    }
+    GuardRecord& message = m_guard.messageRecord();
+    message.Code = kMsgFinalReport;
+    message.Flag = 1;
+    message.Data = kStyleError;
+    message.Text.assign("Function Failed - Job aborted.");
+    // With the link broken the Guard's own report says so instead.
+    if (m_guard.PendingDepth() == 0) {
+        m_guard.PostMessageRecord();
+    }
+}
+
+void WriteJob::programAreas() {
+    const int startSecond = secondsOfDayNow();
+    std::uint32_t area = 0;
+    for (; area < m_areaCount && !broken(); ++area) {
+        m_guard.setCurrentArea(area);
+        updateArea(area);
+        if (m_guard.stopOnError() && m_errors != 0) {
+            m_guard.Break();
+        }
+    }
+    // Areas a break kept from being visited may still differ from the image: never report
+    // such a write as complete.
+    if (area < m_areaCount && m_errors == 0) {
+        ++m_errors;
+    }
+    (void)m_image.close();
+    reportWrite(startSecond);
+}
+
+void WriteJob::updateArea(std::uint32_t area) {
+    if (!m_table.has(area, kAreaDiffersMark)) {
+        return;
+    }
+    if (m_table.has(area, kAreaProtectedMark)) {
+        postWriteProtected(kProtectedShown);
+        return;
+    }
+    const std::uint32_t mode = m_table.mode(area);
+    if (mode == kAreaModeSkip) {
+        // Set to SKIP since the compare: the user wants it left alone.
+        return;
+    }
+    m_guard.raise(AreaEvent::Erasing, area);
+    if (!m_flash.SectorErase(m_flashBase + areaStart(area))) {
+        m_guard.Log("ERROR ERASING AREA " + std::to_string(area));
+        m_guard.raise(AreaEvent::EraseFailed, area);
+        ++m_errors;
+    } else if (mode == kAreaModeClr) {
+        m_guard.raise(AreaEvent::Erased, area);
+    } else if (programArea(area)) {
+        m_guard.raise(AreaEvent::Programmed, area);
+    } else {
+        ++m_errors;
+        m_guard.raise(AreaEvent::ProgramFailed, area);
+        m_guard.Log("ERROR PROGRAMMING AREA " + std::to_string(area));
+    }
+    // The flash no longer holds what the work file says for this area.
+    m_table.clearBits(area, kAreaReadMark);
+}
+
+bool WriteJob::programArea(std::uint32_t area) {
+    m_guard.Log("PROGRAMMING AREA " + std::to_string(area));
+    m_guard.raise(AreaEvent::Programming, area);
+    const std::uint32_t startOffset = areaStart(area);
+    const std::uint32_t endOffset = areaStart(area + 1);
+    const std::uint32_t mask = progressMask(m_flashBase + startOffset, m_flashBase + endOffset);
+    std::vector<std::uint8_t> chunk(kImageChunk);
+    std::uint32_t chunkStart = startOffset;
+    std::uint32_t chunkEnd = startOffset;
+    for (std::uint32_t offset = startOffset; offset < endOffset; offset += 4) {
+        if (broken()) {
+            return false;
+        }
+        const std::uint32_t address = m_flashBase + offset;
+        if ((address & mask) == 0) {
+            m_guard.raise(AreaEvent::Progress, area);
+        }
+        if (offset >= chunkEnd) {
+            const std::size_t size = std::min<std::size_t>(chunk.size(), endOffset - offset);
+            const ssize_t got = readAt(m_image.fd(), chunk.data(), size, offset);
+            if (got < 0) {
+                m_guard.raise(AreaEvent::Reset, area);
+                return false;
+            }
+            // Past the end of the image the flash is to read as erased, whatever came before.
+            std::fill(chunk.begin() + got, chunk.begin() + static_cast<std::ptrdiff_t>(size), 0xFF);
+            chunkStart = offset;
+            chunkEnd = offset + static_cast<std::uint32_t>(size);
+        }
+        if (!m_flash.ProgramWord(address, littleEndianWord(&chunk[offset - chunkStart]))) {
+            m_guard.raise(AreaEvent::Reset, area);
+            return false;
+        }
+    }
+    return true;
+}
+
+void WriteJob::reportWrite(int startSecond) {
+    if (m_errors == 0) {
+        const int elapsed = elapsedSecondsOfDay(startSecond, secondsOfDayNow());
+        m_guard.Log(formatLine("PROGRAMMING COMPLETION TIME %2.2d:%2.2d:%2.2d", elapsed / 3600,
+                               (elapsed % 3600) / 60, elapsed % 60));
+        reportFinal(m_guard, "\"Write Firmware\" function completed successful.", kStyleNormal);
+        return;
+    }
+    if (m_guard.stopOnError()) {
+        m_guard.Log("Process stopped on error.");
+        constexpr std::string_view text = "Process stopped on error.\r\r"
+                                          "Select \"Config\" - \"Stop on Error\" to disable this "
+                                          "function!";
+        m_guard.messageRecord().Flag = 0;
+        m_guard.Post(kMsgStoppedOnError, text.substr(0, kMessageTextLimit),
+                     m_guard.messageRecord().Data);
+        return;
+    }
+    reportFinal(m_guard,
+                formatLine("\"Write Firmware\" function completed with %u error(s).",
+                           static_cast<unsigned>(m_errors)),
+                kStyleError);
+}
+
+void firmwareJob(TCorvexThread& guard, const GuardRecord& command, bool preview) {
+    AreaTable* const table = requireAreaTable(guard, command);
+    if (table == nullptr) {
+        return;
+    }
+    // SETHARDWARE only ever selects a type with flash commands.
+    const FlashFamily* family = flashFamily(guard.hardwareType());
+    WriteJob(guard, *table, family != nullptr ? *family : kFlashFamily0, preview).run();
+}
+
+} // namespace
+
+void writeFirmwareJob(TCorvexThread& guard, const GuardRecord& command) {
+    firmwareJob(guard, command, false);
+}
+
+void previewFirmwareJob(TCorvexThread& guard, const GuardRecord& command) {
+    firmwareJob(guard, command, true);
+}
+
+} // namespace corvex::link

@@ -1,0 +1,147 @@
+#include "link/jobs/job_files.h"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace corvex::link {
+
+namespace {
+
+constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as for any file the user saves
+constexpr int kPartNameTries = 100;
+
+// Distinguishes the part files of one process; the process id distinguishes processes.
+std::atomic<unsigned> g_partCounter{0};
+
+} // namespace
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+        (void)close();
+        m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+}
+
+bool FileHandle::close() {
+    if (m_fd < 0) {
+        return true;
+    }
+    const int result = ::close(std::exchange(m_fd, -1));
+    return result == 0;
+}
+
+FileHandle openForReading(const std::string& name) {
+    return FileHandle(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+}
+
+FileHandle openForUpdate(const std::string& name) {
+    return FileHandle(::open(name.c_str(), O_RDWR | O_CLOEXEC));
+}
+
+FileHandle createOrTruncate(const std::string& name) {
+    return FileHandle(::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, kNewFileMode));
+}
+
+ssize_t readAt(int fd, void* buffer, std::size_t size, off_t offset) {
+    auto* bytes = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got =
+            ::pread(fd, bytes + done, size - done, offset + static_cast<off_t>(done));
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+bool writeAt(int fd, const void* data, std::size_t size, off_t offset) {
+    const auto* bytes = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t put =
+            ::pwrite(fd, bytes + done, size - done, offset + static_cast<off_t>(done));
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+WordWriter::WordWriter(int fd, off_t offset) : m_fd(fd), m_offset(offset), m_block(kBlockBytes) {}
+
+bool WordWriter::flush() {
+    if (m_used > 0) {
+        if (!m_failed && !writeAt(m_fd, m_block.data(), m_used, m_offset)) {
+            m_failed = true;
+        }
+        m_offset += static_cast<off_t>(m_used);
+        m_used = 0;
+    }
+    return !m_failed;
+}
+
+ReplacingFile::ReplacingFile(std::string target) : m_target(std::move(target)) {
+    if (m_target.empty()) {
+        return;
+    }
+    // Keep the permissions of the file being replaced; a new one gets the usual ones.
+    struct stat old {};
+    const bool replacing = ::stat(m_target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    for (int attempt = 0; attempt < kPartNameTries && !m_file.valid(); ++attempt) {
+        m_partName = m_target + "." + std::to_string(::getpid()) + "-" +
+                     std::to_string(g_partCounter.fetch_add(1)) + ".part";
+        m_file = FileHandle(
+            ::open(m_partName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode));
+        if (!m_file.valid() && errno != EEXIST) {
+            break;
+        }
+    }
+    if (!m_file.valid()) {
+        m_partName.clear();
+        return;
+    }
+    if (replacing) {
+        (void)::fchmod(m_file.fd(), old.st_mode & 07777);
+    }
+}
+
+bool ReplacingFile::commit() {
+    if (!m_file.valid()) {
+        return false;
+    }
+    const bool synced = ::fsync(m_file.fd()) == 0;
+    const bool closed = m_file.close();
+    if (!synced || !closed || ::rename(m_partName.c_str(), m_target.c_str()) != 0) {
+        discard();
+        return false;
+    }
+    m_partName.clear();
+    return true;
+}
+
+void ReplacingFile::discard() {
+    (void)m_file.close();
+    if (!m_partName.empty()) {
+        (void)::unlink(m_partName.c_str());
+        m_partName.clear();
+    }
+}
+
+} // namespace corvex::link

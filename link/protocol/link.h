@@ -1,0 +1,105 @@
+#pragma once
+
+#include "link/port/port.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+namespace corvex::link {
+
+// What DetectInterface finds on the port.
+enum class InterfaceType : int {
+    Absent = 0,     // both input lines float high
+    Compatible = 2, // answers, but without the loopback echo
+    RevB = 3,       // loopback echo of the probe byte
+    Unknown = 4,    // echoes something else
+};
+
+// The word that names a detection result in the "CORVEX" reply.
+[[nodiscard]] const char* interfaceTypeWord(InterfaceType type);
+
+// Flags shared between the Guard and the window; every handshake wait polls breakFlag.
+struct LinkFlags {
+    // BreakFlag: set by the window (Break), cleared by the Guard.
+    std::atomic<bool> breakFlag{false};
+    // PendingDepth: Guard +1/-1 around every exchange, window +1000 on a time-out.
+    std::atomic<std::int32_t> pendingDepth{0};
+};
+
+// Keeps PendingDepth raised for the length of one exchange, so the window's time-out watch sees
+// a wait that does not end, and lowers it again however the exchange ends (a wait falls through
+// on a break, so the decrement always runs).
+class PendingExchange {
+public:
+    explicit PendingExchange(LinkFlags& flags) : m_flags(flags) {
+        m_flags.pendingDepth.fetch_add(1, std::memory_order_relaxed);
+    }
+    ~PendingExchange() { m_flags.pendingDepth.fetch_sub(1, std::memory_order_relaxed); }
+    PendingExchange(const PendingExchange&) = delete;
+    PendingExchange& operator=(const PendingExchange&) = delete;
+
+private:
+    LinkFlags& m_flags;
+};
+
+// The byte handshake and the word transactions over the port. Guard thread only.
+class Link {
+public:
+    using Sleeper = std::function<void(std::chrono::milliseconds)>;
+    using MicroDelay = std::function<void(std::uint64_t microseconds)>;
+
+    Link(Port& port, LinkFlags& flags);
+
+    /// Selects the slow byte-send variant for ports that need settling time.
+    void setLaptopDriver(bool on) { m_laptopDriver = on; }
+    [[nodiscard]] bool laptopDriver() const { return m_laptopDriver; }
+    /// Replaces the millisecond sleep (tests and benchmarks keep the protocol, not the waiting).
+    void setSleeper(Sleeper sleeper) { m_sleep = std::move(sleeper); }
+    /// Replaces the busy-wait between flash polls. The simulated receiver counts polls, not
+    /// time, so its owners drop the wait; real hardware keeps delayMicroseconds.
+    void setMicroDelay(MicroDelay delay) { m_microDelay = std::move(delay); }
+
+    void sendByte(std::uint8_t byte);
+    void waitRxAck();
+    /// 0xFF after a break, without touching the lines.
+    [[nodiscard]] std::uint8_t receiveByte();
+    [[nodiscard]] std::uint8_t readStrobed();
+    void acknowledge();
+
+    void writeWord(std::uint32_t address, std::uint32_t data);
+    /// 0xFFFFFFFF when the exchange was broken off.
+    [[nodiscard]] std::uint32_t readWord(std::uint32_t address);
+
+    void resetPulse();
+    void loopbackOn();
+    void loopbackOff();
+    [[nodiscard]] InterfaceType detectInterface();
+    /// Writes the receiver's external-memory-interface registers for the hardware type.
+    /// Returns false when a break cut the sequence short.
+    bool busInit(std::uint32_t hardwareType);
+
+    /// Busy-waits on the steady clock; used between flash polls.
+    static void delayMicroseconds(std::uint64_t count);
+    /// The wait before a flash poll: delayMicroseconds unless replaced.
+    void pollDelay(std::uint64_t microseconds) { m_microDelay(microseconds); }
+
+    [[nodiscard]] bool breakRequested() const {
+        return m_flags.breakFlag.load(std::memory_order_relaxed);
+    }
+    [[nodiscard]] Port& port() { return m_port; }
+    [[nodiscard]] LinkFlags& flags() { return m_flags; }
+    void sleepMs(int ms) { m_sleep(std::chrono::milliseconds(ms)); }
+
+private:
+    void loopbackSwitch(std::uint8_t command);
+
+    Port& m_port;
+    LinkFlags& m_flags;
+    bool m_laptopDriver = false;
+    Sleeper m_sleep;
+    MicroDelay m_microDelay;
+};
+
+} // namespace corvex::link
