@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/jobs/guard_record.h"
+#include "link/jobs/job_context.h"
 #include "link/jobs/record_queue.h"
 #include "link/port/port.h"
 #include "link/protocol/link.h"
@@ -17,25 +18,6 @@ namespace corvex::link {
 
 class TCorvexThread;
 struct AreaTable;
-
-// The per-area events, in slot order; each refers to the Guard's CurrentArea.
-enum class AreaEvent : int {
-    Progress,
-    Reset,
-    Reading,
-    ReadOK,
-    ReadError,
-    Erasing,
-    Erased,
-    EraseFailed,
-    Programming,
-    Programmed,
-    ProgramFailed,
-    Skipped,
-    UpToDate,
-    NeedsUpdate,
-};
-inline constexpr int kAreaEventCount = 14;
 
 // What the Guard reports to its owner. Every call runs on the owner's thread (through the
 // synchroniser) while the Guard waits, so handlers may touch the owner's state freely.
@@ -90,7 +72,7 @@ inline constexpr std::uint32_t kDefaultFlashBase = 0x7FE00000;
 
 // The Corvex Guard: the one thread that drives the interface. The owner submits text commands;
 // the Guard runs them one at a time and reports through the LogQueue and GuardEvents.
-class TCorvexThread {
+class TCorvexThread final : public JobContext {
 public:
     /// Create: builds the Guard with its initial values and starts it at idle priority.
     /// An empty synchroniser runs event calls on the Guard's own thread.
@@ -106,7 +88,7 @@ public:
     /// Queues a command; the slot used, or -1 when refused (busy, stopped or full).
     int Submit(const GuardRecord& record);
     /// Asks the running job to stop at its next handshake wait; ignored while idle.
-    void Break();
+    void Break() override;
     /// A hanging exchange: reported as a broken link rather than a user abort.
     void BreakOnTimeout();
     void SetStopOnError(bool on);
@@ -126,7 +108,7 @@ public:
     [[nodiscard]] std::uint32_t CurrentArea() const {
         return m_currentArea.load(std::memory_order_acquire);
     }
-    [[nodiscard]] std::int32_t PendingDepth() const {
+    [[nodiscard]] std::int32_t PendingDepth() const override {
         return m_flags.pendingDepth.load(std::memory_order_acquire);
     }
     [[nodiscard]] GuardStateValue GuardState() const {
@@ -136,40 +118,42 @@ public:
     [[nodiscard]] bool isIdle() const {
         return GuardState() == GuardStateValue::Idle && m_commandQueue.empty();
     }
-    [[nodiscard]] bool stopOnError() const { return m_stopOnError.load(std::memory_order_acquire); }
+    [[nodiscard]] bool stopOnError() const override {
+        return m_stopOnError.load(std::memory_order_acquire);
+    }
 
     // ---- Guard side (jobs) ------------------------------------------------------------
     /// Appends a log line; dropped silently when the LogQueue is full.
-    void Log(std::string_view text);
-    void Log(const GuardRecord& record);
+    void Log(std::string_view text) override;
+    void Log(const GuardRecord& record) override;
     /// Fills MessageRecord and hands it to OnMessage; fields not named keep their value.
-    void Post(std::uint32_t code, std::string_view text, std::uint32_t data);
+    void Post(std::uint32_t code, std::string_view text, std::uint32_t data) override;
     /// Hands MessageRecord, as the caller has filled it, to OnMessage.
-    void PostMessageRecord();
-    GuardRecord& messageRecord() { return m_messageRecord; }
+    void PostMessageRecord() override;
+    GuardRecord& messageRecord() override { return m_messageRecord; }
     /// Sets CurrentArea and raises the event.
-    void raise(AreaEvent event, std::uint32_t area);
+    void raise(AreaEvent event, std::uint32_t area) override;
     /// Sets CurrentArea alone: messages such as code 16 refer to it without an area event.
-    void setCurrentArea(std::uint32_t area) {
+    void setCurrentArea(std::uint32_t area) override {
         m_currentArea.store(area, std::memory_order_release);
     }
 
-    [[nodiscard]] AreaTable* areaTable() const {
+    [[nodiscard]] AreaTable* areaTable() const override {
         return m_areaTable.load(std::memory_order_acquire);
     }
-    Link& link() { return m_link; }
-    Port& port() { return m_port; }
-    [[nodiscard]] std::uint32_t hardwareType() const { return m_hardwareType; }
-    [[nodiscard]] std::uint32_t areaCount() const { return m_areaCount; }
-    [[nodiscard]] std::uint32_t flashBase() const { return m_flashBase; }
-    [[nodiscard]] std::string writeFileName() const;
-    [[nodiscard]] std::string readFileName() const;
-    [[nodiscard]] std::string eeLoadFileName() const;
-    [[nodiscard]] std::string eeSaveFileName() const;
-    [[nodiscard]] const std::string& tempFileName() const { return m_tempFileName; }
+    Link& link() override { return m_link; }
+    Port& port() override { return m_port; }
+    [[nodiscard]] std::uint32_t hardwareType() const override { return m_hardwareType; }
+    [[nodiscard]] std::uint32_t areaCount() const override { return m_areaCount; }
+    [[nodiscard]] std::uint32_t flashBase() const override { return m_flashBase; }
+    [[nodiscard]] std::string writeFileName() const override;
+    [[nodiscard]] std::string readFileName() const override;
+    [[nodiscard]] std::string eeLoadFileName() const override;
+    [[nodiscard]] std::string eeSaveFileName() const override;
+    [[nodiscard]] const std::string& tempFileName() const override { return m_tempFileName; }
     /// PortSetup, ResetPulse and BusInit: the start of every flash, EEPROM and microcode job.
     /// False when a break cut it short.
-    bool jobPrologue();
+    bool jobPrologue() override;
 
     // Command actions that need the Guard's private state.
     void setHardware(std::uint32_t selection);

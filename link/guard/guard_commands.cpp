@@ -82,29 +82,35 @@ void disableProgramming(TCorvexThread& guard, const GuardRecord& /*command*/) {
     programming(guard, false);
 }
 
+// A job runs on what it sees of the Guard, its JobContext.
+template <void (*Job)(JobContext&, const GuardRecord&)>
+void job(TCorvexThread& guard, const GuardRecord& command) {
+    Job(guard, command);
+}
+
 // "EXIT" is handled by the run loop itself, which owns the thread's end; it is listed so that
 // it counts as a known word.
 void exitCommand(TCorvexThread& /*guard*/, const GuardRecord& /*command*/) {}
 
 constexpr CommandEntry kCommands[] = {
-    {"READ FIRMWARE", "RFW", readFirmwareJob},
-    {"WRITE FIRMWARE", "WFW", writeFirmwareJob},
-    {"PREVIEW FIRMWARE", "PFW", previewFirmwareJob},
-    {"EEREAD", "", eepromReadJob},
-    {"EEVIEW", "", eepromViewJob},
-    {"EEWRITE", "", eepromWriteJob},
-    {"EEERASE", "", eepromEraseJob},
-    {"BOOTCODE", "", bootcodeJob},
-    {"SIGNATURE", "", signatureJob},
+    {"READ FIRMWARE", "RFW", job<readFirmwareJob>},
+    {"WRITE FIRMWARE", "WFW", job<writeFirmwareJob>},
+    {"PREVIEW FIRMWARE", "PFW", job<previewFirmwareJob>},
+    {"EEREAD", "", job<eepromReadJob>},
+    {"EEVIEW", "", job<eepromViewJob>},
+    {"EEWRITE", "", job<eepromWriteJob>},
+    {"EEERASE", "", job<eepromEraseJob>},
+    {"BOOTCODE", "", job<bootcodeJob>},
+    {"SIGNATURE", "", job<signatureJob>},
     {"CORVEX", "", detect},
     {"VERSION", "", version},
     {"SETHARDWARE", "", setHardware},
-    {"DIAG", "", diagJob},
+    {"DIAG", "", job<diagJob>},
     {"EMI_INIT", "", emiInit},
     {"SETDRIVER", "", setDriver},
     {"BLOCKMODE", "", blockMode},
-    {"WBB", "", writeBlockJob},
-    {"RBB", "", readBlockJob},
+    {"WBB", "", job<writeBlockJob>},
+    {"RBB", "", job<readBlockJob>},
     {"EXIT", "", exitCommand},
     {"DEADLOCK", "", deadlock},
     {"IDLE PRIORITY", "IPRIO", idlePriority},

@@ -1,6 +1,8 @@
-#include "link/guard/guard.h"
 #include "link/jobs/flash_jobs.h"
+#include "link/jobs/job_context.h"
 #include "link/jobs/job_files.h"
+#include "link/port/port.h"
+#include "link/protocol/link.h"
 
 #include <algorithm>
 #include <vector>
@@ -19,7 +21,7 @@ constexpr std::uint32_t kPlainColour = 0xE0E0E0;
 // A block may reach the top of the address space; it ends there.
 constexpr std::uint64_t kAddressSpaceEnd = 1ULL << 32;
 
-void postBlockTitle(TCorvexThread& guard, std::string_view text, std::uint32_t icon,
+void postBlockTitle(JobContext& guard, std::string_view text, std::uint32_t icon,
                     std::uint32_t colour) {
     guard.messageRecord().Param = colour;
     guard.Post(kMsgAreaColour, text, icon);
@@ -28,7 +30,7 @@ void postBlockTitle(TCorvexThread& guard, std::string_view text, std::uint32_t i
 
 // The block jobs go on past a word the window's time-out broke off: the word is abandoned and
 // the next one tried. A user's break ends the loop. True when the loop is to stop.
-bool blockLoopBroken(TCorvexThread& guard) {
+bool blockLoopBroken(JobContext& guard) {
     LinkFlags& flags = guard.link().flags();
     if (!flags.breakFlag.load()) {
         return false;
@@ -51,7 +53,7 @@ std::uint64_t blockEnd(std::uint32_t first, std::uint32_t bytes) {
 
 } // namespace
 
-void readBlockJob(TCorvexThread& guard, const GuardRecord& command) {
+void readBlockJob(JobContext& guard, const GuardRecord& command) {
     (void)guard.jobPrologue();
     postBlockTitle(guard, "Read Binary Block", kBlockTitleIcon, kBlockTitleColour);
     const std::string name = guard.writeFileName();
@@ -93,7 +95,7 @@ void readBlockJob(TCorvexThread& guard, const GuardRecord& command) {
     postBlockTitle(guard, "", 0, kPlainColour);
 }
 
-void writeBlockJob(TCorvexThread& guard, const GuardRecord& command) {
+void writeBlockJob(JobContext& guard, const GuardRecord& command) {
     (void)guard.jobPrologue();
     postBlockTitle(guard, "Write Binary Block", kBlockTitleIcon, kBlockTitleColour);
     const std::string name = guard.readFileName();

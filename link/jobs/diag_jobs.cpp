@@ -1,7 +1,9 @@
 #include "link/jobs/diag_jobs.h"
 
-#include "link/guard/guard.h"
 #include "link/jobs/flash_jobs.h"
+#include "link/jobs/job_context.h"
+#include "link/port/port.h"
+#include "link/protocol/link.h"
 
 #include <chrono>
 #include <random>
@@ -11,11 +13,11 @@ namespace corvex::link {
 
 namespace {
 
-bool statusBit(TCorvexThread& guard, std::uint8_t bit) {
+bool statusBit(JobContext& guard, std::uint8_t bit) {
     return (guard.port().readStatus() & bit) != 0;
 }
 
-void postProgress(TCorvexThread& guard, std::uint32_t pass) {
+void postProgress(JobContext& guard, std::uint32_t pass) {
     GuardRecord& m = guard.messageRecord();
     m.Code = kMsgLoopProgress;
     m.Data = pass;
@@ -37,7 +39,7 @@ const char* loopbackName(LoopbackMode mode) {
 }
 
 // One exchange of a soak test; false when the echo came back wrong.
-bool loopbackExchange(TCorvexThread& guard, LoopbackMode mode, std::mt19937& random) {
+bool loopbackExchange(JobContext& guard, LoopbackMode mode, std::mt19937& random) {
     Link& link = guard.link();
     const PendingExchange pending(guard.link().flags());
     if (mode == LoopbackMode::Ack) {
@@ -53,7 +55,7 @@ bool loopbackExchange(TCorvexThread& guard, LoopbackMode mode, std::mt19937& ran
 
 // The soak tests assume an interface switched to loopback with nothing but the PC on it: on a
 // connected receiver the random bytes would be taken as commands, hence the warning first.
-void loopbackTest(TCorvexThread& guard, LoopbackMode mode) {
+void loopbackTest(JobContext& guard, LoopbackMode mode) {
     GuardRecord& m = guard.messageRecord();
     const int exchangesPerPass = m.Data != 0 ? kLoopbackLongPass : kLoopbackShortPass;
     m.Code = kMsgLoopWarning;
@@ -84,7 +86,7 @@ void loopbackTest(TCorvexThread& guard, LoopbackMode mode) {
     m.Code = 0;
 }
 
-void runFunction(TCorvexThread& guard, std::uint32_t pid) {
+void runFunction(JobContext& guard, std::uint32_t pid) {
     GuardRecord& m = guard.messageRecord();
     Link& link = guard.link();
     Port& port = guard.port();
@@ -199,7 +201,7 @@ void runFunction(TCorvexThread& guard, std::uint32_t pid) {
 
 } // namespace
 
-void diagJob(TCorvexThread& guard, const GuardRecord& request) {
+void diagJob(JobContext& guard, const GuardRecord& request) {
     GuardRecord& m = guard.messageRecord();
     m = request;
     guard.Log(formatLine("IN:    PID: %2d   Adr=%8.8X   Dat=%8.8X", static_cast<int>(request.Param),

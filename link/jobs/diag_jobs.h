@@ -1,12 +1,11 @@
 #pragma once
 
 #include "link/jobs/guard_record.h"
+#include "link/jobs/job_context.h"
 
 #include <cstdint>
 
 namespace corvex::link {
-
-class TCorvexThread;
 
 // The diagnostics page's single steps and the loopback soak tests, as the "DIAG" action.
 
@@ -45,6 +44,6 @@ inline constexpr int kLoopbackLongPass = 15000;
 
 /// "DIAG": runs the function `Param` names on `Address`/`Data`, logs the IN and OUT lines,
 /// posts the result (callback 6 or 7) when there is one, then "Operation completed" (code 8).
-void diagJob(TCorvexThread& guard, const GuardRecord& request);
+void diagJob(JobContext& guard, const GuardRecord& request);
 
 } // namespace corvex::link

@@ -1,9 +1,11 @@
 #include "link/jobs/eeprom_jobs.h"
 
-#include "link/guard/guard.h"
 #include "link/jobs/eeprom_i2c.h"
 #include "link/jobs/flash_jobs.h"
+#include "link/jobs/job_context.h"
 #include "link/jobs/job_files.h"
+#include "link/port/port.h"
+#include "link/protocol/link.h"
 
 #include <algorithm>
 #include <exception>
@@ -51,7 +53,7 @@ bool saveImage(const std::string& name, const EepromImage& image) {
     return out.valid() && writeAt(out.fd(), image.data(), image.size(), 0) && out.commit();
 }
 
-void readJob(TCorvexThread& guard, bool view) {
+void readJob(JobContext& guard, bool view) {
     EepromImage image{};
     (void)guard.jobPrologue(); // a break cuts the read short at its first wait
     const EepromRead read =
@@ -88,7 +90,7 @@ void readJob(TCorvexThread& guard, bool view) {
 }
 
 // Writes the image and reports; `erase` selects the erase job's lines and codes.
-void writeJob(TCorvexThread& guard, const EepromImage& image, bool erase) {
+void writeJob(JobContext& guard, const EepromImage& image, bool erase) {
     (void)guard.jobPrologue();
     const std::uint32_t result = writeEeprom(guard.link(), image);
     if (result == kEepromComplete) {
@@ -111,15 +113,15 @@ void writeJob(TCorvexThread& guard, const EepromImage& image, bool erase) {
 
 } // namespace
 
-void eepromReadJob(TCorvexThread& guard, const GuardRecord& /*command*/) {
+void eepromReadJob(JobContext& guard, const GuardRecord& /*command*/) {
     readJob(guard, false);
 }
 
-void eepromViewJob(TCorvexThread& guard, const GuardRecord& /*command*/) {
+void eepromViewJob(JobContext& guard, const GuardRecord& /*command*/) {
     readJob(guard, true);
 }
 
-void eepromWriteJob(TCorvexThread& guard, const GuardRecord& /*command*/) {
+void eepromWriteJob(JobContext& guard, const GuardRecord& /*command*/) {
     const std::string name = guard.eeLoadFileName();
     const LoadedFile file = loadFile(name, kEepromSize);
     if (!file.readable) {
@@ -142,13 +144,13 @@ void eepromWriteJob(TCorvexThread& guard, const GuardRecord& /*command*/) {
     writeJob(guard, image, false);
 }
 
-void eepromEraseJob(TCorvexThread& guard, const GuardRecord& /*command*/) {
+void eepromEraseJob(JobContext& guard, const GuardRecord& /*command*/) {
     EepromImage image;
     image.fill(0xFF);
     writeJob(guard, image, true);
 }
 
-void bootcodeJob(TCorvexThread& guard, const GuardRecord& /*command*/) {
+void bootcodeJob(JobContext& guard, const GuardRecord& /*command*/) {
     const std::string name = guard.eeLoadFileName();
     const LoadedFile file = loadFile(name, kBootcodeMax);
     if (!file.readable) {

@@ -1,9 +1,11 @@
 #include "link/jobs/firmware_read.h"
 
-#include "link/guard/guard.h"
 #include "link/jobs/area_table.h"
 #include "link/jobs/flash_jobs.h"
+#include "link/jobs/job_context.h"
 #include "link/jobs/job_files.h"
+#include "link/port/port.h"
+#include "link/protocol/link.h"
 
 #include <algorithm>
 #include <array>
@@ -24,7 +26,7 @@ void clearReadMarks(AreaTable& table, std::uint32_t areaCount) {
 }
 
 // Fills a skipped area of the work file with erased bytes, a block at a time.
-AreaRead fillSkippedArea(TCorvexThread& guard, std::uint32_t start, std::uint32_t end, int fd) {
+AreaRead fillSkippedArea(JobContext& guard, std::uint32_t start, std::uint32_t end, int fd) {
     static const std::vector<std::uint8_t> erased(WordWriter::kBlockBytes, 0xFF);
     for (std::uint32_t offset = start; offset < end; offset += erased.size()) {
         if (guard.link().breakRequested()) {
@@ -89,7 +91,7 @@ std::optional<std::string> findFirmwareName(const std::string& fileName) {
     }
 }
 
-void IdentifyFirmware(TCorvexThread& guard, const std::string& fileName) {
+void IdentifyFirmware(JobContext& guard, const std::string& fileName) {
     const std::optional<std::string> name = findFirmwareName(fileName);
     GuardRecord& message = guard.messageRecord();
     message.Code = kMsgFirmwareName;
@@ -98,7 +100,7 @@ void IdentifyFirmware(TCorvexThread& guard, const std::string& fileName) {
     guard.PostMessageRecord();
 }
 
-bool SaveRange(TCorvexThread& guard, const AreaTable& table, const std::string& work,
+bool SaveRange(JobContext& guard, const AreaTable& table, const std::string& work,
                const std::string& target) {
     const std::uint32_t areaCount = guard.areaCount();
     std::uint32_t first = 0;
@@ -148,8 +150,7 @@ bool SaveRange(TCorvexThread& guard, const AreaTable& table, const std::string& 
     return !breakFlag.load() && out.commit();
 }
 
-AreaRead readAreaIntoFile(TCorvexThread& guard, const AreaTable& table, std::uint32_t area,
-                          int fd) {
+AreaRead readAreaIntoFile(JobContext& guard, const AreaTable& table, std::uint32_t area, int fd) {
     Link& link = guard.link();
     const std::uint32_t startOffset = table.AreaStart[area].load();
     const std::uint32_t endOffset = table.AreaStart[area + 1].load();
@@ -174,7 +175,7 @@ AreaRead readAreaIntoFile(TCorvexThread& guard, const AreaTable& table, std::uin
     return written ? AreaRead::Complete : AreaRead::FileError;
 }
 
-void readFirmwareJob(TCorvexThread& guard, const GuardRecord& command) {
+void readFirmwareJob(JobContext& guard, const GuardRecord& command) {
     AreaTable* const table = requireAreaTable(guard, command);
     if (table == nullptr) {
         return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/jobs/job_context.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -8,7 +10,6 @@
 
 namespace corvex::link {
 
-class TCorvexThread;
 struct AreaTable;
 
 // A firmware image names itself with this marker followed by the name and a 0 byte.
@@ -22,12 +23,12 @@ inline constexpr std::size_t kFirmwareNameLimit = 100;
 
 /// Reports the firmware the file holds (message code 4, also logged): its name, or
 /// "Unknown Firmware".
-void IdentifyFirmware(TCorvexThread& guard, const std::string& fileName);
+void IdentifyFirmware(JobContext& guard, const std::string& fileName);
 
 /// Saves the first run of consecutive PGM areas of the work file into `target`. The target is
 /// replaced only by a complete copy; on failure it keeps what it held. With no PGM area nothing
 /// is written and the save counts as done.
-[[nodiscard]] bool SaveRange(TCorvexThread& guard, const AreaTable& table, const std::string& work,
+[[nodiscard]] bool SaveRange(JobContext& guard, const AreaTable& table, const std::string& work,
                              const std::string& target);
 
 /// The bus addresses of an area whose low bits are all clear under this mask start one of the
@@ -40,7 +41,7 @@ enum class AreaRead { Complete, Broken, FileError };
 
 /// Reads the area's flash contents into the file at the area's own offset, word by word, with
 /// its log line and progress steps. The caller raises the area's reading and result events.
-[[nodiscard]] AreaRead readAreaIntoFile(TCorvexThread& guard, const AreaTable& table,
+[[nodiscard]] AreaRead readAreaIntoFile(JobContext& guard, const AreaTable& table,
                                         std::uint32_t area, int fd);
 
 } // namespace corvex::link

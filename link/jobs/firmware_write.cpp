@@ -1,9 +1,11 @@
-#include "link/guard/guard.h"
 #include "link/jobs/area_table.h"
 #include "link/jobs/firmware_read.h"
 #include "link/jobs/flash_jobs.h"
 #include "link/jobs/flash_ops.h"
+#include "link/jobs/job_context.h"
 #include "link/jobs/job_files.h"
+#include "link/port/port.h"
+#include "link/protocol/link.h"
 
 #include <algorithm>
 #include <array>
@@ -57,7 +59,7 @@ void createFilledWorkFile(const std::string& name) {
 // One "WRITE FIRMWARE" or "PREVIEW FIRMWARE" run.
 class WriteJob {
 public:
-    WriteJob(TCorvexThread& guard, AreaTable& table, const FlashFamily& family, bool preview)
+    WriteJob(JobContext& guard, AreaTable& table, const FlashFamily& family, bool preview)
         : m_guard(guard), m_table(table), m_link(guard.link()), m_flash(guard.link(), family),
           m_preview(preview), m_areaCount(guard.areaCount()), m_flashBase(guard.flashBase()),
           m_workName(guard.tempFileName()) {}
@@ -85,7 +87,7 @@ private:
         m_guard.PostMessageRecord();
     }
 
-    TCorvexThread& m_guard;
+    JobContext& m_guard;
     AreaTable& m_table;
     Link& m_link;
     FlashOps m_flash;
@@ -355,7 +357,7 @@ void WriteJob::reportWrite(int startSecond) {
                 kStyleError);
 }
 
-void firmwareJob(TCorvexThread& guard, const GuardRecord& command, bool preview) {
+void firmwareJob(JobContext& guard, const GuardRecord& command, bool preview) {
     AreaTable* const table = requireAreaTable(guard, command);
     if (table == nullptr) {
         return;
@@ -367,11 +369,11 @@ void firmwareJob(TCorvexThread& guard, const GuardRecord& command, bool preview)
 
 } // namespace
 
-void writeFirmwareJob(TCorvexThread& guard, const GuardRecord& command) {
+void writeFirmwareJob(JobContext& guard, const GuardRecord& command) {
     firmwareJob(guard, command, false);
 }
 
-void previewFirmwareJob(TCorvexThread& guard, const GuardRecord& command) {
+void previewFirmwareJob(JobContext& guard, const GuardRecord& command) {
     firmwareJob(guard, command, true);
 }
 

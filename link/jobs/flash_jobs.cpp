@@ -1,6 +1,8 @@
 #include "link/jobs/flash_jobs.h"
 
-#include "link/guard/guard.h"
+#include "link/jobs/job_context.h"
+#include "link/port/port.h"
+#include "link/protocol/link.h"
 
 namespace corvex::link {
 
@@ -8,7 +10,7 @@ namespace {
 
 constexpr int kSecondsPerDay = 24 * 60 * 60;
 
-GuardRecord& fillFinal(TCorvexThread& guard, std::string_view text, std::uint32_t style) {
+GuardRecord& fillFinal(JobContext& guard, std::string_view text, std::uint32_t style) {
     GuardRecord& message = guard.messageRecord();
     message.Code = kMsgFinalReport;
     message.Flag = 0;
@@ -19,17 +21,17 @@ GuardRecord& fillFinal(TCorvexThread& guard, std::string_view text, std::uint32_
 
 } // namespace
 
-void postFinal(TCorvexThread& guard, std::string_view text, std::uint32_t style) {
+void postFinal(JobContext& guard, std::string_view text, std::uint32_t style) {
     (void)fillFinal(guard, text, style);
     guard.PostMessageRecord();
 }
 
-void reportFinal(TCorvexThread& guard, std::string_view text, std::uint32_t style) {
+void reportFinal(JobContext& guard, std::string_view text, std::uint32_t style) {
     guard.Log(fillFinal(guard, text, style));
     guard.PostMessageRecord();
 }
 
-AreaTable* requireAreaTable(TCorvexThread& guard, const GuardRecord& command) {
+AreaTable* requireAreaTable(JobContext& guard, const GuardRecord& command) {
     AreaTable* const table = guard.areaTable();
     if (table == nullptr) {
         // The owner never handed the table over: nothing says which areas to touch.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/jobs/guard_record.h"
+#include "link/jobs/job_context.h"
 
 #include <cstdio>
 #include <string>
@@ -8,36 +9,35 @@
 
 namespace corvex::link {
 
-class TCorvexThread;
 struct AreaTable;
 
 // The flash jobs as Guard command actions.
 
 /// "SIGNATURE": names the flash chip (message code 1).
-void signatureJob(TCorvexThread& guard, const GuardRecord& command);
+void signatureJob(JobContext& guard, const GuardRecord& command);
 /// "READ FIRMWARE": flash into the work file, the first run of PGM areas into ReadFileName.
-void readFirmwareJob(TCorvexThread& guard, const GuardRecord& command);
+void readFirmwareJob(JobContext& guard, const GuardRecord& command);
 /// "WRITE FIRMWARE": brings the flash in line with WriteFileName, area by area.
-void writeFirmwareJob(TCorvexThread& guard, const GuardRecord& command);
+void writeFirmwareJob(JobContext& guard, const GuardRecord& command);
 /// "PREVIEW FIRMWARE": the compare phase of the write job alone.
-void previewFirmwareJob(TCorvexThread& guard, const GuardRecord& command);
+void previewFirmwareJob(JobContext& guard, const GuardRecord& command);
 /// "RBB": `Data` bytes from `Address` on into WriteFileName.
-void readBlockJob(TCorvexThread& guard, const GuardRecord& command);
+void readBlockJob(JobContext& guard, const GuardRecord& command);
 /// "WBB": `Data` bytes of ReadFileName written from `Address` on.
-void writeBlockJob(TCorvexThread& guard, const GuardRecord& command);
+void writeBlockJob(JobContext& guard, const GuardRecord& command);
 
 /// The area table the firmware jobs work on; without one the job is refused with a log line and
 /// a failed final report, and null is returned.
-[[nodiscard]] AreaTable* requireAreaTable(TCorvexThread& guard, const GuardRecord& command);
+[[nodiscard]] AreaTable* requireAreaTable(JobContext& guard, const GuardRecord& command);
 
 /// The final report of a firmware job whose work file could not be created or opened.
 inline constexpr std::string_view kWorkFileFailed =
     "Function failed - can not create temporary file.";
 
 /// Posts a job's final report (message code 5) with `Flag` 0, without a log line.
-void postFinal(TCorvexThread& guard, std::string_view text, std::uint32_t style);
+void postFinal(JobContext& guard, std::string_view text, std::uint32_t style);
 /// Logs and posts a job's final report (message code 5) with `Flag` 0.
-void reportFinal(TCorvexThread& guard, std::string_view text, std::uint32_t style);
+void reportFinal(JobContext& guard, std::string_view text, std::uint32_t style);
 
 /// A log line from a printf pattern; the Guard's records hold at most 103 characters anyway.
 template <typename... Args>

@@ -1,7 +1,9 @@
-#include "link/guard/guard.h"
 #include "link/jobs/flash_chips.h"
 #include "link/jobs/flash_jobs.h"
 #include "link/jobs/flash_ops.h"
+#include "link/jobs/job_context.h"
+#include "link/port/port.h"
+#include "link/protocol/link.h"
 
 namespace corvex::link {
 
@@ -13,7 +15,7 @@ constexpr std::uint32_t kNoAnswer = 0xFFFFFFFF;
 
 } // namespace
 
-void signatureJob(TCorvexThread& guard, const GuardRecord& /*command*/) {
+void signatureJob(JobContext& guard, const GuardRecord& /*command*/) {
     // A break lets the transactions below fall through; the job still reports what it read, and
     // the Guard's abort report follows.
     (void)guard.jobPrologue();
