@@ -1,5 +1,6 @@
 #include "channels/channel_csv.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -24,13 +25,35 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(begin, text.find_last_not_of(' ') - begin + 1);
 }
 
+// A plain decimal number, negative ones included, and the lone "-" that stands for a missing
+// PID: a spreadsheet reads them as values, never as formulas.
+bool isPlainNumber(std::string_view field) {
+    if (field.starts_with('-')) {
+        field.remove_prefix(1);
+    }
+    const bool digitsAndPoint = field.find_first_not_of("0123456789.") == std::string_view::npos;
+    return digitsAndPoint && std::count(field.begin(), field.end(), '.') <= 1 && field != ".";
+}
+
+// A spreadsheet runs a cell that starts with one of these as a formula: a channel named
+// "=HYPERLINK(...)" in the image would become a live link. Such a field gets a leading
+// apostrophe, which makes the cell plain text.
+bool looksLikeFormula(std::string_view field) {
+    return !field.empty() &&
+           std::string_view("=+-@\t\r").find(field.front()) != std::string_view::npos &&
+           !isPlainNumber(field);
+}
+
 // RFC 4180: a field holding a comma, a quote or a line break is quoted, its quotes doubled.
 void appendField(std::string& out, std::string_view field) {
+    const std::string_view inert = looksLikeFormula(field) ? "'" : "";
     if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out += inert;
         out += field;
         return;
     }
     out += '"';
+    out += inert;
     for (const char c : field) {
         if (c == '"') {
             out += '"';
@@ -77,7 +100,8 @@ bool writeReplacing(const std::string& path, std::string_view contents, std::str
                                  std::to_string(partCounter.fetch_add(1)) + ".part";
     const int fd = ::open(partName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
-        error = "cannot create " + partName + ": " + std::strerror(errno);
+        // The part file's name is ours; the user asked for `path`.
+        error = "cannot create " + path + ": " + std::strerror(errno);
         return false;
     }
     // Keep the permissions of a file being replaced.

@@ -15,6 +15,8 @@ namespace corvex::channels {
 /// transponder, SID, VPID, APID, VECM, AECM, PCR as shown, then the transponder's frequency in
 /// MHz, polarisation ("H"/"V") and symbol rate, blank when the list holds no such transponder.
 /// `transponders` may hold expansion lines; only lines with kTransponderLineFlag are looked at.
+/// A field starting with =, +, -, @, tab or carriage return gets a leading apostrophe so that a
+/// spreadsheet does not run it as a formula; plain numbers and the "-" of a missing PID do not.
 [[nodiscard]] std::string channelListCsv(std::span<const Line> channels,
                                          std::span<const Line> transponders);
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -284,21 +285,47 @@ LoadResult loadChannelTables(std::span<const std::uint8_t> image, DisplayMode mo
     return tables;
 }
 
-std::optional<std::vector<std::uint8_t>> readImageFile(const std::string& name) {
-    // Plain reads rather than a stream: a stream reports a read error (a folder given as the
-    // image, an I/O fault) by throwing from deep inside its buffer.
-    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+std::optional<std::vector<std::uint8_t>> readImageFile(const std::string& name,
+                                                       std::string* error) {
+    const auto fail = [&](std::string reason) -> std::optional<std::vector<std::uint8_t>> {
+        if (error != nullptr) {
+            *error = std::move(reason);
+        }
         return std::nullopt;
+    };
+    const auto notRegular = [&] { return fail(name + " is not a regular file"); };
+    const auto tooLarge = [&] {
+        return fail(name + " is larger than " + std::to_string(kMaxImageFileBytes >> 20) +
+                    " MiB, too large for a firmware image");
+    };
+    // Looked at before it is opened: a FIFO would hold the open until a writer comes, and a
+    // device such as /dev/zero never ends.
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) {
+        return fail("cannot open " + name + ": " + std::strerror(errno));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return notRegular();
+    }
+    if (static_cast<std::uint64_t>(info.st_size) > kMaxImageFileBytes) {
+        return tooLarge();
+    }
+    // Plain reads rather than a stream: a stream reports a read error (an I/O fault) by throwing
+    // from deep inside its buffer. Non-blocking in case the name became a FIFO meanwhile.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return fail("cannot open " + name + ": " + std::strerror(errno));
+    }
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return notRegular();
     }
     constexpr std::size_t kChunk = 64 * 1024;
     std::vector<std::uint8_t> bytes;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        bytes.reserve(static_cast<std::size_t>(info.st_size) + kChunk);
-    }
-    bool failed = false;
-    while (true) {
+    bytes.reserve(static_cast<std::size_t>(info.st_size) + kChunk);
+    int readError = 0;
+    // A file that grows while it is read stops one chunk past the limit.
+    while (bytes.size() <= kMaxImageFileBytes) {
         const std::size_t used = bytes.size();
         bytes.resize(used + kChunk);
         const ssize_t got = ::read(fd, bytes.data() + used, kChunk);
@@ -308,13 +335,16 @@ std::optional<std::vector<std::uint8_t>> readImageFile(const std::string& name) 
         }
         bytes.resize(used + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
         if (got <= 0) {
-            failed = got < 0;
+            readError = got < 0 ? errno : 0;
             break;
         }
     }
     ::close(fd);
-    if (failed) {
-        return std::nullopt;
+    if (readError != 0) {
+        return fail("cannot read " + name + ": " + std::strerror(readError));
+    }
+    if (bytes.size() > kMaxImageFileBytes) {
+        return tooLarge();
     }
     return bytes;
 }

@@ -116,8 +116,15 @@ using WarningCallback = std::function<void(const std::string& text)>;
 [[nodiscard]] LoadResult loadChannelTables(std::span<const std::uint8_t> image, DisplayMode mode,
                                            const WarningCallback& onWarning = {});
 
-/// Reads a whole image file; nullopt when it cannot be opened or read.
-[[nodiscard]] std::optional<std::vector<std::uint8_t>> readImageFile(const std::string& name);
+/// The largest image file read. Firmware images are a few MiB and the tables lie in the first
+/// 256 KiB; the limit only keeps a wrong file from being read into memory whole.
+inline constexpr std::uint64_t kMaxImageFileBytes = std::uint64_t{64} << 20;
+
+/// Reads a whole image file; nullopt when it cannot be opened or read, is no regular file (a
+/// folder, device or FIFO) or is larger than kMaxImageFileBytes, with the reason, naming the
+/// file, in `error` when given.
+[[nodiscard]] std::optional<std::vector<std::uint8_t>> readImageFile(const std::string& name,
+                                                                     std::string* error = nullptr);
 
 // ---- Records as they stand in the image (multi-byte fields big-endian) ----
 

@@ -9,9 +9,10 @@
 namespace corvex::cli {
 
 int runChannels(const CtlOptions& options, std::ostream& out, std::ostream& err) {
-    const auto image = channels::readImageFile(options.channelsImage);
+    std::string problem;
+    const auto image = channels::readImageFile(options.channelsImage, &problem);
     if (!image) {
-        err << "corvexctl: cannot read " << options.channelsImage << '\n';
+        err << "corvexctl: " << problem << '\n';
         return 1;
     }
     const auto mode =

@@ -214,6 +214,8 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
                 options.hex = true;
             } else if (arg == "--find") {
                 find = true;
+            } else if (arg == "--ignore-case") {
+                options.ignoreCase = true;
             } else if (arg == "--base") {
                 if (!takeValue(value)) {
                     return std::nullopt;
@@ -247,6 +249,10 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
             return std::nullopt;
         }
         options.commands.push_back(*command);
+    }
+    if (options.ignoreCase && (!find || options.hex)) {
+        error = "--ignore-case needs --find with a text PATTERN, not --hex";
+        return std::nullopt;
     }
     if (!options.channelsImage.empty() && find) {
         error = "--channels and --find do not go together";

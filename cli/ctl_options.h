@@ -37,6 +37,7 @@ struct CtlOptions {
     // --hex: with --channels ID and PID fields in hexadecimal; with --find the pattern is
     // hexadecimal digits, not text.
     bool hex = false;
+    bool ignoreCase = false; // --ignore-case: a --find text pattern matches either case of A-Z
 };
 
 /// Parses the arguments after the program name. On a usage error returns nullopt and sets
@@ -60,6 +61,6 @@ inline constexpr std::string_view kUsage =
     "[--stop-on-error] [--timeout-control] [--break-after MS] [--log-file F] [--verbose] [--yes] "
     "COMMAND...\n"
     "       corvexctl --channels IMAGE [--hex] [--csv FILE]\n"
-    "       corvexctl --find PATTERN FILE [--hex] [--base HEX]";
+    "       corvexctl --find PATTERN FILE [--hex | --ignore-case] [--base HEX]";
 
 } // namespace corvex::cli

@@ -36,9 +36,9 @@ std::optional<char> filterHexKey(char typed) {
 }
 
 std::string hex8(std::uint64_t value) {
-    std::array<char, 24> text{};
-    const int length =
-        std::snprintf(text.data(), text.size(), "%08llX", static_cast<unsigned long long>(value));
+    std::array<char, 16> text{};
+    const int length = std::snprintf(text.data(), text.size(), "%8.8X",
+                                     static_cast<unsigned>(static_cast<std::uint32_t>(value)));
     return {text.data(), static_cast<std::size_t>(length)};
 }
 

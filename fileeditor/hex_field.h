@@ -18,7 +18,8 @@ inline constexpr std::string_view kEndAsLengthMessage =
 /// backspace; nullopt swallows the key (Enter among them: the field's owner acts on it).
 [[nodiscard]] std::optional<char> filterHexKey(char typed);
 
-/// An address as the fields and lines show it: eight upper-case hexadecimal digits.
+/// An address as the fields and lines show it: eight upper-case hexadecimal digits of the low
+/// 32 bits. Addresses are 32-bit, so base + offset past 2^32 wraps rather than growing a digit.
 [[nodiscard]] std::string hex8(std::uint64_t value);
 
 /// The fill panel's answer to a start above the end: the end field read again as a decimal

@@ -45,6 +45,30 @@ int hexDigitValue(char c) {
     return -1;
 }
 
+// Lower-cases the ASCII letters of `size` bytes into `to`; every other byte is copied as it is.
+// A case-blind search folds the pattern and each block alike and then compares exactly, so the
+// finder below serves both kinds of search.
+void foldAsciiCase(const std::uint8_t* from, std::size_t size, std::uint8_t* to) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Shifted so that 'A'..'Z' land on the 26 lowest signed byte values.
+    const __m128i shift = _mm_set1_epi8(static_cast<char>(0x80 - 'A'));
+    const __m128i bound = _mm_set1_epi8(static_cast<char>(0x80 + 26));
+    const __m128i lowerBit = _mm_set1_epi8(0x20);
+    for (; size - i >= 16; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+        const __m128i upper = _mm_cmplt_epi8(_mm_add_epi8(bytes, shift), bound);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
+                         _mm_or_si128(bytes, _mm_and_si128(upper, lowerBit)));
+    }
+#endif
+    for (; i < size; ++i) {
+        const std::uint8_t byte = from[i];
+        to[i] =
+            static_cast<unsigned>(byte - 'A') < 26U ? static_cast<std::uint8_t>(byte | 0x20) : byte;
+    }
+}
+
 // Finds the pattern with memchr on its rarest byte and a compare at each hit. Data in which
 // that byte is common anyway (a run of the pattern's own bytes) would make every byte a hit, so
 // after too many hits that are no match the rest of the range goes to memmem, whose cost does
@@ -146,11 +170,13 @@ private:
     std::size_t m_rare = 0;
 };
 
+// Both columns show 32-bit addresses: base + offset past 2^32 wraps, as does an offset past
+// 4 GiB, rather than pushing the columns out of line. A jump uses the offset the line keeps.
 std::string resultColumns(std::uint64_t address, std::uint64_t offset) {
-    std::array<char, 48> columns{};
-    const int length = std::snprintf(columns.data(), columns.size(), " %08llX   %08llX   ",
-                                     static_cast<unsigned long long>(address),
-                                     static_cast<unsigned long long>(offset));
+    std::array<char, 32> columns{};
+    const int length = std::snprintf(columns.data(), columns.size(), " %8.8X   %8.8X   ",
+                                     static_cast<unsigned>(static_cast<std::uint32_t>(address)),
+                                     static_cast<unsigned>(static_cast<std::uint32_t>(offset)));
     return {columns.data(), static_cast<std::size_t>(length)};
 }
 
@@ -204,10 +230,17 @@ namespace {
 // line per match is inlined rather than called through std::function millions of times.
 template <typename Sink>
 ScanEnd scanBlocks(int fd, std::span<const std::uint8_t> pattern, Sink&& sink,
-                   const SearchControl& control, std::size_t blockBytes) {
+                   const SearchControl& control, std::size_t blockBytes,
+                   CaseMatch caseMatch = CaseMatch::Exact) {
     pattern = pattern.first(std::min(pattern.size(), kMaxPatternBytes));
     if (pattern.empty()) {
         return ScanEnd::Completed;
+    }
+    const bool fold = caseMatch == CaseMatch::IgnoreAsciiCase;
+    std::array<std::uint8_t, kMaxPatternBytes> foldedPattern{};
+    if (fold) {
+        foldAsciiCase(pattern.data(), pattern.size(), foldedPattern.data());
+        pattern = std::span(foldedPattern.data(), pattern.size());
     }
     struct stat status {};
     const std::uint64_t total =
@@ -215,6 +248,10 @@ ScanEnd scanBlocks(int fd, std::span<const std::uint8_t> pattern, Sink&& sink,
 
     // buffer[0] holds the byte at file offset bufferStart; starts before `next` were examined.
     std::vector<std::uint8_t> buffer(std::max(blockBytes, kCarryBytes) + kCarryBytes);
+    // What the finder looks at: the buffer itself, or its folded copy for a case-blind search
+    // (the context always comes from the buffer).
+    std::vector<std::uint8_t> folded(fold ? buffer.size() : 0);
+    const std::uint8_t* const haystack = fold ? folded.data() : buffer.data();
     std::uint64_t bufferStart = 0;
     std::size_t filled = 0;
     std::uint64_t next = 0;
@@ -230,8 +267,11 @@ ScanEnd scanBlocks(int fd, std::span<const std::uint8_t> pattern, Sink&& sink,
         }
         const bool atEnd = filled + static_cast<std::size_t>(got) < buffer.size();
         filled += static_cast<std::size_t>(got);
+        if (fold) {
+            foldAsciiCase(buffer.data(), filled, folded.data());
+        }
         if (!finder) {
-            finder.emplace(pattern, std::span(buffer.data(), std::min(filled, kSampleBytes)));
+            finder.emplace(pattern, std::span(haystack, std::min(filled, kSampleBytes)));
         }
         const std::uint64_t bufferEnd = bufferStart + filled;
         // Before the end of the file, stop where a match's context could still run past the
@@ -242,9 +282,9 @@ ScanEnd scanBlocks(int fd, std::span<const std::uint8_t> pattern, Sink&& sink,
                   : bufferEnd - (kContextBytes - 1);
         const std::uint64_t scanEnd = std::min(bufferEnd, limit + pattern.size() - 1);
         finder->findAll(
-            buffer.data() + (next - bufferStart), buffer.data() + (scanEnd - bufferStart),
+            haystack + (next - bufferStart), haystack + (scanEnd - bufferStart),
             [&](const std::uint8_t* start) {
-                const auto offset = bufferStart + static_cast<std::uint64_t>(start - buffer.data());
+                const auto offset = bufferStart + static_cast<std::uint64_t>(start - haystack);
                 const std::uint64_t from =
                     offset < kContextBeforeMatch ? 0 : offset - kContextBeforeMatch;
                 const std::uint64_t to = std::min(from + kContextBytes, bufferEnd);
@@ -267,8 +307,8 @@ ScanEnd scanBlocks(int fd, std::span<const std::uint8_t> pattern, Sink&& sink,
 } // namespace
 
 ScanEnd scanFile(int fd, std::span<const std::uint8_t> pattern, const MatchSink& sink,
-                 const SearchControl& control, std::size_t blockBytes) {
-    return scanBlocks(fd, pattern, sink, control, blockBytes);
+                 const SearchControl& control, std::size_t blockBytes, CaseMatch caseMatch) {
+    return scanBlocks(fd, pattern, sink, control, blockBytes, caseMatch);
 }
 
 std::string matchLine(std::uint64_t address, std::uint64_t offset,

@@ -47,18 +47,24 @@ struct SearchControl {
 
 enum class ScanEnd { Completed, Cancelled, ReadFailed };
 
+// How the pattern's bytes compare with the file's: exactly, or with the ASCII letters folded
+// (A-Z and a-z alike, every other byte still exactly).
+enum class CaseMatch { Exact, IgnoreAsciiCase };
+
 // Receives each match in order: its offset and the context bytes, which start 16 bytes before
 // the match (at 0 near the start of the file) and run for 64 bytes or to the end of the file.
 using MatchSink = std::function<void(std::uint64_t offset, std::span<const std::uint8_t> context)>;
 
 /// Finds every offset of `fd`'s file where `pattern` starts, overlapping ones included, reading
 /// blocks of `blockBytes` with pread (the file position is not used). An empty pattern matches
-/// nowhere.
+/// nowhere. The context passed to the sink is the file's bytes as they are, whatever `caseMatch`.
 ScanEnd scanFile(int fd, std::span<const std::uint8_t> pattern, const MatchSink& sink,
-                 const SearchControl& control = {}, std::size_t blockBytes = kScanBlockBytes);
+                 const SearchControl& control = {}, std::size_t blockBytes = kScanBlockBytes,
+                 CaseMatch caseMatch = CaseMatch::Exact);
 
 /// The match line as the results list shows it: " %8.8X   %8.8X   " with base + offset and
-/// offset, then each context byte as its character when it is 32..122 and as "." otherwise.
+/// offset (each modulo 2^32), then each context byte as its character when it is 32..122 and as "."
+/// otherwise.
 [[nodiscard]] std::string matchLine(std::uint64_t address, std::uint64_t offset,
                                     std::span<const std::uint8_t> context);
 /// The line that closes a search: "COMPLETED OK - Found %d matches." when it ran to the end.

@@ -149,6 +149,29 @@ bool OwnedFd::reset() {
     return ::close(std::exchange(m_fd, -1)) == 0;
 }
 
+std::optional<ReadableFile> openRegularFile(const std::string& name, bool& notRegular) {
+    notRegular = false;
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        notRegular = true;
+        return std::nullopt;
+    }
+    // Non-blocking in case the name is swapped for a FIFO between the two looks; for a regular
+    // file the flag changes nothing.
+    OwnedFd file(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!file.valid() || ::fstat(file.get(), &info) != 0) {
+        return std::nullopt;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        notRegular = true;
+        return std::nullopt;
+    }
+    return ReadableFile{std::move(file), static_cast<std::uint64_t>(info.st_size)};
+}
+
 std::optional<std::size_t> preadAll(int fd, void* buffer, std::size_t size, std::uint64_t offset) {
     auto* bytes = static_cast<char*>(buffer);
     std::size_t done = 0;

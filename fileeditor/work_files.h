@@ -29,6 +29,19 @@ private:
     int m_fd = -1;
 };
 
+// A regular file opened for reading, and its size.
+struct ReadableFile {
+    OwnedFd fd;
+    std::uint64_t size = 0;
+};
+
+/// Opens `name` for reading when it is a regular file. A folder, device or FIFO is refused with
+/// `notRegular` set, without being opened for real: a FIFO would hold the open until a writer
+/// comes, and a device such as /dev/zero never ends. Nullopt with errno set when the file is
+/// missing or cannot be opened.
+[[nodiscard]] std::optional<ReadableFile> openRegularFile(const std::string& name,
+                                                          bool& notRegular);
+
 /// Reads up to `size` bytes at `offset`, short only at the end of the file; nullopt on an error.
 [[nodiscard]] std::optional<std::size_t> preadAll(int fd, void* buffer, std::size_t size,
                                                   std::uint64_t offset);

@@ -14,6 +14,8 @@
 
 namespace corvex::fileeditor {
 
+class SearchResults;
+
 inline constexpr int kPageBytes = 256;
 inline constexpr int kRowBytes = 16;
 inline constexpr int kRows = 16;
@@ -129,14 +131,16 @@ public:
     bool flush();
 
     // Files.
-    /// Copies the file into the working copy and shows its first page; the undo steps go.
+    /// Copies the file into the working copy and shows its first page; the undo steps go. A
+    /// folder, device or FIFO is refused as "File (name) is not a regular file.".
     std::optional<Notice> openByName(const std::string& name);
     /// Range dialog "open": the first file becomes the workspace, later files are copied into
     /// it at the offset (an address, base included) for the length (hexadecimal, empty or 0:
     /// the whole file).
     std::optional<Notice> openWithRange(const std::string& name, std::string_view offsetText,
                                         std::string_view lengthText);
-    /// Writes a range of the working copy into a file, replacing it only when complete.
+    /// Writes a range of the working copy into a file, replacing it only when complete. Saved
+    /// onto the opened file, the saved file becomes the reference.
     std::optional<Notice> saveRange(const std::string& name, std::string_view offsetText,
                                     std::string_view lengthText);
     /// The file last chosen in the range dialog: the next dialog's folder and name.
@@ -160,6 +164,10 @@ public:
     std::optional<Notice> goToOffset(std::uint64_t offset);
     /// The fill panel's "OK" and "Reload", and the skip when the end field is empty.
     FillOutcome fill(FillAction action, const FillFields& fields);
+    /// The integrity check (integrity.h) of the working copy as stored against the opened file;
+    /// a page not yet written back is not seen.
+    [[nodiscard]] Notice checkIntegrity(std::uint32_t start, std::uint32_t end,
+                                        SearchResults& results) const;
 
     // Undo.
     [[nodiscard]] bool canUndo() const { return m_changes.canUndo(); }

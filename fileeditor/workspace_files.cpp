@@ -24,15 +24,26 @@ std::uint64_t scrollMaximumFor(std::uint64_t size) {
     return size == 0 ? 0 : ((size - 1) >> 4) & ~std::uint64_t{15};
 }
 
-// A regular file opened for reading, with its size; nothing for a missing file, a folder or a
-// device, which the editor reports alike as not found.
-std::optional<std::pair<OwnedFd, std::uint64_t>> openRegularFile(const std::string& name) {
-    OwnedFd file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat info {};
-    if (!file.valid() || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return std::nullopt;
+// A file to open or insert, or the message refusing it. There is no size limit: the file is
+// copied inside the kernel and shown a page at a time, so a file of gigabytes opens as a small
+// one does (addresses past 4 GiB wrap, as every 32-bit address does).
+std::optional<ReadableFile> openInput(const std::string& name, std::optional<Notice>& refusal) {
+    bool notRegular = false;
+    auto opened = openRegularFile(name, notRegular);
+    if (!opened) {
+        refusal =
+            error("File (" + name + (notRegular ? ") is not a regular file." : ") not found."));
     }
-    return std::pair(std::move(file), static_cast<std::uint64_t>(info.st_size));
+    return opened;
+}
+
+// The name stands for the file `fd` has open: the same inode, the name itself not a link to it
+// (a save renames over the link, not over the file it points to).
+bool namesFile(const std::string& name, int fd) {
+    struct stat named {};
+    struct stat held {};
+    return ::lstat(name.c_str(), &named) == 0 && ::fstat(fd, &held) == 0 &&
+           named.st_dev == held.st_dev && named.st_ino == held.st_ino;
 }
 
 // An empty length field means "all of it".
@@ -68,9 +79,10 @@ void Workspace::addHistoryLine(std::uint32_t start, std::uint64_t length, const 
 
 std::optional<Notice> Workspace::openByName(const std::string& name) {
     closeNibble();
-    auto opened = openRegularFile(name);
+    std::optional<Notice> refusal;
+    auto opened = openInput(name, refusal);
     if (!opened) {
-        return error("File (" + name + ") not found.");
+        return refusal;
     }
     auto& [source, size] = *opened;
     const Notice notCreated = error("Temporary file (" + m_workFileName + ") not created.");
@@ -131,9 +143,10 @@ std::optional<Notice> Workspace::insertFile(const std::string& name, std::string
         return error("Invalid value found for offset or length.");
     }
     const std::uint64_t offset = *address - m_base;
-    auto opened = openRegularFile(name);
+    std::optional<Notice> refusal;
+    auto opened = openInput(name, refusal);
     if (!opened) {
-        return error("File (" + name + ") not found.");
+        return refusal;
     }
     auto& [file, fileSize] = *opened;
     const std::uint64_t wanted =
@@ -210,8 +223,18 @@ std::optional<Notice> Workspace::saveRange(const std::string& name, std::string_
         (void)::unlink(partName.c_str());
         return error("Cannot save " + name + ".\r" + std::strerror(cause));
     }
+    // Saved onto the opened file, the new file is renamed over it: the source stream would go on
+    // reading the old one, and the change marks and the integrity check would compare the
+    // working copy with what the file no longer holds.
+    const bool replacesSource = namesFile(name, m_source.get());
     if (auto failure = commitBeside(part, partName, name)) {
         return error("Cannot save " + name + ".\r" + *failure);
+    }
+    if (replacesSource) {
+        bool notRegular = false;
+        if (auto reopened = openRegularFile(name, notRegular)) {
+            m_source = std::move(reopened->fd);
+        }
     }
     m_currentFileName = name;
     readPage();

@@ -1,4 +1,5 @@
 #include "hex_field.h"
+#include "integrity.h"
 #include "workspace.h"
 
 #include <algorithm>
@@ -175,6 +176,14 @@ FillOutcome Workspace::skip(std::uint8_t value, std::uint32_t start) {
         offset += *got;
     }
     return {};
+}
+
+Notice Workspace::checkIntegrity(std::uint32_t start, std::uint32_t end,
+                                 SearchResults& results) const {
+    if (!loaded()) {
+        return error("No assigned workspace available !");
+    }
+    return fileeditor::checkIntegrity(m_source.get(), m_work.get(), start, end, m_base, results);
 }
 
 std::optional<Notice> Workspace::applyUndo(bool redo) {

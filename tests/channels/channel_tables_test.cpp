@@ -3,9 +3,11 @@
 #include "sim/image_builder.h"
 #include "tests/link/temp_dir.h"
 
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <variant>
 #include <vector>
 
@@ -296,15 +298,32 @@ TEST(TransponderColumns, CodesAreDecodedAndBlankForAZeroTid) {
     }
 }
 
-TEST(ImageFiles, AFolderOrAMissingFileIsNoImage) {
+TEST(ImageFiles, OnlyARegularFileUpToTheLimitIsAnImage) {
     TempDir dir;
     const std::vector<std::uint8_t> bytes = imageWith({channel("A")}).take();
     std::ofstream(dir.file("image.bin"), std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
     EXPECT_EQ(channels::readImageFile(dir.file("image.bin")), bytes);
-    EXPECT_EQ(channels::readImageFile(dir.path().string()), std::nullopt);
-    EXPECT_EQ(channels::readImageFile(dir.file("missing.bin")), std::nullopt);
+
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0); // would block a plain open
+    std::ofstream(dir.file("huge.bin")).put('x');
+    std::filesystem::resize_file(dir.file("huge.bin"),
+                                 channels::kMaxImageFileBytes + 1); // sparse: nothing written
+    const std::pair<std::string, std::string> refused[] = {
+        {dir.file("missing.bin"),
+         "cannot open " + dir.file("missing.bin") + ": No such file or directory"},
+        {dir.path().string(), dir.path().string() + " is not a regular file"},
+        {"/dev/zero", "/dev/zero is not a regular file"},
+        {dir.file("fifo"), dir.file("fifo") + " is not a regular file"},
+        {dir.file("huge.bin"),
+         dir.file("huge.bin") + " is larger than 64 MiB, too large for a firmware image"},
+    };
+    for (const auto& [name, reason] : refused) {
+        std::string error;
+        EXPECT_EQ(channels::readImageFile(name, &error), std::nullopt) << name;
+        EXPECT_EQ(error, reason);
+    }
 }
 
 TEST(ChannelCsv, RowsFollowTheGivenOrderWithTheirTransponderJoinedIn) {
@@ -324,6 +343,35 @@ TEST(ChannelCsv, RowsFollowTheGivenOrderWithTheirTransponderJoinedIn) {
               "2,,0,0,0,0,255,0,0,-,-,-,-,,,\r\n");
 }
 
+TEST(ChannelCsv, FieldsASpreadsheetWouldRunAsAFormulaAreWrittenAsText) {
+    const std::vector<Line> transponders = {
+        {"   1;    11700.000; 1002;    1;     3;     2;     2;     3;", 0x01010050}};
+    const std::pair<std::string, std::string> names[] = {
+        {"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\""},
+        {"+cmd|' /C calc'", "'+cmd|' /C calc'"},
+        {"\tcmd", "'\tcmd"},
+        {"-2+3", "'-2+3"},
+        {"@SUM(A1:A9)", "'@SUM(A1:A9)"},
+        {"-12.5", "-12.5"},
+        {"-", "-"},
+        {"Sky=Blue + 1", "Sky=Blue + 1"},
+        {" =spaced", " =spaced"},
+    };
+    for (const auto& [name, field] : names) {
+        ASSERT_LE(name.size(), 16U);
+        std::string text = name;
+        text.resize(16, ' ');
+        const std::vector<Line> list = {
+            {text + ";1;1;0;1;  1;  511;  256;  257;    -;    -;  256;", 0x20044}};
+        EXPECT_EQ(channels::channelListCsv(list, transponders),
+                  "Number,Name,Favourite,Parental,Active,Category,Transponder,SID,VPID,APID,VECM,"
+                  "AECM,PCR,Frequency (MHz),Polarisation,Symbol rate\r\n"
+                  "1," +
+                      field + ",1,0,1,1,1,511,256,257,-,-,256,11700.000,H,27500\r\n")
+            << name;
+    }
+}
+
 TEST(ChannelCsv, WritingReplacesTheFileOnlyWhenComplete) {
     TempDir dir;
     const std::string path = dir.file("list.csv");
@@ -336,7 +384,8 @@ TEST(ChannelCsv, WritingReplacesTheFileOnlyWhenComplete) {
     std::getline(std::ifstream(path), firstLine);
     EXPECT_TRUE(firstLine.starts_with("Number,Name,")) << firstLine;
     EXPECT_FALSE(channels::writeChannelListCsv(dir.file("missing/list.csv"), list, {}, error));
-    EXPECT_NE(error.find("missing/list.csv"), std::string::npos) << error;
+    EXPECT_EQ(error,
+              "cannot create " + dir.file("missing/list.csv") + ": No such file or directory");
 }
 
 } // namespace

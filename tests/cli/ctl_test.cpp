@@ -137,6 +137,7 @@ TEST(CorvexctlUsage, BadArgumentsSayWhatIsWrongAndSubmitNothing) {
         {"--port"},
         {"--channels", "image.bin", "VERSION"},
         {"--port", "sim", "--csv", "list.csv", "VERSION"},
+        {"--port", "sim", "--ignore-case", "VERSION"},
     };
     for (const auto& args : cases) {
         const auto run = corvexctl(args);
@@ -307,6 +308,10 @@ TEST(CorvexctlChannels, PrintsTheChannelListOfAnImageWithoutAPort) {
     EXPECT_EQ(untagged.status, 1);
     EXPECT_EQ(untagged.err, "No valid TCS or TPT Tables found !\n");
     EXPECT_TRUE(untagged.out.empty()) << untagged.out;
+
+    const auto device = corvexctl({"--channels", "/dev/zero"});
+    EXPECT_EQ(device.status, 1);
+    EXPECT_EQ(device.err, "corvexctl: /dev/zero is not a regular file\n");
 }
 
 TEST(CorvexctlFind, PrintsTheResultLinesAndTheStatusLineWithoutAPort) {
@@ -324,14 +329,21 @@ TEST(CorvexctlFind, PrintsTheResultLinesAndTheStatusLineWithoutAPort) {
     const auto text = corvexctl({"--find", "CVX", file, "--base", "10000123"});
     EXPECT_EQ(text.out, " 10000126   00000006   noise CVX\nCOMPLETED OK - Found 1 matches.\n");
 
+    const auto folded = corvexctl({"--find", "--ignore-case", "cvx", file});
+    EXPECT_EQ(folded.out, " 00000006   00000006   noise CVX\nCOMPLETED OK - Found 1 matches.\n");
+
     const auto missing = corvexctl({"--find", "CVX", dir.file("none.bin")});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.out, "READ ERROR - Found 0 matches.\n");
+    const auto device = corvexctl({"--find", "CVX", "/dev/null"});
+    EXPECT_EQ(device.status, 1);
+    EXPECT_EQ(device.err, "corvexctl: /dev/null is not a regular file\n");
 
-    for (const auto& args :
-         std::vector<std::vector<std::string_view>>{{"--find", "AA"},
-                                                    {"--find", "AA", file, "VERSION"},
-                                                    {"--find", "AA", file, "--base", "x"}}) {
+    for (const auto& args : std::vector<std::vector<std::string_view>>{
+             {"--find", "AA"},
+             {"--find", "AA", file, "VERSION"},
+             {"--find", "AA", file, "--base", "x"},
+             {"--find", "--hex", "--ignore-case", "AA", file}}) {
         EXPECT_EQ(corvexctl(args).status, 2) << args.back();
     }
 }

@@ -38,7 +38,8 @@ struct Found {
 };
 
 std::vector<Found> scan(const std::string& name, const Bytes& pattern,
-                        std::size_t blockBytes = fileeditor::kScanBlockBytes) {
+                        std::size_t blockBytes = fileeditor::kScanBlockBytes,
+                        fileeditor::CaseMatch caseMatch = fileeditor::CaseMatch::Exact) {
     Fd fd(name);
     std::vector<Found> found;
     const auto end = fileeditor::scanFile(
@@ -46,16 +47,22 @@ std::vector<Found> scan(const std::string& name, const Bytes& pattern,
         [&](std::uint64_t offset, std::span<const std::uint8_t> context) {
             found.push_back({offset, Bytes(context.begin(), context.end())});
         },
-        {}, blockBytes);
+        {}, blockBytes, caseMatch);
     EXPECT_EQ(end, ScanEnd::Completed);
     return found;
 }
 
 // The search as plainly as it can be written: a compare at every offset of the whole file.
-std::vector<Found> naiveScan(const Bytes& data, const Bytes& pattern) {
+std::vector<Found> naiveScan(const Bytes& data, const Bytes& pattern, bool ignoreCase = false) {
+    const auto same = [ignoreCase](std::uint8_t a, std::uint8_t b) {
+        const auto fold = [](std::uint8_t c) {
+            return c >= 'A' && c <= 'Z' ? static_cast<std::uint8_t>(c + 32) : c;
+        };
+        return ignoreCase ? fold(a) == fold(b) : a == b;
+    };
     std::vector<Found> found;
     for (std::size_t s = 0; !pattern.empty() && s + pattern.size() <= data.size(); ++s) {
-        if (std::equal(pattern.begin(), pattern.end(), data.begin() + static_cast<long>(s))) {
+        if (std::equal(pattern.begin(), pattern.end(), data.begin() + static_cast<long>(s), same)) {
             const std::size_t from = s < 16 ? 0 : s - 16;
             const std::size_t to = std::min(from + 64, data.size());
             found.push_back({s, Bytes(data.begin() + static_cast<long>(from),
@@ -192,6 +199,30 @@ TEST(SearchScan, AgreesWithACompareAtEveryOffsetOnRandomData) {
     }
 }
 
+TEST(SearchScan, IgnoringCaseFoldsOnlyTheAsciiLettersAndShowsTheBytesAsTheyAre) {
+    TempDir dir;
+    std::mt19937 random(1206);
+    // Pairs that differ only in bit 5: only the first two are one letter in two cases.
+    const Bytes alphabet = {'a', 'A', 'z', 'Z', '[', '{', '@', '`', 0xC1, 0xE1};
+    for (int round = 0; round < 30; ++round) {
+        Bytes data(1 + random() % 3000);
+        for (auto& byte : data) {
+            byte = alphabet[random() % (round % 2 == 0 ? 4 : alphabet.size())];
+        }
+        Bytes pattern(1 + random() % (round % 5 == 0 ? 64 : 4));
+        for (auto& byte : pattern) {
+            byte = alphabet[random() % alphabet.size()];
+        }
+        const std::string name = dir.file(std::to_string(round) + ".bin");
+        writeBytes(name, data);
+        for (const std::size_t blockBytes : {std::size_t{1}, std::size_t{97}, std::size_t{4096}}) {
+            ASSERT_EQ(scan(name, pattern, blockBytes, fileeditor::CaseMatch::IgnoreAsciiCase),
+                      naiveScan(data, pattern, true))
+                << "round " << round << ", block " << blockBytes;
+        }
+    }
+}
+
 TEST(SearchScan, StopsWhenCancelledFromAnotherThread) {
     TempDir dir;
     writeBytes(dir.file("w"), Bytes(4 * fileeditor::kScanBlockBytes, 0x00));
@@ -314,6 +345,13 @@ TEST(SearchResultsList, JumpsOnlyToOneMatchLine) {
               "again.");
     const auto none = results.jumpChoice({});
     EXPECT_FALSE(none.offset || none.refusal);
+
+    // Addresses are 32-bit: a base that carries them past 2^32 wraps, the jump keeps its offset.
+    results.addMatch(std::uint64_t{0xFFFFFFF0} + 0x20, 0x20, {});
+    results.addDifference(0x1'0000'1000, 0x1'0000'0000);
+    EXPECT_EQ(results.text(3), " 00000010   00000020   ");
+    EXPECT_EQ(results.text(4), " 00001000   00000000   ");
+    EXPECT_EQ(results.jumpChoice({4}).offset, 0x1'0000'0000u);
 }
 
 TEST(IntegrityCheck, ComparesTheShortLastBlockAndReportsOnlyRealReadErrors) {
@@ -397,6 +435,11 @@ TEST(RangePreview, ShowsTheRangeWithTheBaseCountedOnce) {
          "",
          dir.file("f.bin"),
          {"   10000000", "   00000100", "   10000100", "   00000100", "   10000200"}},
+        {"FFFFFF00",
+         "FFFFFF80",
+         "100",
+         dir.file("f.bin"),
+         {"   FFFFFF00", "   00000080", "   FFFFFF80", "   00000100", "   00000080"}},
         {"10000000", "100", "", "Invalid value found for offset or length.", {}},
         {"0", "1G", "", "Invalid value specified for offset.", {}},
     };

@@ -1,9 +1,11 @@
 #include "fileeditor/hex_field.h"
+#include "fileeditor/search.h"
 #include "fileeditor/workspace.h"
 #include "tests/link/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <random>
+#include <sys/stat.h>
 
 namespace corvex::fileeditor {
 // Failures print the message box, not its bytes.
@@ -220,11 +222,20 @@ TEST_F(WorkspaceTest, TheWorkingCopyInsertedIntoItselfComesOutAsItWas) {
     EXPECT_EQ(workBytes(), expected);
 }
 
-TEST_F(WorkspaceTest, OpenOfAMissingFileLeavesTheWorkspace) {
+TEST_F(WorkspaceTest, OpenOfAMissingOrIrregularFileLeavesTheWorkspace) {
     openSized(300);
     EXPECT_EQ(m_ws.openByName(m_dir.file("none.bin")),
               errorBox("File (" + m_dir.file("none.bin") + ") not found."));
+    // A FIFO would hold the open until a writer comes, a device might never end.
+    ASSERT_EQ(::mkfifo(m_dir.file("fifo").c_str(), 0600), 0);
+    for (const std::string& name :
+         {m_dir.path().string(), std::string("/dev/null"), m_dir.file("fifo")}) {
+        const Notice refused = errorBox("File (" + name + ") is not a regular file.");
+        EXPECT_EQ(m_ws.openByName(name), refused);
+        EXPECT_EQ(m_ws.openWithRange(name, "00000000", ""), refused) << "insert";
+    }
     EXPECT_EQ(m_ws.size(), 300U);
+    EXPECT_EQ(m_ws.history().size(), 1U);
     EXPECT_EQ(workBytes(), m_original);
 }
 
@@ -350,6 +361,24 @@ TEST_F(WorkspaceTest, SaveWritesExactlyTheRange) {
     EXPECT_EQ(readBytes(target), expected);
     EXPECT_EQ(m_dir.names(), (std::vector<std::string>{"corvex.TBF", "folder", "image.bin",
                                                        "new.bin", "out.bin"}));
+}
+
+TEST_F(WorkspaceTest, SavingOntoTheOpenedFileMakesTheSavedBytesTheReference) {
+    openSized(5000);
+    type("EE");
+    const std::string opened = m_dir.file("image.bin");
+    ASSERT_EQ(m_ws.saveRange(opened, "00000000", ""), std::nullopt);
+    EXPECT_FALSE(m_ws.cellChanged(1, 1)) << "the byte saved is no change any more";
+    fileeditor::SearchResults results;
+    EXPECT_EQ(m_ws.checkIntegrity(0, 0xFFFF, results).text, "Integrity Check Done");
+    EXPECT_EQ(results.size(), 0U) << results.text(0);
+
+    m_ws.setCursor(1, 2);
+    type("00");
+    ASSERT_TRUE(m_ws.flush());
+    EXPECT_EQ(m_ws.checkIntegrity(0, 0xFFFF, results).text, "Integrity Check Done");
+    ASSERT_EQ(results.size(), 1U);
+    EXPECT_EQ(results.text(0), " 00000010   00000010   ");
 }
 
 TEST_F(WorkspaceTest, UndoAndRedoEveryKindOfChange) {
