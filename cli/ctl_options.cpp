@@ -1,5 +1,6 @@
 #include "ctl_options.h"
 
+#include "link/guard/guard_commands.h"
 #include "link/jobs/area_table.h"
 
 #include <charconv>
@@ -33,6 +34,37 @@ std::optional<std::uint32_t> parseMode(std::string_view word) {
         return link::kAreaModeSkip;
     }
     return std::nullopt;
+}
+
+// The commands that cannot run without a file name; refused before anything runs, so a forgotten
+// option never costs a 2 MiB read that has nowhere to go.
+struct FileNeed {
+    std::string_view word; // the command table's word; aliases match through it
+    std::string CtlOptions::*file;
+    std::string_view option;
+    std::string_view purpose;
+};
+
+constexpr FileNeed kFileNeeds[] = {
+    {"READ FIRMWARE", &CtlOptions::readFile, "--read-file", ""},
+    {"WRITE FIRMWARE", &CtlOptions::writeFile, "--write-file", ""},
+    {"PREVIEW FIRMWARE", &CtlOptions::writeFile, "--write-file", ""},
+    {"RBB", &CtlOptions::writeFile, "--write-file", " (the file the block is saved to)"},
+    {"WBB", &CtlOptions::readFile, "--read-file", " (the file whose words are written)"},
+};
+
+bool haveFilesFor(const CtlOptions& options, std::string& error) {
+    for (const link::GuardRecord& command : options.commands) {
+        const link::CommandEntry* entry = link::findCommand(command.Text.view());
+        for (const FileNeed& need : kFileNeeds) {
+            if (entry != nullptr && entry->word == need.word && (options.*need.file).empty()) {
+                error = command.Text.str() + " needs " + std::string(need.option) + " FILE" +
+                        std::string(need.purpose);
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -124,12 +156,25 @@ std::optional<link::GuardRecord> parseCommand(std::string_view text, std::string
 std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args,
                                        std::string& error) {
     CtlOptions options;
+    // Asking for help or the version always works, whatever else the line holds.
+    for (const std::string_view arg : args) {
+        if (arg == "--") {
+            break;
+        }
+        options.help = options.help || arg == "--help" || arg == "-h";
+        options.version = options.version || arg == "--version";
+    }
+    if (options.help || options.version) {
+        return options;
+    }
     bool commandsOnly = false;
     bool find = false;
     std::vector<std::string_view> findArgs;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
-        if (!commandsOnly && arg.starts_with("--")) {
+        // No command word starts with '-': such an argument is an option, known or not, and
+        // never reaches the Guard.
+        if (!commandsOnly && arg.starts_with("-")) {
             if (arg == "--") {
                 commandsOnly = true;
                 continue;
@@ -230,12 +275,16 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
                 options.stopOnError = true;
             } else if (arg == "--timeout-control") {
                 options.timeoutControl = true;
+            } else if (arg == "--no-timeout-control") {
+                options.timeoutControl = false;
+            } else if (arg == "--quiet") {
+                options.quiet = true;
             } else if (arg == "--verbose") {
                 options.verbose = true;
             } else if (arg == "--yes") {
                 options.yes = true;
             } else {
-                error = "unknown option " + std::string(arg);
+                error = "unknown option " + std::string(arg) + " (corvexctl --help lists them)";
                 return std::nullopt;
             }
             continue;
@@ -279,7 +328,10 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
         return options;
     }
     if (options.commands.empty()) {
-        error = "no COMMAND given";
+        error = "no COMMAND given (corvexctl --help shows how to run one)";
+        return std::nullopt;
+    }
+    if (!haveFilesFor(options, error)) {
         return std::nullopt;
     }
     return options;

@@ -23,9 +23,14 @@ struct CtlOptions {
     std::optional<std::uint32_t> hardware;     // --hardware: "SETHARDWARE" before the commands
     std::string logFile;
     bool stopOnError = false;
-    bool timeoutControl = false;
+    // Breaks an exchange that hangs for 3 s without progress; on unless --no-timeout-control,
+    // so a dead interface can never hold a run for ever.
+    bool timeoutControl = true;
     bool verbose = false;
-    bool yes = false; // answers the loopback tests' warning with Yes
+    bool quiet = false;   // no progress line on a terminal
+    bool help = false;    // --help or -h: print the usage, run nothing
+    bool version = false; // --version: print the version, run nothing
+    bool yes = false;     // answers the loopback tests' warning with Yes
     std::optional<int> breakAfterMs;
     std::vector<link::GuardRecord> commands;
     std::string channelsImage; // --channels: print this image's channel list; no port, no COMMAND
@@ -54,13 +59,43 @@ struct CtlOptions {
 [[nodiscard]] bool parseAreas(std::string_view text, std::array<std::uint32_t, 20>& modes,
                               std::string& error);
 
-inline constexpr std::string_view kUsage =
-    "usage: corvexctl [--port sim|ppdev[:DEVICE]|direct] [--sim-dir DIR] "
-    "[--sim-option KEY=VALUE]... [--read-file F] [--write-file F] [--eeprom-load F] "
-    "[--eeprom-save F] [--areas MODES] "
-    "[--stop-on-error] [--timeout-control] [--break-after MS] [--log-file F] [--verbose] [--yes] "
-    "COMMAND...\n"
-    "       corvexctl --channels IMAGE [--hex] [--csv FILE]\n"
-    "       corvexctl --find PATTERN FILE [--hex | --ignore-case] [--base HEX]";
+/// What --help prints.
+inline constexpr std::string_view kHelp =
+    R"(usage: corvexctl [OPTION]... COMMAND...
+       corvexctl --channels IMAGE [--hex] [--csv FILE]
+       corvexctl --find PATTERN FILE [--hex | --ignore-case] [--base HEX]
+
+Runs Guard commands on a Corvex interface, one after another, and prints the log book.
+COMMAND is a command word, optionally with fields: SETHARDWARE:param=1,
+RBB:address=7FE00000,data=100 (param decimal, address and data hexadecimal).
+Words: RFW, WFW, PFW (or READ FIRMWARE, WRITE FIRMWARE, PREVIEW FIRMWARE), SIGNATURE,
+EEREAD, EEVIEW, EEWRITE, EEERASE, BOOTCODE, RBB, WBB, CORVEX, VERSION, SETHARDWARE, DIAG,
+EMI_INIT, SETDRIVER, BLOCKMODE, DEADLOCK, IPRIO, HPRIO, RESTART, RST, ENABLEPGM, DISABLEPGM, EXIT.
+
+  --port sim|ppdev[:DEVICE]|direct   the interface (default: a usable ppdev port, else sim)
+  --sim-dir DIR              the simulated receiver keeps flash.bin and eeprom.bin in DIR
+  --sim-option KEY=VALUE     a simulator setting or fault (repeatable)
+  --read-file F              the image RFW saves; the file WBB sends
+  --write-file F             the image WFW and PFW compare and program; the file RBB saves
+  --eeprom-load F            the image EEWRITE writes, the program BOOTCODE uploads
+  --eeprom-save F            the file EEREAD and EEVIEW save
+  --areas MODES              PGM, CLR or SKIP for all areas, or ranges: 0-6:PGM,7-18:SKIP
+  --hardware 0|1|2           SETHARDWARE first: DSX6071/6072, DSI185D, DSI185D channel list
+  --stop-on-error            WFW stops at the first area that fails
+  --no-timeout-control       do not break an exchange that hangs for 3 s (--timeout-control,
+                             the default, breaks it and the job fails)
+  --break-after MS           break the running job MS milliseconds after the first command
+  --log-file F               append the log book to F
+  --verbose                  print each area's status as AREA <nn> <text>
+  --quiet                    no progress line on a terminal
+  --yes                      answer Yes to the loopback tests' question
+  --ignore-case              with --find and a text PATTERN: A-Z match either case
+  --help, -h                 this text
+  --version                  the program version
+
+Exit status: 0 every job succeeded, 1 a job failed or was aborted, 2 usage error,
+3 the flash differs from the image (PFW found areas to update, or WFW left a protected
+area that needed one), 128+N stopped by signal N (130 for Ctrl-C).
+)";
 
 } // namespace corvex::cli

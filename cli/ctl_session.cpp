@@ -11,6 +11,7 @@
 #include "sim/simulator.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <unistd.h>
@@ -22,6 +23,12 @@ namespace {
 constexpr auto kTick = std::chrono::milliseconds(100);
 constexpr std::string_view kAbortReport = "Job aborted and Corvex guard ready to start new job !";
 constexpr std::uint32_t kStyleMask = 0xFF00;
+// The Guard logs this before it takes its first command.
+constexpr std::string_view kGuardRunning = "CORVEX GUARD RUNNING";
+// After this long without progress the progress line says the interface keeps it waiting.
+constexpr auto kQuietInterface = std::chrono::seconds(1);
+// The block jobs raise about 32 progress steps, whatever the block's size.
+constexpr std::uint64_t kBlockSteps = 32;
 
 // A final report counts as a failure when it is styled as an error, marks the area stopped, or
 // is the Guard's own abort report; so do an unknown chip, a broken link and a stop on error.
@@ -53,6 +60,52 @@ std::string escapeLineBreaks(std::string_view text) {
     return escaped;
 }
 
+// "0-3,5,7-9", or "none".
+std::string areaList(std::uint32_t areas) {
+    std::string list;
+    for (std::uint32_t area = 0; area < link::kAreaSlots; ++area) {
+        if ((areas >> area & 1U) == 0 || (area > 0 && (areas >> (area - 1) & 1U) != 0)) {
+            continue; // not in the list, or inside a run printed from its first area
+        }
+        std::uint32_t last = area;
+        while (last + 1 < link::kAreaSlots && (areas >> (last + 1) & 1U) != 0) {
+            ++last;
+        }
+        list += (list.empty() ? "" : ",") + std::to_string(area);
+        if (last > area) {
+            list += (last == area + 1 ? "," : "-") + std::to_string(last);
+        }
+    }
+    return list.empty() ? "none" : list;
+}
+
+std::string_view signalName(int signal) {
+    switch (signal) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    default:
+        return "a signal";
+    }
+}
+
+bool readsForCompare(std::uint32_t flags) {
+    return (flags & link::kAreaModeMask) != link::kAreaModeSkip &&
+           (flags & link::kAreaReadMark) == 0;
+}
+
+bool isRead(std::uint32_t flags) {
+    return (flags & link::kAreaModeMask) != link::kAreaModeSkip;
+}
+
+bool isProgrammed(std::uint32_t flags) {
+    return (flags & link::kAreaModeMask) == link::kAreaModePgm &&
+           (flags & link::kAreaDiffersMark) != 0 && (flags & link::kAreaProtectedMark) == 0;
+}
+
 } // namespace
 
 void Dispatcher::call(const std::function<void()>& fn) {
@@ -80,15 +133,16 @@ void Dispatcher::runUntil(std::chrono::steady_clock::time_point deadline) {
 }
 
 CtlSession::CtlSession(const CtlOptions& options, link::PortIo& port, std::string portDescription,
-                       std::ostream& out, std::ostream& err)
+                       std::string workFile, std::ostream& out, std::ostream& err)
     : m_options(options), m_out(out), m_err(err), m_portDescription(std::move(portDescription)),
-      m_progressLine(&err == &std::cerr && ::isatty(STDERR_FILENO) == 1), m_areaModel(m_areaTable) {
+      m_progressLine(!options.quiet && &err == &std::cerr && ::isatty(STDERR_FILENO) == 1),
+      m_areaModel(m_areaTable) {
     for (std::size_t area = 0; area < link::kAreaSlots; ++area) {
         m_areaTable.setMode(area, m_options.areaModes[area]);
     }
     m_guard = std::make_unique<link::TCorvexThread>(
         port, [this](const std::function<void()>& fn) { m_dispatcher.call(fn); },
-        link::programFileName(link::currentProgramPath(), "LRF"));
+        std::move(workFile));
     m_guard->setAreaTable(&m_areaTable);
     m_guard->bindEvents(this);
 }
@@ -117,8 +171,18 @@ void CtlSession::dropPollDelays() {
     m_guard->link().setMicroDelay([](std::uint64_t /*microseconds*/) {});
 }
 
+void CtlSession::waitForGuardStart() {
+    // The setters log from this thread; before the Guard's own start lines are out, their
+    // lines would land among them in an order that changes from run to run.
+    while (!m_guardStarted && !m_terminated) {
+        m_dispatcher.runUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(2));
+        drainLog();
+    }
+}
+
 int CtlSession::run() {
     printLogLine(m_portDescription);
+    waitForGuardStart();
     if (!m_options.readFile.empty()) {
         m_guard->SetReadFileName(m_options.readFile);
     }
@@ -138,41 +202,44 @@ int CtlSession::run() {
     std::optional<std::chrono::steady_clock::time_point> breakAt;
     auto nextTick = std::chrono::steady_clock::now() + kTick;
     while (!m_terminated) {
+        if (!m_stopping && m_stopSignal != nullptr && m_stopSignal->load() != 0) {
+            m_stopping = true;
+            m_breakPending = true;
+            if (m_progressLine) {
+                m_err << "\r\x1b[K";
+            }
+            m_err << "corvexctl: " << signalName(m_stopSignal->load())
+                  << ": breaking the running job and stopping the Guard\n"
+                  << std::flush;
+        }
+        if (m_stopping && m_guard->isIdle()) {
+            m_breakPending = false; // nothing runs, and nothing more will be submitted
+        }
         if (!m_exitSubmitted && m_guard->isIdle()) {
-            const bool last = m_next == commandCount();
-            const link::GuardRecord command =
-                last ? link::GuardRecord::command("EXIT") : commandAt(m_next);
-            if (!last && link::findCommand(command.Text.view()) == nullptr) {
-                m_failed = true; // the Guard answers with its unknown-command line
-            }
-            const bool accepted = m_guard->Submit(command) >= 0;
-            if (command.Text == "SETHARDWARE") {
-                m_areaModel.selectHardwareType(static_cast<int>(command.Param), accepted);
-            }
-            if (!accepted) {
-                m_failed = true;
-                m_exitSubmitted = true; // stopped Guard: nothing more will run
-            } else if (last) {
-                m_exitSubmitted = true;
-            } else {
-                if (m_next == 0 && m_options.breakAfterMs) {
-                    breakAt = std::chrono::steady_clock::now() +
-                              std::chrono::milliseconds(*m_options.breakAfterMs);
-                }
-                ++m_next;
+            const bool hadStarted = m_next > 0;
+            submitNext();
+            if (!hadStarted && m_next > 0 && m_options.breakAfterMs) {
+                breakAt = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(*m_options.breakAfterMs);
             }
         }
         auto wake = nextTick;
         if (breakAt) {
-            // Once due, the break waits (in 1 ms steps) for a job to be running: Break on an
-            // idle Guard is ignored, and the job submitted last may not have been taken yet.
-            wake = std::min(wake, std::max(*breakAt, std::chrono::steady_clock::now() +
-                                                         std::chrono::milliseconds(1)));
+            wake = std::min(wake, *breakAt);
+        }
+        if (m_breakPending) {
+            // A due break waits (in 1 ms steps) for a job to be running: Break on an idle
+            // Guard is ignored, and the job submitted last may not have been taken yet.
+            wake = std::min(wake, std::chrono::steady_clock::now() + std::chrono::milliseconds(1));
         }
         m_dispatcher.runUntil(wake);
         const auto now = std::chrono::steady_clock::now();
-        if (breakAt && now >= *breakAt && m_guard->GuardState() == link::GuardStateValue::Busy) {
+        if (breakAt && now >= *breakAt) {
             breakAt.reset();
+            m_breakPending = true;
+        }
+        if (m_breakPending && m_guard->GuardState() == link::GuardStateValue::Busy) {
+            m_breakPending = false;
             m_guard->Break();
         }
         if (now >= nextTick) {
@@ -197,7 +264,65 @@ int CtlSession::run() {
             m_failed = true;
         }
     }
-    return m_failed ? 1 : 0;
+    if (m_failed) {
+        return 1;
+    }
+    return m_mismatch ? 3 : 0;
+}
+
+void CtlSession::submitNext() {
+    const bool last = m_next == commandCount() || m_stopping;
+    const link::GuardRecord command = last ? link::GuardRecord::command("EXIT") : commandAt(m_next);
+    if (!last && link::findCommand(command.Text.view()) == nullptr) {
+        m_failed = true; // the Guard answers with its unknown-command line
+    }
+    const bool accepted = m_guard->Submit(command) >= 0;
+    if (command.Text == "SETHARDWARE") {
+        m_areaModel.selectHardwareType(static_cast<int>(command.Param), accepted);
+    }
+    if (!accepted) {
+        m_failed = true;
+        m_exitSubmitted = true; // stopped Guard: nothing more will run
+    } else if (last) {
+        m_exitSubmitted = true;
+    } else {
+        startJob(command);
+        ++m_next;
+    }
+}
+
+void CtlSession::startJob(const link::GuardRecord& command) {
+    const link::CommandEntry* entry = link::findCommand(command.Text.view());
+    m_jobText = command.Text.str();
+    m_job = entry != nullptr ? entry->word : std::string_view{};
+    m_differs = m_equal = m_protected = m_notWritten = 0;
+    m_phase = Phase{};
+    m_lastProgress = std::chrono::steady_clock::now();
+    // The Guard is idle: the area marks are what the job will start from.
+    if (m_job == "READ FIRMWARE") {
+        startPhase("reading", areaBytes(isRead), false);
+    } else if (m_job == "WRITE FIRMWARE" || m_job == "PREVIEW FIRMWARE") {
+        startPhase("comparing", areaBytes(readsForCompare), false);
+    } else if (m_job == "RBB") {
+        startPhase("reading", kBlockSteps, true);
+    } else if (m_job == "WBB") {
+        startPhase("writing", kBlockSteps, true);
+    }
+}
+
+void CtlSession::startPhase(std::string_view name, std::uint64_t total, bool countsSteps) {
+    m_phase = Phase{name, total, 0, countsSteps, std::chrono::steady_clock::now()};
+}
+
+std::uint64_t CtlSession::areaBytes(bool (*counts)(std::uint32_t flags)) const {
+    std::uint64_t bytes = 0;
+    const auto areas = static_cast<std::size_t>(m_areaModel.shownAreaCount());
+    for (std::size_t area = 0; area < areas && area + 1 < link::kAreaSlots; ++area) {
+        if (counts(m_areaTable.AreaFlags[area].load())) {
+            bytes += m_areaTable.AreaStart[area + 1].load() - m_areaTable.AreaStart[area].load();
+        }
+    }
+    return bytes;
 }
 
 void CtlSession::tick() {
@@ -212,6 +337,7 @@ void CtlSession::drainLog() {
     link::GuardRecord record;
     while (m_guard->takeLog(record) >= 0) {
         printLogLine(record.Text.view());
+        m_guardStarted = m_guardStarted || record.Text.view().starts_with(kGuardRunning);
         if (record.Code == link::kMsgRejected) {
             printMessage(record);
             m_failed = true;
@@ -264,14 +390,54 @@ void CtlSession::showProgress() {
     if (!m_progressLine || m_terminated) {
         return;
     }
-    const std::size_t shown = m_next == 0 ? 1 : m_next;
-    const std::string word =
-        shown <= commandCount() ? commandAt(shown - 1).Text.str() : std::string("EXIT");
+    const std::size_t shown = std::max<std::size_t>(m_next, 1);
+    const std::string word = m_next == 0 ? commandAt(0).Text.str() : m_jobText;
     m_err << "\r\x1b[K[" << shown << '/' << commandCount() << "] " << word;
-    if (m_guard->PendingDepth() > 0) {
+    const auto now = std::chrono::steady_clock::now();
+    if (m_phase.total > 0 && m_guard->GuardState() == link::GuardStateValue::Busy) {
+        // Never 100 % while the job runs: the steps are counted where they start.
+        const auto percent = std::min<std::uint64_t>(99, m_phase.done * 100 / m_phase.total);
+        m_err << ' ' << m_phase.name << ' ' << percent << '%';
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - m_phase.started).count();
+        if (m_phase.done > 0) {
+            const auto left = static_cast<long long>(
+                static_cast<double>(elapsed) / 1000.0 *
+                static_cast<double>(m_phase.total - std::min(m_phase.done, m_phase.total)) /
+                static_cast<double>(m_phase.done));
+            char time[32];
+            std::snprintf(time, sizeof time, " %lld:%02lld left", left / 60, left % 60);
+            m_err << time;
+        }
+    }
+    if (m_guard->PendingDepth() > 0 && now - m_lastProgress > kQuietInterface) {
         m_err << "  waiting for the interface";
     }
     m_err << std::flush;
+}
+
+void CtlSession::jobReport(const link::GuardRecord& message) {
+    if (message.Code == link::kMsgWriteProtected) {
+        const std::uint32_t bit = 1U << (m_guard->CurrentArea() % link::kAreaSlots);
+        // Data 1: the compare found the sector protected; Data 0: a write had to leave it.
+        (message.Data != 0 ? m_protected : m_notWritten) |= bit;
+        return;
+    }
+    if (message.Code != link::kMsgFinalReport || isFailureReport(message)) {
+        return;
+    }
+    if (m_job == "PREVIEW FIRMWARE") {
+        m_out << m_jobText << " areas differ: " << areaList(m_differs)
+              << "; equal: " << areaList(m_equal) << "; protected: " << areaList(m_protected)
+              << '\n'
+              << std::flush;
+        m_mismatch = m_mismatch || m_differs != 0;
+    } else if (m_job == "WRITE FIRMWARE" && m_notWritten != 0) {
+        m_out << m_jobText << " protected areas left as they were: " << areaList(m_notWritten)
+              << '\n'
+              << std::flush;
+        m_mismatch = true;
+    }
 }
 
 void CtlSession::OnMessage(link::TCorvexThread& /*sender*/, const link::GuardRecord& message) {
@@ -299,6 +465,7 @@ void CtlSession::OnMessage(link::TCorvexThread& /*sender*/, const link::GuardRec
     if (isFailureReport(message)) {
         m_failed = true;
     }
+    jobReport(message);
 }
 
 void CtlSession::OnTerminate(link::TCorvexThread& /*sender*/) {
@@ -312,11 +479,36 @@ void CtlSession::OnTerminate(link::TCorvexThread& /*sender*/) {
 void CtlSession::areaEvent(link::AreaEvent event) {
     const std::size_t area = m_guard->CurrentArea();
     m_areaModel.applyAreaEvent(event, area);
-    if (event == link::AreaEvent::Progress) {
+    const std::uint32_t bit = 1U << (area % link::kAreaSlots);
+    switch (event) {
+    case link::AreaEvent::Progress:
         m_watch.restart();
-    } else if (event != link::AreaEvent::Reset) {
-        printArea(area);
+        m_lastProgress = std::chrono::steady_clock::now();
+        if (m_phase.countsSteps) {
+            ++m_phase.done;
+        } else if (area + 1 < link::kAreaSlots) {
+            m_phase.done +=
+                (m_areaTable.AreaStart[area + 1].load() - m_areaTable.AreaStart[area].load()) / 32;
+        }
+        return;
+    case link::AreaEvent::Reset:
+        return;
+    case link::AreaEvent::NeedsUpdate:
+        m_differs |= bit;
+        break;
+    case link::AreaEvent::UpToDate:
+        m_equal |= bit;
+        break;
+    case link::AreaEvent::Erasing:
+        if (m_phase.name == "comparing") {
+            // The compare has set the differs marks: now the areas to program are known.
+            startPhase("programming", areaBytes(isProgrammed), false);
+        }
+        break;
+    default:
+        break;
     }
+    printArea(area);
 }
 
 void CtlSession::printArea(std::size_t area) {
@@ -372,12 +564,31 @@ void CtlSession::OnAreaNeedsUpdate(link::TCorvexThread&) {
     areaEvent(link::AreaEvent::NeedsUpdate);
 }
 
-int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, std::ostream& err) {
+std::optional<link::PortChoice> openDefaultPort(link::SysCalls& sys, std::string& whyNot) {
+    try {
+        // The ppdev backend only: as root the direct one opens on any machine, port or none.
+        return link::openPortBackend("ppdev", sys, link::kDefaultPortBase);
+    } catch (const link::PortOpenError& failure) {
+        whyNot = failure.what();
+        return std::nullopt;
+    }
+}
+
+int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, std::ostream& err,
+                 const std::atomic<int>* stopSignal) {
     std::string error;
     const auto options = parseOptions(args, error);
     if (!options) {
         err << "corvexctl: " << error << '\n';
         return 2;
+    }
+    if (options->help) {
+        out << kHelp;
+        return 0;
+    }
+    if (options->version) {
+        out << "corvexctl " << CORVEX_VERSION << '\n';
+        return 0;
     }
     if (!options->channelsImage.empty()) {
         return runChannels(*options, out, err);
@@ -399,14 +610,21 @@ int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, s
         return 2;
     }
 
+    // Before the port: a run that cannot have a work file of its own must not touch it.
+    auto workFile = link::lockWorkFile(link::currentProgramPath(), "LRF", error);
+    if (!workFile) {
+        err << "corvexctl: " << error << '\n';
+        return 1;
+    }
+
     std::unique_ptr<sim::Simulator> simulator;
     std::unique_ptr<link::PortIo> realPort;
     link::PortIo* port = nullptr;
     std::string description;
+    std::string whyNoRealPort;
     try {
         if (options->port.empty()) {
-            if (auto real =
-                    link::openAccessibleRealPort(link::realSysCalls(), link::kDefaultPortBase)) {
+            if (auto real = openDefaultPort(link::realSysCalls(), whyNoRealPort)) {
                 realPort = std::move(real->io);
                 description = "PORT: " + real->description;
             }
@@ -431,14 +649,18 @@ int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, s
         }
         port = &simulator->port();
         description = "PORT: simulated Corvex interface at 0x378";
+        if (!whyNoRealPort.empty()) {
+            description += " - no usable parallel port: " + whyNoRealPort;
+        }
     }
 
     int status = 0;
     {
-        CtlSession session(*options, *port, description, out, err);
+        CtlSession session(*options, *port, description, workFile->path(), out, err);
         if (simulator) {
             session.dropPollDelays();
         }
+        session.setStopSignal(stopSignal);
         status = session.run();
     }
     if (simulator) {
@@ -448,6 +670,9 @@ int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, s
             err << "corvexctl: " << problem << '\n';
             status = 1;
         }
+    }
+    if (stopSignal != nullptr && stopSignal->load() != 0) {
+        status = 128 + stopSignal->load();
     }
     return status;
 }

@@ -3,14 +3,17 @@
 #include "ctl_options.h"
 #include "link/guard/guard.h"
 #include "link/guard/timeout_watch.h"
+#include "link/port/port_backends.h"
 #include "mainwin/area_model.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -42,8 +45,9 @@ private:
 // every 100 ms, runs the time-out watch and prints what the window would show.
 class CtlSession : public link::GuardEvents {
 public:
+    /// `workFile` is the Guard's work file, which the caller holds for this run alone.
     CtlSession(const CtlOptions& options, link::PortIo& port, std::string portDescription,
-               std::ostream& out, std::ostream& err);
+               std::string workFile, std::ostream& out, std::ostream& err);
     ~CtlSession() override;
     CtlSession(const CtlSession&) = delete;
     CtlSession& operator=(const CtlSession&) = delete;
@@ -51,8 +55,14 @@ public:
     /// The simulated receiver counts flash polls rather than time: the waits between polls
     /// only cost wall time there. Call before run().
     void dropPollDelays();
+    /// The progress line on `err`; by default on when `err` is a terminal and not --quiet.
+    void setProgressLine(bool on) { m_progressLine = on; }
+    /// A signal number set from another thread stops the run: the running job is broken,
+    /// nothing more is submitted and the Guard is ended. Call before run().
+    void setStopSignal(const std::atomic<int>* signal) { m_stopSignal = signal; }
 
-    /// Runs every command and "EXIT"; the exit status (0 all succeeded, 1 any failed).
+    /// Runs every command and "EXIT"; the exit status: 0 all succeeded, 1 any failed, 3 a
+    /// firmware job completed but the flash does not match the image.
     /// With --hardware, "SETHARDWARE" runs first.
     int run();
 
@@ -74,6 +84,22 @@ public:
     void OnTerminate(link::TCorvexThread& sender) override;
 
 private:
+    // What the progress line counts for the running job: bytes for the firmware jobs,
+    // progress steps for the block jobs.
+    struct Phase {
+        std::string_view name;
+        std::uint64_t total = 0;
+        std::uint64_t done = 0;
+        bool countsSteps = false;
+        std::chrono::steady_clock::time_point started;
+    };
+
+    void waitForGuardStart();
+    void submitNext();
+    void startJob(const link::GuardRecord& command);
+    void startPhase(std::string_view name, std::uint64_t total, bool countsSteps);
+    [[nodiscard]] std::uint64_t areaBytes(bool (*counts)(std::uint32_t flags)) const;
+    void jobReport(const link::GuardRecord& message);
     void tick();
     void drainLog();
     void printLogLine(std::string_view text);
@@ -89,6 +115,7 @@ private:
     std::ostream& m_err;
     std::string m_portDescription;
     bool m_progressLine;
+    const std::atomic<int>* m_stopSignal = nullptr; // written by the signal watch, read here
 
     Dispatcher m_dispatcher;
     link::AreaTable m_areaTable;    // shared with the Guard's firmware jobs
@@ -98,14 +125,36 @@ private:
 
     // Owner thread only: events reach it through the dispatcher.
     bool m_failed = false;
+    bool m_mismatch = false; // the flash does not match the image after a completed job
     bool m_terminated = false;
     bool m_exitSubmitted = false;
+    bool m_guardStarted = false;
+    bool m_stopping = false;
+    bool m_breakPending = false; // a break waits for a job to be running
     std::size_t m_next = 0;
     std::vector<std::string> m_pendingLogFile;
+
+    // The job submitted last: its word as given and as the command table names it, and the
+    // areas its events named.
+    std::string m_jobText;
+    std::string_view m_job;
+    std::uint32_t m_differs = 0;    // bit per area
+    std::uint32_t m_equal = 0;      // bit per area
+    std::uint32_t m_protected = 0;  // bit per area
+    std::uint32_t m_notWritten = 0; // protected areas a write left as they were
+    Phase m_phase;
+    std::chrono::steady_clock::time_point m_lastProgress;
 };
 
+/// Without --port: the ppdev port at the standard base when this user may open it, else
+/// nullopt and `whyNot` says what is missing in words the user can act on.
+[[nodiscard]] std::optional<link::PortChoice> openDefaultPort(link::SysCalls& sys,
+                                                              std::string& whyNot);
+
 /// corvexctl itself: parses the arguments, opens the port and runs the session.
-/// Returns the exit status (2 for a usage error, with one line on `err`).
-int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, std::ostream& err);
+/// Returns the exit status (2 for a usage error, with one line on `err`); 128 + the signal
+/// number when `stopSignal` was set during the run.
+int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, std::ostream& err,
+                 const std::atomic<int>* stopSignal = nullptr);
 
 } // namespace corvex::cli

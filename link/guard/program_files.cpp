@@ -1,9 +1,14 @@
 #include "link/guard/program_files.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 
 namespace corvex::link {
 
@@ -39,6 +44,56 @@ std::string programFileName(const std::string& programPath, std::string_view ext
     std::error_code ignored; // a folder that cannot be made shows up when the file is opened
     fs::create_directories(data, ignored);
     return (data / name).string();
+}
+
+WorkFile::WorkFile(WorkFile&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)) {}
+
+WorkFile& WorkFile::operator=(WorkFile&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+        m_fd = std::exchange(other.m_fd, -1);
+        m_path = std::move(other.m_path);
+    }
+    return *this;
+}
+
+WorkFile::~WorkFile() {
+    if (m_fd >= 0) {
+        ::close(m_fd); // closing the last descriptor of the open file drops its flock
+    }
+}
+
+std::optional<WorkFile> lockWorkFile(const std::string& programPath, std::string_view extension,
+                                     std::string& error) {
+    const std::string first = programFileName(programPath, extension);
+    for (int slot = 1; slot <= WorkFile::kSlots; ++slot) {
+        const std::string path =
+            slot == 1
+                ? first
+                : programFileName(programPath, std::to_string(slot) + "." + std::string(extension));
+        // Close-on-exec: a child process must not carry the lock past this run.
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            error = "cannot open the work file " + path + ": " + std::strerror(errno);
+            return std::nullopt;
+        }
+        // Never unlinked while locked, so the name always refers to the inode locked here.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            return WorkFile(fd, path);
+        }
+        const int lockError = errno;
+        ::close(fd);
+        if (lockError != EWOULDBLOCK) {
+            error = "cannot lock the work file " + path + ": " + std::strerror(lockError);
+            return std::nullopt;
+        }
+    }
+    error = "the work file " + first + " and its " + std::to_string(WorkFile::kSlots - 1) +
+            " alternatives are in use by other runs";
+    return std::nullopt;
 }
 
 } // namespace corvex::link

@@ -1,16 +1,30 @@
 #include "cli/ctl_options.h"
 #include "cli/ctl_session.h"
+#include "link/guard/program_files.h"
 #include "link/jobs/area_table.h"
 #include "sim/image_builder.h"
+#include "sim/simulator.h"
+#include "tests/link/fake_sys_calls.h"
 #include "tests/link/guard_harness.h"
 #include "tests/link/temp_dir.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
+
+extern char** environ;
 
 namespace corvex::test {
 namespace {
@@ -39,6 +53,104 @@ CtlRun corvexctl(const std::vector<std::string_view>& args) {
     return {status, out.str(), err.str()};
 }
 
+// The printed lines without their log book time stamps.
+std::vector<std::string> unstamped(const std::string& out) {
+    std::vector<std::string> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        const auto dash = line.find(" - ");
+        // "dd-MM-yyyy @ hh:mm:ss - "
+        lines.push_back(line.find(" @ ") == 10 && dash != std::string::npos ? line.substr(dash + 3)
+                                                                            : line);
+    }
+    return lines;
+}
+
+// corvexctl as a process of its own, its standard output and error in one pipe.
+class CtlProcess {
+public:
+    CtlProcess(const std::string& program, const std::vector<std::string>& args) {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) {
+            ADD_FAILURE() << "pipe failed";
+            return;
+        }
+        m_out = fds[0];
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+        std::vector<std::string> words{program};
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+        if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+            ADD_FAILURE() << "cannot start " << program;
+            m_pid = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+    }
+    ~CtlProcess() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            (void)exitStatus();
+        }
+        ::close(m_out);
+    }
+    CtlProcess(const CtlProcess&) = delete;
+    CtlProcess& operator=(const CtlProcess&) = delete;
+
+    /// Reads output until it holds `text`; false at the end of the output or after 60 s.
+    bool waitFor(const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (output.find(text) == std::string::npos) {
+            if (!readMore(deadline)) {
+                return false;
+            }
+        }
+        return true;
+    }
+    void signal(int number) { ::kill(m_pid, number); }
+    /// Reads the rest of the output, then the exit status (-1 when not a normal exit).
+    int exitStatus() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (readMore(deadline)) {
+        }
+        int status = 0;
+        const pid_t pid = std::exchange(m_pid, -1);
+        if (pid <= 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+            return -1;
+        }
+        return WEXITSTATUS(status);
+    }
+
+    std::string output;
+
+private:
+    bool readMore(std::chrono::steady_clock::time_point deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd ready{m_out, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
+            return false;
+        }
+        char buffer[4096];
+        const ssize_t got = ::read(m_out, buffer, sizeof buffer);
+        if (got <= 0) {
+            return false;
+        }
+        output.append(buffer, static_cast<std::size_t>(got));
+        return true;
+    }
+
+    pid_t m_pid = -1;
+    int m_out = -1;
+};
+
 TEST(CorvexctlCommands, RunsCommandsInOrderOnTheSimulatedInterface) {
     const auto run = corvexctl({"--port", "sim", "VERSION", "CORVEX", "RST", "EMI_INIT"});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
@@ -61,15 +173,25 @@ TEST(CorvexctlCommands, SimOptionsAndFieldsReachTheGuard) {
     EXPECT_FALSE(run.hasLine(" - Set hardware type: 0")) << run.out;
 }
 
+// The watch is on without being asked for: a dead interface never holds a run for ever.
 TEST(CorvexctlFailures, AHangingExchangeIsBrokenByTheTimeoutWatch) {
-    const auto run = corvexctl(
-        {"--port", "sim", "--sim-option", "hang-after=3", "--timeout-control", "EMI_INIT"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(run.hasLine(
-        "MESSAGE 10 Function aborted.\\rThe communication with your Corvex interface is broken."))
-        << run.out;
-    EXPECT_TRUE(run.hasLine(" - Communication with Corvex broken.")) << run.out;
-    EXPECT_FALSE(run.hasLine(" - EMI Initialization OK")) << run.out;
+    TempDir dir;
+    const std::string image = dir.file("read.bin");
+    for (const char* command : {"EMI_INIT", "RFW"}) {
+        const auto started = std::chrono::steady_clock::now();
+        const auto run = corvexctl(
+            {"--port", "sim", "--sim-option", "hang-after=3", "--read-file", image, command});
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10)) << command;
+        EXPECT_EQ(run.status, 1) << command;
+        EXPECT_TRUE(run.hasLine("MESSAGE 10 Function aborted.\\rThe communication with your "
+                                "Corvex interface is broken."))
+            << run.out;
+        EXPECT_TRUE(run.hasLine(" - Communication with Corvex broken.")) << run.out;
+        EXPECT_FALSE(run.hasLine(" - EMI Initialization OK")) << run.out;
+    }
+    std::string error;
+    EXPECT_TRUE(cli::parseOptions({"--timeout-control", "VERSION"}, error)->timeoutControl);
+    EXPECT_FALSE(cli::parseOptions({"--no-timeout-control", "VERSION"}, error)->timeoutControl);
 }
 
 TEST(CorvexctlFailures, BreakAfterAbortsTheJobAndTheRunFails) {
@@ -138,6 +260,14 @@ TEST(CorvexctlUsage, BadArgumentsSayWhatIsWrongAndSubmitNothing) {
         {"--channels", "image.bin", "VERSION"},
         {"--port", "sim", "--csv", "list.csv", "VERSION"},
         {"--port", "sim", "--ignore-case", "VERSION"},
+        {"--port", "sim", "-v", "VERSION"}, // an option, never a command for the Guard
+        {"--port", "sim", "-", "VERSION"},
+        // A job without the file it needs is refused before it reads or erases anything.
+        {"--port", "sim", "--read-file", "r.bin", "WFW"},
+        {"--port", "sim", "PREVIEW FIRMWARE"},
+        {"--port", "sim", "--write-file", "w.bin", "VERSION", "RFW"},
+        {"--port", "sim", "--read-file", "r.bin", "RBB:address=7FE00000,data=100"},
+        {"--port", "sim", "--write-file", "w.bin", "WBB:address=7FE00000,data=100"},
     };
     for (const auto& args : cases) {
         const auto run = corvexctl(args);
@@ -145,6 +275,58 @@ TEST(CorvexctlUsage, BadArgumentsSayWhatIsWrongAndSubmitNothing) {
         EXPECT_TRUE(run.out.empty()) << "something ran for " << args.back() << ": " << run.out;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_EQ(run.err.rfind("corvexctl: ", 0), 0U) << run.err;
+    }
+    EXPECT_EQ(corvexctl({"WFW"}).err, "corvexctl: WFW needs --write-file FILE\n");
+}
+
+TEST(CorvexctlUsage, HelpAndVersionPrintAndRunNothing) {
+    for (const auto& args : std::vector<std::vector<std::string_view>>{
+             {"--help"}, {"-h"}, {"--port", "sim", "VERSION", "--help"}, {"--bogus", "-h"}}) {
+        const auto run = corvexctl(args);
+        EXPECT_EQ(run.status, 0) << args.back();
+        EXPECT_EQ(run.out.rfind("usage: corvexctl", 0), 0U) << run.out;
+        EXPECT_NE(run.out.find("--no-timeout-control"), std::string::npos);
+        EXPECT_FALSE(run.hasLine("Corvex Guard is stopped.")) << "a command ran";
+    }
+    const auto version = corvexctl({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "corvexctl " CORVEX_VERSION "\n");
+}
+
+// Without --port the simulated interface stands in; the first line says why no real port.
+TEST(CorvexctlPorts, TheFirstLineSaysWhyNoRealPortIsUsed) {
+    struct Case {
+        const char* machine;
+        std::function<void(FakeSysCalls&)> setUp;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"no parport driver", [](FakeSysCalls& sys) { sys.removeParportSupport(); },
+         "ppdev at 0x378: not supported on this machine (no /proc/sys/dev/parport)"},
+        {"another base", [](FakeSysCalls& sys) { sys.addParport(0, 0x278); },
+         "ppdev at 0x378: no such port (ports found at 0x278)"},
+        {"no permission",
+         [](FakeSysCalls& sys) {
+             sys.addParport(0, 0x378);
+             sys.setOpenError("/dev/parport0", EACCES);
+         },
+         "ppdev /dev/parport0 (0x378): permission denied: add the user to group lp"},
+    };
+    for (const Case& c : cases) {
+        FakeSysCalls sys;
+        c.setUp(sys);
+        std::string whyNot;
+        EXPECT_FALSE(cli::openDefaultPort(sys, whyNot)) << c.machine;
+        EXPECT_EQ(whyNot, c.reason) << c.machine;
+    }
+    const auto run = corvexctl({"VERSION"});
+    const std::string first = unstamped(run.out).at(0);
+    if (first.find("simulated") != std::string::npos) {
+        EXPECT_EQ(first.rfind("PORT: simulated Corvex interface at 0x378 - no usable parallel "
+                              "port: ppdev ",
+                              0),
+                  0U)
+            << first;
     }
 }
 
@@ -215,6 +397,170 @@ TEST(CorvexctlSimDir, AWriteIsReadBackByALaterRun) {
     EXPECT_TRUE(readBytes(readBack) == image) << "the second run did not read back the write";
 }
 
+TEST(CorvexctlCommands, TheLogOrderIsTheSameEveryRun) {
+    const std::vector<std::string> expected = {
+        "PORT: simulated Corvex interface at 0x378",
+        "CORVEX GUARD STARTING ...",
+        "CORVEX GUARD RUNNING - VERSION 1.00 - BUILD 020407",
+        "EELOADFILENAME in.bin",
+        "EESAVEFILENAME out.bin",
+        "ENABLE STOP ON ERROR",
+        "VERSION",
+    };
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const auto run = corvexctl({"--port", "sim", "--eeprom-load", "in.bin", "--eeprom-save",
+                                    "out.bin", "--stop-on-error", "VERSION"});
+        auto lines = unstamped(run.out);
+        lines.resize(std::min(lines.size(), expected.size()));
+        EXPECT_EQ(lines, expected) << "run " << attempt;
+    }
+}
+
+// Exit status 3: the job completed, but the flash does not hold the image; the Guard's own
+// report stays a success.
+TEST(CorvexctlFirmware, ACompletedJobThatLeavesTheFlashUnlikeTheImageEnds3) {
+    TempDir dir;
+    const std::string simDir = dir.file("receiver");
+    const std::string read = dir.file("read.bin");
+    const std::string same = dir.file("same.bin");
+    const std::string changed = dir.file("changed.bin");
+    auto areas1To3 = [&](std::vector<std::string_view> args) {
+        std::vector<std::string_view> all = {"--port",  "sim",  "--sim-dir", simDir,
+                                             "--areas", "SKIP", "--areas",   "1-3:PGM"};
+        all.insert(all.end(), args.begin(), args.end());
+        return corvexctl(all);
+    };
+    ASSERT_EQ(areas1To3({"--read-file", read, "RFW"}).status, 0);
+    std::vector<std::uint8_t> image(0x200000, 0xFF);
+    const auto flash = readBytes(read); // areas 1 to 3, from 0x8000
+    ASSERT_EQ(flash.size(), 0x18000U);
+    std::copy(flash.begin(), flash.end(), image.begin() + 0x8000);
+    writeBytes(same, image);
+    image[0xC123] ^= 0x40; // area 2
+    writeBytes(changed, image);
+
+    const auto equal = areas1To3({"--write-file", same, "PFW"});
+    EXPECT_EQ(equal.status, 0) << equal.out;
+    EXPECT_TRUE(equal.hasLine("PFW areas differ: none; equal: 1-3; protected: none")) << equal.out;
+
+    const auto preview = areas1To3({"--sim-option", "protect=3", "--write-file", changed, "PFW"});
+    EXPECT_EQ(preview.status, 3) << preview.out;
+    EXPECT_TRUE(preview.hasLine("PFW areas differ: 2; equal: 1,3; protected: 3")) << preview.out;
+
+    const auto write = areas1To3({"--sim-option", "protect=2", "--write-file", changed, "WFW"});
+    EXPECT_EQ(write.status, 3) << write.out;
+    EXPECT_TRUE(write.hasLine("MESSAGE 5 \"Write Firmware\" function completed successful."))
+        << write.out;
+    EXPECT_TRUE(write.hasLine("WFW protected areas left as they were: 2")) << write.out;
+}
+
+TEST(CorvexctlProgress, ATerminalSeesPercentAndTimeLeftOnStandardErrorOnly) {
+    TempDir dir;
+    sim::Simulator simulator(sim::SimConfig{});
+    std::string error;
+    const auto options = cli::parseOptions(
+        {"--areas", "SKIP", "--areas", "3-5:PGM", "--read-file", dir.file("read.bin"), "RFW"},
+        error);
+    ASSERT_TRUE(options) << error;
+    std::ostringstream out;
+    std::ostringstream err;
+    {
+        cli::CtlSession session(*options, simulator.port(), "PORT: TEST", dir.file("work.LRF"), out,
+                                err);
+        session.dropPollDelays();
+        session.setProgressLine(true);
+        EXPECT_EQ(session.run(), 0) << out.str();
+    }
+    EXPECT_NE(err.str().find("\r\x1b[K[1/1] RFW reading "), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("% 0:"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find(" left"), std::string::npos) << err.str();
+    EXPECT_EQ(out.str().find('\x1b'), std::string::npos) << out.str();
+}
+
+// Runs side by side never share the Guard's work file, or one would save the other's flash.
+TEST(CorvexctlWorkFile, RunsSideBySideEachSaveTheirOwnFlash) {
+    TempDir dir;
+    std::vector<std::vector<std::uint8_t>> flashes;
+    std::vector<CtlRun> runs(2);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        std::vector<std::uint8_t> flash(0x200000);
+        for (std::size_t byte = 0; byte < flash.size(); ++byte) {
+            flash[byte] = static_cast<std::uint8_t>(byte * (i + 3) + i);
+        }
+        const std::string simDir = dir.file("receiver" + std::to_string(i));
+        std::filesystem::create_directories(simDir);
+        writeBytes(simDir + "/flash.bin", flash);
+        flashes.push_back(std::move(flash));
+        threads.emplace_back([&runs, &dir, i, simDir] {
+            const std::string read = dir.file("read" + std::to_string(i) + ".bin");
+            runs[i] = corvexctl({"--port", "sim", "--sim-dir", simDir, "--areas", "SKIP", "--areas",
+                                 "4:PGM", "--read-file", read, "RFW"});
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        ASSERT_EQ(runs[i].status, 0) << runs[i].out << runs[i].err;
+        const std::vector<std::uint8_t> area4(flashes[i].begin() + 0x20000,
+                                              flashes[i].begin() + 0x40000);
+        EXPECT_TRUE(readBytes(dir.file("read" + std::to_string(i) + ".bin")) == area4)
+            << "run " << i << " saved another receiver's flash";
+    }
+}
+
+TEST(CorvexctlWorkFile, ARunWithoutAWorkFileOfItsOwnSaysSoAndTouchesNothing) {
+    TempDir dir;
+    // A copy of its own, so its work files are this test's alone.
+    const std::string program = dir.file("corvexctl");
+    std::filesystem::copy_file(CORVEXCTL_PATH, program);
+    std::string error;
+    std::vector<link::WorkFile> held;
+    for (int slot = 0; slot < link::WorkFile::kSlots; ++slot) {
+        auto file = link::lockWorkFile(program, "LRF", error);
+        ASSERT_TRUE(file) << error;
+        held.push_back(std::move(*file));
+    }
+    CtlProcess run(program, {"--port", "sim", "--sim-dir", dir.file("receiver"), "VERSION"});
+    EXPECT_EQ(run.exitStatus(), 1);
+    EXPECT_EQ(run.output, "corvexctl: the work file " + program +
+                              ".LRF and its 7 alternatives are in use by other runs\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("receiver"))) << "the receiver was opened";
+}
+
+// The first signal breaks the job as Break does; the run then ends as usual, log book and
+// simulated receiver saved, with 128 + the signal's number.
+TEST(CorvexctlSignals, TheFirstSignalBreaksTheJobAndTheRunEndsInOrder) {
+    for (const auto& [signal, status] : {std::pair{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}}) {
+        CtlProcess run(CORVEXCTL_PATH, {"--port", "sim", "DEADLOCK", "VERSION"});
+        ASSERT_TRUE(run.waitFor(" - DEADLOCK TEST\n")) << run.output;
+        run.signal(signal);
+        EXPECT_EQ(run.exitStatus(), status) << run.output;
+        EXPECT_NE(run.output.find(" - ABORT DEADLOCK\n"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find(" - Corvex Guard is stopped.\n"), std::string::npos);
+        EXPECT_EQ(run.output.find("3.00 BUILD"), std::string::npos) << "VERSION still ran";
+    }
+
+    TempDir dir;
+    const std::string simDir = dir.file("receiver");
+    const std::string image = dir.file("zero.bin");
+    const std::string logBook = dir.file("corvexctl.LOG");
+    writeBytes(image, std::vector<std::uint8_t>(0x200000, 0x00));
+    CtlProcess run(CORVEXCTL_PATH,
+                   {"--port", "sim", "--sim-dir", simDir, "--areas", "SKIP", "--areas", "4:PGM",
+                    "--write-file", image, "--log-file", logBook, "WFW"});
+    ASSERT_TRUE(run.waitFor(" - PROGRAMMING AREA 4\n")) << run.output;
+    run.signal(SIGINT);
+    EXPECT_EQ(run.exitStatus(), 130) << run.output;
+    EXPECT_NE(run.output.find(" - Operation aborted.\n"), std::string::npos) << run.output;
+    EXPECT_EQ(std::filesystem::file_size(simDir + "/flash.bin"), 0x200000U);
+    const auto book = readBytes(logBook);
+    const std::string lines(book.begin(), book.end());
+    EXPECT_NE(lines.find(" - PROGRAMMING AREA 4\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find(" - Corvex Guard is stopped.\n"), std::string::npos) << lines;
+}
+
 TEST(CorvexctlSimDir, TheEepromKeepsWhatARunWroteForTheNextRunByBothReadMethods) {
     TempDir dir;
     const std::string simDir = dir.file("receiver");
@@ -252,6 +598,7 @@ TEST(CorvexctlLogFile, AppendsTheLinesItPrinted) {
 }
 
 TEST(CorvexctlFailures, AFatalGuardErrorIsReportedAndTheRunFails) {
+    TempDir dir;
     ThrowingPort port;
     std::string error;
     auto options = cli::parseOptions({"RST", "VERSION"}, error);
@@ -260,7 +607,7 @@ TEST(CorvexctlFailures, AFatalGuardErrorIsReportedAndTheRunFails) {
     std::ostringstream err;
     int status = 0;
     {
-        cli::CtlSession session(*options, port, "PORT: TEST", out, err);
+        cli::CtlSession session(*options, port, "PORT: TEST", dir.file("work.LRF"), out, err);
         status = session.run();
     }
     EXPECT_EQ(status, 1);

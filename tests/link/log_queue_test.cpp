@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace corvex::test {
 namespace {
@@ -107,6 +108,34 @@ TEST(ProgramFiles, NamedAfterTheProgramOrPlacedInTheUserDataFolder) {
               (data / "corvex" / "corvex.INI").string());
     EXPECT_TRUE(fs::is_directory(data / "corvex"));
     ::unsetenv("XDG_DATA_HOME");
+}
+
+TEST(ProgramFiles, AWorkFileBelongsToOneRunAtATimeAndTheNextRunTakesTheNextName) {
+    const TempDir dir;
+    const std::string program = dir.file("corvex");
+    std::string error;
+    std::vector<link::WorkFile> held;
+    for (int slot = 1; slot <= link::WorkFile::kSlots; ++slot) {
+        auto file = link::lockWorkFile(program, "LRF", error);
+        ASSERT_TRUE(file) << error;
+        EXPECT_EQ(file->path(),
+                  slot == 1 ? program + ".LRF" : program + "." + std::to_string(slot) + ".LRF");
+        held.push_back(std::move(*file));
+    }
+    EXPECT_FALSE(link::lockWorkFile(program, "LRF", error));
+    EXPECT_EQ(error, "the work file " + program +
+                         ".LRF and its 7 alternatives are in use by "
+                         "other runs");
+
+    held.erase(held.begin() + 2); // the third run ends
+    const auto next = link::lockWorkFile(program, "LRF", error);
+    ASSERT_TRUE(next) << error;
+    EXPECT_EQ(next->path(), program + ".3.LRF");
+
+    std::filesystem::create_directory(dir.file("other.LRF")); // not a file that can be opened
+    EXPECT_FALSE(link::lockWorkFile(dir.file("other"), "LRF", error));
+    EXPECT_EQ(error.rfind("cannot open the work file " + dir.file("other.LRF") + ": ", 0), 0U)
+        << error;
 }
 
 } // namespace

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <atomic>
+#include <thread>
+
+namespace corvex::cli {
+
+// Turns SIGINT, SIGTERM and SIGHUP into a stop request the session sees on its next pass: the
+// running job is broken as by Break, the log book is written and the simulated receiver saved.
+// A second of these signals ends the process at once. The signals are blocked in every thread
+// and taken by one thread of ours with sigwait, so no handler runs and any call is safe there.
+// Create it first in main(), before any other thread exists, so all threads inherit the mask.
+class SignalWatch {
+public:
+    SignalWatch();
+    ~SignalWatch();
+    SignalWatch(const SignalWatch&) = delete;
+    SignalWatch& operator=(const SignalWatch&) = delete;
+
+    /// 0, or the number of the first signal caught.
+    [[nodiscard]] const std::atomic<int>& caught() const { return m_caught; }
+
+private:
+    void watch();
+
+    std::atomic<int> m_caught{0};    // written by the watch thread, read by the session
+    std::atomic<bool> m_done{false}; // written by the destructor, read by the watch thread
+    std::thread m_thread;
+};
+
+} // namespace corvex::cli

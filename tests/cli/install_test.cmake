@@ -1,0 +1,12 @@
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+    RESULT_VARIABLE status OUTPUT_QUIET)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed: ${status}")
+endif()
+foreach(file bin/corvexctl share/man/man1/corvexctl.1)
+    if(NOT EXISTS "${PREFIX}/${file}")
+        message(FATAL_ERROR "${file} is not installed")
+    endif()
+endforeach()
+file(REMOVE_RECURSE "${PREFIX}")
