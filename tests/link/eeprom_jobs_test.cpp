@@ -3,9 +3,12 @@
 #include "sim/receiver.h"
 #include "sim/virtual_port.h"
 
+#include <filesystem>
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <numeric>
+#include <sys/stat.h>
 
 namespace corvex::test {
 namespace {
@@ -155,19 +158,50 @@ TEST(EepromJobs, ALoadFileOfAnyOtherSizeIsRefusedBeforeTheEepromIsTouched) {
     }
 }
 
-TEST(EepromJobs, AnUnreadableLoadFileBreaksTheJobOffWithoutAReport) {
-    for (const char* job : {"EEWRITE", "BOOTCODE"}) {
-        EepromRig rig;
-        rig.run(job);
-        const std::string prefix =
-            std::string(job) == "EEWRITE" ? "EELoadFromFile - " : "BootCodeLoadFromFile - ";
-        EXPECT_THAT(rig.repliesTo(job), Contains(prefix + rig.load + " - ERROR")) << job;
-        // The abort report follows once the Guard has left the job.
-        ASSERT_TRUE(rig.events.waitForMessage(link::kMsgFinalReport)) << job;
-        EXPECT_EQ(rig.events.messages().size(), 1U) << job;
-        EXPECT_EQ(rig.lastMessage().Text.view(),
-                  "Job aborted and Corvex guard ready to start new job !")
-            << job;
+// Only a regular file is loaded; anything else is refused without waiting on it (a FIFO with no
+// writer would hold the job forever) and before the receiver or the adapter is touched.
+TEST(EepromJobs, ALoadFileThatIsNotARegularFileBreaksTheJobOffWithoutAReport) {
+    const struct {
+        const char* what;
+        std::function<std::string(EepromRig&)> make;
+        const char* problem;
+    } cases[] = {
+        {"missing", [](EepromRig& rig) { return rig.load; },
+         "cannot open (No such file or directory)"},
+        {"folder",
+         [](EepromRig& rig) {
+             std::filesystem::create_directory(rig.load);
+             return rig.load;
+         },
+         "not a regular file (a folder)"},
+        {"FIFO",
+         [](EepromRig& rig) {
+             EXPECT_EQ(::mkfifo(rig.load.c_str(), 0600), 0);
+             return rig.load;
+         },
+         "not a regular file (a FIFO)"},
+        {"device", [](EepromRig&) { return std::string("/dev/zero"); },
+         "not a regular file (a device)"},
+    };
+    for (const auto& c : cases) {
+        for (const std::string job : {"EEWRITE", "BOOTCODE"}) {
+            EepromRig rig;
+            const std::string name = c.make(rig);
+            rig.guard->SetEELoadFileName(name);
+            rig.recordBus(true);
+            rig.run(job);
+            ASSERT_TRUE(rig.waitForLine("Operation aborted.")) << c.what << ' ' << job;
+            const std::string prefix =
+                job == "EEWRITE" ? "EELoadFromFile - " : "BootCodeLoadFromFile - ";
+            EXPECT_THAT(rig.repliesTo(job), ElementsAre(prefix + name + " - ERROR",
+                                                        prefix + c.problem, "Operation aborted."))
+                << c.what << ' ' << job;
+            EXPECT_EQ(rig.events.messages().size(), 1U) << c.what << ' ' << job;
+            EXPECT_EQ(rig.lastMessage().Text.view(),
+                      "Job aborted and Corvex guard ready to start new job !");
+            EXPECT_THAT(rig.sim->bus().writes(), IsEmpty()) << c.what << ' ' << job;
+            EXPECT_THAT(rig.sim->adapter().microcodeUploads(), IsEmpty()) << c.what << ' ' << job;
+        }
     }
 }
 
