@@ -19,6 +19,8 @@ constexpr std::uint32_t kControlRunning = 0x318;
 constexpr std::uint32_t kStatusReceived = 0x01;
 constexpr std::uint32_t kStatusReady = 0x02;
 constexpr std::uint32_t kFrameMask = 0x1FF;
+constexpr std::uint32_t kFrameReceiveAck = 0x1FE;  // data released, the master acknowledges
+constexpr std::uint32_t kFrameReceiveLast = 0x1FF; // all released: the last byte
 
 constexpr std::uint32_t kPinOutput = 0x00;
 constexpr std::uint32_t kPinSet = 0x04;
@@ -45,6 +47,9 @@ std::uint32_t I2cBlocks::read(std::uint32_t address, const char*& refusal) {
         case kCtlPrescaler:
             return m_prescaler;
         case kCtlReceive:
+            if (m_busyPolls > 0) {
+                refusal = "I2C frame read back before it was received";
+            }
             m_received = false;
             return m_receive;
         case kCtlControl:
@@ -85,6 +90,10 @@ const char* I2cBlocks::write(std::uint32_t address, std::uint32_t data) {
                               ? writeController(address - kControllerBase, data)
                               : writePins(address - kPinBase, data);
     settle();
+    if (refusal == nullptr) {
+        refusal = m_lineRefusal;
+    }
+    m_lineRefusal = nullptr;
     return refusal;
 }
 
@@ -129,8 +138,11 @@ const char* I2cBlocks::writeController(std::uint32_t offset, std::uint32_t data)
             m_received = false;
             return "I2C frame sent while the pins were not handed to the controller";
         }
-        transfer(data & kFrameMask);
-        return nullptr;
+        {
+            const char* refusal = checkFrame(data & kFrameMask);
+            transfer(data & kFrameMask);
+            return refusal;
+        }
     default:
         return "I2C controller register cannot be written";
     }
@@ -188,6 +200,34 @@ bool I2cBlocks::controllerOwnsBus() const {
     return pinMode(kDataPin) >= 6 && pinMode(kClockPin) >= 6;
 }
 
+const char* I2cBlocks::checkFrame(std::uint32_t frame) {
+    const bool receiveFrame = frame == kFrameReceiveAck || frame == kFrameReceiveLast;
+    switch (m_transfer) {
+    case Transfer::Idle:
+        return "I2C frame sent without a START";
+    case Transfer::Address:
+        if (receiveFrame) {
+            return "I2C byte read before a device was addressed";
+        }
+        // Bit 1 of the frame is the direction bit of the address byte.
+        m_transfer = (frame & 0x2U) != 0 ? Transfer::Reading : Transfer::Writing;
+        return nullptr;
+    case Transfer::Writing:
+        return nullptr; // 0x1FF here is a data byte 0xFF
+    case Transfer::Reading:
+        if (!receiveFrame) {
+            return "I2C byte sent in a read transfer";
+        }
+        if (frame == kFrameReceiveLast) {
+            m_transfer = Transfer::ReadDone;
+        }
+        return nullptr;
+    case Transfer::ReadDone:
+        return "I2C byte read after the last one";
+    }
+    return nullptr;
+}
+
 void I2cBlocks::transfer(std::uint32_t frame) {
     std::uint32_t read = 0;
     for (int bit = 8; bit >= 0; --bit) {
@@ -234,8 +274,13 @@ void I2cBlocks::settle() {
         m_sda = sda;
         if (m_scl) {
             if (m_sda) {
+                if (m_transfer == Transfer::Idle) {
+                    m_lineRefusal = "I2C STOP without a START";
+                }
+                m_transfer = Transfer::Idle;
                 m_eeprom.stop();
             } else {
+                m_transfer = Transfer::Address;
                 m_eeprom.start();
             }
         }
@@ -256,6 +301,7 @@ void I2cBlocks::reset() {
     m_ctlClockLow = true;
     m_eeprom.elapse();
     settle();
+    m_lineRefusal = nullptr; // lines released by a reset are no master's doing
 }
 
 } // namespace corvex::sim

@@ -23,7 +23,13 @@ namespace corvex::sim {
 // shifted out as nine clocks, most significant bit first, and the line level sampled at each
 // clock forms the frame read back from receive. The status shows the transfer busy for a few
 // polls. The controller reaches the bus only while pins 1 and 2 are handed to it; between
-// frames it holds the clock low. Not thread-safe: the Receiver serialises access.
+// frames it holds the clock low.
+//
+// The blocks also watch the order of a transfer and refuse what no correct master does, so a
+// job that gets a sequence wrong shows up as an anomaly: a frame sent while no START is open,
+// a frame read back before it was received, a receive frame where the device address belongs,
+// a byte sent in a read transfer or read after the last (unacknowledged) one, and a STOP with
+// no START before it. Not thread-safe: the Receiver serialises access.
 class I2cBlocks {
 public:
     static constexpr std::uint32_t kControllerBase = 0x20009000;
@@ -54,6 +60,8 @@ private:
     [[nodiscard]] bool pinPullsLow(int pin) const;
     [[nodiscard]] bool controllerOwnsBus() const;
     void transfer(std::uint32_t frame);
+    /// Why the frame does not fit the transfer so far, or null; moves the transfer on.
+    [[nodiscard]] const char* checkFrame(std::uint32_t frame);
     /// Brings the line levels in line with what is driven, telling the EEPROM every START,
     /// STOP and clock edge on the way.
     void settle();
@@ -79,6 +87,19 @@ private:
     bool m_sda = true;
     bool m_scl = true;
     bool m_sampled = true;
+
+    // Where the transfer on the bus stands, as the controller's frames and the line conditions
+    // show it. A receiver reset leaves it: the EEPROM keeps its own state too.
+    enum class Transfer : std::uint8_t {
+        Idle,     // no START since the last STOP
+        Address,  // START seen: the device address comes next
+        Writing,  // a device addressed for writing
+        Reading,  // a device addressed for reading
+        ReadDone, // the last byte read: only START or STOP may follow
+    };
+    Transfer m_transfer = Transfer::Idle;
+    // A line condition that no correct master makes, found while the lines settled.
+    const char* m_lineRefusal = nullptr;
 };
 
 } // namespace corvex::sim

@@ -8,9 +8,11 @@
 #include "link/protocol/link.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <string>
-#include <sys/stat.h>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace corvex::link {
@@ -20,32 +22,41 @@ namespace {
 constexpr std::size_t kBootcodeMin = 2;
 constexpr std::size_t kBootcodeMax = 255;
 
-// A file loaded whole: its size, and its bytes when it was not too large to take.
+// A file loaded whole: its size, and its bytes when it was not too large to take; or what kept
+// it from being read.
 struct LoadedFile {
-    bool readable = false;
+    std::string problem;
     std::uint64_t size = 0;
     std::vector<std::uint8_t> bytes;
 };
 
-// Opens the file, takes its size, and reads it when it holds at most `limit` bytes. A file that
-// shrinks while it is read is unreadable.
+// Opens the file, takes its size, and reads it when it holds at most `limit` bytes. Only a
+// regular file is opened; one that shrinks while it is read is unreadable.
 LoadedFile loadFile(const std::string& name, std::uint64_t limit) {
     LoadedFile file;
-    const FileHandle in = openForReading(name);
-    struct stat info {};
-    if (!in.valid() || ::fstat(in.fd(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    InputFile in = openInputFile(name);
+    if (!in.problem.empty()) {
+        file.problem = std::move(in.problem);
         return file;
     }
-    file.size = static_cast<std::uint64_t>(info.st_size);
+    file.size = in.size;
     if (file.size <= limit) {
         file.bytes.resize(file.size);
-        if (readAt(in.fd(), file.bytes.data(), file.bytes.size(), 0) !=
-            static_cast<ssize_t>(file.size)) {
-            return file;
+        const ssize_t got = readAt(in.file.fd(), file.bytes.data(), file.bytes.size(), 0);
+        if (got != static_cast<ssize_t>(file.size)) {
+            file.problem = readErrorProblem(got < 0 ? errno : EIO);
         }
     }
-    file.readable = true;
     return file;
+}
+
+// A load file that cannot be read breaks the job off before the receiver is touched; the first
+// line is the job's own, the second says what is wrong.
+void refuseLoadFile(JobContext& guard, std::string_view job, const std::string& name,
+                    std::string_view problem) {
+    guard.Log(logLineOf(std::string(job) + name + " - ERROR"));
+    guard.Log(logLineOf(std::string(job) + std::string(problem)));
+    guard.Break();
 }
 
 bool saveImage(const std::string& name, const EepromImage& image) {
@@ -124,9 +135,8 @@ void eepromViewJob(JobContext& guard, const GuardRecord& /*command*/) {
 void eepromWriteJob(JobContext& guard, const GuardRecord& /*command*/) {
     const std::string name = guard.eeLoadFileName();
     const LoadedFile file = loadFile(name, kEepromSize);
-    if (!file.readable) {
-        guard.Log(logLineOf("EELoadFromFile - " + name + " - ERROR"));
-        guard.Break();
+    if (!file.problem.empty()) {
+        refuseLoadFile(guard, "EELoadFromFile - ", name, file.problem);
         return;
     }
     if (file.size != kEepromSize) {
@@ -153,9 +163,8 @@ void eepromEraseJob(JobContext& guard, const GuardRecord& /*command*/) {
 void bootcodeJob(JobContext& guard, const GuardRecord& /*command*/) {
     const std::string name = guard.eeLoadFileName();
     const LoadedFile file = loadFile(name, kBootcodeMax);
-    if (!file.readable) {
-        guard.Log(logLineOf("BootCodeLoadFromFile - " + name + " - ERROR"));
-        guard.Break();
+    if (!file.problem.empty()) {
+        refuseLoadFile(guard, "BootCodeLoadFromFile - ", name, file.problem);
         return;
     }
     if (file.size < kBootcodeMin) {

@@ -9,8 +9,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 namespace corvex::link {
@@ -27,6 +31,7 @@ constexpr std::uint32_t kCompareMarks = kAreaDiffersMark | kAreaProtectedMark | 
 constexpr std::uint32_t kProtectedIconOnly = 1;
 constexpr std::uint32_t kProtectedShown = 0;
 constexpr std::size_t kMessageTextLimit = 100;
+constexpr std::string_view kImageException = "*** EXCEPTION ON PROGRAMMING FILE - ";
 
 int secondsOfDayNow() {
     const std::time_t now = std::time(nullptr);
@@ -72,9 +77,14 @@ private:
         return m_table.AreaStart[area].load();
     }
     bool openWorkFile();
+    bool openImage();
+    [[nodiscard]] std::string coverageProblem(std::uint64_t size) const;
+    [[nodiscard]] std::string shortImageProblem(ssize_t got) const;
+    void imageException(std::string_view problem);
     void compareArea(std::uint32_t area);
     [[nodiscard]] bool workAreaBlank(std::uint32_t area);
-    [[nodiscard]] bool workAreaMatchesImage(std::uint32_t area);
+    enum class Compare { Same, Differs, ImageError };
+    [[nodiscard]] Compare workAreaMatchesImage(std::uint32_t area);
     void reportCompareBroken();
     void programAreas();
     void updateArea(std::uint32_t area);
@@ -119,6 +129,67 @@ bool WriteJob::openWorkFile() {
     return true;
 }
 
+// The image must hold every byte of every PGM area: an area past its end would be erased and
+// then programmed with nothing, or with all ones, and reported as written. Checked before the
+// receiver is touched.
+bool WriteJob::openImage() {
+    m_imageName = m_guard.writeFileName();
+    m_guard.Log("PROGRAMMING FILE " + m_imageName);
+    InputFile input = openInputFile(m_imageName);
+    std::string problem = std::move(input.problem);
+    if (problem.empty()) {
+        problem = input.size == 0 ? "empty" : coverageProblem(input.size);
+    }
+    if (!problem.empty()) {
+        imageException(problem);
+        return false;
+    }
+    m_image = std::move(input.file);
+    return true;
+}
+
+// The span of PGM areas a file of `size` bytes does not hold to their last byte, and the size
+// the last of them needs; empty when it holds them all.
+std::string WriteJob::coverageProblem(std::uint64_t size) const {
+    std::uint32_t first = m_areaCount;
+    std::uint32_t last = 0;
+    for (std::uint32_t i = 0; i < m_areaCount; ++i) {
+        if (m_table.mode(i) == kAreaModePgm && areaStart(i + 1) > size) {
+            first = std::min(first, i);
+            last = i;
+        }
+    }
+    if (first == m_areaCount) {
+        return {};
+    }
+    const auto bytes = static_cast<unsigned long long>(size);
+    const auto needs = static_cast<unsigned>(areaStart(last + 1));
+    return first == last
+               ? formatLine("%llu bytes, area %u needs %u", bytes, first, needs)
+               : formatLine("%llu bytes, area %u to %u needs %u", bytes, first, last, needs);
+}
+
+// What went wrong with a read of the image that did not bring the bytes the checks promised:
+// an error, or a file cut short since.
+std::string WriteJob::shortImageProblem(ssize_t got) const {
+    if (got < 0) {
+        return readErrorProblem(errno);
+    }
+    struct stat info {};
+    if (::fstat(m_image.fd(), &info) != 0) {
+        return readErrorProblem(errno);
+    }
+    std::string problem = coverageProblem(static_cast<std::uint64_t>(info.st_size));
+    return problem.empty() ? readErrorProblem(EIO) : problem;
+}
+
+// The image cannot be used: the job ends before anything is erased, and the Guard reports the
+// abort.
+void WriteJob::imageException(std::string_view problem) {
+    m_guard.Log(fileProblemLine(kImageException, m_imageName, problem));
+    m_guard.Break();
+}
+
 void WriteJob::run() {
     for (std::uint32_t i = 0; i < m_areaCount; ++i) {
         m_guard.raise(AreaEvent::Reset, i);
@@ -126,13 +197,8 @@ void WriteJob::run() {
     if (!openWorkFile()) {
         return;
     }
-    m_imageName = m_guard.writeFileName();
-    m_guard.Log("PROGRAMMING FILE " + m_imageName);
-    m_image = openForReading(m_imageName);
-    if (!m_image.valid()) {
+    if (!openImage()) {
         (void)m_work.close();
-        m_guard.Log("*** EXCEPTION ON PROGRAMMING FILE " + m_imageName);
-        m_guard.Break();
         return;
     }
     (void)m_guard.jobPrologue();
@@ -185,8 +251,16 @@ void WriteJob::compareArea(std::uint32_t area) {
             m_guard.raise(AreaEvent::ReadOK, area);
             m_table.setBits(area, kAreaReadMark);
         }
-        const bool unchanged =
-            mode == kAreaModeClr ? workAreaBlank(area) : workAreaMatchesImage(area);
+        bool unchanged = false;
+        if (mode == kAreaModeClr) {
+            unchanged = workAreaBlank(area);
+        } else {
+            const Compare compare = workAreaMatchesImage(area);
+            if (compare == Compare::ImageError) {
+                return; // broken off: the marks are cleared and nothing is erased
+            }
+            unchanged = compare == Compare::Same;
+        }
         if (!unchanged) {
             m_table.setBits(area, kAreaDiffersMark);
             m_guard.raise(AreaEvent::NeedsUpdate, area);
@@ -215,20 +289,24 @@ bool WriteJob::workAreaBlank(std::uint32_t area) {
     return true;
 }
 
-bool WriteJob::workAreaMatchesImage(std::uint32_t area) {
+WriteJob::Compare WriteJob::workAreaMatchesImage(std::uint32_t area) {
     std::array<std::uint8_t, kCompareBlock> present;
     std::array<std::uint8_t, kCompareBlock> wanted;
     const std::uint32_t end = areaStart(area + 1);
     for (std::uint32_t offset = areaStart(area); offset < end; offset += kCompareBlock) {
         const auto size = std::min<std::size_t>(kCompareBlock, end - offset);
         const auto whole = static_cast<ssize_t>(size);
+        const ssize_t got = readAt(m_image.fd(), wanted.data(), size, offset);
+        if (got != whole) {
+            imageException(shortImageProblem(got));
+            return Compare::ImageError;
+        }
         if (readAt(m_work.fd(), present.data(), size, offset) != whole ||
-            readAt(m_image.fd(), wanted.data(), size, offset) != whole ||
             std::memcmp(present.data(), wanted.data(), size) != 0) {
-            return false;
+            return Compare::Differs;
         }
     }
-    return true;
+    return Compare::Same;
 }
 
 void WriteJob::reportCompareBroken() {
@@ -316,12 +394,12 @@ bool WriteJob::programArea(std::uint32_t area) {
         if (offset >= chunkEnd) {
             const std::size_t size = std::min<std::size_t>(chunk.size(), endOffset - offset);
             const ssize_t got = readAt(m_image.fd(), chunk.data(), size, offset);
-            if (got < 0) {
+            if (got != static_cast<ssize_t>(size)) {
+                // Checked whole before the compare: the file was cut or failed since.
+                m_guard.Log(fileProblemLine(kImageException, m_imageName, shortImageProblem(got)));
                 m_guard.raise(AreaEvent::Reset, area);
                 return false;
             }
-            // Past the end of the image the flash is to read as erased, whatever came before.
-            std::fill(chunk.begin() + got, chunk.begin() + static_cast<std::ptrdiff_t>(size), 0xFF);
             chunkStart = offset;
             chunkEnd = offset + static_cast<std::uint32_t>(size);
         }

@@ -1,7 +1,11 @@
 #include "link/jobs/job_files.h"
 
+#include "link/jobs/guard_record.h"
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +20,19 @@ constexpr int kPartNameTries = 100;
 
 // Distinguishes the part files of one process; the process id distinguishes processes.
 std::atomic<unsigned> g_partCounter{0};
+
+std::string notRegular(mode_t mode) {
+    const char* kind = S_ISDIR(mode)                    ? "a folder"
+                       : S_ISFIFO(mode)                 ? "a FIFO"
+                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                       : S_ISSOCK(mode)                 ? "a socket"
+                                                        : "of an unknown kind";
+    return std::string("not a regular file (") + kind + ")";
+}
+
+std::string cannotOpen(int error) {
+    return std::string("cannot open (") + std::strerror(error) + ")";
+}
 
 } // namespace
 
@@ -45,6 +62,59 @@ FileHandle openForUpdate(const std::string& name) {
 
 FileHandle createOrTruncate(const std::string& name) {
     return FileHandle(::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, kNewFileMode));
+}
+
+InputFile openInputFile(const std::string& name) {
+    InputFile input;
+    // Looked at before it is opened: opening a device may already act on it.
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) {
+        input.problem = cannotOpen(errno);
+        return input;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        input.problem = notRegular(info.st_mode);
+        return input;
+    }
+    // Non-blocking, in case a FIFO took the file's place since the look; on a regular file the
+    // flag changes nothing.
+    FileHandle file(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!file.valid()) {
+        input.problem = cannotOpen(errno);
+        return input;
+    }
+    if (::fstat(file.fd(), &info) != 0) {
+        input.problem = readErrorProblem(errno);
+        return input;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        input.problem = notRegular(info.st_mode);
+        return input;
+    }
+    input.file = std::move(file);
+    input.size = static_cast<std::uint64_t>(info.st_size);
+    return input;
+}
+
+std::string readErrorProblem(int error) {
+    return std::string("read error (") + std::strerror(error) + ")";
+}
+
+std::string fileProblemLine(std::string_view prefix, std::string_view name,
+                            std::string_view problem) {
+    constexpr std::string_view kCut = "...";
+    const std::size_t fixed = prefix.size() + 2 + problem.size();
+    std::string line(prefix);
+    if (fixed + name.size() > kLogLineLimit && fixed + kCut.size() < kLogLineLimit) {
+        line += kCut;
+        line +=
+            name.substr(name.size() - std::min(name.size(), kLogLineLimit - fixed - kCut.size()));
+    } else {
+        line += name;
+    }
+    line += ": ";
+    line += problem;
+    return line;
 }
 
 ssize_t readAt(int fd, void* buffer, std::size_t size, off_t offset) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -34,6 +35,24 @@ private:
 [[nodiscard]] FileHandle openForUpdate(const std::string& name);
 /// Creates the file, or truncates it, for reading and writing.
 [[nodiscard]] FileHandle createOrTruncate(const std::string& name);
+
+// A file a job takes its data from, opened only when it is a regular file: a folder has no
+// data, a device or a FIFO may never end (or, for a FIFO without a writer, never open).
+struct InputFile {
+    FileHandle file;
+    std::uint64_t size = 0;
+    /// What is wrong with the file, empty when it is open: "cannot open (...)" or
+    /// "not a regular file (a folder)".
+    std::string problem;
+};
+/// Opens an existing regular file for reading, without blocking on anything else.
+[[nodiscard]] InputFile openInputFile(const std::string& name);
+/// The problem text of a read that failed with `error` (an errno value).
+[[nodiscard]] std::string readErrorProblem(int error);
+/// `prefix`, the file name, ": " and the problem, within the log line limit: a long name gives
+/// up its beginning so that the problem is never cut off.
+[[nodiscard]] std::string fileProblemLine(std::string_view prefix, std::string_view name,
+                                          std::string_view problem);
 
 /// Reads up to `size` bytes at `offset`, short only at the end of the file; -1 on an error.
 [[nodiscard]] ssize_t readAt(int fd, void* buffer, std::size_t size, off_t offset);

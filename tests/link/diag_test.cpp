@@ -5,8 +5,10 @@
 #include "tests/link/guard_harness.h"
 
 #include <gtest/gtest.h>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace corvex::test {
@@ -66,6 +68,53 @@ struct DiagRig {
     Answering answers; // outlives the Guard that reports to it
     GuardHarness harness;
 };
+
+// Keeps the bytes put on the data lines, in order.
+class DataLines : public link::PortIo {
+public:
+    explicit DataLines(link::PortIo& inner) : m_inner(inner) {}
+    std::uint8_t in(std::uint16_t address) override { return m_inner.in(address); }
+    void out(std::uint16_t address, std::uint8_t value) override {
+        m_inner.out(address, value);
+        if (address == link::kDefaultPortBase) {
+            const std::lock_guard lock(m_mutex);
+            m_bytes.push_back(value);
+        }
+    }
+    /// The bytes so far; forgets them.
+    std::vector<std::uint8_t> take() {
+        const std::lock_guard lock(m_mutex);
+        return std::exchange(m_bytes, {});
+    }
+
+private:
+    link::PortIo& m_inner;
+    std::mutex m_mutex; // guards m_bytes: the Guard writes, the test takes
+    std::vector<std::uint8_t> m_bytes;
+};
+
+TEST(GuardDriver, SetDriverChoosesHowEveryByteIsSent) {
+    sim::RegisterFile bus;
+    sim::VirtualPort adapter(bus);
+    DataLines lines(adapter);
+    GuardHarness harness(lines);
+    const std::vector<std::uint8_t> word = {0x00, 0x00, 0x90, 0x00, 0x20, 0x78, 0x56, 0x34, 0x12};
+    for (const std::uint32_t laptop : {1U, 0U}) {
+        harness.run(GuardRecord::command("SETDRIVER", laptop));
+        (void)lines.take();
+        harness.run(diag(link::kPidWriteWord, 0x20009000, 0x12345678));
+        std::vector<std::uint8_t> expected;
+        for (const std::uint8_t byte : word) {
+            // The slow variant puts all ones on the lines before each byte.
+            if (laptop != 0) {
+                expected.push_back(0xFF);
+            }
+            expected.push_back(byte);
+        }
+        EXPECT_EQ(lines.take(), expected) << "SETDRIVER " << laptop;
+        EXPECT_EQ(bus.writes().back(), std::make_pair(0x20009000U, 0x12345678U));
+    }
+}
 
 TEST(DiagFunctions, WordsTravelBothWaysAndTheResultGoesToItsField) {
     DiagRig rig;

@@ -1,4 +1,5 @@
 #include "flash_rig.h"
+#include "link/jobs/flash_chips.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -56,6 +57,28 @@ TEST(FlashSignature, NamesTheChipOfEitherFamilyOrReportsItUnknown) {
         EXPECT_EQ(reports[0].Text.view(), c.text);
         EXPECT_EQ(reports[0].Flag, c.flag) << c.text;
         EXPECT_TRUE(rig.contains("EMI Initialization OK")) << c.text;
+    }
+}
+
+// The simulated chips are all listed; words no chip of the receiver gives come in directly.
+TEST(FlashSignature, OnlyAListedMakerAndDevicePairNamesTheChip) {
+    const struct {
+        std::uint32_t hardware;
+        std::uint32_t maker;
+        std::uint32_t device;
+        const char* text;
+    } cases[] = {
+        // A known maker does not lend its name to a device it never listed.
+        {0, 0x00800001, 0x12345678, "Unknown 00800001: Unknown 12345678"},
+        {1, 0x00010001, 0x12340000, "Unknown 00010001: Unknown 12340000"},
+        {1, 0x00010001, 0x123422AB, "AMD: AM29F400BB"},
+        // The maker word of the other family.
+        {1, 0x00800001, 0x44DA225B, "Unknown 00800001: Unknown 44DA225B"},
+    };
+    for (const auto& c : cases) {
+        const link::ChipIdentity chip = link::identifyChip(c.hardware, c.maker, c.device);
+        EXPECT_EQ(chip.text, c.text);
+        EXPECT_EQ(chip.known, std::string_view(c.text).starts_with("AMD")) << c.text;
     }
 }
 

@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <regex>
+#include <sys/stat.h>
 #include <thread>
 
 namespace corvex::test {
@@ -233,22 +235,164 @@ TEST(FlashWriteJob, AProtectedAreaIsShownAndLeftAloneInEitherFamily) {
     }
 }
 
-TEST(FlashWriteJob, AShortProgrammingFileLeavesTheFlashErasedPastItsEnd) {
+TEST(FlashWriteJob, AShortFileIsWrittenWhenTheAreasPastItsEndAreNotProgrammed) {
     FlashRig rig;
-    rig.setModes(kAreaModeSkip, {{0, kAreaModePgm}, {1, kAreaModePgm}, {2, kAreaModePgm}});
+    rig.setModes(kAreaModeSkip, {{0, kAreaModePgm}, {1, kAreaModePgm}, {2, kAreaModeClr}});
     const Bytes flash = rig.flash();
-    ASSERT_THAT(Bytes(flash.begin() + kStart[2] + 100, flash.begin() + kStart[3]), Not(Each(0xFF)));
-    // Ends 102 bytes into area 2: half a word, then nothing.
-    const Bytes file(flash.begin(), flash.begin() + kStart[2] + 102);
+    ASSERT_THAT(area(flash, 2), Not(Each(0xFF)));
+    // Ends 102 bytes into the CLR area 2: half a word, then nothing.
+    Bytes file(flash.begin(), flash.begin() + kStart[2] + 102);
+    scribble(file, 1);
     writeBytes(rig.writeFile, file);
     rig.run("WFW");
-    EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 1), 1);
-    EXPECT_EQ(rig.events.count(AreaEvent::NeedsUpdate, 2), 1);
-    EXPECT_EQ(phaseTwo(rig, 2).back(), AreaEvent::Programmed);
-    Bytes expected = area(flash, 2);
-    std::fill(expected.begin() + 102, expected.end(), 0xFF);
-    EXPECT_EQ(area(rig.flash(), 2), expected);
+    EXPECT_EQ(phaseTwo(rig, 1).back(), AreaEvent::Programmed);
+    EXPECT_THAT(phaseTwo(rig, 2), ElementsAre(AreaEvent::Erasing, AreaEvent::Erased));
+    EXPECT_EQ(area(rig.flash(), 1), area(file, 1));
+    EXPECT_THAT(area(rig.flash(), 2), Each(0xFF));
     EXPECT_TRUE(hasReport(rig, kWriteDone));
+}
+
+// The file's exception line: the problem is never cut off, a long name gives up its beginning.
+bool isImageException(const std::string& line, const std::string& name,
+                      const std::string& problem) {
+    const std::string prefix = "*** EXCEPTION ON PROGRAMMING FILE - ";
+    const std::string suffix = ": " + problem;
+    if (line.size() > 100 || line.rfind(prefix, 0) != 0 ||
+        line.size() < prefix.size() + suffix.size() ||
+        line.substr(line.size() - suffix.size()) != suffix) {
+        return false;
+    }
+    std::string shown = line.substr(prefix.size(), line.size() - prefix.size() - suffix.size());
+    if (shown == name) {
+        return true;
+    }
+    return line.size() == 100 && shown.rfind("...", 0) == 0 && name.ends_with(shown.substr(3));
+}
+
+// Nothing about the receiver may change for a file that cannot be programmed whole: the job
+// ends before its first bus access and the Guard reports the abort, for a preview as well.
+TEST(FlashWriteJob, ABadProgrammingFileIsRefusedBeforeTheReceiverIsTouched) {
+    const std::string allAreas = "area 0 to 18 needs 2097152";
+    const struct {
+        const char* what;
+        // Makes the file in the rig's folder; returns its name.
+        std::function<std::string(FlashRig&)> make;
+        std::string problem;
+    } cases[] = {
+        {"missing", [](FlashRig& rig) { return rig.writeFile; },
+         "cannot open (No such file or directory)"},
+        {"empty",
+         [](FlashRig& rig) {
+             writeBytes(rig.writeFile, {});
+             return rig.writeFile;
+         },
+         "empty"},
+        {"100 bytes",
+         [](FlashRig& rig) {
+             writeBytes(rig.writeFile, Bytes(100, 0));
+             return rig.writeFile;
+         },
+         "100 bytes, " + allAreas},
+        {"areas 0 to 6",
+         [](FlashRig& rig) {
+             const Bytes flash = rig.flash();
+             writeBytes(rig.writeFile, Bytes(flash.begin(), flash.begin() + kStart[7]));
+             return rig.writeFile;
+         },
+         "524288 bytes, area 7 to 18 needs 2097152"},
+        {"folder",
+         [](FlashRig& rig) {
+             std::filesystem::create_directory(rig.writeFile);
+             return rig.writeFile;
+         },
+         "not a regular file (a folder)"},
+        {"FIFO",
+         [](FlashRig& rig) {
+             EXPECT_EQ(::mkfifo(rig.writeFile.c_str(), 0600), 0);
+             return rig.writeFile;
+         },
+         "not a regular file (a FIFO)"},
+        {"device", [](FlashRig&) { return std::string("/dev/zero"); },
+         "not a regular file (a device)"},
+    };
+    for (const auto& c : cases) {
+        for (const char* job : {"WFW", "PFW"}) {
+            FlashRig rig;
+            rig.setModes(kAreaModePgm);
+            const std::string name = c.make(rig);
+            rig.guard->SetWriteFileName(name);
+            const Bytes flash = rig.flash();
+            rig.recordBus(true);
+            rig.run(job);
+            ASSERT_TRUE(rig.waitForLine("Operation aborted.")) << c.what << ' ' << job;
+            const auto lines = rig.repliesTo(job);
+            ASSERT_EQ(lines.size(), 3U) << c.what << ' ' << job;
+            EXPECT_EQ(lines[0], "PROGRAMMING FILE " + name);
+            EXPECT_TRUE(isImageException(lines[1], name, c.problem)) << lines[1];
+            EXPECT_EQ(lines[2], "Operation aborted.");
+            const auto reports = rig.messages(link::kMsgFinalReport);
+            ASSERT_EQ(reports.size(), 1U) << c.what << ' ' << job;
+            EXPECT_EQ(reports[0].Text.view(),
+                      "Job aborted and Corvex guard ready to start new job !");
+            EXPECT_THAT(rig.sim->bus().writes(), ::testing::IsEmpty()) << c.what << ' ' << job;
+            EXPECT_EQ(rig.flash(), flash) << c.what << ' ' << job;
+        }
+    }
+}
+
+// A file that fails the compare and a user's break stop the job alike: the marks are cleared,
+// the job reports itself broken off, and no area of the flash is erased.
+TEST(FlashWriteJob, AJobStoppedDuringTheCompareErasesNothing) {
+    const struct {
+        const char* what;
+        const char* problem; // what the exception line says, or null
+    } cases[] = {
+        {"cut", "65536 bytes, area 3 needs 131072"},
+        {"break", nullptr},
+    };
+    for (const auto& c : cases) {
+        for (const char* job : {"WFW", "PFW"}) {
+            FlashRig rig;
+            rig.setModes(
+                kAreaModeSkip,
+                {{0, kAreaModePgm}, {1, kAreaModePgm}, {2, kAreaModePgm}, {3, kAreaModePgm}});
+            const Bytes flash = rig.flash();
+            Bytes image = flash;
+            scribble(image, 1);
+            writeBytes(rig.writeFile, image);
+            const bool cut = c.problem != nullptr;
+            rig.events.setHook([&](link::TCorvexThread& guard, AreaEvent event, std::uint32_t i) {
+                if (event == AreaEvent::Reading && i == 3) {
+                    if (cut) {
+                        std::filesystem::resize_file(rig.writeFile, kStart[3]);
+                    } else {
+                        guard.Break();
+                    }
+                }
+            });
+            rig.run(job);
+            ASSERT_TRUE(rig.waitForLine("Operation aborted.")) << c.what << ' ' << job;
+            if (cut) {
+                EXPECT_TRUE(std::any_of(rig.log.begin(), rig.log.end(), [&](const auto& line) {
+                    return isImageException(line, rig.writeFile, c.problem);
+                })) << job;
+            }
+            EXPECT_EQ(rig.events.count(AreaEvent::NeedsUpdate, 1), 1) << c.what << ' ' << job;
+            for (std::uint32_t i = 0; i < 19; ++i) {
+                EXPECT_EQ(rig.events.count(AreaEvent::Erasing, i), 0) << c.what << ' ' << job;
+                EXPECT_FALSE(rig.table.has(i, link::kAreaReadMark | link::kAreaDiffersMark))
+                    << c.what << ' ' << job << " area " << i;
+            }
+            const auto reports = rig.messages(link::kMsgFinalReport);
+            ASSERT_EQ(reports.size(), 2U) << c.what << ' ' << job;
+            EXPECT_EQ(reports[0].Text.view(), "Function Failed - Job aborted.");
+            EXPECT_EQ(reports[0].Flag, 1U);
+            EXPECT_EQ(reports[0].Data, 0x0F00U);
+            EXPECT_EQ(reports[1].Text.view(),
+                      "Job aborted and Corvex guard ready to start new job !");
+            EXPECT_EQ(rig.flash(), flash) << c.what << ' ' << job;
+        }
+    }
 }
 
 TEST(FlashWriteJob, ATimeOutWhileProgrammingIsABrokenLinkAndNeverASuccess) {
@@ -289,18 +433,6 @@ TEST(FlashWriteJob, AMissingWorkFileIsMadeAfreshAndNoAreaCountsAsRead) {
     EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 0), 1);
     EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 1), 1);
     EXPECT_FALSE(rig.table.has(2, link::kAreaReadMark));
-}
-
-TEST(FlashWriteJob, AMissingProgrammingFileBreaksTheJob) {
-    FlashRig rig;
-    rig.run("WFW");
-    ASSERT_TRUE(rig.waitForLine("Operation aborted."));
-    EXPECT_TRUE(rig.contains("PROGRAMMING FILE " + rig.writeFile));
-    EXPECT_TRUE(rig.contains("*** EXCEPTION ON PROGRAMMING FILE " + rig.writeFile));
-    EXPECT_FALSE(rig.contains("EMI Initialization OK"));
-    const auto reports = rig.messages(link::kMsgFinalReport);
-    ASSERT_EQ(reports.size(), 1U);
-    EXPECT_EQ(reports[0].Text.view(), "Job aborted and Corvex guard ready to start new job !");
 }
 
 } // namespace

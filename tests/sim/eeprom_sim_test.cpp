@@ -2,6 +2,7 @@
 #include "sim_rig.h"
 #include "tests/link/temp_dir.h"
 
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -11,6 +12,7 @@ namespace corvex::sim::test {
 namespace {
 
 using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using Bytes = std::vector<std::uint8_t>;
@@ -110,6 +112,57 @@ TEST(SimEeprom, TheControllerWorksOnlyAfterItsSetUpAndWithThePinsHandedOver) {
         }
         EXPECT_NE(rig.link.readWord(0x20009008), link::kFrameDeviceWrite & ~1U) << anomaly;
         EXPECT_THAT(rig.receiver().anomalies(), Contains(HasSubstr(anomaly)));
+    }
+}
+
+// A set-up controller is strict about the order of a transfer too: a job that gets it wrong
+// shows up as an anomaly, whatever the EEPROM makes of it.
+TEST(SimEeprom, TheControllerRefusesATransferOutOfOrder) {
+    const std::pair<const char*, std::function<void(link::I2cController&, link::Link&)>> cases[] = {
+        // The pins handed over as START ends, without the START itself.
+        {"sent without a START",
+         [](link::I2cController& i2c, link::Link& link) {
+             for (const std::uint32_t config : {0x2000D024U, 0x2000D034U, 0x2000D044U}) {
+                 link.writeWord(config, 7);
+             }
+             (void)i2c.sendAcknowledged(link::kFrameDeviceWrite);
+         }},
+        {"read back before it was received",
+         [](link::I2cController& i2c, link::Link& link) {
+             i2c.start();
+             link.writeWord(kTransmit, link::kFrameDeviceWrite);
+             (void)link.readWord(0x20009008);
+         }},
+        {"read before a device was addressed",
+         [](link::I2cController& i2c, link::Link&) {
+             i2c.start();
+             std::uint8_t byte = 0;
+             (void)i2c.receive(false, byte);
+         }},
+        {"sent in a read transfer",
+         [](link::I2cController& i2c, link::Link&) {
+             i2c.start();
+             (void)i2c.sendEchoed(link::kFrameDeviceRead);
+             (void)i2c.sendEchoed(link::byteFrame(0x12));
+         }},
+        {"read after the last one",
+         [](link::I2cController& i2c, link::Link&) {
+             i2c.start();
+             (void)i2c.sendEchoed(link::kFrameDeviceRead);
+             std::uint8_t byte = 0;
+             (void)i2c.receive(true, byte);
+             (void)i2c.receive(false, byte);
+         }},
+        {"STOP without a START", [](link::I2cController& i2c, link::Link&) { i2c.stop(); }},
+    };
+    for (const auto& [anomaly, step] : cases) {
+        ReceiverRig rig;
+        rig.prologue();
+        link::I2cController i2c(rig.link);
+        i2c.setUp();
+        ASSERT_TRUE(i2c.waitFreeBus());
+        step(i2c, rig.link);
+        EXPECT_THAT(rig.receiver().anomalies(), ElementsAre(HasSubstr(anomaly))) << anomaly;
     }
 }
 
