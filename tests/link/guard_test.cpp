@@ -216,7 +216,7 @@ TEST(GuardFatal, AnEscapingErrorEndsTheGuardWithTheReportAndANewGuardTakesOver) 
 bool waitUntil(const std::function<bool()>& done) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!done() && std::chrono::steady_clock::now() < end) {
-        std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return done();
 }
