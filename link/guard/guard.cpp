@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -27,6 +28,68 @@ constexpr std::string_view kBrokenLinkReport =
 constexpr std::int32_t kTimeoutMark = 1000;
 
 } // namespace
+
+// One call handed to the owner's thread. The Guard waits on it; the copy the owner queues may
+// outlive the Guard, so it shares this state rather than pointing into the Guard.
+class HandOver {
+public:
+    explicit HandOver(const std::function<void()>& call) : m_call(call) {
+        // Published under the lock that run() takes first: an owner whose queue synchronises
+        // out of the thread checker's sight still reads the call after this point.
+        const std::lock_guard lock(m_mutex);
+        m_state = State::Pending;
+    }
+
+    /// Owner's thread: runs the call unless the Guard has dropped it.
+    void run() {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (m_state != State::Pending) {
+                return;
+            }
+            m_state = State::Running;
+        }
+        std::exception_ptr failure;
+        try {
+            m_call();
+        } catch (...) {
+            failure = std::current_exception(); // it belongs to the job that handed the call over
+        }
+        const std::lock_guard lock(m_mutex);
+        m_failure = failure;
+        m_state = State::Done;
+        m_changed.notify_all();
+    }
+
+    /// Guard: waits until the call has run (rethrowing what it threw) or was dropped.
+    void wait() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock,
+                       [this] { return m_state == State::Done || m_state == State::Dropped; });
+        if (m_failure) {
+            std::rethrow_exception(m_failure);
+        }
+    }
+
+    /// Drops the call if it has not started; one that is running is left to finish.
+    void drop() {
+        const std::lock_guard lock(m_mutex);
+        if (m_state == State::Pending) {
+            m_state = State::Dropped;
+            m_changed.notify_all();
+        }
+    }
+
+private:
+    enum class State { Pending, Running, Done, Dropped };
+
+    const std::function<void()> m_call;
+    std::mutex m_mutex; // guards m_state and m_failure: the Guard waits, the owner and the
+                        // destructor write
+    std::condition_variable m_changed;
+    State m_state = State::Pending;
+    std::exception_ptr m_failure;
+};
 
 void dispatchAreaEvent(GuardEvents& events, TCorvexThread& sender, AreaEvent event) {
     using Handler = void (GuardEvents::*)(TCorvexThread&);
@@ -50,9 +113,18 @@ TCorvexThread::TCorvexThread(PortIo& io, Synchroniser synchroniser, std::string 
 
 TCorvexThread::~TCorvexThread() {
     // Events are no longer delivered from here on: the owner may be the thread that joins
-    // below, and a blocking hand-over to it would never return.
+    // below, and a hand-over to it would never return.
     m_terminate.store(true);
+    m_flags.ending.store(true);
     m_flags.breakFlag.store(true);
+    std::shared_ptr<HandOver> waiting;
+    {
+        const std::lock_guard lock(m_handOverMutex);
+        waiting = m_handOver;
+    }
+    if (waiting) {
+        waiting->drop();
+    }
     if (m_thread.joinable()) {
         m_thread.join();
     }
@@ -83,9 +155,13 @@ void TCorvexThread::Break() {
 }
 
 void TCorvexThread::BreakOnTimeout() {
-    // The mark goes in before the break so the Guard can tell a time-out from a user break.
+    if (GuardState() == GuardStateValue::Idle) {
+        return;
+    }
+    // The mark goes in before the break so the Guard can tell a time-out from a user break. A
+    // job that ends in between leaves the break to the Guard's loop, which clears the mark.
     m_flags.pendingDepth.fetch_add(kTimeoutMark);
-    Break();
+    m_flags.breakFlag.store(true);
 }
 
 void TCorvexThread::SetStopOnError(bool on) {
@@ -173,11 +249,23 @@ void TCorvexThread::synchronise(const std::function<void()>& call) {
     if (m_terminate.load()) {
         return;
     }
-    if (m_synchroniser) {
-        m_synchroniser(call);
-    } else {
+    if (!m_synchroniser) {
         call();
+        return;
     }
+    auto handOver = std::make_shared<HandOver>(call);
+    {
+        const std::lock_guard lock(m_handOverMutex);
+        if (m_terminate.load()) {
+            return;
+        }
+        m_handOver = handOver;
+    }
+    m_synchroniser([handOver] { handOver->run(); });
+    // A call that threw leaves its finished hand-over in the slot, where dropping it does nothing.
+    handOver->wait();
+    const std::lock_guard lock(m_handOverMutex);
+    m_handOver.reset();
 }
 
 bool TCorvexThread::jobPrologue() {
@@ -238,7 +326,7 @@ bool TCorvexThread::setPriority(Priority priority) {
 
 void TCorvexThread::deadlock() {
     Log("DEADLOCK TEST");
-    while (!m_flags.breakFlag.load()) {
+    while (!m_link.breakRequested()) {
         std::this_thread::yield();
     }
     Log("ABORT DEADLOCK");

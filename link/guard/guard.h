@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -62,8 +63,16 @@ public:
 /// Calls the event handler that belongs to an area event.
 void dispatchAreaEvent(GuardEvents& events, TCorvexThread& sender, AreaEvent event);
 
-// Runs a call on the owner's thread and returns once it has run.
+// Hands a call to the owner's thread. The synchroniser may run it there before it returns (a
+// blocking hand-over), or queue a copy to run there later and return at once (a posted
+// hand-over); either way the Guard waits until the call has run. Only a posted hand-over can be
+// dropped: when the Guard is destroyed while it waits, the call is released without running, and
+// the queued copy does nothing when the owner gets to it, so the owner may run or discard the
+// calls it still holds after the Guard is gone. An owner whose thread is the one that destroys
+// the Guard must post: a blocking hand-over would wait for a thread that is joining the Guard.
 using Synchroniser = std::function<void(const std::function<void()>&)>;
+
+class HandOver;
 
 enum class GuardStateValue : std::uint32_t { Idle = 0, Busy = 1, Stopped = 2 };
 
@@ -77,7 +86,8 @@ public:
     /// Create: builds the Guard with its initial values and starts it at idle priority.
     /// An empty synchroniser runs event calls on the Guard's own thread.
     TCorvexThread(PortIo& io, Synchroniser synchroniser, std::string tempFileName);
-    /// Asks the thread to end, breaks any wait, and joins it.
+    /// Asks the thread to end, breaks any wait, drops a posted hand-over the Guard waits on
+    /// (its call does not run), and joins the thread. No event reaches the owner from here on.
     ~TCorvexThread();
     TCorvexThread(const TCorvexThread&) = delete;
     TCorvexThread& operator=(const TCorvexThread&) = delete;
@@ -89,7 +99,8 @@ public:
     int Submit(const GuardRecord& record);
     /// Asks the running job to stop at its next handshake wait; ignored while idle.
     void Break() override;
-    /// A hanging exchange: reported as a broken link rather than a user abort.
+    /// A hanging exchange: reported as a broken link rather than a user abort. Ignored while
+    /// idle, like Break: there is no exchange to break, and the mark would stay behind.
     void BreakOnTimeout();
     void SetStopOnError(bool on);
     /// Hands the Guard the owner's flash area table (may be null: firmware jobs then refuse).
@@ -187,6 +198,12 @@ private:
     // The owner has asked the thread to end (destructor).
     std::atomic<bool> m_terminate{false};
     LinkFlags m_flags;
+
+    // The posted hand-over the Guard waits on, for the destructor to drop: the Guard sets and
+    // resets it, the destructor reads it. Checked against m_terminate under the same lock, so a
+    // hand-over is either seen and dropped or never posted.
+    std::mutex m_handOverMutex;
+    std::shared_ptr<HandOver> m_handOver;
 
     // Guard thread only.
     Port m_port;

@@ -4,30 +4,37 @@
 
 namespace corvex::link {
 
-// The owner's watch for a hanging exchange, run on its 100 ms timer: an exchange that stays
-// pending for 30 ticks without any progress is broken with BreakOnTimeout.
+// The owner's watch for a hanging exchange, run on its timer (100 ms in the window): an exchange
+// that stays pending for 30 ticks without any progress is broken with BreakOnTimeout. The watch
+// starts counting again once it has fired, so an interface that hangs again -- the next word of
+// a block, the next job -- is broken again rather than left to spin.
 class TimeoutWatch {
 public:
     static constexpr int kTicks = 30;
 
-    /// One timer tick; true exactly once when the pending exchange has hung for kTicks ticks.
+    /// `ticks`: how many ticks without progress make a hang; tests shorten it.
+    explicit TimeoutWatch(int ticks = kTicks) : m_ticks(ticks), m_countdown(ticks) {}
+
+    /// One timer tick; true each time the pending exchange has gone the whole count of ticks
+    /// without progress.
     [[nodiscard]] bool tick(std::int32_t pendingDepth) {
         if (pendingDepth <= 0) {
-            m_countdown = kTicks;
+            m_countdown = m_ticks;
             return false;
         }
-        if (m_countdown > 0) {
-            --m_countdown;
-            return m_countdown == 0;
+        if (--m_countdown > 0) {
+            return false;
         }
-        return false;
+        m_countdown = m_ticks;
+        return true;
     }
     /// Progress was seen: the exchange is alive, start counting again.
-    void restart() { m_countdown = kTicks; }
+    void restart() { m_countdown = m_ticks; }
     [[nodiscard]] int countdown() const { return m_countdown; }
 
 private:
-    int m_countdown = kTicks;
+    int m_ticks;
+    int m_countdown;
 };
 
 } // namespace corvex::link

@@ -28,20 +28,49 @@ void postBlockTitle(JobContext& guard, std::string_view text, std::uint32_t icon
     guard.raise(AreaEvent::Reset, 0);
 }
 
-// The block jobs go on past a word the window's time-out broke off: the word is abandoned and
-// the next one tried. A user's break ends the loop. True when the loop is to stop.
-bool blockLoopBroken(JobContext& guard) {
-    LinkFlags& flags = guard.link().flags();
-    if (!flags.breakFlag.load()) {
+// How a block job takes the breaks between its words. A word the window's time-out broke off is
+// abandoned and the next one tried, so one stuck word does not end the block at once; but its
+// bytes are whatever the fallen-through exchange returned, so the block has failed, and a second
+// time-out means the interface has stopped answering: the block ends there. A user's break, or
+// the Guard's end, ends the block at once.
+class BlockBreaks {
+public:
+    explicit BlockBreaks(JobContext& guard) : m_guard(guard) {}
+
+    /// After each word; true when the loop is to stop.
+    bool stopAfterWord() {
+        Link& link = m_guard.link();
+        if (!link.breakRequested()) {
+            return false;
+        }
+        LinkFlags& flags = link.flags();
+        if (flags.pendingDepth.load() < kTimeoutMark || flags.ending.load()) {
+            return true;
+        }
+        if (m_abandoned) {
+            return true; // left as the time-out set it: the Guard reports the broken link
+        }
+        m_abandoned = true;
+        flags.pendingDepth.store(0);
+        flags.breakFlag.store(false);
         return false;
     }
-    if (flags.pendingDepth.load() < kTimeoutMark) {
-        return true;
+
+    /// After the loop: true when every word went through. A block that abandoned a word and
+    /// still reached its end is reported as the broken link its time-out was.
+    bool finish() {
+        if (m_abandoned && !m_guard.link().breakRequested()) {
+            LinkFlags& flags = m_guard.link().flags();
+            flags.pendingDepth.fetch_add(kTimeoutMark);
+            flags.breakFlag.store(true);
+        }
+        return !m_abandoned && !m_guard.link().breakRequested();
     }
-    flags.pendingDepth.store(0);
-    flags.breakFlag.store(false);
-    return false;
-}
+
+private:
+    JobContext& m_guard;
+    bool m_abandoned = false;
+};
 
 std::uint32_t blockProgressStep(std::uint32_t bytes) {
     return ((bytes >> 2) / 31) - 1;
@@ -63,6 +92,7 @@ void readBlockJob(JobContext& guard, const GuardRecord& command) {
     const std::uint32_t step = blockProgressStep(bytes);
     guard.Log(formatLine("%8.8X %8.8X - %s (%u bytes)", first, step, name.c_str(), bytes));
 
+    BlockBreaks breaks(guard);
     bool written = out.valid();
     if (written) {
         WordWriter words(out.fd(), 0);
@@ -75,7 +105,7 @@ void readBlockJob(JobContext& guard, const GuardRecord& command) {
                 counter = 0;
             }
             words.append(guard.link().readWord(static_cast<std::uint32_t>(address)));
-            if (blockLoopBroken(guard)) {
+            if (breaks.stopAfterWord()) {
                 break;
             }
             ++counter;
@@ -84,13 +114,17 @@ void readBlockJob(JobContext& guard, const GuardRecord& command) {
     }
     guard.raise(AreaEvent::Progress, 0);
 
-    if (!guard.link().breakRequested()) {
+    // Without every word the file is not the block: the earlier file stays as it was.
+    if (breaks.finish()) {
         if (written && out.commit()) {
             reportFinal(guard, "Reading binary block succeeded.", kStyleNormal);
         } else {
             guard.Log("Write Error: " + name);
             reportFinal(guard, "Reading binary block failed.", kStyleError);
         }
+    } else if (guard.PendingDepth() != 0) {
+        // The Guard's broken-link report follows and is the one the owner is shown.
+        guard.Log("Reading binary block failed.");
     }
     postBlockTitle(guard, "", 0, kPlainColour);
 }
@@ -105,6 +139,7 @@ void writeBlockJob(JobContext& guard, const GuardRecord& command) {
     const std::uint32_t step = blockProgressStep(bytes);
     guard.Log(formatLine("%8.8X %8.8X - %s (%u bytes)", first, step, name.c_str(), bytes));
 
+    BlockBreaks breaks(guard);
     bool complete = in.valid();
     if (!complete) {
         guard.Log("Read Error: " + name);
@@ -145,19 +180,21 @@ void writeBlockJob(JobContext& guard, const GuardRecord& command) {
         }
         chunkUsed += available;
         guard.link().writeWord(static_cast<std::uint32_t>(address), word);
-        if (blockLoopBroken(guard)) {
+        if (breaks.stopAfterWord()) {
             break;
         }
         ++counter;
     }
     guard.raise(AreaEvent::Progress, 0);
 
-    if (!guard.link().breakRequested()) {
+    if (breaks.finish()) {
         if (complete) {
             reportFinal(guard, "Writing binary block succeeded.", kStyleNormal);
         } else {
             reportFinal(guard, "Writing binary block failed.", kStyleError);
         }
+    } else if (guard.PendingDepth() != 0) {
+        guard.Log("Writing binary block failed.");
     }
     postBlockTitle(guard, "", 0, kPlainColour);
 }

@@ -188,7 +188,11 @@ InterfaceType Link::detectInterface() {
     InterfaceType result = InterfaceType::Compatible;
     const std::uint8_t status = m_port.readStatus();
     if ((status & kStatusDataValid) == 0) {
-        if ((status & kStatusRxAck) != 0) {
+        if ((status & kStatusRxAck) == 0) {
+            // Neither line answered the probe: nothing usable is there, whether the adapter is
+            // missing behind a port that reads low or has stopped answering.
+            result = InterfaceType::Absent;
+        } else {
             // Not echoing: the adapter took the probe byte as the start of a read command.
             // Finish that read of 0x7FFFFFFC so it leaves the handshake idle.
             for (const std::uint8_t byte : {0xFC, 0xFF, 0xFF}) {

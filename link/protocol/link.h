@@ -26,6 +26,9 @@ struct LinkFlags {
     std::atomic<bool> breakFlag{false};
     // PendingDepth: Guard +1/-1 around every exchange, window +1000 on a time-out.
     std::atomic<std::int32_t> pendingDepth{0};
+    // Set once by the Guard's owner when it destroys the Guard, never cleared: every wait ends
+    // from then on, even after a job has cleared breakFlag to go on past a time-out.
+    std::atomic<bool> ending{false};
 };
 
 // Keeps PendingDepth raised for the length of one exchange, so the window's time-out watch sees
@@ -86,7 +89,8 @@ public:
     void pollDelay(std::uint64_t microseconds) { m_microDelay(microseconds); }
 
     [[nodiscard]] bool breakRequested() const {
-        return m_flags.breakFlag.load(std::memory_order_relaxed);
+        return m_flags.breakFlag.load(std::memory_order_relaxed) ||
+               m_flags.ending.load(std::memory_order_relaxed);
     }
     [[nodiscard]] Port& port() { return m_port; }
     [[nodiscard]] LinkFlags& flags() { return m_flags; }

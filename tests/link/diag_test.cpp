@@ -38,7 +38,9 @@ private:
 // A Guard on a simulated adapter with a plain register file behind it.
 struct DiagRig {
     explicit DiagRig(sim::AdapterType type = sim::AdapterType::RevB, bool answerYes = true)
-        : adapter(bus, adapterOptions(type)), answers(answerYes), harness(adapter) {
+        : DiagRig(adapterOptions(type), answerYes) {}
+    explicit DiagRig(const sim::AdapterOptions& options, bool answerYes = true)
+        : adapter(bus, options), answers(answerYes), harness(adapter) {
         harness.guard->bindEvents(&answers);
     }
     static sim::AdapterOptions adapterOptions(sim::AdapterType type) {
@@ -277,6 +279,32 @@ TEST(LoopbackTests, AnInterfaceThatDoesNotEchoHoldsTheTestUntilTheUserBreaksIt) 
     harness.guard->Break();
     EXPECT_TRUE(harness.waitForLine("Operation aborted.")) << "a user break, not a broken link";
     EXPECT_TRUE(harness.contains("Loopback ACK-test failed."));
+}
+
+// With nothing answering -- an empty port, whose inputs float high, or an adapter that has
+// stopped answering -- no test passes and no interface is detected.
+TEST(LoopbackTests, NothingAnsweringPassesNoTestAndIsNotDetected) {
+    const struct {
+        std::uint32_t pid;
+        const char* report;
+    } tests[] = {{link::kPidLoopbackAckTest, "Loopback ACK-test failed."},
+                 {link::kPidLoopbackDataTest, "Loopback DATA-test failed."},
+                 {link::kPidLoopbackFlowTest, "Loopback FLOW-test failed."}};
+    for (const auto& test : tests) {
+        DiagRig empty(sim::AdapterType::Absent);
+        const SoakResult result = soak(empty, test.pid);
+        EXPECT_EQ(result.report, test.report);
+        EXPECT_EQ(result.codes.size(), 5U) << "warning, 0, pass 1, report, 0";
+    }
+
+    DiagRig empty(sim::AdapterType::Absent);
+    empty.harness.run("CORVEX");
+    EXPECT_EQ(empty.harness.log.back(), "NO CORVEX INTERFACE CONNECTED");
+    sim::AdapterOptions hung;
+    hung.hangAfter = 0;
+    DiagRig quiet(hung);
+    quiet.harness.run("CORVEX");
+    EXPECT_EQ(quiet.harness.log.back(), "NO CORVEX INTERFACE CONNECTED");
 }
 
 TEST(LoopbackTests, DecliningTheWarningRunsNothing) {

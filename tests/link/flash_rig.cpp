@@ -1,5 +1,10 @@
 #include "flash_rig.h"
 
+#include "link/guard/timeout_watch.h"
+
+#include <chrono>
+#include <thread>
+
 namespace corvex::test {
 
 std::vector<link::AreaEvent> FlashEvents::of(std::uint32_t area) const {
@@ -68,6 +73,29 @@ void FlashRig::setModes(std::uint32_t all,
     for (const auto& [area, mode] : some) {
         table.setMode(area, mode);
     }
+}
+
+int FlashRig::runWatched(const link::GuardRecord& command, int ticks) {
+    constexpr std::int32_t kTimeoutMark = 1000;
+    link::TimeoutWatch watch(ticks);
+    submit(command);
+    int fired = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!guard->isIdle()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return -1;
+        }
+        // A time-out the job has not taken up yet is not counted again: an owner's ticks are
+        // far apart, a millisecond is not.
+        const std::int32_t depth = guard->PendingDepth();
+        if (sim->adapter().hung() && depth < kTimeoutMark && watch.tick(depth)) {
+            guard->BreakOnTimeout();
+            ++fired;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    drain();
+    return fired;
 }
 
 std::vector<link::GuardRecord> FlashRig::messages(std::uint32_t code) const {

@@ -6,7 +6,6 @@
 #include "sim/simulator.h"
 #include "temp_dir.h"
 
-#include <atomic>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -89,26 +88,6 @@ private:
     Hook m_hook;
 };
 
-// A port that can go silent at once, as an adapter that stops answering mid-job: every input
-// then reads low, so each handshake wait spins until a break.
-class SilencingPort : public link::PortIo {
-public:
-    explicit SilencingPort(link::PortIo& inner) : m_inner(inner) {}
-    std::uint8_t in(std::uint16_t address) override {
-        return m_silent.load() ? 0x00 : m_inner.in(address);
-    }
-    void out(std::uint16_t address, std::uint8_t value) override {
-        if (!m_silent.load()) {
-            m_inner.out(address, value);
-        }
-    }
-    void silence() { m_silent.store(true); }
-
-private:
-    link::PortIo& m_inner;
-    std::atomic<bool> m_silent{false}; // set by the test or a hook, read by the Guard
-};
-
 // A Guard over the simulated receiver with an area table, its files in a fresh folder: the
 // work file, "read.bin" (ReadFileName) and "write.bin" (WriteFileName). The waits are dropped:
 // the simulator counts polls, not time.
@@ -128,6 +107,10 @@ public:
     /// The flash as the receiver holds it.
     [[nodiscard]] std::vector<std::uint8_t> flash() { return sim->bus().flashImage(); }
     void recordBus(bool on) { sim->bus().setRecording({.writes = on, .reads = on}); }
+    /// Runs the job as an owner with its time-out watch on, once the adapter has hung: the watch
+    /// ticks every millisecond and calls a hang after `ticks` of them. Returns how often it
+    /// broke the job, or -1 when the job did not end.
+    int runWatched(const link::GuardRecord& command, int ticks = 3);
 
     TempDir dir;
     std::string workFile;

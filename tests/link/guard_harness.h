@@ -4,6 +4,7 @@
 #include "link/port/port_io.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -30,6 +31,26 @@ class SilentPort : public link::PortIo {
 public:
     std::uint8_t in(std::uint16_t /*address*/) override { return 0x00; }
     void out(std::uint16_t /*address*/, std::uint8_t /*value*/) override {}
+};
+
+// A port that can go silent at once, as an adapter that stops answering mid-job: every input
+// then reads low, so each handshake wait spins until a break.
+class SilencingPort : public link::PortIo {
+public:
+    explicit SilencingPort(link::PortIo& inner) : m_inner(inner) {}
+    std::uint8_t in(std::uint16_t address) override {
+        return m_silent.load() ? 0x00 : m_inner.in(address);
+    }
+    void out(std::uint16_t address, std::uint8_t value) override {
+        if (!m_silent.load()) {
+            m_inner.out(address, value);
+        }
+    }
+    void silence() { m_silent.store(true); }
+
+private:
+    link::PortIo& m_inner;
+    std::atomic<bool> m_silent{false}; // set by the test or a hook, read by the Guard
 };
 
 // Records what the Guard reports. Events arrive on the Guard's thread (inline synchroniser),
@@ -77,6 +98,41 @@ private:
     std::condition_variable m_changed;
     std::vector<link::GuardRecord> m_messages;
     bool m_terminated = false;
+};
+
+// An owner that queues the calls the Guard hands over and runs them when the test says so, as a
+// window does with a queued call to its own thread.
+class PostingOwner {
+public:
+    link::Synchroniser synchroniser() {
+        return [this](const std::function<void()>& call) {
+            const std::lock_guard lock(m_mutex);
+            m_calls.push_back(call);
+            m_arrived.notify_all();
+        };
+    }
+    /// Waits until `count` calls are queued; false after the time limit.
+    bool waitForCalls(std::size_t count) {
+        std::unique_lock lock(m_mutex);
+        return m_arrived.wait_for(lock, std::chrono::seconds(10),
+                                  [&] { return m_calls.size() >= count; });
+    }
+    /// Runs the queued calls on the calling thread, oldest first.
+    void runCalls() {
+        std::vector<std::function<void()>> calls;
+        {
+            const std::lock_guard lock(m_mutex);
+            calls.swap(m_calls);
+        }
+        for (const auto& call : calls) {
+            call();
+        }
+    }
+
+private:
+    std::mutex m_mutex; // guards m_calls: the Guard appends, the test takes
+    std::condition_variable m_arrived;
+    std::vector<std::function<void()>> m_calls;
 };
 
 // A port whose every write fails, as a parallel port that vanished under the Guard.

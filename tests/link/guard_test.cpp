@@ -1,6 +1,8 @@
 #include "guard_harness.h"
 #include "link/guard/guard_commands.h"
+#include "temp_dir.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace corvex::test {
@@ -124,6 +126,8 @@ TEST(GuardBreak, BreakWhileIdleDoesNothing) {
     GuardHarness h(port);
     ASSERT_TRUE(h.waitIdle());
     h.guard->Break();
+    h.guard->BreakOnTimeout();
+    EXPECT_EQ(h.guard->PendingDepth(), 0) << "a time-out mark with no exchange to break";
     h.run("VERSION");
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     h.drain();
@@ -209,13 +213,58 @@ TEST(GuardFatal, AnEscapingErrorEndsTheGuardWithTheReportAndANewGuardTakesOver) 
     EXPECT_TRUE(replacement.contains("Corvex Guard is restarted by user program."));
 }
 
+bool waitUntil(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return done();
+}
+
 TEST(GuardLifecycle, DestroyingABusyGuardBreaksItsWaitAndJoins) {
     SilentPort port;
-    auto h = std::make_unique<GuardHarness>(port);
-    ASSERT_GE(h->guard->Submit(GuardRecord::command("EMI_INIT")), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    h.reset(); // must return: the spinning wait sees the break
-    SUCCEED();
+    GuardHarness h(port);
+    ASSERT_GE(h.guard->Submit(GuardRecord::command("EMI_INIT")), 0);
+    ASSERT_TRUE(waitUntil([&] { return h.guard->PendingDepth() > 0; })) << "not in a wait";
+    h.guard.reset(); // returns: the spinning wait sees the break
+    EXPECT_TRUE(h.events.messages().empty()) << "no abort report for an owner that is going";
+    EXPECT_FALSE(h.events.terminated());
+}
+
+// The window hands calls over by queueing them to its own thread: the Guard waits until the
+// owner has run each one, and a Guard destroyed while it waits leaves a call that does nothing.
+TEST(GuardLifecycle, APostedHandOverHoldsTheGuardUntilItRunsAndDestructionDropsIt) {
+    FloatingPort port;
+    PostingOwner owner;
+    Recorder events;
+    auto guard = std::make_unique<link::TCorvexThread>(port, owner.synchroniser(), "test.LRF");
+    guard->bindEvents(&events);
+    ASSERT_GE(guard->Submit(GuardRecord::command("BLOCKMODE")), 0);
+    ASSERT_TRUE(owner.waitForCalls(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_EQ(guard->GuardState(), GuardStateValue::Busy) << "went on before the owner ran it";
+    owner.runCalls();
+    EXPECT_TRUE(waitUntil([&] { return guard->isIdle(); }));
+    ASSERT_EQ(events.messages().size(), 1U);
+
+    // A read block waits in its first hand-over when its owner goes, just after a time-out that
+    // the block would take as one abandoned word to go on past: going must end it all the same,
+    // though the interface has gone quiet.
+    SilencingPort quiet(port);
+    const TempDir dir;
+    auto blocked = std::make_unique<link::TCorvexThread>(quiet, owner.synchroniser(), "test.LRF");
+    blocked->bindEvents(&events);
+    blocked->SetWriteFileName(dir.file("block.bin"));
+    ASSERT_GE(blocked->Submit(GuardRecord::command("RBB", 0, 0x7FE00000, 4096)), 0);
+    ASSERT_TRUE(owner.waitForCalls(1));
+    blocked->BreakOnTimeout();
+    quiet.silence();
+    blocked.reset();
+    owner.runCalls(); // the dropped call, run late, reaches nobody
+    guard.reset();
+    EXPECT_EQ(events.messages().size(), 1U);
+    EXPECT_FALSE(events.terminated());
+    EXPECT_TRUE(dir.names().empty()) << "the broken block left a file";
 }
 
 } // namespace
