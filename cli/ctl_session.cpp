@@ -109,11 +109,9 @@ bool isProgrammed(std::uint32_t flags) {
 } // namespace
 
 void Dispatcher::call(const std::function<void()>& fn) {
-    Task task{&fn};
-    std::unique_lock lock(m_mutex);
-    m_tasks.push_back(&task);
+    const std::lock_guard lock(m_mutex);
+    m_tasks.push_back(fn);
     m_arrived.notify_one();
-    m_finished.wait(lock, [&] { return task.done; });
 }
 
 void Dispatcher::runUntil(std::chrono::steady_clock::time_point deadline) {
@@ -122,13 +120,11 @@ void Dispatcher::runUntil(std::chrono::steady_clock::time_point deadline) {
         if (!m_arrived.wait_until(lock, deadline, [&] { return !m_tasks.empty(); })) {
             return;
         }
-        Task* task = m_tasks.front();
+        const std::function<void()> task = std::move(m_tasks.front());
         m_tasks.pop_front();
         lock.unlock();
-        (*task->fn)();
+        task();
         lock.lock();
-        task->done = true;
-        m_finished.notify_all();
     }
 }
 

@@ -25,20 +25,16 @@ namespace corvex::cli {
 // Guard until each has run: the role the window's event loop plays for the GUI.
 class Dispatcher {
 public:
-    /// Guard side: queues the call and waits until the owner has run it.
+    /// Guard side: queues the call for the owner's thread and returns; the Guard waits for it
+    /// itself, so a Guard being destroyed can drop a call the owner has not run yet.
     void call(const std::function<void()>& fn);
     /// Owner side: runs handed-over calls until `deadline`.
     void runUntil(std::chrono::steady_clock::time_point deadline);
 
 private:
-    struct Task {
-        const std::function<void()>* fn;
-        bool done = false;
-    };
-    std::mutex m_mutex; // guards m_tasks and every Task::done
+    std::mutex m_mutex; // guards m_tasks; the Guard appends, the owner takes
     std::condition_variable m_arrived;
-    std::condition_variable m_finished;
-    std::deque<Task*> m_tasks;
+    std::deque<std::function<void()>> m_tasks;
 };
 
 // The headless owner of a Guard: submits the commands one after another, drains the log queue
