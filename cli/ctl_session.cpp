@@ -71,9 +71,10 @@ std::string areaList(std::uint32_t areas) {
         while (last + 1 < link::kAreaSlots && (areas >> (last + 1) & 1U) != 0) {
             ++last;
         }
-        list += (list.empty() ? "" : ",") + std::to_string(area);
+        // Appended piece by piece: GCC 12 -O2 misreads "literal + to_string" as overlapping.
+        list.append(list.empty() ? "" : ",").append(std::to_string(area));
         if (last > area) {
-            list += (last == area + 1 ? "," : "-") + std::to_string(last);
+            list.append(last == area + 1 ? "," : "-").append(std::to_string(last));
         }
     }
     return list.empty() ? "none" : list;
@@ -195,7 +196,9 @@ int CtlSession::run() {
         m_guard->SetStopOnError(true);
     }
 
-    std::optional<std::chrono::steady_clock::time_point> breakAt;
+    // When --break-after is due; max() while none is (a plain value: GCC 12 -O2 misreads an
+    // optional time point as uninitialised).
+    auto breakAt = std::chrono::steady_clock::time_point::max();
     auto nextTick = std::chrono::steady_clock::now() + kTick;
     while (!m_terminated) {
         if (!m_stopping && m_stopSignal != nullptr && m_stopSignal->load() != 0) {
@@ -220,9 +223,7 @@ int CtlSession::run() {
             }
         }
         auto wake = nextTick;
-        if (breakAt) {
-            wake = std::min(wake, *breakAt);
-        }
+        wake = std::min(wake, breakAt);
         if (m_breakPending) {
             // A due break waits (in 1 ms steps) for a job to be running: Break on an idle
             // Guard is ignored, and the job submitted last may not have been taken yet.
@@ -230,8 +231,8 @@ int CtlSession::run() {
         }
         m_dispatcher.runUntil(wake);
         const auto now = std::chrono::steady_clock::now();
-        if (breakAt && now >= *breakAt) {
-            breakAt.reset();
+        if (now >= breakAt) {
+            breakAt = std::chrono::steady_clock::time_point::max();
             m_breakPending = true;
         }
         if (m_breakPending && m_guard->GuardState() == link::GuardStateValue::Busy) {

@@ -70,10 +70,9 @@ std::optional<WorkFile> lockWorkFile(const std::string& programPath, std::string
                                      std::string& error) {
     const std::string first = programFileName(programPath, extension);
     for (int slot = 1; slot <= WorkFile::kSlots; ++slot) {
-        const std::string path =
-            slot == 1
-                ? first
-                : programFileName(programPath, std::to_string(slot) + "." + std::string(extension));
+        std::string numbered = std::to_string(slot);
+        numbered.append(".").append(extension); // appended: GCC 12 -O2 misreads "+" here
+        const std::string path = slot == 1 ? first : programFileName(programPath, numbered);
         // Close-on-exec: a child process must not carry the lock past this run.
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0) {
