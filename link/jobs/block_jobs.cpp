@@ -133,7 +133,10 @@ void writeBlockJob(JobContext& guard, const GuardRecord& command) {
     (void)guard.jobPrologue();
     postBlockTitle(guard, "Write Binary Block", kBlockTitleIcon, kBlockTitleColour);
     const std::string name = guard.readFileName();
-    const FileHandle in = openForReading(name);
+    // Only a regular file: opening a FIFO with no writer would hold the Guard where no break
+    // reaches it.
+    const InputFile source = openInputFile(name);
+    const FileHandle& in = source.file;
     const std::uint32_t first = command.Address;
     const std::uint32_t bytes = command.Data;
     const std::uint32_t step = blockProgressStep(bytes);
@@ -143,6 +146,9 @@ void writeBlockJob(JobContext& guard, const GuardRecord& command) {
     bool complete = in.valid();
     if (!complete) {
         guard.Log("Read Error: " + name);
+        if (!source.problem.empty()) {
+            guard.Log(fileProblemLine("", name, source.problem));
+        }
     }
     std::vector<std::uint8_t> chunk(WordWriter::kBlockBytes);
     std::size_t chunkUsed = 0;

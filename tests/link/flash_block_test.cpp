@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 
 namespace corvex::test {
 namespace {
@@ -116,6 +117,27 @@ TEST(FlashBlockJobs, WriteBlockStopsWhereAShortFileEndsAndReportsFailure) {
     const auto report = rig.messages(link::kMsgFinalReport).at(0);
     EXPECT_EQ(report.Text.view(), "Writing binary block failed.");
     EXPECT_EQ(report.Data, 0x0F00U);
+}
+
+TEST(FlashBlockJobs, WriteBlockFromAFolderOrAFifoPutsNothingOnTheBus) {
+    for (const auto& [kind, make] :
+         std::vector<std::pair<std::string, std::function<void(const std::string&)>>>{
+             {"a folder",
+              [](const std::string& path) { ASSERT_EQ(::mkdir(path.c_str(), 0755), 0); }},
+             {"a FIFO",
+              [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0); }},
+         }) {
+        SCOPED_TRACE(kind);
+        FlashRig rig;
+        make(rig.readFile);
+        rig.recordBus(true);
+        rig.run(GuardRecord::command("WBB", 0, kRegisters, 16)); // a FIFO must not hold the Guard
+        EXPECT_TRUE(blockWrites(rig).empty());
+        EXPECT_TRUE(rig.contains("Read Error: " + rig.readFile));
+        EXPECT_TRUE(rig.contains(rig.readFile + ": not a regular file (" + kind + ")"));
+        EXPECT_EQ(rig.messages(link::kMsgFinalReport).at(0).Text.view(),
+                  "Writing binary block failed.");
+    }
 }
 
 // An adapter that stops answering part way through a job: the owner's time-out watch breaks
