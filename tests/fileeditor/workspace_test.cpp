@@ -381,37 +381,6 @@ TEST_F(WorkspaceTest, SavingOntoTheOpenedFileMakesTheSavedBytesTheReference) {
     EXPECT_EQ(results.text(0), " 00000010   00000010   ");
 }
 
-TEST_F(WorkspaceTest, UndoAndRedoEveryKindOfChange) {
-    openSized(3000);
-    std::vector<std::vector<std::uint8_t>> states{m_original};
-    type("12"); // one step for the pair of nibbles
-    states.push_back(workBytes());
-    m_ws.fill(FillAction::Fill, {"00", "00000100", "000009FF"});
-    states.push_back(workBytes());
-    m_ws.fill(FillAction::Reload, {"00", "00000200", "000002FF"});
-    states.push_back(workBytes());
-    writeBytes(m_dir.file("tail.bin"), std::vector<std::uint8_t>(70000, 0x3C)); // grows the copy
-    m_ws.openWithRange(m_dir.file("tail.bin"), "00000B00", "");
-    states.push_back(workBytes());
-    ASSERT_EQ(states.back().size(), 0xB00U + 70000U);
-
-    for (std::size_t i = states.size() - 1; i > 0; --i) {
-        ASSERT_TRUE(m_ws.canUndo());
-        EXPECT_EQ(m_ws.undo(), std::nullopt);
-        EXPECT_EQ(workBytes(), states[i - 1]) << "undo to state " << i - 1;
-    }
-    EXPECT_FALSE(m_ws.canUndo());
-    for (std::size_t i = 1; i < states.size(); ++i) {
-        ASSERT_TRUE(m_ws.canRedo());
-        EXPECT_EQ(m_ws.redo(), std::nullopt);
-        EXPECT_EQ(workBytes(), states[i]) << "redo to state " << i;
-    }
-    m_ws.undo();
-    m_ws.setCursor(34, 1);
-    type("q");
-    EXPECT_FALSE(m_ws.canRedo()) << "a new change drops the undone ones";
-}
-
 // A plain byte array with the same rules, driven by the same random operations.
 TEST_F(WorkspaceTest, RandomEditsMatchAPlainByteModel) {
     const std::size_t size = 3000;
