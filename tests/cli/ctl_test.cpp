@@ -53,6 +53,22 @@ CtlRun corvexctl(const std::vector<std::string_view>& args) {
     return {status, out.str(), err.str()};
 }
 
+// Each text ends some printed line.
+void expectLines(const CtlRun& run, std::initializer_list<std::string> lines) {
+    for (const std::string& line : lines) {
+        EXPECT_TRUE(run.hasLine(line)) << line << " missing in\n" << run.out;
+    }
+}
+
+// corvexctl on the simulated receiver kept in `simDir`, every area skipped but `areas`.
+CtlRun onAreas(const std::string& simDir, std::string_view areas,
+               const std::vector<std::string_view>& args) {
+    std::vector<std::string_view> all = {"--port",  "sim",  "--sim-dir", simDir,
+                                         "--areas", "SKIP", "--areas",   areas};
+    all.insert(all.end(), args.begin(), args.end());
+    return corvexctl(all);
+}
+
 // The printed lines without their log book time stamps.
 std::vector<std::string> unstamped(const std::string& out) {
     std::vector<std::string> lines;
@@ -154,11 +170,10 @@ private:
 TEST(CorvexctlCommands, RunsCommandsInOrderOnTheSimulatedInterface) {
     const auto run = corvexctl({"--port", "sim", "VERSION", "CORVEX", "RST", "EMI_INIT"});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_TRUE(run.hasLine(" - 3.00 BUILD 020411 / DEBUG EXTENSION 020416")) << run.out;
-    EXPECT_TRUE(run.hasLine(" - VELMAR (REV B) CORVEX INTERFACE CONNECTED")) << run.out;
-    EXPECT_TRUE(run.hasLine("MESSAGE 2 Corvex reset function completed.")) << run.out;
-    EXPECT_TRUE(run.hasLine(" - EMI Initialization OK")) << run.out;
-    EXPECT_TRUE(run.hasLine(" - Corvex Guard is stopped.")) << run.out;
+    expectLines(run, {" - 3.00 BUILD 020411 / DEBUG EXTENSION 020416",
+                      " - VELMAR (REV B) CORVEX INTERFACE CONNECTED",
+                      "MESSAGE 2 Corvex reset function completed.", " - EMI Initialization OK",
+                      " - Corvex Guard is stopped."});
     EXPECT_LT(run.out.find("VERSION"), run.out.find("CORVEX INTERFACE CONNECTED"));
     EXPECT_LT(run.out.find("RESET CORVEX INTERFACE"), run.out.find("EMI Initialization OK"));
     EXPECT_TRUE(run.err.empty()) << run.err;
@@ -168,8 +183,7 @@ TEST(CorvexctlCommands, SimOptionsAndFieldsReachTheGuard) {
     const auto run = corvexctl({"--port", "sim", "--sim-option", "adapter=absent", "CORVEX",
                                 "SETHARDWARE:param=2", "SETHARDWARE:param=9"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(run.hasLine(" - NO CORVEX INTERFACE CONNECTED")) << run.out;
-    EXPECT_TRUE(run.hasLine(" - Set hardware type: 1")) << run.out;
+    expectLines(run, {" - NO CORVEX INTERFACE CONNECTED", " - Set hardware type: 1"});
     EXPECT_FALSE(run.hasLine(" - Set hardware type: 0")) << run.out;
 }
 
@@ -183,10 +197,9 @@ TEST(CorvexctlFailures, AHangingExchangeIsBrokenByTheTimeoutWatch) {
             {"--port", "sim", "--sim-option", "hang-after=3", "--read-file", image, command});
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10)) << command;
         EXPECT_EQ(run.status, 1) << command;
-        EXPECT_TRUE(run.hasLine("MESSAGE 10 Function aborted.\\rThe communication with your "
-                                "Corvex interface is broken."))
-            << run.out;
-        EXPECT_TRUE(run.hasLine(" - Communication with Corvex broken.")) << run.out;
+        expectLines(run, {"MESSAGE 10 Function aborted.\\rThe communication with your Corvex "
+                          "interface is broken.",
+                          " - Communication with Corvex broken."});
         EXPECT_FALSE(run.hasLine(" - EMI Initialization OK")) << run.out;
     }
     std::string error;
@@ -227,11 +240,9 @@ TEST(CorvexctlFailures, UnknownCommandsFailedJobsAndUnknownChipsFailTheRun) {
 TEST(CorvexctlDiag, ResultsAndTheLoopbackQuestionAreShownAsTheWindowWould) {
     const auto unknown = corvexctl({"--port", "sim", "DIAG:param=25", "DIAG:param=17"});
     EXPECT_EQ(unknown.status, 0) << unknown.out;
-    for (const char* line : {" - UNKNOWN DIAGNOSTIC COMMAND",
-                             " - OUT:   PID: 25   Adr=00000000   Dat=00000000   CALLBACK:  0",
-                             "MESSAGE 8 Operation completed", "MESSAGE 7 0"}) {
-        EXPECT_TRUE(unknown.hasLine(line)) << line << " missing in\n" << unknown.out;
-    }
+    expectLines(unknown, {" - UNKNOWN DIAGNOSTIC COMMAND",
+                          " - OUT:   PID: 25   Adr=00000000   Dat=00000000   CALLBACK:  0",
+                          "MESSAGE 8 Operation completed", "MESSAGE 7 0"});
 
     const auto declined = corvexctl({"--port", "sim", "DIAG:param=19", "DIAG:param=22"});
     EXPECT_EQ(declined.status, 1) << "a declined test is a broken-off job";
@@ -240,9 +251,8 @@ TEST(CorvexctlDiag, ResultsAndTheLoopbackQuestionAreShownAsTheWindowWould) {
 
     const auto accepted = corvexctl({"--port", "sim", "--yes", "DIAG:param=19", "DIAG:param=22"});
     EXPECT_EQ(accepted.status, 0) << accepted.out;
-    EXPECT_TRUE(accepted.hasLine("ANSWER Yes")) << accepted.out;
-    EXPECT_TRUE(accepted.hasLine("MESSAGE 9 100")) << accepted.out;
-    EXPECT_TRUE(accepted.hasLine("MESSAGE 5 Loopback DATA-test succeeded.")) << accepted.out;
+    expectLines(accepted,
+                {"ANSWER Yes", "MESSAGE 9 100", "MESSAGE 5 Loopback DATA-test succeeded."});
 }
 
 TEST(CorvexctlUsage, BadArgumentsSayWhatIsWrongAndSubmitNothing) {
@@ -375,8 +385,7 @@ TEST(CorvexctlSimDir, AWriteIsReadBackByALaterRun) {
     const std::string changed = dir.file("changed.bin");
     const std::string readBack = dir.file("read-back.bin");
 
-    auto first = corvexctl({"--port", "sim", "--sim-dir", simDir, "--areas", "SKIP", "--areas",
-                            "4:PGM", "--read-file", original, "RFW"});
+    auto first = onAreas(simDir, "4:PGM", {"--read-file", original, "RFW"});
     ASSERT_EQ(first.status, 0) << first.out << first.err;
     std::vector<std::uint8_t> image = readBytes(original);
     ASSERT_EQ(image.size(), 0x20000U); // area 4 alone, 128 KiB
@@ -386,13 +395,11 @@ TEST(CorvexctlSimDir, AWriteIsReadBackByALaterRun) {
     std::copy(image.begin(), image.end(), full.begin() + 0x20000);
     writeBytes(changed, full);
 
-    auto write = corvexctl({"--port", "sim", "--sim-dir", simDir, "--areas", "SKIP", "--areas",
-                            "4:PGM", "--write-file", changed, "--verbose", "WFW"});
+    auto write = onAreas(simDir, "4:PGM", {"--write-file", changed, "--verbose", "WFW"});
     ASSERT_EQ(write.status, 0) << write.out << write.err;
     EXPECT_TRUE(write.hasLine("AREA  4 Programmed - OK")) << write.out;
 
-    auto second = corvexctl({"--port", "sim", "--sim-dir", simDir, "--areas", "SKIP", "--areas",
-                             "4:PGM", "--read-file", readBack, "RFW"});
+    auto second = onAreas(simDir, "4:PGM", {"--read-file", readBack, "RFW"});
     ASSERT_EQ(second.status, 0) << second.out << second.err;
     EXPECT_TRUE(readBytes(readBack) == image) << "the second run did not read back the write";
 }
@@ -424,13 +431,7 @@ TEST(CorvexctlFirmware, ACompletedJobThatLeavesTheFlashUnlikeTheImageEnds3) {
     const std::string read = dir.file("read.bin");
     const std::string same = dir.file("same.bin");
     const std::string changed = dir.file("changed.bin");
-    auto areas1To3 = [&](std::vector<std::string_view> args) {
-        std::vector<std::string_view> all = {"--port",  "sim",  "--sim-dir", simDir,
-                                             "--areas", "SKIP", "--areas",   "1-3:PGM"};
-        all.insert(all.end(), args.begin(), args.end());
-        return corvexctl(all);
-    };
-    ASSERT_EQ(areas1To3({"--read-file", read, "RFW"}).status, 0);
+    ASSERT_EQ(onAreas(simDir, "1-3:PGM", {"--read-file", read, "RFW"}).status, 0);
     std::vector<std::uint8_t> image(0x200000, 0xFF);
     const auto flash = readBytes(read); // areas 1 to 3, from 0x8000
     ASSERT_EQ(flash.size(), 0x18000U);
@@ -439,15 +440,17 @@ TEST(CorvexctlFirmware, ACompletedJobThatLeavesTheFlashUnlikeTheImageEnds3) {
     image[0xC123] ^= 0x40; // area 2
     writeBytes(changed, image);
 
-    const auto equal = areas1To3({"--write-file", same, "PFW"});
+    const auto equal = onAreas(simDir, "1-3:PGM", {"--write-file", same, "PFW"});
     EXPECT_EQ(equal.status, 0) << equal.out;
     EXPECT_TRUE(equal.hasLine("PFW areas differ: none; equal: 1-3; protected: none")) << equal.out;
 
-    const auto preview = areas1To3({"--sim-option", "protect=3", "--write-file", changed, "PFW"});
+    const auto preview =
+        onAreas(simDir, "1-3:PGM", {"--sim-option", "protect=3", "--write-file", changed, "PFW"});
     EXPECT_EQ(preview.status, 3) << preview.out;
     EXPECT_TRUE(preview.hasLine("PFW areas differ: 2; equal: 1,3; protected: 3")) << preview.out;
 
-    const auto write = areas1To3({"--sim-option", "protect=2", "--write-file", changed, "WFW"});
+    const auto write =
+        onAreas(simDir, "1-3:PGM", {"--sim-option", "protect=2", "--write-file", changed, "WFW"});
     EXPECT_EQ(write.status, 3) << write.out;
     EXPECT_TRUE(write.hasLine("MESSAGE 5 \"Write Firmware\" function completed successful."))
         << write.out;
@@ -494,8 +497,7 @@ TEST(CorvexctlWorkFile, RunsSideBySideEachSaveTheirOwnFlash) {
         flashes.push_back(std::move(flash));
         threads.emplace_back([&runs, &dir, i, simDir] {
             const std::string read = dir.file("read" + std::to_string(i) + ".bin");
-            runs[i] = corvexctl({"--port", "sim", "--sim-dir", simDir, "--areas", "SKIP", "--areas",
-                                 "4:PGM", "--read-file", read, "RFW"});
+            runs[i] = onAreas(simDir, "4:PGM", {"--read-file", read, "RFW"});
         });
     }
     for (auto& thread : threads) {
@@ -622,11 +624,7 @@ TEST(CorvexctlChannels, PrintsTheChannelListOfAnImageWithoutAPort) {
     writeBytes(image, sim::defaultFirmwareImage(0x200000, "TEST FIRMWARE"));
     const auto run = corvexctl({"--channels", image, "--csv", dir.file("list.csv")});
     ASSERT_EQ(run.status, 0) << run.err;
-    std::istringstream lines(run.out);
-    std::vector<std::string> printed;
-    for (std::string line; std::getline(lines, line);) {
-        printed.push_back(line);
-    }
+    const std::vector<std::string> printed = unstamped(run.out); // no line has a stamp
     const std::size_t channels = sim::defaultChannels().size();
     const std::size_t transponders = sim::defaultTransponders().size();
     ASSERT_EQ(printed.size(), channels + transponders + 1) << run.out;
