@@ -15,17 +15,12 @@ const char kBusy[] = "Corvex guard is currently busy. Click BREAK to abort job !
 const char kNotRunning[] = "Corvex guard is not running, command rejected.";
 const char kAbort[] = "Job aborted and Corvex guard ready to start new job !";
 
-TEST(GuardLifecycle, StartsIdleAndLogsItsStartLines) {
+TEST(GuardLifecycle, StartsIdleAndExitStopsItAndLaterSubmissionsAreRefused) {
     FloatingPort port;
     GuardHarness h(port);
     ASSERT_TRUE(h.waitForLine("CORVEX GUARD RUNNING - VERSION 1.00 - BUILD 020407"));
     EXPECT_EQ(h.log.front(), "CORVEX GUARD STARTING ...");
     EXPECT_EQ(h.guard->GuardState(), GuardStateValue::Idle);
-}
-
-TEST(GuardLifecycle, ExitStopsTheGuardAndLaterSubmissionsAreRefused) {
-    FloatingPort port;
-    GuardHarness h(port);
     ASSERT_GE(h.guard->Submit(GuardRecord::command("EXIT")), 0);
     ASSERT_TRUE(h.events.waitForTerminate());
     h.drain();
