@@ -1,0 +1,58 @@
+#include "app/icons/icon_list.h"
+
+#include <QImage>
+#include <QTest>
+
+#include <set>
+
+namespace {
+
+// Whether anything was drawn: a picture that failed to load comes out fully transparent.
+bool drawsSomething(const QPixmap& pixmap) {
+    const QImage image = pixmap.toImage();
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qAlpha(image.pixel(x, y)) != 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+class IconList : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The numbers the map, the status bar and the block jobs name; any other draws nothing.
+    void everyNumberInUseHasAPictureAndNoOtherDoes() {
+        const std::set<int> inUse{0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
+                                  13, 14, 15, 16, 17, 18, 19, 21, 28, 32, 34, 38};
+        for (int number = -1; number <= 40; ++number) {
+            const bool expected = inUse.count(number) != 0;
+            QCOMPARE(corvex::app::hasIcon(number), expected);
+            const QPixmap pixmap = corvex::app::iconPixmap(number, 16);
+            QCOMPARE(pixmap.isNull(), !expected);
+            if (expected) {
+                QCOMPARE(pixmap.size(), QSize(16, 16));
+                QVERIFY2(drawsSomething(pixmap), qPrintable(QString::number(number)));
+            }
+        }
+    }
+
+    void modeButtonsAndTheProgramIconAreDrawn() {
+        for (const int state : {0, 2, 3}) {
+            const QPixmap button = corvex::app::modeButtonPixmap(state);
+            QCOMPARE(button.size(), QSize(50, 20));
+            QVERIFY(drawsSomething(button));
+        }
+        QVERIFY(corvex::app::modeButtonPixmap(1).isNull());
+        QVERIFY(!corvex::app::programIcon().isNull());
+        QVERIFY(drawsSomething(corvex::app::programIcon().pixmap(48, 48)));
+    }
+};
+
+QTEST_MAIN(IconList)
+#include "icon_list_test.moc"
