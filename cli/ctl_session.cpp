@@ -8,7 +8,7 @@
 #include "link/port/port_backends.h"
 #include "link/port/sys_calls.h"
 #include "mainwin/message_texts.h"
-#include "sim/simulator.h"
+#include "sim/port_choice.h"
 
 #include <algorithm>
 #include <csignal>
@@ -561,16 +561,6 @@ void CtlSession::OnAreaNeedsUpdate(link::TCorvexThread&) {
     areaEvent(link::AreaEvent::NeedsUpdate);
 }
 
-std::optional<link::PortChoice> openDefaultPort(link::SysCalls& sys, std::string& whyNot) {
-    try {
-        // The ppdev backend only: as root the direct one opens on any machine, port or none.
-        return link::openPortBackend("ppdev", sys, link::kDefaultPortBase);
-    } catch (const link::PortOpenError& failure) {
-        whyNot = failure.what();
-        return std::nullopt;
-    }
-}
-
 int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, std::ostream& err,
                  const std::atomic<int>* stopSignal) {
     std::string error;
@@ -595,14 +585,9 @@ int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, s
     }
 
     sim::SimConfig simConfig;
-    simConfig.dir = options->simDir;
-    for (const std::string& option : options->simOptions) {
-        if (const std::string problem = sim::applySimOption(simConfig, option); !problem.empty()) {
-            err << "corvexctl: " << problem << '\n';
-            return 2;
-        }
-    }
-    if (const std::string problem = sim::checkSimConfig(simConfig); !problem.empty()) {
+    if (const std::string problem =
+            sim::makeSimConfig(options->simDir, options->simOptions, simConfig);
+        !problem.empty()) {
         err << "corvexctl: " << problem << '\n';
         return 2;
     }
@@ -614,46 +599,21 @@ int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, s
         return 1;
     }
 
-    std::unique_ptr<sim::Simulator> simulator;
-    std::unique_ptr<link::PortIo> realPort;
-    link::PortIo* port = nullptr;
-    std::string description;
-    std::string whyNoRealPort;
+    sim::OpenedPort port;
     try {
-        if (options->port.empty()) {
-            if (auto real = openDefaultPort(link::realSysCalls(), whyNoRealPort)) {
-                realPort = std::move(real->io);
-                description = "PORT: " + real->description;
-            }
-        } else if (options->port != "sim") {
-            auto real =
-                link::openPortBackend(options->port, link::realSysCalls(), link::kDefaultPortBase);
-            realPort = std::move(real.io);
-            description = "PORT: " + real.description;
-        }
+        port = sim::openPort(options->port, simConfig, link::realSysCalls());
     } catch (const link::PortOpenError& failure) {
         err << "corvexctl: " << failure.what() << '\n';
         return 2;
+    } catch (const sim::SimError& failure) {
+        err << "corvexctl: " << failure.what() << '\n';
+        return 2;
     }
-    if (realPort) {
-        port = realPort.get();
-    } else {
-        try {
-            simulator = std::make_unique<sim::Simulator>(simConfig);
-        } catch (const sim::SimError& failure) {
-            err << "corvexctl: " << failure.what() << '\n';
-            return 2;
-        }
-        port = &simulator->port();
-        description = "PORT: simulated Corvex interface at 0x378";
-        if (!whyNoRealPort.empty()) {
-            description += " - no usable parallel port: " + whyNoRealPort;
-        }
-    }
+    std::unique_ptr<sim::Simulator>& simulator = port.simulator;
 
     int status = 0;
     {
-        CtlSession session(*options, *port, description, workFile->path(), out, err);
+        CtlSession session(*options, port.io(), port.description, workFile->path(), out, err);
         if (simulator) {
             session.dropPollDelays();
         }

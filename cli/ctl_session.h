@@ -142,11 +142,6 @@ private:
     std::chrono::steady_clock::time_point m_lastProgress;
 };
 
-/// Without --port: the ppdev port at the standard base when this user may open it, else
-/// nullopt and `whyNot` says what is missing in words the user can act on.
-[[nodiscard]] std::optional<link::PortChoice> openDefaultPort(link::SysCalls& sys,
-                                                              std::string& whyNot);
-
 /// corvexctl itself: parses the arguments, opens the port and runs the session.
 /// Returns the exit status (2 for a usage error, with one line on `err`); 128 + the signal
 /// number when `stopSignal` was set during the run.

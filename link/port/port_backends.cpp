@@ -50,4 +50,14 @@ std::optional<PortChoice> openAccessibleRealPort(SysCalls& sys, std::uint16_t ba
     }
 }
 
+std::optional<PortChoice> openDefaultPort(SysCalls& sys, std::string& whyNot) {
+    try {
+        // The ppdev backend only: as root the direct one opens on any machine, port or none.
+        return openPortBackend("ppdev", sys, kDefaultPortBase);
+    } catch (const PortOpenError& failure) {
+        whyNot = failure.what();
+        return std::nullopt;
+    }
+}
+
 } // namespace corvex::link

@@ -36,6 +36,10 @@ struct PortChoice {
 /// same, and the absent port would pass for a real one.
 [[nodiscard]] std::optional<PortChoice> openAccessibleRealPort(SysCalls& sys, std::uint16_t base);
 
+/// Without --port: the ppdev port at the standard base when this user may open it, else
+/// nullopt and `whyNot` says what is missing in words the user can act on.
+[[nodiscard]] std::optional<PortChoice> openDefaultPort(SysCalls& sys, std::string& whyNot);
+
 /// "0x378": how port bases appear in descriptions and messages.
 [[nodiscard]] std::string formatPortBase(std::uint16_t base);
 

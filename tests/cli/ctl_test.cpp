@@ -2,6 +2,7 @@
 #include "cli/ctl_session.h"
 #include "link/guard/program_files.h"
 #include "link/jobs/area_table.h"
+#include "link/port/port_backends.h"
 #include "sim/image_builder.h"
 #include "sim/simulator.h"
 #include "tests/link/fake_sys_calls.h"
@@ -326,7 +327,7 @@ TEST(CorvexctlPorts, TheFirstLineSaysWhyNoRealPortIsUsed) {
         FakeSysCalls sys;
         c.setUp(sys);
         std::string whyNot;
-        EXPECT_FALSE(cli::openDefaultPort(sys, whyNot)) << c.machine;
+        EXPECT_FALSE(link::openDefaultPort(sys, whyNot)) << c.machine;
         EXPECT_EQ(whyNot, c.reason) << c.machine;
     }
     const auto run = corvexctl({"VERSION"});
