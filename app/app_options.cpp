@@ -1,0 +1,68 @@
+#include "app_options.h"
+
+namespace corvex::app {
+
+std::optional<AppOptions> parseAppOptions(const std::vector<std::string_view>& args,
+                                          std::string& error) {
+    AppOptions options;
+    bool filesOnly = false;
+    bool fileGiven = false;
+    bool hex = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (filesOnly || !arg.starts_with("-")) {
+            if (fileGiven) {
+                error = "more than one FILE given ('" + std::string(arg) + "')";
+                return std::nullopt;
+            }
+            options.file = arg;
+            fileGiven = true;
+            continue;
+        }
+        auto takeValue = [&](std::string& into) {
+            if (i + 1 >= args.size()) {
+                error = std::string(arg) + " needs a value";
+                return false;
+            }
+            into = args[++i];
+            return true;
+        };
+        std::string value;
+        if (arg == "--") {
+            filesOnly = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg == "--hex") {
+            hex = true;
+        } else if (arg == "--sim-option") {
+            if (!takeValue(value)) {
+                return std::nullopt;
+            }
+            options.simOptions.push_back(value);
+        } else if (std::string* into = arg == "--port"             ? &options.port
+                                       : arg == "--sim-dir"        ? &options.simDir
+                                       : arg == "--hex-editor"     ? &options.hexEditorFile
+                                       : arg == "--channel-editor" ? &options.channelEditorImage
+                                                                   : nullptr) {
+            if (!takeValue(*into)) {
+                return std::nullopt;
+            }
+        } else {
+            error = "unknown option " + std::string(arg) + " (corvex --help lists them)";
+            return std::nullopt;
+        }
+    }
+    if (options.help || options.version) {
+        return options;
+    }
+    if (hex && options.channelEditorImage.empty()) {
+        error = "--hex needs --channel-editor IMAGE";
+        return std::nullopt;
+    }
+    options.channelEditorHex = hex;
+    return options;
+}
+
+} // namespace corvex::app

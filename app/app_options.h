@@ -1,0 +1,44 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvex::app {
+
+struct AppOptions {
+    std::string port;                    // "", "sim", "ppdev", "ppdev:DEVICE" or "direct"
+    std::string simDir;                  // folder holding the simulated receiver's state
+    std::vector<std::string> simOptions; // KEY=VALUE, checked by the simulator
+    std::string hexEditorFile;           // --hex-editor: open the file editor on this file
+    std::string channelEditorImage;      // --channel-editor: open the channel list editor
+    bool channelEditorHex = false;       // --hex with --channel-editor
+    std::string file;                    // the file Tools > "Hex Editor" loads
+    bool help = false;
+    bool version = false;
+};
+
+/// Parses the arguments after the program name. On a usage error returns nullopt and sets
+/// `error` to one line saying what is wrong.
+[[nodiscard]] std::optional<AppOptions> parseAppOptions(const std::vector<std::string_view>& args,
+                                                        std::string& error);
+
+/// What --help prints.
+inline constexpr std::string_view kAppHelp =
+    R"(usage: corvex [OPTION]... [FILE]
+
+The Corvex desktop program. FILE is loaded when Tools > Hex Editor opens.
+
+  --port sim|ppdev[:DEVICE]|direct   the interface (default: a usable ppdev port, else sim)
+  --sim-dir DIR              the simulated receiver keeps flash.bin and eeprom.bin in DIR
+  --sim-option KEY=VALUE     a simulator setting or fault (repeatable)
+  --hex-editor FILE          open the file editor on FILE
+  --channel-editor [--hex] IMAGE   open the channel list editor on IMAGE
+  --help, -h                 this text
+  --version                  the program version
+
+A second start while the program runs brings the running window to the front.
+)";
+
+} // namespace corvex::app

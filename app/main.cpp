@@ -1,0 +1,115 @@
+#include "about_box.h"
+#include "app_options.h"
+#include "help_page.h"
+#include "icons/icon_list.h"
+#include "link/port/sys_calls.h"
+#include "signal_closer.h"
+#include "sim/port_choice.h"
+#include "single_instance.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+
+#include <iostream>
+#include <optional>
+#include <unistd.h>
+
+namespace {
+
+const QString kTitle = QStringLiteral("Corvex V4.00C");
+
+// Stands in for the main window until it comes: the title, the port in use, Exit and Help.
+void buildStandInWindow(QMainWindow& window, const QString& title, const QString& port) {
+    window.setWindowTitle(title);
+    window.setWindowIcon(corvex::app::programIcon());
+    window.setCentralWidget(new QLabel(port, &window));
+    window.resize(735, 520);
+    QMenu* flash = window.menuBar()->addMenu(QStringLiteral("&Flash"));
+    flash->addAction(QStringLiteral("E&xit"), &window, &QWidget::close);
+    QMenu* help = window.menuBar()->addMenu(QStringLiteral("&Help"));
+    help->addAction(QStringLiteral("Corvex &Help"), &window,
+                    [&window] { corvex::app::openHelpPage(&window); });
+    help->addAction(QStringLiteral("&About ..."), &window,
+                    [&window] { corvex::app::showAboutModal(&window); });
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace corvex;
+    std::string error;
+    const auto options = app::parseAppOptions({argv + 1, argv + argc}, error);
+    if (!options) {
+        std::cerr << "corvex: " << error << '\n';
+        return 2;
+    }
+    if (options->help) {
+        std::cout << app::kAppHelp;
+        return 0;
+    }
+    if (options->version) {
+        std::cout << "corvex " << CORVEX_VERSION << '\n';
+        return 0;
+    }
+
+    // First, before anything is opened: a second start only brings the first to the front.
+    app::SingleInstance instance(app::SingleInstance::serverName(kTitle, ::getuid()));
+    if (instance.askRunningToShow()) {
+        return 0;
+    }
+
+    // The port before QApplication: the platform plugin starts threads, and direct access must
+    // be granted (and privileges dropped) while this is the only one.
+    std::optional<sim::OpenedPort> port;
+    sim::SimConfig simConfig;
+    error = sim::makeSimConfig(options->simDir, options->simOptions, simConfig);
+    if (error.empty()) {
+        try {
+            port = sim::openPort(options->port, simConfig, link::realSysCalls());
+        } catch (const std::exception& failure) {
+            error = failure.what();
+        }
+    }
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("corvex"));
+    QApplication::setApplicationVersion(QStringLiteral(CORVEX_VERSION));
+    QApplication::setWindowIcon(app::programIcon());
+    if (!port) {
+        std::cerr << "corvex: " << error << '\n';
+        QMessageBox::critical(nullptr, QStringLiteral("Error"), QString::fromStdString(error));
+        return 2;
+    }
+    instance.listen(); // without it the program still runs; only a second start cannot find it
+
+    const QString title =
+        port->simulator ? kTitle + QStringLiteral(" - simulated receiver") : kTitle;
+    QMainWindow window;
+    buildStandInWindow(window, title, QString::fromStdString(port->description));
+    QObject::connect(&instance, &app::SingleInstance::showRequested, &window, [&window] {
+        window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+        window.show();
+        window.raise();
+        window.activateWindow();
+    });
+    app::SignalCloser closer;
+    QObject::connect(&closer, &app::SignalCloser::closeRequested, &window, &QWidget::close);
+    window.show();
+
+    auto* about = new app::AboutBox(&window);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->show();
+
+    int status = QApplication::exec();
+    if (port->simulator) {
+        // The receiver's flash outlives the run only through its folder.
+        if (const std::string problem = port->simulator->save(); !problem.empty()) {
+            std::cerr << "corvex: " << problem << '\n';
+            status = 1;
+        }
+    }
+    return status;
+}
