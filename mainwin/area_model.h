@@ -57,6 +57,7 @@ public:
 
     [[nodiscard]] const AreaView& area(std::size_t index) const { return m_areas.at(index); }
     [[nodiscard]] link::AreaTable& table() { return m_table; }
+    [[nodiscard]] const link::AreaTable& table() const { return m_table; }
     [[nodiscard]] int shownAreaCount() const { return m_shownAreaCount; }
     [[nodiscard]] int hardwareType() const { return m_hardwareType; }
 
@@ -81,6 +82,11 @@ public:
     void applyMessage(const link::GuardRecord& message, std::size_t currentArea);
     /// Stores a status (text cut to 32 characters) and redraws the row.
     void setStatus(std::size_t area, std::string text, int icon, Rgb colour = kLightGrey);
+
+    /// The map drew the indicator of `area` as `progress`; the next redraw starts from it.
+    void setDrawnProgress(std::size_t area, std::uint32_t progress) {
+        m_areas.at(area).drawnProgress = static_cast<std::int32_t>(progress);
+    }
 
     /// One progress step: fills the lowest 2-bit cell that is not yet full.
     [[nodiscard]] static std::uint32_t progressStep(std::uint32_t progress);
