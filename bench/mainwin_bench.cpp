@@ -1,0 +1,205 @@
+// The main window's costs on its own thread: a Guard progress event until its pixels are on the
+// map, a whole map paint, and one timer tick draining a full log queue onto a full Guard page.
+// Runs on the offscreen platform, so no display is needed and nothing reaches a screen.
+#include "mainwin/area_map_view.h"
+#include "mainwin/guard_feedback.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QPaintEvent>
+
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using namespace corvex;
+using link::AreaEvent;
+namespace fs = std::filesystem;
+
+constexpr std::size_t kAreas = 19;
+constexpr int kStepsToFull = 32; // progress steps from empty to kProgressFull
+
+// Counts the paints the view receives and the pixels they cover.
+class PaintCounter : public QObject {
+public:
+    std::int64_t paints = 0;
+    std::int64_t pixels = 0;
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+            for (const QRect& rect : static_cast<QPaintEvent*>(event)->region()) {
+                pixels += static_cast<std::int64_t>(rect.width()) * rect.height();
+            }
+        }
+        return false;
+    }
+};
+
+// A table as a firmware read leaves it halfway: areas done, one reading, the rest waiting.
+void midJob(mainwin::AreaModel& model) {
+    for (std::size_t area = 0; area < kAreas; ++area) {
+        if (area <= 9) {
+            model.applyAreaEvent(AreaEvent::Reading, area);
+            for (int step = 0; step < (area < 9 ? kStepsToFull : kStepsToFull / 2); ++step) {
+                model.applyAreaEvent(AreaEvent::Progress, area);
+            }
+            if (area < 9) {
+                model.applyAreaEvent(AreaEvent::ReadOK, area);
+            }
+        }
+    }
+}
+
+// The model takes one Guard progress event, the view marks the cells that changed, and the
+// event loop paints them into the window's backing store, as the window does between events.
+void BM_ProgressEventToPixels(benchmark::State& state) {
+    link::AreaTable table;
+    mainwin::AreaModel model(table);
+    mainwin::AreaMapView view(model);
+    PaintCounter counter;
+    view.installEventFilter(&counter);
+    view.show();
+    QApplication::processEvents();
+    counter.paints = 0;
+    counter.pixels = 0;
+
+    std::size_t area = 0;
+    int steps = 0;
+    for (auto _ : state) {
+        model.applyAreaEvent(AreaEvent::Progress, area);
+        QApplication::processEvents();
+        if (++steps == kStepsToFull) {
+            steps = 0;
+            if (++area == kAreas) {
+                // Every indicator full: start over from empty ones, outside the figure.
+                state.PauseTiming();
+                const std::int64_t paints = counter.paints;
+                const std::int64_t pixels = counter.pixels;
+                area = 0;
+                model.resetAreaStatus();
+                QApplication::processEvents();
+                counter.paints = paints;
+                counter.pixels = pixels;
+                state.ResumeTiming();
+            }
+        }
+    }
+    const auto events = static_cast<double>(state.iterations());
+    state.counters["paints_per_event"] = static_cast<double>(counter.paints) / events;
+    state.counters["px_per_event"] = static_cast<double>(counter.pixels) / events;
+}
+BENCHMARK(BM_ProgressEventToPixels)->Unit(benchmark::kMicrosecond);
+
+// The same for the status events that open and close each area ("Reading ..." then "OK").
+void BM_StatusEventToPixels(benchmark::State& state) {
+    link::AreaTable table;
+    mainwin::AreaModel model(table);
+    mainwin::AreaMapView view(model);
+    view.show();
+    QApplication::processEvents();
+    std::size_t area = 0;
+    bool reading = true;
+    for (auto _ : state) {
+        model.applyAreaEvent(reading ? AreaEvent::Reading : AreaEvent::ReadOK, area);
+        QApplication::processEvents();
+        if (!reading) {
+            area = (area + 1) % kAreas;
+        }
+        reading = !reading;
+    }
+}
+BENCHMARK(BM_StatusEventToPixels)->Unit(benchmark::kMicrosecond);
+
+// Every cell of the grid, heading included, rendered into an image: what an expose or a
+// settings load costs.
+void BM_WholeMapPaint(benchmark::State& state) {
+    link::AreaTable table;
+    mainwin::AreaModel model(table);
+    midJob(model);
+    mainwin::AreaMapView view(model);
+    QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state) {
+        view.render(&image);
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+BENCHMARK(BM_WholeMapPaint)->Unit(benchmark::kMicrosecond);
+
+// Hands out log lines as a busy Guard leaves them in its queue.
+class QueuedLines final : public mainwin::GuardLink {
+public:
+    int Submit(const link::GuardRecord& /*record*/) override { return 0; }
+    void Break() override {}
+    void BreakOnTimeout() override {}
+    [[nodiscard]] std::int32_t PendingDepth() const override { return 0; }
+    [[nodiscard]] std::uint32_t CurrentArea() const override { return 0; }
+    int takeLog(link::GuardRecord& record) override {
+        if (m_queued == 0) {
+            return -1;
+        }
+        --m_queued;
+        record = link::GuardRecord::command("Programming area 07, block 0x7FE1C000 verified OK");
+        return 0;
+    }
+    [[nodiscard]] bool isIdle() const override { return true; }
+    void fill(std::size_t lines) { m_queued = lines; }
+
+private:
+    std::size_t m_queued = 0;
+};
+
+class NoBoxes final : public mainwin::FeedbackView {
+public:
+    bool messageBox(const mainwin::MessageBox& /*box*/) override { return true; }
+};
+
+// One 100 ms tick taking a full queue of 127 lines with the page already at its 100,000 lines:
+// each new line pushes the oldest towards the log book, which is written every 10,000 lines,
+// so one tick in about 79 carries a file write.
+void BM_LogDrain127(benchmark::State& state) {
+    const fs::path logFile =
+        fs::temp_directory_path() / ("corvex_bench_log_" + std::to_string(::getpid()) + ".txt");
+    link::AreaTable table;
+    mainwin::AreaModel model(table);
+    NoBoxes boxes;
+    QueuedLines guard;
+    mainwin::GuardFeedback feedback(model, boxes, "Corvex V4.00C", logFile.string());
+    feedback.bindGuard(&guard);
+    guard.fill(mainwin::kLogViewLimit);
+    feedback.tick();
+
+    double worst = 0;
+    for (auto _ : state) {
+        guard.fill(127);
+        const auto start = std::chrono::steady_clock::now();
+        feedback.tick();
+        const std::chrono::duration<double, std::milli> took =
+            std::chrono::steady_clock::now() - start;
+        worst = std::max(worst, took.count());
+    }
+    state.counters["lines_kept"] = static_cast<double>(feedback.logLines().size());
+    state.counters["worst_ms"] = worst;
+    std::error_code ignored;
+    fs::remove(logFile, ignored);
+}
+// Bounded so the log book stays at some 15 MB.
+BENCHMARK(BM_LogDrain127)->Unit(benchmark::kMicrosecond)->Iterations(2000);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
