@@ -56,7 +56,10 @@ struct Rig {
     }
     bool readSignature() {
         act("Flash/Read Signature").trigger();
-        return QTest::qWaitFor([this] { return window->feedback().flashGroupEnabled(); }, 20000);
+        // Idle too: the next job would be refused while the signature job winds down.
+        return QTest::qWaitFor(
+            [this] { return window->feedback().flashGroupEnabled() && window->guard()->isIdle(); },
+            20000);
     }
 
     corvex::test::TempDir dir;
