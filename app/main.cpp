@@ -2,15 +2,14 @@
 #include "app_options.h"
 #include "help_page.h"
 #include "icons/icon_list.h"
+#include "link/guard/program_files.h"
 #include "link/port/sys_calls.h"
+#include "mainwin/main_window.h"
 #include "signal_closer.h"
 #include "sim/port_choice.h"
 #include "single_instance.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QMainWindow>
-#include <QMenuBar>
 #include <QMessageBox>
 
 #include <iostream>
@@ -20,21 +19,6 @@
 namespace {
 
 const QString kTitle = QStringLiteral("Corvex V4.00C");
-
-// Stands in for the main window until it comes: the title, the port in use, Exit and Help.
-void buildStandInWindow(QMainWindow& window, const QString& title, const QString& port) {
-    window.setWindowTitle(title);
-    window.setWindowIcon(corvex::app::programIcon());
-    window.setCentralWidget(new QLabel(port, &window));
-    window.resize(735, 520);
-    QMenu* flash = window.menuBar()->addMenu(QStringLiteral("&Flash"));
-    flash->addAction(QStringLiteral("E&xit"), &window, &QWidget::close);
-    QMenu* help = window.menuBar()->addMenu(QStringLiteral("&Help"));
-    help->addAction(QStringLiteral("Corvex &Help"), &window,
-                    [&window] { corvex::app::openHelpPage(&window); });
-    help->addAction(QStringLiteral("&About ..."), &window,
-                    [&window] { corvex::app::showAboutModal(&window); });
-}
 
 } // namespace
 
@@ -87,8 +71,16 @@ int main(int argc, char** argv) {
 
     const QString title =
         port->simulator ? kTitle + QStringLiteral(" - simulated receiver") : kTitle;
-    QMainWindow window;
-    buildStandInWindow(window, title, QString::fromStdString(port->description));
+    mainwin::MainWindowSetup setup;
+    setup.programPath = link::currentProgramPath();
+    setup.title = title;
+    setup.port = &port->io();
+    setup.simulated = port->simulator != nullptr;
+    setup.portLine = port->description;
+    setup.fileArgument = options->file;
+    setup.showAbout = [](QWidget* parent) { app::showAboutModal(parent); };
+    setup.showHelp = [](QWidget* parent) { app::openHelpPage(parent); };
+    mainwin::TForm9 window(std::move(setup));
     QObject::connect(&instance, &app::SingleInstance::showRequested, &window, [&window] {
         window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
         window.show();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/guard/guard.h"
+#include "link/guard/log_book.h"
 #include "link/guard/timeout_watch.h"
 #include "link/jobs/guard_record.h"
 #include "mainwin/area_model.h"
@@ -166,6 +167,8 @@ public:
     [[nodiscard]] const std::deque<std::string>& logLines() const { return m_lines; }
     /// Lines ever added to the view: the window appends the ones it has not shown yet.
     [[nodiscard]] std::uint64_t linesAdded() const { return m_linesAdded; }
+    /// A line of the window's own (settings, work file) on the page, stamped like the Guard's.
+    void addWindowLine(std::string_view text) { addLine(link::logBookLine(text, m_clock())); }
     /// "Send" or Enter with the command field's text.
     void sendCommand(std::string_view fieldText);
     /// A click on "Corvex Command:": the view goes to the log book and is emptied. A failed

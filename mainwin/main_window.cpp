@@ -1,0 +1,731 @@
+#include "main_window.h"
+
+#include "app/icons/icon_list.h"
+#include "mainwin/area_map_view.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusTipEvent>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include <iostream>
+
+namespace corvex::mainwin {
+
+namespace {
+
+constexpr int kTickMs = 100;
+constexpr int kPanelHeight = 19;
+constexpr std::array<int, 3> kPanelWidths{250, 350, 50};
+constexpr int kCommandLimit = 100;
+
+QString qs(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string std8(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+QString withoutMnemonics(QString caption) {
+    return caption.remove(QLatin1Char('&'));
+}
+
+// "Description|pattern" as a Qt name filter. The pattern is offered in both cases: on Linux
+// "*.BIN" alone would hide every "*.bin" file.
+QString nameFilter(std::string_view filter) {
+    const QString text = qs(filter);
+    QString description = text.section(QLatin1Char('|'), 0, 0);
+    const QString pattern = text.section(QLatin1Char('|'), 1).toLower();
+    if (const qsizetype open = description.lastIndexOf(QStringLiteral(" ("));
+        open > 0 && description.endsWith(QLatin1Char(')'))) {
+        description.truncate(open);
+    }
+    return description + QStringLiteral(" (") + pattern + QLatin1Char(' ') + pattern.toUpper() +
+           QLatin1Char(')');
+}
+
+} // namespace
+
+// The three owner-drawn status panels: icon at 4 pixels, text at 25, as the model gives them.
+class StatusPanels : public QWidget {
+public:
+    StatusPanels(GuardFeedback& feedback, QWidget* parent) : QWidget(parent), m_feedback(feedback) {
+        setFixedHeight(kPanelHeight);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* /*event*/) override {
+        QPainter painter(this);
+        int left = 0;
+        for (int index = 0; index < 3; ++index) {
+            const int width = kPanelWidths.at(static_cast<std::size_t>(index));
+            const QRect box(left, 0, width - 2, height());
+            const PanelView view = m_feedback.panel(index);
+            if (view.background) {
+                painter.fillRect(box, QColor(view.background->red, view.background->green,
+                                             view.background->blue));
+            }
+            painter.setPen(palette().color(QPalette::Mid));
+            painter.drawRect(box.adjusted(0, 0, -1, -1));
+            if (view.icon > 0) {
+                painter.drawPixmap(left + 4, (height() - 16) / 2, app::iconPixmap(view.icon));
+            }
+            painter.setPen(palette().color(QPalette::WindowText));
+            painter.drawText(box.adjusted(25, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                             qs(view.text).replace(QLatin1Char('\r'), QLatin1Char(' ')));
+            left += width;
+        }
+    }
+
+private:
+    GuardFeedback& m_feedback;
+};
+
+// The label above the command field; a click hands the page to the log book.
+class ClickLabel : public QLabel {
+public:
+    ClickLabel(const QString& text, std::function<void()> clicked, QWidget* parent)
+        : QLabel(text, parent), m_clicked(std::move(clicked)) {}
+
+protected:
+    void mousePressEvent(QMouseEvent* /*event*/) override { m_clicked(); }
+
+private:
+    std::function<void()> m_clicked;
+};
+
+class TForm9::GuardJobsLink final : public GuardJobs {
+public:
+    explicit GuardJobsLink(link::TCorvexThread& guard) : m_guard(guard) {}
+    void setFileName(FileSetter setter, const std::string& name) override {
+        switch (setter) {
+        case FileSetter::ReadFile:
+            m_guard.SetReadFileName(name);
+            break;
+        case FileSetter::WriteFile:
+            m_guard.SetWriteFileName(name);
+            break;
+        case FileSetter::EESaveFile:
+            m_guard.SetEESaveFileName(name);
+            break;
+        case FileSetter::EELoadFile:
+            m_guard.SetEELoadFileName(name);
+            break;
+        case FileSetter::None:
+            break;
+        }
+    }
+    int Submit(const link::GuardRecord& record) override { return m_guard.Submit(record); }
+
+private:
+    link::TCorvexThread& m_guard;
+};
+
+TForm9::TForm9(MainWindowSetup setup, QWidget* parent)
+    : QMainWindow(parent), m_setup(std::move(setup)),
+      m_settingsFile(settingsFileName(m_setup.programPath)),
+      m_logFile(link::programFileName(m_setup.programPath, "LOG")),
+      m_feedback(m_areas, *this, std8(m_setup.title), m_logFile),
+      m_dispatch(m_settings, m_areas, m_feedback, *this) {
+    setWindowTitle(m_setup.title);
+    setWindowFlags((windowFlags() | Qt::WindowMinimizeButtonHint) & ~Qt::WindowMaximizeButtonHint);
+
+    auto* client = new QWidget(this);
+    auto* layout = new QVBoxLayout(client);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    setCentralWidget(client);
+
+    buildMenus();
+    buildToolbar();
+
+    m_pages = new QTabWidget(client);
+    m_pages->setTabPosition(QTabWidget::East);
+    m_map = new AreaMapView(m_areas, m_pages);
+    m_map->setBusyMark([this] { return m_feedback.mapBusy(); });
+    m_pages->addTab(m_map, QStringLiteral("Flashroms"));
+    m_pages->addTab(new QWidget(m_pages), QStringLiteral("Diagnostics"));
+    m_pages->addTab(buildGuardPage(), QStringLiteral("Corvex Guard"));
+    layout->addWidget(m_pages, 1);
+    m_panels = new StatusPanels(m_feedback, client);
+    layout->addWidget(m_panels);
+
+    // ESC anywhere in the window breaks the running job.
+    auto* escape = new QAction(this);
+    escape->setShortcut(Qt::Key_Escape);
+    escape->setShortcutContext(Qt::WindowShortcut);
+    connect(escape, &QAction::triggered, this, [this] {
+        if (m_guard) {
+            m_guard->Break();
+        }
+    });
+    addAction(escape);
+
+    // Settings first: the area flags must be in place before the Guard gets the table.
+    m_feedback.addWindowLine(std::string(kReadingSettingsLine) + m_settingsFile);
+    if (const std::string problem = loadSettings(m_settingsFile, m_settings); !problem.empty()) {
+        m_feedback.addWindowLine(problem);
+    }
+    applySettings();
+    if (!m_setup.portLine.empty()) {
+        m_feedback.addWindowLine(m_setup.portLine);
+    }
+    std::string error;
+    m_workFile = link::lockWorkFile(m_setup.programPath, "LRF", error);
+    if (!m_workFile) {
+        m_feedback.addWindowLine(error);
+    }
+    startGuard();
+
+    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    if (const QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+
+    connect(&m_timer, &QTimer::timeout, this, &TForm9::onTick);
+    m_timer.start(kTickMs);
+    refresh();
+}
+
+TForm9::~TForm9() {
+    stopGuard();
+}
+
+// ---- the Guard -----------------------------------------------------------------------------
+
+void TForm9::startGuard() {
+    const std::string work = m_workFile ? m_workFile->path() : std::string();
+    m_guard = std::make_unique<link::TCorvexThread>(
+        *m_setup.port, [this](const std::function<void()>& call) { post(call); }, work);
+    if (m_setup.simulated) {
+        m_guard->link().setMicroDelay([](std::uint64_t /*microseconds*/) {});
+    }
+    m_guard->setAreaTable(&m_table);
+    m_guard->bindEvents(&m_events);
+    m_guardLink = std::make_unique<GuardThreadLink>(*m_guard);
+    m_jobsLink = std::make_unique<GuardJobsLink>(*m_guard);
+    m_feedback.bindGuard(m_guardLink.get());
+    m_dispatch.bindGuard(m_jobsLink.get());
+    m_guard->SetStopOnError(m_stopOnError->isChecked());
+}
+
+void TForm9::stopGuard() {
+    if (!m_guard) {
+        return;
+    }
+    m_feedback.bindGuard(nullptr);
+    m_dispatch.bindGuard(nullptr);
+    m_guard->Break();
+    // The Guard may wait on a call it posted; destroying it drops that call, so this returns
+    // even while a job runs.
+    m_guard.reset();
+    m_guardLink.reset();
+    m_jobsLink.reset();
+    const std::lock_guard lock(m_postedMutex);
+    m_posted.clear(); // dropped calls do nothing when run; no need to keep them
+}
+
+void TForm9::post(const std::function<void()>& call) {
+    {
+        const std::lock_guard lock(m_postedMutex);
+        m_posted.push_back(call);
+    }
+    QMetaObject::invokeMethod(this, &TForm9::runPosted, Qt::QueuedConnection);
+}
+
+void TForm9::runPosted() {
+    while (true) {
+        std::function<void()> call;
+        {
+            const std::lock_guard lock(m_postedMutex);
+            if (m_posted.empty()) {
+                return;
+            }
+            call = std::move(m_posted.front());
+            m_posted.pop_front();
+        }
+        call();
+    }
+}
+
+void TForm9::restartGuard() {
+    stopGuard();
+    startGuard();
+    m_feedback.restart(m_guardLink.get());
+    refresh();
+}
+
+void TForm9::onTick() {
+    m_feedback.tick();
+}
+
+// ---- menus and toolbar ---------------------------------------------------------------------
+
+QAction* TForm9::action(const QString& path) const {
+    const auto found = m_actions.find(path);
+    return found != m_actions.end() ? found->second : nullptr;
+}
+
+QAction* TForm9::addCommand(QMenu* menu, const QString& path, const QString& caption,
+                            const QString& hint, std::function<void()> run) {
+    QAction* action = menu->addAction(caption);
+    action->setStatusTip(hint);
+    connect(action, &QAction::triggered, this, std::move(run));
+    m_actions[path + QLatin1Char('/') + withoutMnemonics(caption)] = action;
+    return action;
+}
+
+void TForm9::addJob(QMenu* menu, const QString& path, const QString& caption, const QString& hint,
+                    Job job) {
+    addCommand(menu, path, caption, hint, [this, job] { m_dispatch.dispatch(job); });
+}
+
+void TForm9::buildMenus() {
+    QMenuBar* bar = menuBar();
+    const QString flashPath = QStringLiteral("Flash");
+    QMenu* flash = bar->addMenu(QStringLiteral("&Flash"));
+    addJob(flash, flashPath, QStringLiteral("Read &Signature"),
+           QStringLiteral("Read the signature of the flash chip."), Job::ReadSignature);
+    flash->addSeparator();
+    addJob(flash, flashPath, QStringLiteral("Read &Firmware"),
+           QStringLiteral("Read the firmware and write it to a file."), Job::ReadFirmware);
+    addJob(flash, flashPath, QStringLiteral("&Preview Write Firmware"),
+           QStringLiteral("Show which areas a firmware file would change."),
+           Job::PreviewWriteFirmware);
+    addJob(flash, flashPath, QStringLiteral("&Write Firmware"),
+           QStringLiteral("Program a firmware file into the flash."), Job::WriteFirmware);
+    for (const char* item : {"Read Firmware", "Preview Write Firmware", "Write Firmware"}) {
+        m_flashGroup.push_back(action(flashPath + QLatin1Char('/') + QLatin1String(item)));
+    }
+    flash->addSeparator();
+    const auto preset = [this](AreaPreset which) {
+        m_areas.applyPreset(which);
+        m_map->refresh();
+    };
+    addCommand(flash, flashPath, QStringLiteral("Select &data areas"),
+               QStringLiteral("Select the data areas for programming."),
+               [preset] { preset(AreaPreset::DataAreas); });
+    addCommand(flash, flashPath, QStringLiteral("Select c&hannellist areas"),
+               QStringLiteral("Select the channel list areas for programming."),
+               [preset] { preset(AreaPreset::ChannelListAreas); });
+    addCommand(flash, flashPath, QStringLiteral("Select fi&rmware areas"),
+               QStringLiteral("Select the firmware areas for programming."),
+               [preset] { preset(AreaPreset::FirmwareAreas); });
+    flash->addSeparator();
+    const auto setAll = [this](std::uint32_t mode) {
+        m_areas.setAll(mode);
+        m_map->refresh();
+    };
+    addCommand(flash, flashPath, QStringLiteral("Set all areas to &PGM"),
+               QStringLiteral("Erase and program all areas."),
+               [setAll] { setAll(link::kAreaModePgm); });
+    addCommand(flash, flashPath, QStringLiteral("Set all areas to &CLR"),
+               QStringLiteral("Erase all areas."), [setAll] { setAll(link::kAreaModeClr); });
+    addCommand(flash, flashPath, QStringLiteral("Set all areas to &SKIP"),
+               QStringLiteral("Leave all areas alone."), [setAll] { setAll(link::kAreaModeSkip); });
+    flash->addSeparator();
+    addCommand(flash, flashPath, QStringLiteral("E&xit"), QStringLiteral("Close Corvex."),
+               [this] { close(); });
+
+    const QString eepromPath = QStringLiteral("Eeprom");
+    QMenu* eeprom = bar->addMenu(QStringLiteral("&Eeprom"));
+    addJob(eeprom, eepromPath, QStringLiteral("&Read Configuration"),
+           QStringLiteral("Read the configuration EEPROM and write it to a file."),
+           Job::ReadConfiguration);
+    addJob(eeprom, eepromPath, QStringLiteral("&View Configuration"),
+           QStringLiteral("Read the configuration EEPROM and show it in the file editor."),
+           Job::ViewConfiguration);
+    addJob(eeprom, eepromPath, QStringLiteral("&Write Configuration"),
+           QStringLiteral("Program a file into the configuration EEPROM."),
+           Job::WriteConfiguration);
+    addJob(eeprom, eepromPath, QStringLiteral("&Erase Configuration"),
+           QStringLiteral("Erase the configuration EEPROM."), Job::EraseConfiguration);
+    m_flashGroup.push_back(eeprom->menuAction());
+    for (QAction* item : eeprom->actions()) {
+        m_flashGroup.push_back(item);
+    }
+
+    const QString corvexPath = QStringLiteral("Corvex");
+    QMenu* corvex = bar->addMenu(QStringLiteral("&Corvex"));
+    m_hardware = new QActionGroup(this);
+    int type = 0;
+    for (const char* caption :
+         {"On DSX&6071/6072", "On DSI185D (&Firmware)", "On DSI185D (&Channellist)"}) {
+        QAction* radio = addCommand(corvex, corvexPath, QLatin1String(caption),
+                                    QStringLiteral("Select the receiver type."), [this, type] {
+                                        const int checked = m_dispatch.selectHardware(type);
+                                        m_hardware->actions().at(checked)->setChecked(true);
+                                        m_map->refresh();
+                                    });
+        radio->setCheckable(true);
+        radio->setChecked(type == 0);
+        m_hardware->addAction(radio);
+        ++type;
+    }
+    corvex->addSeparator();
+    addJob(corvex, corvexPath, QStringLiteral("&Reset Interface"),
+           QStringLiteral("Reset the Corvex interface."), Job::ResetInterface);
+    QMenu* priority = corvex->addMenu(QStringLiteral("Corvex &Guard"));
+    const QString priorityPath = corvexPath + QStringLiteral("/Corvex Guard");
+    addJob(priority, priorityPath, QStringLiteral("&Idle priority"),
+           QStringLiteral("Let the Corvex Guard run at idle priority."), Job::IdlePriority);
+    addJob(priority, priorityPath, QStringLiteral("&High priority"),
+           QStringLiteral("Let the Corvex Guard run at high priority."), Job::HighPriority);
+    addCommand(corvex, corvexPath, QStringLiteral("&Diagnostics ..."),
+               QStringLiteral("Show the diagnostics page."),
+               [this] { m_pages->setCurrentIndex(1); });
+    corvex->addSeparator();
+    addJob(corvex, corvexPath, QStringLiteral("&Upload Microcode"),
+           QStringLiteral("Upload a bootcode program into the receiver."), Job::UploadMicrocode);
+
+    const QString toolsPath = QStringLiteral("Tools");
+    QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
+    const auto channelEditor = [this](JobDispatch::ChannelMode mode) {
+        std::string file;
+        if (m_dispatch.openChannelEditor(mode, file)) {
+            refresh();
+            placeholder(QStringLiteral("The channel list editor"));
+        }
+    };
+    m_channelDec = addCommand(tools, toolsPath, QStringLiteral("Channel List Editor (&Dec)"),
+                              QStringLiteral("Browse the channel list of the last firmware read."),
+                              [channelEditor] { channelEditor(JobDispatch::ChannelMode::Dec); });
+    m_channelHex = addCommand(tools, toolsPath, QStringLiteral("Channel List Editor (He&x)"),
+                              QStringLiteral("Browse the channel list of the last firmware read."),
+                              [channelEditor] { channelEditor(JobDispatch::ChannelMode::Hex); });
+    addCommand(tools, toolsPath, QStringLiteral("&Hex Editor"),
+               QStringLiteral("Open the file editor."),
+               [this] { placeholder(QStringLiteral("The file editor")); });
+
+    const QString configPath = QStringLiteral("Config");
+    QMenu* config = bar->addMenu(QStringLiteral("C&onfig"));
+    m_timeoutControl =
+        addCommand(config, configPath, QStringLiteral("&Timeout control"),
+                   QStringLiteral("Break an exchange that hangs for 3 seconds."),
+                   [this] { m_feedback.setTimeoutControl(m_timeoutControl->isChecked()); });
+    m_timeoutControl->setCheckable(true);
+    m_stopOnError = addCommand(config, configPath, QStringLiteral("&Stop on error"),
+                               QStringLiteral("Stop writing firmware at the first error."), [this] {
+                                   if (m_guard) {
+                                       m_guard->SetStopOnError(m_stopOnError->isChecked());
+                                   }
+                               });
+    m_stopOnError->setCheckable(true);
+    QMenu* defaults = config->addMenu(QStringLiteral("&Default files ..."));
+    const QString defaultsPath = configPath + QStringLiteral("/Default files ...");
+    for (std::size_t index = 0; index < kFileKinds; ++index) {
+        const auto kind = static_cast<FileKind>(index);
+        const QString entry = qs(defaultFileSpec(kind).entry);
+        QMenu* sub = defaults->addMenu(entry);
+        QAction* file = sub->addAction(qs(kNoFileSpecified));
+        file->setCheckable(true);
+        file->setStatusTip(QStringLiteral("The file used without asking."));
+        connect(file, &QAction::triggered, this, [this, kind] {
+            m_dispatch.chooseDefaultFile(kind);
+            updateDefaultFileEntries();
+        });
+        m_actions[defaultsPath + QLatin1Char('/') + entry] = file;
+        m_defaultEntries.at(index) = file;
+    }
+
+    const QString helpPath = QStringLiteral("Help");
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    addCommand(help, helpPath, QStringLiteral("Corvex &Help"),
+               QStringLiteral("Open the user manual."), [this] {
+                   if (m_setup.showHelp) {
+                       m_setup.showHelp(this);
+                   }
+               });
+    addCommand(help, helpPath, QStringLiteral("&Web update ..."),
+               QStringLiteral("Look for a newer version."), [this] {
+                   messageBox({"Information", "At this time, this feature is not implemented.",
+                               BoxKind::Information});
+               });
+    addCommand(help, helpPath, QStringLiteral("&About ..."), QStringLiteral("About Corvex."),
+               [this] {
+                   if (m_setup.showAbout) {
+                       m_setup.showAbout(this);
+                   }
+               });
+}
+
+void TForm9::buildToolbar() {
+    QToolBar* toolbar = addToolBar(QStringLiteral("Toolbar"));
+    toolbar->setMovable(false);
+    toolbar->setFloatable(false);
+    const QString path = QStringLiteral("Toolbar");
+    const auto button = [&](const QString& caption, const QString& hint,
+                            std::function<void()> run) {
+        QAction* act = toolbar->addAction(caption);
+        act->setStatusTip(hint);
+        connect(act, &QAction::triggered, this, std::move(run));
+        m_actions[path + QLatin1Char('/') + caption] = act;
+        return act;
+    };
+    const auto job = [&](const QString& caption, const QString& hint, Job which) {
+        QAction* act = button(caption, hint, [this, which] { m_dispatch.dispatch(which); });
+        m_flashGroup.push_back(act);
+    };
+    const auto hintOf = [this](const char* menuPath) {
+        return action(QLatin1String(menuPath))->statusTip();
+    };
+    job(QStringLiteral("Signature"), hintOf("Flash/Read Signature"), Job::ReadSignature);
+    job(QStringLiteral("Write"), QStringLiteral("Select file and start programming."),
+        Job::WriteFirmware);
+    job(QStringLiteral("Preview"),
+        QStringLiteral("Select file to program without start programming."),
+        Job::PreviewWriteFirmware);
+    job(QStringLiteral("Read"), QStringLiteral("Read firmware and write to file."),
+        Job::ReadFirmware);
+    toolbar->addSeparator();
+    for (const char* mode : {"PGM", "CLR", "SKIP"}) {
+        QAction* menuItem = action(QStringLiteral("Flash/Set all areas to ") + QLatin1String(mode));
+        button(QLatin1String(mode), menuItem->statusTip(), [menuItem] { menuItem->trigger(); });
+    }
+    toolbar->addSeparator();
+    job(QStringLiteral("View EE"), hintOf("Eeprom/View Configuration"), Job::ViewConfiguration);
+    job(QStringLiteral("Write EE"),
+        QStringLiteral("Select file and start programming configuration Eeprom."),
+        Job::WriteConfiguration);
+    job(QStringLiteral("Erase EE"), hintOf("Eeprom/Erase Configuration"), Job::EraseConfiguration);
+    job(QStringLiteral("Read EE"), QStringLiteral("Read configuration Eeprom and write to file."),
+        Job::ReadConfiguration);
+    toolbar->addSeparator();
+    button(QStringLiteral("Reset"), hintOf("Corvex/Reset Interface"),
+           [this] { m_dispatch.dispatch(Job::ResetInterface); });
+    button(QStringLiteral("Diagnostics"), hintOf("Corvex/Diagnostics ..."),
+           [this] { m_pages->setCurrentIndex(1); });
+    m_breakButton = button(QStringLiteral("Break"), qs(kHintBreak), [this] {
+        if (m_guard) {
+            m_guard->Break();
+        }
+    });
+}
+
+QWidget* TForm9::buildGuardPage() {
+    auto* page = new QWidget(m_pages);
+    auto* layout = new QVBoxLayout(page);
+    auto* row = new QHBoxLayout;
+    row->addWidget(new ClickLabel(
+        QStringLiteral("Corvex Command:"),
+        [this] {
+            if (m_feedback.appendViewToLogBook().empty()) {
+                m_logView->clear();
+                m_linesShown = m_feedback.linesAdded();
+            }
+            refresh();
+        },
+        page));
+    m_command = new QLineEdit(qs(kDefaultCommand), page);
+    m_command->setMaxLength(kCommandLimit);
+    connect(m_command, &QLineEdit::textEdited, this, [this](const QString& text) {
+        const int cursor = m_command->cursorPosition();
+        m_command->setText(text.toUpper());
+        m_command->setCursorPosition(cursor);
+    });
+    connect(m_command, &QLineEdit::returnPressed, this, [this] {
+        sendCommand();
+        m_command->clear();
+    });
+    row->addWidget(m_command, 1);
+    m_restart = new QPushButton(QStringLiteral("Restart"), page);
+    connect(m_restart, &QPushButton::clicked, this, &TForm9::restartGuard);
+    row->addWidget(m_restart);
+    auto* send = new QPushButton(QStringLiteral("Send"), page);
+    connect(send, &QPushButton::clicked, this, &TForm9::sendCommand);
+    row->addWidget(send);
+    layout->addLayout(row);
+    m_logView = new QPlainTextEdit(page);
+    m_logView->setReadOnly(true);
+    m_logView->setMaximumBlockCount(static_cast<int>(kLogViewLimit));
+    m_logView->setStyleSheet(QStringLiteral("QPlainTextEdit { background: #E0E0E0; }"));
+    layout->addWidget(m_logView, 1);
+    return page;
+}
+
+void TForm9::sendCommand() {
+    m_feedback.sendCommand(std8(m_command->text()));
+    refresh();
+}
+
+void TForm9::placeholder(const QString& tool) {
+    messageBox(
+        {"Information", std8(tool) + " is not available in this version.", BoxKind::Information});
+}
+
+// ---- settings ------------------------------------------------------------------------------
+
+void TForm9::applySettings() {
+    m_timeoutControl->setChecked(m_settings.timeoutControl);
+    m_feedback.setTimeoutControl(m_settings.timeoutControl);
+    m_stopOnError->setChecked(m_settings.stopOnError);
+    for (std::size_t area = 0; area < link::kAreaSlots; ++area) {
+        m_table.AreaFlags[area].store(m_settings.areaFlags[area]);
+    }
+    updateDefaultFileEntries();
+    m_map->refresh();
+}
+
+void TForm9::collectSettings() {
+    m_settings.timeoutControl = m_timeoutControl->isChecked();
+    m_settings.stopOnError = m_stopOnError->isChecked();
+    for (std::size_t area = 0; area < link::kAreaSlots; ++area) {
+        m_settings.areaFlags[area] = m_table.AreaFlags[area].load();
+    }
+}
+
+void TForm9::updateDefaultFileEntries() {
+    for (std::size_t index = 0; index < kFileKinds; ++index) {
+        const auto kind = static_cast<FileKind>(index);
+        m_defaultEntries.at(index)->setText(qs(m_dispatch.defaultFileCaption(kind)));
+        m_defaultEntries.at(index)->setChecked(m_dispatch.defaultFileSet(kind));
+    }
+}
+
+// ---- what the model asks of the window ------------------------------------------------------
+
+bool TForm9::messageBox(const MessageBox& box) {
+    if (m_boxHandler) {
+        return m_boxHandler(box);
+    }
+    QMessageBox message(this);
+    message.setWindowTitle(qs(box.title));
+    message.setText(qs(box.text).replace(QLatin1Char('\r'), QLatin1Char('\n')));
+    switch (box.kind) {
+    case BoxKind::Information:
+        message.setIcon(QMessageBox::Information);
+        break;
+    case BoxKind::Warning:
+        message.setIcon(QMessageBox::Warning);
+        break;
+    case BoxKind::Error:
+        message.setIcon(QMessageBox::Critical);
+        break;
+    case BoxKind::Question:
+        message.setIcon(QMessageBox::Question);
+        message.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        break;
+    }
+    const int answer = message.exec();
+    return box.kind != BoxKind::Question || answer == QMessageBox::Yes;
+}
+
+void TForm9::openFileEditor(const std::string& /*fileName*/) {
+    placeholder(QStringLiteral("The file editor"));
+}
+
+std::optional<std::string> TForm9::chooseFile(const FileDialogSpec& dialog,
+                                              const std::string& preset) {
+    if (m_fileHandler) {
+        return m_fileHandler(dialog, preset);
+    }
+    const QString filter = nameFilter(dialog.filter);
+    const QString chosen =
+        dialog.save ? QFileDialog::getSaveFileName(this, qs(dialog.title), qs(preset), filter)
+                    : QFileDialog::getOpenFileName(this, qs(dialog.title), qs(preset), filter);
+    if (chosen.isEmpty()) {
+        return std::nullopt;
+    }
+    return std8(chosen);
+}
+
+void TForm9::showFlashPage() {
+    m_pages->setCurrentIndex(0);
+}
+
+void TForm9::refresh() {
+    const bool flash = m_feedback.flashGroupEnabled();
+    for (QAction* item : m_flashGroup) {
+        item->setEnabled(flash);
+    }
+    m_breakButton->setEnabled(m_feedback.breakEnabled());
+    m_restart->setEnabled(m_feedback.restartEnabled());
+    m_channelDec->setEnabled(m_dispatch.channelEditorEnabled(JobDispatch::ChannelMode::Dec));
+    m_channelHex->setEnabled(m_dispatch.channelEditorEnabled(JobDispatch::ChannelMode::Hex));
+    const QString title = qs(m_feedback.title());
+    if (title != windowTitle()) {
+        setWindowTitle(title);
+    }
+
+    // Only the lines the page has not shown yet, in one piece: the page may hold 100,000.
+    const std::deque<std::string>& lines = m_feedback.logLines();
+    const std::uint64_t fresh =
+        std::min<std::uint64_t>(m_feedback.linesAdded() - m_linesShown, lines.size());
+    if (fresh > 0) {
+        QString text;
+        for (auto line = lines.end() - static_cast<std::ptrdiff_t>(fresh); line != lines.end();
+             ++line) {
+            if (!text.isEmpty()) {
+                text += QLatin1Char('\n');
+            }
+            text += qs(*line);
+        }
+        m_logView->appendPlainText(text);
+    }
+    m_linesShown = m_feedback.linesAdded();
+    m_panels->update();
+}
+
+// ---- window events -------------------------------------------------------------------------
+
+bool TForm9::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip) {
+        const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
+        if (!tip.isEmpty()) {
+            m_feedback.showHint(std8(tip));
+            m_panels->update();
+        }
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void TForm9::changeEvent(QEvent* event) {
+    // Minimising the main window takes the tool windows with it.
+    if (event->type() == QEvent::WindowStateChange && isMinimized()) {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (window != this && window->isVisible() && !window->isModal()) {
+                window->showMinimized();
+            }
+        }
+    }
+    QMainWindow::changeEvent(event);
+}
+
+void TForm9::closeEvent(QCloseEvent* event) {
+    if (!m_closed) {
+        m_closed = true;
+        m_timer.stop();
+        m_feedback.tick(); // the Guard's last lines, while it is still there
+        stopGuard();
+        collectSettings();
+        m_feedback.addWindowLine(std::string(kWritingSettingsLine) + m_settingsFile);
+        if (const std::string problem = saveSettings(m_settingsFile, m_settings);
+            !problem.empty()) {
+            m_feedback.addWindowLine(problem);
+        }
+        if (const std::string problem = m_feedback.closeLogBook(); !problem.empty()) {
+            // The page is about to go: the terminal is the last place left to say it.
+            std::cerr << "corvex: " << problem << '\n';
+        }
+    }
+    event->accept();
+}
+
+} // namespace corvex::mainwin

@@ -1,0 +1,165 @@
+#pragma once
+
+#include "link/guard/guard.h"
+#include "link/guard/program_files.h"
+#include "mainwin/area_model.h"
+#include "mainwin/guard_feedback.h"
+#include "mainwin/job_dispatch.h"
+#include "mainwin/settings_file.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <array>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QAction;
+class QActionGroup;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+
+namespace corvex::mainwin {
+
+class AreaMapView;
+class StatusPanels;
+
+// What the program hands the window: where it lives, the port and the shell's boxes.
+struct MainWindowSetup {
+    std::string programPath; // names the settings, log book and work files
+    QString title;           // the title line, with a note when the receiver is simulated
+    link::PortIo* port = nullptr;
+    bool simulated = false;   // the simulated receiver needs no waits between polls
+    std::string portLine;     // "PORT: ..." for the Guard page
+    std::string fileArgument; // loaded into the file editor when it opens
+    std::function<void(QWidget*)> showAbout;
+    std::function<void(QWidget*)> showHelp;
+};
+
+// The main window: menus, toolbar, the three pages, the status panels and the 100 ms timer,
+// around the Guard it owns. The decisions live in JobDispatch and GuardFeedback; this class
+// turns widgets into their calls and their state into widgets.
+class TForm9 : public QMainWindow, private FeedbackView, private DispatchHost {
+    Q_OBJECT
+
+public:
+    static constexpr int kClientWidth = 735;
+    static constexpr int kClientHeight = 520;
+
+    explicit TForm9(MainWindowSetup setup, QWidget* parent = nullptr);
+    ~TForm9() override;
+    TForm9(const TForm9&) = delete;
+    TForm9& operator=(const TForm9&) = delete;
+
+    // Tests answer the boxes and dialogs instead of a user.
+    using BoxHandler = std::function<bool(const MessageBox&)>;
+    using FileHandler =
+        std::function<std::optional<std::string>(const FileDialogSpec&, const std::string&)>;
+    void setBoxHandler(BoxHandler handler) { m_boxHandler = std::move(handler); }
+    void setFileHandler(FileHandler handler) { m_fileHandler = std::move(handler); }
+
+    /// The window's menu and toolbar commands by caption path, e.g. "Flash/Read Firmware";
+    /// toolbar buttons under "Toolbar/". Null when there is no such command.
+    [[nodiscard]] QAction* action(const QString& path) const;
+    [[nodiscard]] GuardFeedback& feedback() { return m_feedback; }
+    [[nodiscard]] AreaModel& areas() { return m_areas; }
+    [[nodiscard]] AreaMapView& map() { return *m_map; }
+    [[nodiscard]] const Settings& settings() const { return m_settings; }
+    [[nodiscard]] link::TCorvexThread* guard() { return m_guard.get(); }
+    [[nodiscard]] QTabWidget& pages() { return *m_pages; }
+    [[nodiscard]] QPlainTextEdit& logView() { return *m_logView; }
+    [[nodiscard]] QLineEdit& commandField() { return *m_command; }
+    [[nodiscard]] std::string logBookFile() const { return m_logFile; }
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    // FeedbackView
+    bool messageBox(const MessageBox& box) override;
+    void openFileEditor(const std::string& fileName) override;
+    void refresh() override;
+    // DispatchHost
+    std::optional<std::string> chooseFile(const FileDialogSpec& dialog,
+                                          const std::string& preset) override;
+    void showFlashPage() override;
+    void showMessage(const MessageBox& box) override { messageBox(box); }
+
+    class GuardJobsLink;
+
+    void buildMenus();
+    void buildToolbar();
+    QWidget* buildGuardPage();
+    QAction* addCommand(QMenu* menu, const QString& path, const QString& caption,
+                        const QString& hint, std::function<void()> run);
+    void addJob(QMenu* menu, const QString& path, const QString& caption, const QString& hint,
+                Job job);
+    void startGuard();
+    void stopGuard();
+    void post(const std::function<void()>& call);
+    void runPosted();
+    void onTick();
+    void restartGuard();
+    void sendCommand();
+    void applySettings();
+    void collectSettings();
+    void updateDefaultFileEntries();
+    void placeholder(const QString& tool);
+
+    MainWindowSetup m_setup;
+    std::string m_settingsFile;
+    std::string m_logFile;
+    Settings m_settings;
+    link::AreaTable m_table;
+    AreaModel m_areas{m_table};
+    GuardFeedback m_feedback;
+    JobDispatch m_dispatch;
+    FeedbackEvents m_events{m_feedback};
+    std::optional<link::WorkFile> m_workFile;
+    std::unique_ptr<GuardJobsLink> m_jobsLink;
+    std::unique_ptr<GuardThreadLink> m_guardLink;
+    std::unique_ptr<link::TCorvexThread> m_guard;
+
+    // Calls the Guard posts to this thread: the Guard thread appends, the window's thread takes
+    // them in order. A Qt queued call only wakes the window; the queue itself is ours so that
+    // the hand-over stays visible to the thread checker.
+    std::mutex m_postedMutex;
+    std::deque<std::function<void()>> m_posted;
+
+    BoxHandler m_boxHandler;
+    FileHandler m_fileHandler;
+    QTimer m_timer;
+    bool m_closed = false;
+    std::uint64_t m_linesShown = 0;
+
+    std::map<QString, QAction*> m_actions;
+    std::vector<QAction*> m_flashGroup;
+    QActionGroup* m_hardware = nullptr;
+    QAction* m_timeoutControl = nullptr;
+    QAction* m_stopOnError = nullptr;
+    std::array<QAction*, kFileKinds> m_defaultEntries{};
+    QAction* m_breakButton = nullptr;
+    QAction* m_channelDec = nullptr;
+    QAction* m_channelHex = nullptr;
+
+    QTabWidget* m_pages = nullptr;
+    AreaMapView* m_map = nullptr;
+    QPlainTextEdit* m_logView = nullptr;
+    QLineEdit* m_command = nullptr;
+    QPushButton* m_restart = nullptr;
+    StatusPanels* m_panels = nullptr;
+};
+
+} // namespace corvex::mainwin

@@ -1,0 +1,221 @@
+#include "mainwin/job_dispatch.h"
+#include "tests/link/temp_dir.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace corvex::test {
+namespace {
+
+using mainwin::DispatchResult;
+using mainwin::FileDialogSpec;
+using mainwin::FileKind;
+using mainwin::FileSetter;
+using mainwin::Job;
+using mainwin::JobDispatch;
+
+class NoView : public mainwin::FeedbackView {
+public:
+    bool messageBox(const mainwin::MessageBox& /*box*/) override { return true; }
+};
+
+// The Guard's file names and queue as dispatch leaves them.
+class Jobs : public mainwin::GuardJobs {
+public:
+    void setFileName(FileSetter which, const std::string& name) override {
+        setter = which;
+        file = name;
+    }
+    int Submit(const link::GuardRecord& record) override {
+        if (refuse) {
+            return -1;
+        }
+        submitted.push_back(record.Text.str() + ":" + std::to_string(record.Param));
+        return 0;
+    }
+    FileSetter setter = FileSetter::None;
+    std::string file;
+    std::vector<std::string> submitted;
+    bool refuse = false;
+};
+
+class Host : public mainwin::DispatchHost {
+public:
+    std::optional<std::string> chooseFile(const FileDialogSpec& dialog,
+                                          const std::string& preset) override {
+        dialogs.push_back(std::string(dialog.title) + "|" + preset);
+        return answer;
+    }
+    void showFlashPage() override { flashPage = true; }
+    void showMessage(const mainwin::MessageBox& box) override { boxes.push_back(box); }
+
+    std::optional<std::string> answer;
+    std::vector<std::string> dialogs;
+    std::vector<mainwin::MessageBox> boxes;
+    bool flashPage = false;
+};
+
+struct Rig {
+    Rig() { dispatch.bindGuard(&jobs); }
+    std::string makeFile(const std::string& name) {
+        const std::string path = dir.file(name);
+        std::ofstream(path) << "x";
+        return path;
+    }
+    TempDir dir;
+    mainwin::Settings settings;
+    link::AreaTable table;
+    mainwin::AreaModel areas{table};
+    NoView view;
+    mainwin::GuardFeedback feedback{areas, view, "Corvex V4.00C", dir.file("corvex.LOG")};
+    Host host;
+    Jobs jobs;
+    JobDispatch dispatch{settings, areas, feedback, host};
+};
+
+TEST(JobDispatch, EachJobSubmitsItsCommandWithItsFileAndWaitText) {
+    struct Case {
+        Job job;
+        const char* command;
+        const char* wait;
+        FileSetter setter;
+        const char* dialog; // "" when the job asks for no file
+        bool flashPage;
+        bool busy;
+    };
+    const Case cases[] = {
+        {Job::ReadSignature, "SIGNATURE", "Reading signature, please wait ...", FileSetter::None,
+         "", true, false},
+        {Job::ReadFirmware, "RFW", "Reading firmware, please wait ...", FileSetter::ReadFile,
+         "Save readed firmware as ...", true, true},
+        {Job::PreviewWriteFirmware, "PFW", "Preview writing firmware, please wait ...",
+         FileSetter::WriteFile, "Select firmware to program ...", true, true},
+        {Job::WriteFirmware, "WFW", "Writing firmware, please wait ...", FileSetter::WriteFile,
+         "Select firmware to program ...", true, true},
+        {Job::ReadConfiguration, "EEREAD", "Reading configuration EEprom, please wait ...",
+         FileSetter::EESaveFile, "Save readed configuration EEprom as ...", false, false},
+        {Job::ViewConfiguration, "EEVIEW", "Reading configuration EEprom, please wait ...",
+         FileSetter::EESaveFile, "Save readed configuration EEprom as ...", false, false},
+        {Job::WriteConfiguration, "EEWRITE", "Writing configutation EEprom, please wait ...",
+         FileSetter::EELoadFile, "Select configuration EEprom to program ...", false, false},
+        {Job::EraseConfiguration, "EEERASE", "Erasing configutation EEprom, please wait ...",
+         FileSetter::None, "", false, false},
+        {Job::ResetInterface, "RST", "Reset Corvex Interface.", FileSetter::None, "", false, false},
+        {Job::IdlePriority, "IPRIO", "Set Corvex Guard to use CPU Idle priority.", FileSetter::None,
+         "", false, false},
+        {Job::HighPriority, "HPRIO", "Set Corvex Guard to use CPU High priority.", FileSetter::None,
+         "", false, false},
+        {Job::UploadMicrocode, "BOOTCODE",
+         "Uploading MicroCode (bootcode) program, please wait ...", FileSetter::EELoadFile,
+         "Select bootcode program ...", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        Rig rig;
+        rig.host.answer = rig.makeFile("chosen.bin");
+        rig.areas.setStatus(3, "OLD", 16);
+        EXPECT_EQ(rig.dispatch.dispatch(c.job), DispatchResult::Submitted);
+        EXPECT_EQ(rig.jobs.submitted, std::vector<std::string>{std::string(c.command) + ":0"});
+        EXPECT_EQ(rig.feedback.panel(1).text, c.wait);
+        EXPECT_EQ(rig.feedback.panel(1).icon, mainwin::kIconWait);
+        EXPECT_FALSE(rig.feedback.hintHandlerInstalled());
+        EXPECT_EQ(rig.jobs.setter, c.setter);
+        EXPECT_EQ(rig.feedback.mapBusy(), c.busy);
+        EXPECT_EQ(rig.host.flashPage, c.flashPage);
+        // Only a firmware read starts the map from blank.
+        EXPECT_EQ(rig.areas.area(3).statusText.empty(), c.job == Job::ReadFirmware);
+        if (*c.dialog == '\0') {
+            EXPECT_TRUE(rig.host.dialogs.empty());
+            EXPECT_TRUE(rig.jobs.file.empty());
+        } else {
+            ASSERT_EQ(rig.host.dialogs.size(), 1U);
+            EXPECT_EQ(rig.host.dialogs[0], std::string(c.dialog) + "|");
+            EXPECT_EQ(rig.jobs.file, *rig.host.answer);
+            EXPECT_EQ(rig.settings.lastFile(*mainwin::jobSpec(c.job).file), *rig.host.answer);
+        }
+    }
+}
+
+TEST(JobDispatch, FilesToSendMustExistAndCancelSubmitsNothing) {
+    for (const Job job : {Job::WriteFirmware, Job::PreviewWriteFirmware, Job::WriteConfiguration,
+                          Job::UploadMicrocode}) {
+        Rig rig;
+        rig.host.answer = rig.dir.file("gone.bin");
+        EXPECT_EQ(rig.dispatch.dispatch(job), DispatchResult::FileMissing);
+        ASSERT_EQ(rig.host.boxes.size(), 1U);
+        EXPECT_EQ(rig.host.boxes[0].title, "Error");
+        EXPECT_EQ(rig.host.boxes[0].text,
+                  "Operation failed.\rFile (" + *rig.host.answer + ") not found.");
+        EXPECT_TRUE(rig.jobs.submitted.empty());
+        EXPECT_FALSE(rig.feedback.mapBusy());
+    }
+    Rig rig; // a file to save to need not exist yet
+    rig.host.answer = rig.dir.file("new.bin");
+    EXPECT_EQ(rig.dispatch.dispatch(Job::ReadFirmware), DispatchResult::Submitted);
+    rig.host.answer.reset();
+    rig.jobs.submitted.clear();
+    EXPECT_EQ(rig.dispatch.dispatch(Job::ReadConfiguration), DispatchResult::Cancelled);
+    EXPECT_TRUE(rig.jobs.submitted.empty());
+}
+
+TEST(JobDispatch, DefaultFileIsTakenWithoutAskingOnlyWhileItExists) {
+    Rig rig;
+    EXPECT_EQ(rig.dispatch.defaultFileCaption(FileKind::WriteFirmware), "No file specified");
+    const std::string image = rig.makeFile("A&B.bin");
+    rig.host.answer = image;
+    rig.dispatch.chooseDefaultFile(FileKind::WriteFirmware);
+    EXPECT_TRUE(rig.dispatch.defaultFileSet(FileKind::WriteFirmware));
+    EXPECT_EQ(rig.dispatch.defaultFileCaption(FileKind::WriteFirmware), rig.dir.file("A&&B.bin"));
+
+    rig.host.dialogs.clear();
+    rig.host.answer = rig.makeFile("other.bin");
+    EXPECT_EQ(rig.dispatch.dispatch(Job::WriteFirmware), DispatchResult::Submitted);
+    EXPECT_TRUE(rig.host.dialogs.empty());
+    EXPECT_EQ(rig.jobs.file, image);
+
+    std::filesystem::remove(image); // gone since it was chosen: the dialog asks instead
+    EXPECT_EQ(rig.dispatch.dispatch(Job::WriteFirmware), DispatchResult::Submitted);
+    ASSERT_EQ(rig.host.dialogs.size(), 1U);
+    EXPECT_EQ(rig.host.dialogs[0], "Select firmware to program ...|" + image);
+    EXPECT_EQ(rig.jobs.file, *rig.host.answer);
+
+    // The entry's dialog starts at its file; Cancel clears the entry.
+    rig.host.answer.reset();
+    rig.dispatch.chooseDefaultFile(FileKind::WriteFirmware);
+    EXPECT_EQ(rig.host.dialogs.back(), "When \"Write Firmware\" use file ...|" + image);
+    EXPECT_FALSE(rig.dispatch.defaultFileSet(FileKind::WriteFirmware));
+    EXPECT_EQ(rig.dispatch.defaultFileCaption(FileKind::WriteFirmware), "No file specified");
+}
+
+TEST(JobDispatch, RefusedFirmwareJobLeavesTheMapUsable) {
+    Rig rig;
+    rig.host.answer = rig.dir.file("read.bin");
+    rig.jobs.refuse = true;
+    EXPECT_EQ(rig.dispatch.dispatch(Job::ReadFirmware), DispatchResult::Refused);
+    EXPECT_FALSE(rig.feedback.mapBusy()); // no final report would ever clear it
+    rig.feedback.setMapBusy(true);        // a job that runs keeps its mark
+    EXPECT_EQ(rig.dispatch.dispatch(Job::ReadFirmware), DispatchResult::Refused);
+    EXPECT_TRUE(rig.feedback.mapBusy());
+}
+
+TEST(JobDispatch, HardwareTypeAndChannelEditorEntries) {
+    Rig rig;
+    EXPECT_EQ(rig.dispatch.selectHardware(2), 2);
+    EXPECT_EQ(rig.jobs.submitted, std::vector<std::string>{"SETHARDWARE:2"});
+    EXPECT_EQ(rig.areas.shownAreaCount(), 11);
+    rig.jobs.refuse = true;
+    EXPECT_EQ(rig.dispatch.selectHardware(0), 2);
+    EXPECT_EQ(rig.areas.shownAreaCount(), 11);
+
+    rig.settings.lastFile(FileKind::ReadFirmware) = "/tmp/last.bin";
+    using Mode = JobDispatch::ChannelMode;
+    std::string file;
+    EXPECT_TRUE(rig.dispatch.openChannelEditor(Mode::Hex, file));
+    EXPECT_EQ(file, "/tmp/last.bin");
+    EXPECT_FALSE(rig.dispatch.channelEditorEnabled(Mode::Dec));
+    EXPECT_FALSE(rig.dispatch.openChannelEditor(Mode::Dec, file));
+    EXPECT_TRUE(rig.dispatch.openChannelEditor(Mode::Hex, file));
+}
+
+} // namespace
+} // namespace corvex::test

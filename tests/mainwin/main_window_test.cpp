@@ -1,0 +1,246 @@
+#include "mainwin/main_window.h"
+#include "sim/simulator.h"
+#include "tests/link/temp_dir.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTest>
+
+#include <fstream>
+#include <iterator>
+
+using corvex::mainwin::MessageBox;
+using corvex::mainwin::TForm9;
+
+namespace {
+
+std::vector<std::uint8_t> readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The window over an in-memory simulated receiver, its files in a fresh folder. Boxes are
+// answered Yes and recorded; file dialogs take `answer`.
+struct Rig {
+    Rig() {
+        corvex::mainwin::MainWindowSetup setup;
+        setup.programPath = dir.file("corvex");
+        setup.title = QStringLiteral("Corvex V4.00C - simulated receiver");
+        setup.port = &sim.port();
+        setup.simulated = true;
+        window = std::make_unique<TForm9>(std::move(setup));
+        window->setBoxHandler([this](const MessageBox& box) {
+            boxes.push_back(box);
+            return true;
+        });
+        window->setFileHandler([this](const corvex::mainwin::FileDialogSpec& spec,
+                                      const std::string&) -> std::optional<std::string> {
+            dialogs.emplace_back(spec.title);
+            return answer;
+        });
+        window->show();
+    }
+    QAction& act(const char* path) {
+        QAction* found = window->action(QLatin1String(path));
+        if (found == nullptr) {
+            qFatal("no action %s", path);
+        }
+        return *found;
+    }
+    bool readSignature() {
+        act("Flash/Read Signature").trigger();
+        // Idle too: the next job would be refused while the signature job winds down.
+        return QTest::qWaitFor(
+            [this] { return window->feedback().flashGroupEnabled() && window->guard()->isIdle(); },
+            20000);
+    }
+
+    corvex::test::TempDir dir;
+    corvex::sim::Simulator sim{corvex::sim::SimConfig{}};
+    std::unique_ptr<TForm9> window;
+    std::vector<MessageBox> boxes;
+    std::vector<std::string> dialogs;
+    std::optional<std::string> answer;
+};
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void windowFrame() {
+        Rig rig;
+        QCOMPARE(rig.window->width(), TForm9::kClientWidth);
+        QCOMPARE(rig.window->pages().count(), 3);
+        QCOMPARE(rig.window->pages().tabText(0), QStringLiteral("Flashroms"));
+        QCOMPARE(rig.window->pages().tabText(1), QStringLiteral("Diagnostics"));
+        QCOMPARE(rig.window->pages().tabText(2), QStringLiteral("Corvex Guard"));
+        QCOMPARE(rig.window->commandField().text(), QStringLiteral("EXIT"));
+        QVERIFY(!(rig.window->windowFlags() & Qt::WindowMaximizeButtonHint));
+    }
+
+    // Every menu item and toolbar button reaches its job: the wait text and the dialog it asks.
+    void menusDispatchTheirJobs() {
+        struct Case {
+            const char* path;
+            const char* wait;
+            const char* dialog; // "" when no file is asked for
+        };
+        const Case cases[] = {
+            {"Flash/Read Firmware", "Reading firmware, please wait ...",
+             "Save readed firmware as ..."},
+            {"Toolbar/Read", "Reading firmware, please wait ...", "Save readed firmware as ..."},
+            {"Flash/Preview Write Firmware", "Preview writing firmware, please wait ...",
+             "Select firmware to program ..."},
+            {"Toolbar/Preview", "Preview writing firmware, please wait ...",
+             "Select firmware to program ..."},
+            {"Flash/Write Firmware", "Writing firmware, please wait ...",
+             "Select firmware to program ..."},
+            {"Toolbar/Write", "Writing firmware, please wait ...",
+             "Select firmware to program ..."},
+            {"Eeprom/Read Configuration", "Reading configuration EEprom, please wait ...",
+             "Save readed configuration EEprom as ..."},
+            {"Toolbar/Read EE", "Reading configuration EEprom, please wait ...",
+             "Save readed configuration EEprom as ..."},
+            {"Eeprom/View Configuration", "Reading configuration EEprom, please wait ...",
+             "Save readed configuration EEprom as ..."},
+            {"Toolbar/View EE", "Reading configuration EEprom, please wait ...",
+             "Save readed configuration EEprom as ..."},
+            {"Eeprom/Write Configuration", "Writing configutation EEprom, please wait ...",
+             "Select configuration EEprom to program ..."},
+            {"Toolbar/Write EE", "Writing configutation EEprom, please wait ...",
+             "Select configuration EEprom to program ..."},
+            {"Eeprom/Erase Configuration", "Erasing configutation EEprom, please wait ...", ""},
+            {"Toolbar/Erase EE", "Erasing configutation EEprom, please wait ...", ""},
+            {"Flash/Read Signature", "Reading signature, please wait ...", ""},
+            {"Toolbar/Signature", "Reading signature, please wait ...", ""},
+            {"Corvex/Reset Interface", "Reset Corvex Interface.", ""},
+            {"Toolbar/Reset", "Reset Corvex Interface.", ""},
+            {"Corvex/Corvex Guard/Idle priority", "Set Corvex Guard to use CPU Idle priority.", ""},
+            {"Corvex/Corvex Guard/High priority", "Set Corvex Guard to use CPU High priority.", ""},
+            {"Corvex/Upload Microcode", "Uploading MicroCode (bootcode) program, please wait ...",
+             "Select bootcode program ..."},
+        };
+        Rig rig;
+        rig.window->feedback().onMessage([] {
+            corvex::link::GuardRecord enable;
+            enable.Code = corvex::link::kMsgProgramming;
+            enable.Param = 1;
+            return enable;
+        }());
+        // Cancelled dialogs: a file job then stops before its wait text, so each row is seen
+        // apart from the Guard's own progress.
+        for (const Case& c : cases) {
+            rig.dialogs.clear();
+            rig.window->feedback().showWait("-");
+            rig.act(c.path).trigger();
+            if (*c.dialog != '\0') {
+                QCOMPARE(rig.dialogs, std::vector<std::string>{c.dialog});
+                QCOMPARE(rig.window->feedback().panel(1).text, std::string("-"));
+                rig.answer = rig.dir.file("file.bin");
+                std::ofstream(*rig.answer) << "x";
+                rig.act(c.path).trigger();
+                rig.answer.reset();
+            }
+            QCOMPARE(rig.window->feedback().panel(1).text, std::string(c.wait));
+        }
+        rig.act("Corvex/Diagnostics ...").trigger();
+        QCOMPARE(rig.window->pages().currentIndex(), 1);
+        rig.act("Flash/Read Signature").trigger();
+        QCOMPARE(rig.window->pages().currentIndex(), 0);
+        rig.act("Help/Web update ...").trigger();
+        QCOMPARE(rig.boxes.back().text,
+                 std::string("At this time, this feature is not implemented."));
+        rig.act("Tools/Channel List Editor (Hex)").trigger();
+        QVERIFY(!rig.act("Tools/Channel List Editor (Dec)").isEnabled());
+        QVERIFY(rig.act("Tools/Channel List Editor (Hex)").isEnabled());
+    }
+
+    void flashGroupFollowsSignatureAndProgrammingReports() {
+        Rig rig;
+        const auto group = [&rig] {
+            return std::vector<bool>{rig.act("Flash/Read Firmware").isEnabled(),
+                                     rig.act("Flash/Write Firmware").isEnabled(),
+                                     rig.act("Eeprom/Erase Configuration").isEnabled(),
+                                     rig.act("Toolbar/Signature").isEnabled(),
+                                     rig.act("Toolbar/Read EE").isEnabled()};
+        };
+        const std::vector<bool> off(5, false);
+        const std::vector<bool> on(5, true);
+        QCOMPARE(group(), off);
+        QVERIFY(rig.readSignature());
+        QCOMPARE(group(), on);
+
+        corvex::link::GuardRecord message;
+        message.Code = corvex::link::kMsgSignature;
+        message.Flag = 1; // unknown chip
+        rig.window->feedback().onMessage(message);
+        QCOMPARE(group(), off);
+        QVERIFY(rig.act("Flash/Read Signature").isEnabled());
+        message = {};
+        message.Code = corvex::link::kMsgProgramming;
+        message.Param = 1; // ENABLEPGM
+        rig.window->feedback().onMessage(message);
+        QCOMPARE(group(), on);
+        message.Param = 0; // DISABLEPGM
+        rig.window->feedback().onMessage(message);
+        QCOMPARE(group(), off);
+    }
+
+    // A firmware read through the menus: the file is the receiver's flash, every area done.
+    void readFirmwareThroughTheWindow() {
+        Rig rig;
+        QVERIFY(rig.readSignature());
+        rig.act("Flash/Set all areas to PGM").trigger();
+        rig.answer = rig.dir.file("firmware.bin");
+        rig.act("Flash/Read Firmware").trigger();
+        QVERIFY(rig.window->feedback().mapBusy());
+        QVERIFY(QTest::qWaitFor([&rig] { return !rig.window->feedback().mapBusy(); }, 110000));
+        QCOMPARE(readAll(*rig.answer), rig.sim.bus().flashImage());
+        for (std::size_t area = 0; area < 19; ++area) {
+            const auto& view = rig.window->areas().area(area);
+            QCOMPARE(view.progress, corvex::mainwin::kProgressFull);
+            QCOMPARE(view.statusIcon, corvex::mainwin::kIconDone);
+        }
+        QCOMPARE(rig.window->feedback().panel(1).text, std::string("Ready"));
+        QCOMPARE(rig.window->settings().lastFiles[0], *rig.answer);
+    }
+
+    // Closing while the Guard writes breaks the job, returns at once and keeps the log.
+    void closeDuringWrite() {
+        Rig rig;
+        QVERIFY(rig.readSignature());
+        rig.act("Flash/Set all areas to PGM").trigger();
+        std::vector<std::uint8_t> image = rig.sim.bus().flashImage();
+        for (std::uint8_t& byte : image) {
+            byte = static_cast<std::uint8_t>(~byte);
+        }
+        rig.answer = rig.dir.file("changed.bin");
+        std::ofstream(*rig.answer, std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()),
+                   static_cast<std::streamsize>(image.size()));
+        rig.act("Flash/Write Firmware").trigger();
+        QVERIFY(
+            QTest::qWaitFor([&rig] { return rig.window->areas().area(0).progress != 0; }, 20000));
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(rig.window->close());
+        QVERIFY(timer.elapsed() < 5000);
+        QVERIFY(rig.window->guard() == nullptr);
+        const std::string log = readText(rig.window->logBookFile());
+        QVERIFY(log.find("WFW") != std::string::npos);
+        QVERIFY(log.find("Writing configuration data to ") != std::string::npos);
+        QVERIFY(readText(rig.dir.file("corvex.INI")).find("[Config]") != std::string::npos);
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
