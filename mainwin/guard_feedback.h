@@ -38,7 +38,7 @@ inline constexpr std::string_view kDefaultCommand = "EXIT";
 // Lines the Guard page keeps on show; older ones go to the log book file.
 inline constexpr std::size_t kLogViewLimit = 100'000;
 // Lines that leave the view are written to the log book in blocks of this many.
-inline constexpr std::size_t kLogSpillBlock = 10'000;
+inline constexpr std::size_t kLogSpillBlock = 2'000;
 // Ticks of the 100 ms timer before menu hints return to the status bar.
 inline constexpr int kHintTicksAtStart = 10;
 inline constexpr int kHintTicksAfterMessage = 20;
