@@ -3,13 +3,18 @@
 // be made again on any machine. Each picture is one line of kPictures.
 //
 //   corvex_screenshots OUTDIR [NAME...]    (no names: every picture)
+#include "app/about_box.h"
 #include "link/guard/guard.h"
 #include "mainwin/area_map_view.h"
 #include "mainwin/guard_feedback.h"
+#include "mainwin/main_window.h"
 #include "sim/simulator.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QPixmap>
+#include <QPlainTextEdit>
+#include <QTabWidget>
 #include <QWidget>
 
 #include <algorithm>
@@ -25,11 +30,22 @@
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 using namespace corvex;
 namespace fs = std::filesystem;
+
+// A fresh private folder for one session's files. Its name shows in the log book's lines, so it
+// stays short.
+fs::path makeTempDir() {
+    std::string name = (fs::temp_directory_path() / "corvex-XXXXXX").string();
+    if (::mkdtemp(name.data()) == nullptr) {
+        throw std::runtime_error("cannot make a folder in " + fs::temp_directory_path().string());
+    }
+    return name;
+}
 
 // Message boxes are not shown; a final report or a broken link ends the job being waited for.
 class QuietView final : public mainwin::FeedbackView {
@@ -46,10 +62,9 @@ public:
 class Session {
 public:
     Session()
-        : m_dir(fs::temp_directory_path() / ("corvex_screenshots_" + std::to_string(::getpid()))),
+        : m_dir(makeTempDir()),
           m_feedback(m_model, m_view, "Corvex V4.00C", (m_dir / "corvex.log").string()),
           m_events(m_feedback) {
-        fs::create_directories(m_dir);
         m_guard = std::make_unique<link::TCorvexThread>(
             m_sim.port(),
             // Posted: the Guard is destroyed on this thread, which must not be waited for then.
@@ -107,14 +122,162 @@ private:
     std::unique_ptr<mainwin::GuardThreadLink> m_link;
 };
 
-using Build = std::function<std::unique_ptr<QWidget>(Session&)>;
+// Waits for `done`, handling events meanwhile; `what` names the wait when it takes too long.
+void waitFor(const std::function<bool()>& done, const std::string& what) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            throw std::runtime_error(what + " did not finish");
+        }
+        QApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
 
-// The "Flashroms" map after "Read Firmware": every area read, its indicator full.
-std::unique_ptr<QWidget> areaMap(Session& session) {
-    auto view = std::make_unique<mainwin::AreaMapView>(session.model());
+// The main window over a simulated receiver, its settings, log book and work files in a fresh
+// folder, after "Read Firmware" through its menus as a user does it. Boxes are answered at once
+// (and a box that is not a final "Information" ends the picture); the save dialog names a file
+// of that folder. The read's final report is in the status bar only while its box is up, so
+// the window is taken then, as the user sees it behind the box.
+class WindowSession {
+public:
+    WindowSession() : m_dir(makeTempDir()) {
+        mainwin::MainWindowSetup setup;
+        setup.programPath = (m_dir / "corvex").string();
+        setup.title = QStringLiteral("Corvex V4.00C - simulated receiver");
+        setup.port = &m_sim.port();
+        setup.simulated = true;
+        setup.portLine = "PORT: simulated receiver";
+        m_window = std::make_unique<mainwin::TForm9>(std::move(setup));
+        m_window->setBoxHandler([this](const mainwin::MessageBox& box) {
+            m_boxes.push_back(box);
+            if (m_reading && box.kind == mainwin::BoxKind::Information) {
+                m_atFinalReport = m_window->grab();
+            }
+            return true;
+        });
+        m_window->setFileHandler([this](const mainwin::FileDialogSpec&,
+                                        const std::string&) -> std::optional<std::string> {
+            return (m_dir / "firmware.bin").string();
+        });
+        m_window->show();
+        readFirmware();
+    }
+    ~WindowSession() {
+        m_window.reset();
+        std::error_code ignored;
+        fs::remove_all(m_dir, ignored);
+    }
+    WindowSession(const WindowSession&) = delete;
+    WindowSession& operator=(const WindowSession&) = delete;
+
+    mainwin::TForm9& window() { return *m_window; }
+    /// The window while the read's final box was up.
+    [[nodiscard]] const QPixmap& atFinalReport() const { return m_atFinalReport; }
+
+private:
+    void trigger(const char* path) {
+        QAction* action = m_window->action(QLatin1String(path));
+        if (action == nullptr || !action->isEnabled()) {
+            throw std::runtime_error(std::string("no enabled command ") + path);
+        }
+        action->trigger();
+    }
+    // A job is over when its final box has come and the Guard takes the next command.
+    void runJob(const char* path) {
+        m_boxes.clear();
+        trigger(path);
+        waitFor([this] { return !m_boxes.empty() && m_window->guard()->isIdle(); }, path);
+        if (m_boxes.back().kind != mainwin::BoxKind::Information) {
+            throw std::runtime_error(std::string(path) + ": " + m_boxes.back().text);
+        }
+    }
+    void readFirmware() {
+        // The flash commands wait for a known chip.
+        trigger("Flash/Read Signature");
+        waitFor(
+            [this] {
+                return m_window->feedback().flashGroupEnabled() && m_window->guard()->isIdle();
+            },
+            "Flash/Read Signature");
+        trigger("Flash/Set all areas to PGM");
+        m_reading = true;
+        runJob("Flash/Read Firmware");
+        m_reading = false;
+        waitFor([this] { return !m_window->feedback().mapBusy(); }, "the area map");
+        // The log book's lines reach the page on the window's timer, after the box.
+        const QString report = QString::fromStdString(m_boxes.back().text);
+        waitFor([this, &report] { return m_window->logView().toPlainText().contains(report); },
+                "the log book");
+    }
+
+    fs::path m_dir;
+    sim::Simulator m_sim{sim::SimConfig{}};
+    std::unique_ptr<mainwin::TForm9> m_window;
+    std::vector<mainwin::MessageBox> m_boxes;
+    bool m_reading = false;
+    QPixmap m_atFinalReport;
+};
+
+// What the pictures are made from; each is made on first use and shared by the pictures after.
+class Studio {
+public:
+    Session& session() {
+        if (!m_session) {
+            m_session = std::make_unique<Session>();
+        }
+        return *m_session;
+    }
+    WindowSession& windowAfterRead() {
+        if (!m_window) {
+            m_window = std::make_unique<WindowSession>();
+        }
+        return *m_window;
+    }
+    /// Keeps a widget of one picture until the pictures are done.
+    QWidget& keep(std::unique_ptr<QWidget> widget) {
+        m_widgets.push_back(std::move(widget));
+        return *m_widgets.back();
+    }
+
+private:
+    std::unique_ptr<Session> m_session;
+    std::unique_ptr<WindowSession> m_window;
+    std::vector<std::unique_ptr<QWidget>> m_widgets; // after the sessions: destroyed first
+};
+
+using Build = std::function<QPixmap(Studio&)>;
+
+// The "Flashroms" map alone after "Read Firmware": every area read, its indicator full.
+QPixmap areaMap(Studio& studio) {
+    auto view = std::make_unique<mainwin::AreaMapView>(studio.session().model());
     view->show();
-    session.run("RFW");
-    return view;
+    studio.session().run("RFW");
+    return studio.keep(std::move(view)).grab();
+}
+
+// The whole main window, menus and status bar included, on one page after the read.
+// The "Flashroms" page as the read ends: the map full, the final report in the status bar.
+QPixmap flashromsPage(Studio& studio) {
+    return studio.windowAfterRead().atFinalReport();
+}
+
+// The whole window on another page after the read.
+Build windowPage(int page) {
+    return [page](Studio& studio) {
+        mainwin::TForm9& window = studio.windowAfterRead().window();
+        window.pages().setCurrentIndex(page);
+        QApplication::processEvents();
+        return window.grab();
+    };
+}
+
+QPixmap aboutBox(Studio& studio) {
+    // Long enough not to close itself before it is taken.
+    auto box = std::make_unique<app::AboutBox>(nullptr, 600000);
+    box->show();
+    QApplication::processEvents();
+    return studio.keep(std::move(box)).grab();
 }
 
 struct Picture {
@@ -123,16 +286,18 @@ struct Picture {
 };
 
 const std::array kPictures{
+    Picture{"main-flashroms", flashromsPage},
+    Picture{"main-guard", windowPage(2)},
+    Picture{"main-diagnostics", windowPage(1)},
     Picture{"area-map", areaMap},
+    Picture{"about", aboutBox},
 };
 
-bool render(const Picture& picture, const fs::path& outDir) {
+bool render(const Picture& picture, Studio& studio, const fs::path& outDir) {
     try {
-        Session session;
-        std::unique_ptr<QWidget> widget = picture.build(session);
-        QApplication::processEvents();
+        const QPixmap pixmap = picture.build(studio);
         const fs::path file = outDir / (std::string(picture.name) + ".png");
-        if (!widget->grab().save(QString::fromStdString(file.string()), "PNG")) {
+        if (pixmap.isNull() || !pixmap.save(QString::fromStdString(file.string()), "PNG")) {
             std::fprintf(stderr, "corvex_screenshots: cannot write %s\n", file.c_str());
             return false;
         }
@@ -164,13 +329,14 @@ int main(int argc, char** argv) {
     std::error_code error;
     fs::create_directories(outDir, error);
     bool ok = true;
+    Studio studio;
     for (const Picture& picture : kPictures) {
         bool wanted = argc == 2;
         for (int i = 2; i < argc; ++i) {
             wanted = wanted || picture.name == std::string(argv[i]);
         }
         if (wanted) {
-            ok = render(picture, outDir) && ok;
+            ok = render(picture, studio, outDir) && ok;
         }
     }
     return ok ? 0 : 1;
