@@ -74,7 +74,10 @@ protected:
         QPainter painter(this);
         int left = 0;
         for (int index = 0; index < 3; ++index) {
-            const int width = kPanelWidths.at(static_cast<std::size_t>(index));
+            // The last panel runs on to the bar's right edge, as a status bar's last panel
+            // does, so a firmware name is not cut at its 50 pixels.
+            const int width = index == 2 ? std::max(kPanelWidths[2], this->width() - left)
+                                         : kPanelWidths.at(static_cast<std::size_t>(index));
             const QRect box(left, 0, width - 2, height());
             const PanelView view = m_feedback.panel(index);
             if (view.background) {
