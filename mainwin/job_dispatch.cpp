@@ -105,50 +105,50 @@ bool DispatchHost::fileExists(const std::string& path) const {
     return std::filesystem::is_regular_file(path, error);
 }
 
-std::string JobDispatch::fileFor(const JobSpec& spec, bool& cancelled) {
-    const FileKind kind = *spec.file;
+std::string JobDispatch::fileFor(const JobSpec& entry, bool& cancelled) {
+    const FileKind kind = *entry.file;
     // A default file that has gone since it was chosen is passed over: the dialog asks instead.
     if (const std::string& preset = m_settings.defaultFile(kind);
         !preset.empty() && m_host.fileExists(preset)) {
         return preset;
     }
-    std::optional<std::string> chosen = m_host.chooseFile(spec.dialog, m_settings.lastFile(kind));
+    std::optional<std::string> chosen = m_host.chooseFile(entry.dialog, m_settings.lastFile(kind));
     cancelled = !chosen || chosen->empty();
     return cancelled ? std::string() : *chosen;
 }
 
 DispatchResult JobDispatch::dispatch(Job job) {
-    const JobSpec& spec = jobSpec(job);
+    const JobSpec& entry = jobSpec(job);
     m_feedback.removeHintHandler();
-    if (spec.flashPage) {
+    if (entry.flashPage) {
         m_host.showFlashPage();
     }
-    if (spec.file) {
+    if (entry.file) {
         bool cancelled = false;
-        const std::string file = fileFor(spec, cancelled);
+        const std::string file = fileFor(entry, cancelled);
         if (cancelled) {
             return DispatchResult::Cancelled;
         }
-        if (spec.sendsFile && !m_host.fileExists(file)) {
+        if (entry.sendsFile && !m_host.fileExists(file)) {
             m_host.showMessage(
                 {"Error", "Operation failed.\rFile (" + file + ") not found.", BoxKind::Error});
             return DispatchResult::FileMissing;
         }
-        m_settings.lastFile(*spec.file) = file;
+        m_settings.lastFile(*entry.file) = file;
         if (m_guard != nullptr) {
-            m_guard->setFileName(spec.setter, file);
+            m_guard->setFileName(entry.setter, file);
         }
     }
-    if (spec.resetAreas) {
+    if (entry.resetAreas) {
         m_areas.resetAreaStatus();
     }
     const bool wasBusy = m_feedback.mapBusy();
-    if (spec.mapBusy) {
+    if (entry.mapBusy) {
         m_feedback.setMapBusy(true);
     }
-    m_feedback.showWait(spec.waitText);
+    m_feedback.showWait(entry.waitText);
     const bool accepted =
-        m_guard != nullptr && m_guard->Submit(link::GuardRecord::command(spec.command)) >= 0;
+        m_guard != nullptr && m_guard->Submit(link::GuardRecord::command(entry.command)) >= 0;
     if (!accepted) {
         // No final report will come to clear the mark: the map would refuse clicks for good.
         m_feedback.setMapBusy(wasBusy);

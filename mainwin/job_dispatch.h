@@ -120,7 +120,7 @@ public:
     bool openChannelEditor(ChannelMode mode, std::string& file);
 
 private:
-    std::string fileFor(const JobSpec& spec, bool& cancelled);
+    std::string fileFor(const JobSpec& entry, bool& cancelled);
 
     Settings& m_settings;
     AreaModel& m_areas;
