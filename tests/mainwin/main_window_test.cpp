@@ -40,9 +40,9 @@ struct Rig {
             boxes.push_back(box);
             return true;
         });
-        window->setFileHandler([this](const corvex::mainwin::FileDialogSpec& spec,
+        window->setFileHandler([this](const corvex::mainwin::FileDialogSpec& dialog,
                                       const std::string&) -> std::optional<std::string> {
-            dialogs.emplace_back(spec.title);
+            dialogs.emplace_back(dialog.title);
             return answer;
         });
         window->show();
