@@ -90,6 +90,12 @@ int main(int argc, char** argv) {
     app::SignalCloser closer;
     QObject::connect(&closer, &app::SignalCloser::closeRequested, &window, &QWidget::close);
     window.show();
+    if (!options->hexEditorFile.empty()) {
+        window.openHexEditor(options->hexEditorFile);
+    }
+    if (!options->channelEditorImage.empty()) {
+        window.openChannelEditor(options->channelEditorImage, options->channelEditorHex);
+    }
 
     auto* about = new app::AboutBox(&window);
     about->setAttribute(Qt::WA_DeleteOnClose);

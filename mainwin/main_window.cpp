@@ -403,7 +403,7 @@ void TForm9::buildMenus() {
         std::string file;
         if (m_dispatch.openChannelEditor(mode, file)) {
             refresh();
-            placeholder(QStringLiteral("The channel list editor"));
+            openChannelEditor(file, mode == JobDispatch::ChannelMode::Hex);
         }
     };
     m_channelDec = addCommand(tools, toolsPath, QStringLiteral("Channel List Editor (&Dec)"),
@@ -414,7 +414,7 @@ void TForm9::buildMenus() {
                               [channelEditor] { channelEditor(JobDispatch::ChannelMode::Hex); });
     addCommand(tools, toolsPath, QStringLiteral("&Hex Editor"),
                QStringLiteral("Open the file editor."),
-               [this] { placeholder(QStringLiteral("The file editor")); });
+               [this] { openHexEditor(m_setup.fileArgument); });
 
     const QString configPath = QStringLiteral("Config");
     QMenu* config = bar->addMenu(QStringLiteral("C&onfig"));
@@ -629,8 +629,31 @@ bool TForm9::messageBox(const MessageBox& box) {
     return box.kind != BoxKind::Question || answer == QMessageBox::Yes;
 }
 
-void TForm9::openFileEditor(const std::string& /*fileName*/) {
-    placeholder(QStringLiteral("The file editor"));
+void TForm9::openFileEditor(const std::string& fileName) {
+    openHexEditor(fileName);
+}
+
+void TForm9::openHexEditor(const std::string& file) {
+    if (!m_setup.openHexEditor) {
+        placeholder(QStringLiteral("The file editor"));
+        return;
+    }
+    // One editor at a time; one with unsaved edits may refuse to go, and then stays.
+    if (m_hexEditor && !m_hexEditor->close()) {
+        return;
+    }
+    m_hexEditor = m_setup.openHexEditor(this, file);
+}
+
+void TForm9::openChannelEditor(const std::string& image, bool hex) {
+    if (!m_setup.openChannelEditor) {
+        placeholder(QStringLiteral("The channel list editor"));
+        return;
+    }
+    if (m_channelEditor && !m_channelEditor->close()) {
+        return;
+    }
+    m_channelEditor = m_setup.openChannelEditor(this, image, hex);
 }
 
 std::optional<std::string> TForm9::chooseFile(const FileDialogSpec& dialog,
@@ -712,6 +735,13 @@ void TForm9::changeEvent(QEvent* event) {
 }
 
 void TForm9::closeEvent(QCloseEvent* event) {
+    // A tool window with unsaved work asks first; when the user keeps it, the program stays.
+    for (QWidget* tool : {m_hexEditor.data(), m_channelEditor.data()}) {
+        if (!m_closed && tool != nullptr && !tool->close()) {
+            event->ignore();
+            return;
+        }
+    }
     if (!m_closed) {
         m_closed = true;
         m_timer.stop();

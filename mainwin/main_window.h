@@ -8,6 +8,7 @@
 #include "mainwin/settings_file.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 
 #include <array>
@@ -44,6 +45,10 @@ struct MainWindowSetup {
     std::string fileArgument; // loaded into the file editor when it opens
     std::function<void(QWidget*)> showAbout;
     std::function<void(QWidget*)> showHelp;
+    // The offline tools. The program supplies their windows; each returns a new top-level
+    // window owned by `owner`, already shown. Left empty, the commands say the tool is missing.
+    std::function<QWidget*(QWidget* owner, const std::string& file)> openHexEditor;
+    std::function<QWidget*(QWidget* owner, const std::string& image, bool hex)> openChannelEditor;
 };
 
 // The main window: menus, toolbar, the three pages, the status panels and the 100 ms timer,
@@ -80,6 +85,13 @@ public:
     [[nodiscard]] QPlainTextEdit& logView() { return *m_logView; }
     [[nodiscard]] QLineEdit& commandField() { return *m_command; }
     [[nodiscard]] std::string logBookFile() const { return m_logFile; }
+
+    /// Tools > "Hex Editor" on `file` (none: an empty editor): an open editor is closed first.
+    void openHexEditor(const std::string& file);
+    /// The channel list editor on `image`, as from the command line.
+    void openChannelEditor(const std::string& image, bool hex);
+    [[nodiscard]] QWidget* hexEditor() const { return m_hexEditor; }
+    [[nodiscard]] QWidget* channelEditor() const { return m_channelEditor; }
 
 protected:
     bool event(QEvent* event) override;
@@ -153,6 +165,8 @@ private:
     QAction* m_breakButton = nullptr;
     QAction* m_channelDec = nullptr;
     QAction* m_channelHex = nullptr;
+    QPointer<QWidget> m_hexEditor;
+    QPointer<QWidget> m_channelEditor;
 
     QTabWidget* m_pages = nullptr;
     AreaMapView* m_map = nullptr;

@@ -3,8 +3,10 @@
 #include "tests/link/temp_dir.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPointer>
 #include <QTabWidget>
 #include <QTest>
 
@@ -29,12 +31,15 @@ std::string readText(const std::string& path) {
 // The window over an in-memory simulated receiver, its files in a fresh folder. Boxes are
 // answered Yes and recorded; file dialogs take `answer`.
 struct Rig {
-    Rig() {
+    explicit Rig(const std::function<void(corvex::mainwin::MainWindowSetup&)>& adjust = {}) {
         corvex::mainwin::MainWindowSetup setup;
         setup.programPath = dir.file("corvex");
         setup.title = QStringLiteral("Corvex V4.00C - simulated receiver");
         setup.port = &sim.port();
         setup.simulated = true;
+        if (adjust) {
+            adjust(setup);
+        }
         window = std::make_unique<TForm9>(std::move(setup));
         window->setBoxHandler([this](const MessageBox& box) {
             boxes.push_back(box);
@@ -215,6 +220,8 @@ private slots:
     }
 
     // Closing while the Guard writes breaks the job, returns at once and keeps the log.
+    void toolWindowsOpenOneAtATimeAndHoldTheClose();
+
     void closeDuringWrite() {
         Rig rig;
         QVERIFY(rig.readSignature());
@@ -241,6 +248,51 @@ private slots:
         QVERIFY(readText(rig.dir.file("corvex.INI")).find("[Config]") != std::string::npos);
     }
 };
+
+// Stands in for an editor: records its file and keeps itself open while it holds unsaved work.
+class ToolWindow : public QWidget {
+public:
+    ToolWindow(QWidget* owner, std::string file)
+        : QWidget(owner, Qt::Window), file(std::move(file)) {}
+    std::string file;
+    bool unsaved = false;
+
+protected:
+    void closeEvent(QCloseEvent* event) override { event->setAccepted(!unsaved); }
+};
+
+void MainWindowTest::toolWindowsOpenOneAtATimeAndHoldTheClose() {
+    Rig rig([](corvex::mainwin::MainWindowSetup& setup) {
+        setup.fileArgument = "argument.bin";
+        setup.openHexEditor = [](QWidget* owner, const std::string& file) {
+            auto* editor = new ToolWindow(owner, file);
+            editor->setAttribute(Qt::WA_DeleteOnClose);
+            editor->show();
+            return editor;
+        };
+    });
+    rig.act("Tools/Hex Editor").trigger();
+    QPointer first = rig.window->hexEditor();
+    QCOMPARE(static_cast<ToolWindow*>(first.data())->file, std::string("argument.bin"));
+
+    // The EEPROM view replaces the editor; one with unsaved work stays and keeps the program.
+    rig.window->feedback().onMessage([] {
+        corvex::link::GuardRecord view;
+        view.Code = corvex::link::kMsgEepromView;
+        view.Text.assign("ee.bin");
+        return view;
+    }());
+    QTRY_VERIFY(first.isNull());
+    auto* second = static_cast<ToolWindow*>(rig.window->hexEditor());
+    QCOMPARE(second->file, std::string("ee.bin"));
+    second->unsaved = true;
+    rig.act("Tools/Hex Editor").trigger();
+    QCOMPARE(rig.window->hexEditor(), second);
+    QVERIFY(!rig.window->close());
+    QVERIFY(rig.window->isVisible());
+    second->unsaved = false;
+    QVERIFY(rig.window->close());
+}
 
 QTEST_MAIN(MainWindowTest)
 #include "main_window_test.moc"
