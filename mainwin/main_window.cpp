@@ -472,49 +472,61 @@ void TForm9::buildToolbar() {
     QToolBar* toolbar = addToolBar(QStringLiteral("Toolbar"));
     toolbar->setMovable(false);
     toolbar->setFloatable(false);
+    // Pictures only: with captions the row is wider than the window and Break, the one button
+    // a user may need in a hurry, would drop into the overflow menu. The caption stays the
+    // button's tooltip, the hint goes to the status bar.
+    toolbar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    toolbar->setIconSize(QSize(20, 20));
     const QString path = QStringLiteral("Toolbar");
-    const auto button = [&](const QString& caption, const QString& hint,
+    const auto button = [&](const QString& caption, const char* picture, const QString& hint,
                             std::function<void()> run) {
-        QAction* act = toolbar->addAction(caption);
+        QAction* act = toolbar->addAction(app::toolbarIcon(QLatin1String(picture)), caption);
         act->setStatusTip(hint);
         connect(act, &QAction::triggered, this, std::move(run));
         m_actions[path + QLatin1Char('/') + caption] = act;
         return act;
     };
-    const auto job = [&](const QString& caption, const QString& hint, Job which) {
-        QAction* act = button(caption, hint, [this, which] { m_dispatch.dispatch(which); });
+    const auto job = [&](const QString& caption, const char* picture, const QString& hint,
+                         Job which) {
+        QAction* act =
+            button(caption, picture, hint, [this, which] { m_dispatch.dispatch(which); });
         m_flashGroup.push_back(act);
     };
     const auto hintOf = [this](const char* menuPath) {
         return action(QLatin1String(menuPath))->statusTip();
     };
-    job(QStringLiteral("Signature"), hintOf("Flash/Read Signature"), Job::ReadSignature);
-    job(QStringLiteral("Write"), QStringLiteral("Select file and start programming."),
+    job(QStringLiteral("Signature"), "signature", hintOf("Flash/Read Signature"),
+        Job::ReadSignature);
+    job(QStringLiteral("Write"), "write", QStringLiteral("Select file and start programming."),
         Job::WriteFirmware);
-    job(QStringLiteral("Preview"),
+    job(QStringLiteral("Preview"), "preview",
         QStringLiteral("Select file to program without start programming."),
         Job::PreviewWriteFirmware);
-    job(QStringLiteral("Read"), QStringLiteral("Read firmware and write to file."),
+    job(QStringLiteral("Read"), "read", QStringLiteral("Read firmware and write to file."),
         Job::ReadFirmware);
     toolbar->addSeparator();
-    for (const char* mode : {"PGM", "CLR", "SKIP"}) {
+    for (const auto& [mode, picture] :
+         {std::pair{"PGM", "pgm"}, {"CLR", "clr"}, {"SKIP", "skip"}}) {
         QAction* menuItem = action(QStringLiteral("Flash/Set all areas to ") + QLatin1String(mode));
-        button(QLatin1String(mode), menuItem->statusTip(), [menuItem] { menuItem->trigger(); });
+        button(QLatin1String(mode), picture, menuItem->statusTip(),
+               [menuItem] { menuItem->trigger(); });
     }
     toolbar->addSeparator();
-    job(QStringLiteral("View EE"), hintOf("Eeprom/View Configuration"), Job::ViewConfiguration);
-    job(QStringLiteral("Write EE"),
+    job(QStringLiteral("View EE"), "view-ee", hintOf("Eeprom/View Configuration"),
+        Job::ViewConfiguration);
+    job(QStringLiteral("Write EE"), "write-ee",
         QStringLiteral("Select file and start programming configuration Eeprom."),
         Job::WriteConfiguration);
-    job(QStringLiteral("Erase EE"), hintOf("Eeprom/Erase Configuration"), Job::EraseConfiguration);
-    job(QStringLiteral("Read EE"), QStringLiteral("Read configuration Eeprom and write to file."),
-        Job::ReadConfiguration);
+    job(QStringLiteral("Erase EE"), "erase-ee", hintOf("Eeprom/Erase Configuration"),
+        Job::EraseConfiguration);
+    job(QStringLiteral("Read EE"), "read-ee",
+        QStringLiteral("Read configuration Eeprom and write to file."), Job::ReadConfiguration);
     toolbar->addSeparator();
-    button(QStringLiteral("Reset"), hintOf("Corvex/Reset Interface"),
+    button(QStringLiteral("Reset"), "reset", hintOf("Corvex/Reset Interface"),
            [this] { m_dispatch.dispatch(Job::ResetInterface); });
-    button(QStringLiteral("Diagnostics"), hintOf("Corvex/Diagnostics ..."),
+    button(QStringLiteral("Diagnostics"), "diagnostics", hintOf("Corvex/Diagnostics ..."),
            [this] { m_pages->setCurrentIndex(1); });
-    m_breakButton = button(QStringLiteral("Break"), qs(kHintBreak), [this] {
+    m_breakButton = button(QStringLiteral("Break"), "break", qs(kHintBreak), [this] {
         if (m_guard) {
             m_guard->Break();
         }

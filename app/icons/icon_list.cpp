@@ -55,6 +55,17 @@ QPixmap modeButtonPixmap(int state) {
     return render(QStringLiteral(":/icons/mode-%1.svg").arg(state), QSize(50, 20));
 }
 
+QIcon toolbarIcon(const QString& name) {
+    const QString path = QStringLiteral(":/icons/tool-%1.svg").arg(name);
+    QIcon icon;
+    for (const int px : {16, 20, 24, 32}) {
+        if (const QPixmap pixmap = render(path, QSize(px, px)); !pixmap.isNull()) {
+            icon.addPixmap(pixmap); // the disabled look is derived from it by the style
+        }
+    }
+    return icon;
+}
+
 QIcon programIcon() {
     QIcon icon;
     for (const int px : {16, 32, 48, 64, 128}) {

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QTabWidget>
 #include <QTest>
+#include <QToolBar>
 
 #include <fstream>
 #include <iterator>
@@ -90,6 +91,19 @@ private slots:
         QCOMPARE(rig.window->pages().tabText(2), QStringLiteral("Corvex Guard"));
         QCOMPARE(rig.window->commandField().text(), QStringLiteral("EXIT"));
         QVERIFY(!(rig.window->windowFlags() & Qt::WindowMaximizeButtonHint));
+        // Every toolbar button has its picture and fits: none, Break least of all, may hide in
+        // the overflow menu.
+        auto* toolbar = rig.window->findChild<QToolBar*>();
+        for (QAction* act : toolbar->actions()) {
+            if (act->isSeparator()) {
+                continue;
+            }
+            QVERIFY2(!act->icon().isNull(), qPrintable(act->text()));
+            const QWidget* button = toolbar->widgetForAction(act);
+            QVERIFY2(button != nullptr && button->isVisible() &&
+                         button->geometry().right() < toolbar->width(),
+                     qPrintable(act->text()));
+        }
     }
 
     // Every menu item and toolbar button reaches its job: the wait text and the dialog it asks.
