@@ -161,6 +161,9 @@ public:
     [[nodiscard]] std::string title() const;
     /// One 100 ms tick (the diagnostics page's line watch is the window's own).
     void tick();
+    /// Takes the Guard's waiting log lines onto the page (also the last ones of a Guard that
+    /// has just ended, before it is unbound).
+    void drainLog();
 
     // ---- "Corvex Guard" page ---------------------------------------------------------
     /// The lines on show, oldest first, at most kLogViewLimit.
@@ -184,7 +187,6 @@ public:
 private:
     void setPanel(int index, int icon, std::string_view text);
     void setPanelIcon(int index, int icon);
-    void drainLog();
     void addLine(std::string_view text);
     std::string writeLogBook(bool includeView);
     void continueRestart();

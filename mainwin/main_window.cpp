@@ -232,11 +232,14 @@ void TForm9::stopGuard() {
     if (!m_guard) {
         return;
     }
-    m_feedback.bindGuard(nullptr);
     m_dispatch.bindGuard(nullptr);
     m_guard->Break();
-    // The Guard may wait on a call it posted; destroying it drops that call, so this returns
-    // even while a job runs.
+    // The Guard may wait on a call it posted; stopping drops that call, so this returns even
+    // while a job runs. The lines the broken job wrote on its way out ("Operation aborted.")
+    // still belong on the page and in the log book.
+    m_guard->stop();
+    m_feedback.drainLog();
+    m_feedback.bindGuard(nullptr);
     m_guard.reset();
     m_guardLink.reset();
     m_jobsLink.reset();
@@ -757,7 +760,6 @@ void TForm9::closeEvent(QCloseEvent* event) {
     if (!m_closed) {
         m_closed = true;
         m_timer.stop();
-        m_feedback.tick(); // the Guard's last lines, while it is still there
         stopGuard();
         collectSettings();
         m_feedback.addWindowLine(std::string(kWritingSettingsLine) + m_settingsFile);

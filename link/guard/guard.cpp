@@ -112,6 +112,10 @@ TCorvexThread::TCorvexThread(PortIo& io, Synchroniser synchroniser, std::string 
 }
 
 TCorvexThread::~TCorvexThread() {
+    stop();
+}
+
+void TCorvexThread::stop() {
     // Events are no longer delivered from here on: the owner may be the thread that joins
     // below, and a hand-over to it would never return.
     m_terminate.store(true);

@@ -89,6 +89,9 @@ public:
     /// Asks the thread to end, breaks any wait, drops a posted hand-over the Guard waits on
     /// (its call does not run), and joins the thread. No event reaches the owner from here on.
     ~TCorvexThread();
+    /// Ends the thread as the destructor does, but keeps the Guard: its LogQueue can then be
+    /// drained of the lines the ending job wrote. Later calls do nothing.
+    void stop();
     TCorvexThread(const TCorvexThread&) = delete;
     TCorvexThread& operator=(const TCorvexThread&) = delete;
 

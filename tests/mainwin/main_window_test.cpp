@@ -258,6 +258,7 @@ private slots:
         QVERIFY(rig.window->guard() == nullptr);
         const std::string log = readText(rig.window->logBookFile());
         QVERIFY(log.find("WFW") != std::string::npos);
+        QVERIFY(log.find("Operation aborted.") != std::string::npos); // written as the job ended
         QVERIFY(log.find("Writing configuration data to ") != std::string::npos);
         QVERIFY(readText(rig.dir.file("corvex.INI")).find("[Config]") != std::string::npos);
     }
