@@ -123,6 +123,13 @@ DispatchResult JobDispatch::dispatch(Job job) {
     if (entry.flashPage) {
         m_host.showFlashPage();
     }
+    if (m_guard != nullptr && m_guard->busy()) {
+        // The running job reads its file name when it gets there (the read job only at its
+        // end), so a name set now would send its data elsewhere. Ask nothing, touch nothing:
+        // the Guard refuses the command and says why.
+        m_guard->Submit(link::GuardRecord::command(entry.command));
+        return DispatchResult::Refused;
+    }
     if (entry.file) {
         bool cancelled = false;
         const std::string file = fileFor(entry, cancelled);

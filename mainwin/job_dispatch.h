@@ -70,6 +70,8 @@ public:
     virtual ~GuardJobs() = default;
     virtual void setFileName(FileSetter setter, const std::string& name) = 0;
     virtual int Submit(const link::GuardRecord& record) = 0;
+    /// A job runs or waits in the queue: the file names and the map are that job's.
+    [[nodiscard]] virtual bool busy() const = 0;
 };
 
 // The window's part in a dispatch: dialogs, the file system and the page control.

@@ -135,6 +135,9 @@ public:
         }
     }
     int Submit(const link::GuardRecord& record) override { return m_guard.Submit(record); }
+    [[nodiscard]] bool busy() const override {
+        return m_guard.GuardState() == link::GuardStateValue::Busy || !m_guard.isIdle();
+    }
 
 private:
     link::TCorvexThread& m_guard;

@@ -27,7 +27,7 @@ public:
         file = name;
     }
     int Submit(const link::GuardRecord& record) override {
-        if (refuse) {
+        if (refuse || running) {
             return -1;
         }
         submitted.push_back(record.Text.str() + ":" + std::to_string(record.Param));
@@ -36,7 +36,9 @@ public:
     FileSetter setter = FileSetter::None;
     std::string file;
     std::vector<std::string> submitted;
+    [[nodiscard]] bool busy() const override { return running; }
     bool refuse = false;
+    bool running = false;
 };
 
 class Host : public mainwin::DispatchHost {
@@ -193,9 +195,23 @@ TEST(JobDispatch, RefusedFirmwareJobLeavesTheMapUsable) {
     rig.jobs.refuse = true;
     EXPECT_EQ(rig.dispatch.dispatch(Job::ReadFirmware), DispatchResult::Refused);
     EXPECT_FALSE(rig.feedback.mapBusy()); // no final report would ever clear it
-    rig.feedback.setMapBusy(true);        // a job that runs keeps its mark
-    EXPECT_EQ(rig.dispatch.dispatch(Job::ReadFirmware), DispatchResult::Refused);
+}
+
+TEST(JobDispatch, ACommandWhileAJobRunsLeavesThatJobAlone) {
+    Rig rig;
+    rig.host.answer = rig.dir.file("other.bin");
+    rig.jobs.setFileName(FileSetter::ReadFile, "running.bin");
+    rig.jobs.running = true;
+    rig.feedback.setMapBusy(true);
+    rig.areas.setStatus(3, "Reading 128K - OK", 16);
+    for (const Job job : {Job::ReadFirmware, Job::WriteFirmware, Job::ReadConfiguration}) {
+        EXPECT_EQ(rig.dispatch.dispatch(job), DispatchResult::Refused);
+    }
+    EXPECT_TRUE(rig.host.dialogs.empty());
+    EXPECT_EQ(rig.jobs.file, "running.bin"); // the running read still saves where it was told
+    EXPECT_EQ(rig.areas.area(3).statusText, "Reading 128K - OK");
     EXPECT_TRUE(rig.feedback.mapBusy());
+    EXPECT_TRUE(rig.settings.lastFile(FileKind::ReadFirmware).empty());
 }
 
 TEST(JobDispatch, HardwareTypeAndChannelEditorEntries) {

@@ -158,6 +158,9 @@ private slots:
         // Cancelled dialogs: a file job then stops before its wait text, so each row is seen
         // apart from the Guard's own progress.
         for (const Case& c : cases) {
+            // A job still running would refuse the next command before its dialog.
+            rig.window->guard()->Break();
+            QVERIFY(QTest::qWaitFor([&rig] { return rig.window->guard()->isIdle(); }, 20000));
             rig.dialogs.clear();
             rig.window->feedback().showWait("-");
             rig.act(c.path).trigger();
