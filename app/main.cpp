@@ -87,6 +87,10 @@ int main(int argc, char** argv) {
         window.raise();
         window.activateWindow();
     });
+    // Other windows (the about box in its first seconds, a tool window) must not keep a program
+    // whose main window is gone.
+    QObject::connect(&window, &mainwin::TForm9::closed, &application, &QApplication::quit,
+                     Qt::QueuedConnection);
     app::SignalCloser closer;
     QObject::connect(&closer, &app::SignalCloser::closeRequested, &window, &QWidget::close);
     window.show();

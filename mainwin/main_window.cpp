@@ -774,6 +774,9 @@ void TForm9::closeEvent(QCloseEvent* event) {
             // The page is about to go: the terminal is the last place left to say it.
             std::cerr << "corvex: " << problem << '\n';
         }
+        event->accept();
+        emit closed();
+        return;
     }
     event->accept();
 }

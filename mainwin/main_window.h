@@ -93,6 +93,10 @@ public:
     [[nodiscard]] QWidget* hexEditor() const { return m_hexEditor; }
     [[nodiscard]] QWidget* channelEditor() const { return m_channelEditor; }
 
+signals:
+    /// The window has closed for good (settings and log book written): the program ends.
+    void closed();
+
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

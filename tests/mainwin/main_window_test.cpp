@@ -218,7 +218,8 @@ private slots:
     }
 
     // A firmware read through the menus: the file is the receiver's flash, every area done.
-    void readFirmwareThroughTheWindow() {
+    // Read, change one area of the image, write it back: the map ends with each area's outcome.
+    void readAndWriteFirmwareThroughTheWindow() {
         Rig rig;
         QVERIFY(rig.readSignature());
         rig.act("Flash/Set all areas to PGM").trigger();
@@ -226,7 +227,8 @@ private slots:
         rig.act("Flash/Read Firmware").trigger();
         QVERIFY(rig.window->feedback().mapBusy());
         QVERIFY(QTest::qWaitFor([&rig] { return !rig.window->feedback().mapBusy(); }, 110000));
-        QCOMPARE(readAll(*rig.answer), rig.sim.bus().flashImage());
+        std::vector<std::uint8_t> image = readAll(*rig.answer);
+        QCOMPARE(image, rig.sim.bus().flashImage());
         for (std::size_t area = 0; area < 19; ++area) {
             const auto& view = rig.window->areas().area(area);
             QCOMPARE(view.progress, corvex::mainwin::kProgressFull);
@@ -234,9 +236,22 @@ private slots:
         }
         QCOMPARE(rig.window->feedback().panel(1).text, std::string("Ready"));
         QCOMPARE(rig.window->settings().lastFiles[0], *rig.answer);
+
+        image.at(0x100) ^= 0x5A; // in area 0
+        rig.answer = rig.dir.file("changed.bin");
+        std::ofstream(*rig.answer, std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()),
+                   static_cast<std::streamsize>(image.size()));
+        QVERIFY(QTest::qWaitFor([&rig] { return rig.window->guard()->isIdle(); }, 20000));
+        rig.act("Flash/Write Firmware").trigger();
+        QVERIFY(QTest::qWaitFor([&rig] { return !rig.window->feedback().mapBusy(); }, 110000));
+        QCOMPARE(rig.sim.bus().flashImage(), image);
+        QCOMPARE(rig.window->areas().area(0).statusText, std::string("Programmed - OK"));
+        for (std::size_t area = 1; area < 19; ++area) {
+            QCOMPARE(rig.window->areas().area(area).statusText, std::string("Up-to-Date - OK"));
+        }
     }
 
-    // Closing while the Guard writes breaks the job, returns at once and keeps the log.
     void toolWindowsOpenOneAtATimeAndHoldTheClose();
 
     void closeDuringWrite() {
