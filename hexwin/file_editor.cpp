@@ -116,6 +116,31 @@ private:
     std::function<void()> m_onEnter;
 };
 
+// Runs an action on Enter in a field and keeps the key from the field.
+class KeyCatcher : public QObject {
+public:
+    KeyCatcher(QWidget* field, std::function<void()> onEnter)
+        : QObject(field), m_onEnter(std::move(onEnter)) {
+        field->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) {
+            return false;
+        }
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Return && key != Qt::Key_Enter) {
+            return false;
+        }
+        m_onEnter();
+        return true;
+    }
+
+private:
+    std::function<void()> m_onEnter;
+};
+
 QString qText(std::string_view text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -307,7 +332,9 @@ QWidget* TForm3::buildControls() {
     m_patternBox->setEditable(true);
     m_patternBox->setInsertPolicy(QComboBox::NoInsert);
     m_patternBox->setMinimumWidth(160);
-    connect(m_patternBox->lineEdit(), &QLineEdit::returnPressed, this, &TForm3::search);
+    // Enter is taken before the box sees it: the box would also report a typed text that
+    // matches a history item as chosen, and the search would run twice.
+    new KeyCatcher(m_patternBox->lineEdit(), [this] { search(); });
     connect(m_patternBox, &QComboBox::activated, this, [this] {
         if (!m_patternBox->lineEdit()->hasSelectedText()) {
             search();

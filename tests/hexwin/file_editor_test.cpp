@@ -175,8 +175,14 @@ private slots:
                  QStringLiteral("COMPLETED OK - Found 2 matches."));
         QCOMPARE(rig.ws().cursorOffset(), 0x10u);
         QCOMPARE(pattern->itemText(0), QStringLiteral("XYZ"));
+        QTest::keyClick(pattern->lineEdit(), Qt::Key_Return); // the same search once more
+        QCOMPARE(results.size(), 6u);
+        QCOMPARE(pattern->count(), 1);
+        QCOMPARE(rig.ws().cursorOffset(), 0x10u);
         rig.editor->nextResult();
         QCOMPARE(rig.ws().cursorOffset(), 0x450u);
+        rig.editor->previousResult();
+        QCOMPARE(rig.ws().cursorOffset(), 0x10u);
 
         auto* list = rig.editor->findChild<QListView*>("ResultsList");
         const auto select = [&](std::initializer_list<int> rows) {
@@ -187,14 +193,14 @@ private slots:
             }
             rig.editor->jumpToSelectedResult();
         };
-        select({0, 1});
+        select({3, 4});
         QVERIFY(rig.lastNotice().startsWith(QStringLiteral("Cannot jump to multiple addresses.")));
-        select({2});
+        select({5});
         QVERIFY(rig.lastNotice().startsWith(
             QStringLiteral("Cannot jump, you selected a status line.")));
-        select({0});
-        QCOMPARE(rig.ws().cursorOffset(), 0x10u);
-        QCOMPARE(rig.field("JumpField").text(), QStringLiteral("00000010"));
+        select({4});
+        QCOMPARE(rig.ws().cursorOffset(), 0x450u);
+        QCOMPARE(rig.field("JumpField").text(), QStringLiteral("00000450"));
     }
 
     void searchSeesEditsNotYetWrittenBack() {
@@ -284,11 +290,17 @@ private slots:
         QCOMPARE(corvex::test::readBytes(rig.file), rig.bytes);
     }
 
-    void twoEditorsNeverShareAWorkingCopy() {
+    void workingCopiesAreNeverSharedNorBlockedByAStaleOne() {
         Rig rig;
         TForm3 second(nullptr, rig.dir.file("corvex"));
-        QVERIFY(second.workspace().workFileName() != rig.ws().workFileName());
         second.setAttribute(Qt::WA_DeleteOnClose, false);
+        const std::string work = second.workspace().workFileName();
+        QVERIFY(work != rig.ws().workFileName());
+        // A copy left behind by a crash, even a read-only one, is replaced.
+        writeFile(work, {1, 2, 3});
+        std::filesystem::permissions(work, std::filesystem::perms::owner_read);
+        QVERIFY(second.openByName(rig.file));
+        QCOMPARE(corvex::test::readBytes(work), rig.bytes);
     }
 
     void rangeDialogFieldsPreferencesAndPreview() {
