@@ -290,6 +290,29 @@ private slots:
         QCOMPARE(corvex::test::readBytes(rig.file), rig.bytes);
     }
 
+    void badInputIsRefusedAndLeavesTheWorkspaceIntact() {
+        Rig rig;
+        rig.type("55");
+        QVERIFY(!rig.editor->openByName(rig.dir.path().string()));
+        QVERIFY(rig.lastNotice().endsWith(QStringLiteral(") is not a regular file.")));
+        // The opened file goes away: the workspace keeps working and saves elsewhere.
+        std::filesystem::remove(rig.file);
+        QTest::keyClick(&rig.grid(), Qt::Key_PageDown);
+        const std::string locked = rig.dir.file("locked.bin");
+        writeFile(locked, {9});
+        std::filesystem::permissions(locked, std::filesystem::perms::owner_read);
+        rig.dialogFile = locked;
+        QVERIFY(!rig.editor->saveWithDialog());
+        QVERIFY(rig.lastNotice().startsWith(QString::fromStdString("Cannot save " + locked)));
+        QCOMPARE(corvex::test::readBytes(locked), std::vector<std::uint8_t>{9});
+        QVERIFY(rig.editor->modified());
+        rig.dialogFile = rig.dir.file("saved.bin");
+        QVERIFY(rig.editor->saveWithDialog());
+        auto expected = rig.bytes;
+        expected[0] = 0x55;
+        QCOMPARE(corvex::test::readBytes(rig.dialogFile), expected);
+    }
+
     void workingCopiesAreNeverSharedNorBlockedByAStaleOne() {
         Rig rig;
         TForm3 second(nullptr, rig.dir.file("corvex"));
