@@ -1,12 +1,14 @@
 #include "hex_grid.h"
 
 #include <QFontDatabase>
+#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <array>
 #include <optional>
 
 namespace corvex::hexwin {
@@ -64,6 +66,14 @@ HexGrid::HexGrid(fileeditor::Workspace& workspace, QWidget* parent)
     font.setPixelSize(12);
     setFont(font);
     setFixedSize(sizeHint());
+    m_rawFont = QRawFont::fromFont(font);
+    for (int c = 0; c < 256; ++c) {
+        const auto indexes = m_rawFont.glyphIndexesForString(QString(QChar(c)));
+        m_glyphs[static_cast<std::size_t>(c)] = indexes.isEmpty() ? 0 : indexes.first();
+    }
+    const QFontMetrics metrics(font);
+    m_pxGlyph = metrics.horizontalAdvance(QLatin1Char('0'));
+    m_pxBaseline = (pxRowHeight + metrics.ascent() - metrics.descent()) / 2;
     m_autoScroll.setInterval(kAutoScrollMs);
     connect(&m_autoScroll, &QTimer::timeout, this, &HexGrid::autoScrollTick);
 }
@@ -82,11 +92,14 @@ int HexGrid::pxColumnWidth(int column) {
 }
 
 int HexGrid::pxColumnLeft(int column) {
-    int left = 0;
-    for (int c = 0; c < column; ++c) {
-        left += pxColumnWidth(c);
-    }
-    return left;
+    static const auto lefts = [] {
+        std::array<int, kColumns + 1> table{};
+        for (int c = 0; c < kColumns; ++c) {
+            table[c + 1] = table[c] + pxColumnWidth(c);
+        }
+        return table;
+    }();
+    return lefts.at(column);
 }
 
 QPoint HexGrid::cellAt(QPoint pxPoint) {
@@ -108,49 +121,78 @@ QSize HexGrid::sizeHint() const {
     return {pxColumnLeft(kColumns), kGridRows * pxRowHeight};
 }
 
+// The glyphs of one colour, drawn as a single run once every background is down.
+struct HexGrid::Ink {
+    QList<quint32> glyphs;
+    QList<QPointF> positions;
+};
+
 void HexGrid::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
+    std::array<Ink, 2> inks; // black, white
     for (int row = 0; row < kGridRows; ++row) {
         for (int column = 0; column < kColumns; ++column) {
             const QRect cell(pxColumnLeft(column), row * pxRowHeight, pxColumnWidth(column),
                              pxRowHeight);
             if (event->rect().intersects(cell)) {
-                paintCell(painter, column, row);
+                paintCell(painter, inks, column, row);
             }
         }
     }
+    // Shaping text cell by cell would cost more than all the rest of a page move: the glyphs
+    // were looked up once, and each colour goes out as one run.
+    for (std::size_t i = 0; i < inks.size(); ++i) {
+        QGlyphRun run;
+        run.setRawFont(m_rawFont);
+        run.setGlyphIndexes(inks[i].glyphs);
+        run.setPositions(inks[i].positions);
+        painter.setPen(i == 0 ? QColor(Qt::black) : QColor(Qt::white));
+        painter.drawGlyphRun(QPointF(0, 0), run);
+    }
 }
 
-void HexGrid::paintCell(QPainter& painter, int column, int row) {
+void HexGrid::addText(Ink& ink, QPoint pxAt, std::string_view text) const {
+    for (const char c : text) {
+        ink.glyphs.append(m_glyphs[static_cast<unsigned char>(c)]);
+        ink.positions.append(QPointF(pxAt));
+        pxAt.rx() += m_pxGlyph;
+    }
+}
+
+void HexGrid::paintCell(QPainter& painter, std::array<Ink, 2>& inks, int column, int row) {
     using namespace fileeditor;
     const QRect cell(pxColumnLeft(column), row * pxRowHeight, pxColumnWidth(column), pxRowHeight);
     const bool hexPane = column >= kFirstHexColumn && column <= kLastHexColumn;
     const bool charPane = column >= kFirstCharColumn && column <= kLastCharColumn;
-    QString text;
+    const int baseline = cell.top() + m_pxBaseline;
+    const auto centred = [&](Ink& ink, std::string_view text) {
+        addText(ink,
+                {cell.left() + (cell.width() - m_pxGlyph * static_cast<int>(text.size())) / 2,
+                 baseline},
+                text);
+    };
     if (row == 0) {
         painter.fillRect(cell, kTeal);
-        painter.setPen(Qt::white);
+        static constexpr std::string_view kDigits = "0123456789ABCDEF";
         if (column == 0) {
-            text = QStringLiteral("Offset");
+            centred(inks[1], "Offset");
         } else if (hexPane && column % 2 == 0) {
-            text = QString::number((column - kFirstHexColumn) / 2, 16).toUpper();
+            centred(inks[1], kDigits.substr((column - kFirstHexColumn) / 2, 1));
         } else if (charPane) {
-            text = QString::number(column - kFirstCharColumn, 16).toUpper();
+            centred(inks[1], kDigits.substr(column - kFirstCharColumn, 1));
         }
-        painter.drawText(cell, Qt::AlignCenter, text);
         return;
     }
-    text = QString::fromLatin1(m_workspace.cellText(column, row));
+    const std::string text = m_workspace.cellText(column, row);
     if (!hexPane && !charPane) {
         painter.fillRect(cell, Qt::white);
-        painter.setPen(Qt::black);
-        painter.drawText(cell.adjusted(3, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, text);
+        addText(inks[0], {cell.left() + 3, baseline}, text);
         return;
     }
     const bool cursor = column == m_workspace.cursorColumn() && row == m_workspace.cursorRow();
     const bool highNibble = hexPane && column % 2 == 1;
     painter.fillRect(cell, m_workspace.cellLight(column, row) ? QColor(Qt::white) : kLightBlue);
-    QColor ink = Qt::black;
+    std::size_t ink = 0;
     if (cursor || m_workspace.cellChanged(column, row)) {
         QRect box = cell;
         if (cursor && hexPane) {
@@ -158,14 +200,12 @@ void HexGrid::paintCell(QPainter& painter, int column, int row) {
             box = highNibble ? cell.adjusted(1, 0, 0, 0) : cell.adjusted(0, 0, -1, 0);
         }
         painter.fillRect(box, cursor ? kNavy : kMarkBlue);
-        ink = Qt::white;
+        ink = 1;
     }
-    painter.setPen(ink);
     if (hexPane) {
-        const int indent = highNibble ? pxOddDigitIndent : 0;
-        painter.drawText(cell.adjusted(indent, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, text);
+        addText(inks[ink], {cell.left() + (highNibble ? pxOddDigitIndent : 1), baseline}, text);
     } else {
-        painter.drawText(cell, Qt::AlignCenter, text);
+        centred(inks[ink], text);
     }
 }
 

@@ -2,10 +2,13 @@
 
 #include "fileeditor/workspace.h"
 
+#include <QRawFont>
 #include <QTimer>
 #include <QWidget>
 
+#include <array>
 #include <functional>
+#include <string_view>
 
 namespace corvex::hexwin {
 
@@ -48,12 +51,18 @@ protected:
     bool focusNextPrevChild(bool next) override;
 
 private:
-    void paintCell(QPainter& painter, int column, int row);
+    struct Ink;
+    void paintCell(QPainter& painter, std::array<Ink, 2>& inks, int column, int row);
+    void addText(Ink& ink, QPoint pxAt, std::string_view text) const;
     void followMouse(QPoint pxPoint);
     void autoScrollTick();
 
     fileeditor::Workspace& m_workspace;
     std::function<bool()> m_busy;
+    QRawFont m_rawFont;
+    std::array<quint32, 256> m_glyphs{}; // the font's glyph of each Latin-1 character
+    int m_pxGlyph = 0;                   // every character of the fixed-pitch font is this wide
+    int m_pxBaseline = 0;                // from a row's top, for text centred in it
     // While the mouse holds past the top or bottom edge the page follows it a line at a time.
     QTimer m_autoScroll;
     int m_autoScrollDirection = 0;

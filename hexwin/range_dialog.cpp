@@ -25,6 +25,7 @@ constexpr int pxFieldTop = 23;
 constexpr int pxLabelTop = 6;
 constexpr int pxPanelHeight = 52;
 constexpr int pxButtonInset = 8;
+constexpr int pxPanelMinimumWidth = 420; // the preferences list and the button beside it
 const QColor kPanelBlue(192, 224, 240);
 const QColor kFieldGrey(224, 224, 224);
 
@@ -64,6 +65,7 @@ TOpenFavDialog::TOpenFavDialog(QWidget* owner) : QFileDialog(owner) {
     PicturePanel = new QFrame(this);
     PicturePanel->setObjectName(QStringLiteral("PicturePanel"));
     PicturePanel->setFixedHeight(pxPanelHeight);
+    PicturePanel->setMinimumWidth(pxPanelMinimumWidth);
     paint(PicturePanel, kPanelBlue);
 
     addLabel(QStringLiteral("Base:"), 8);
