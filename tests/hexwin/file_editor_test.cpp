@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QListWidget>
 #include <QPointer>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -273,6 +274,24 @@ private slots:
         QTest::keyClick(rig.editor, Qt::Key_Y, Qt::ControlModifier);
         QCOMPARE(rig.ws().pageByte(0), 0xAA);
         QVERIFY(rig.ws().cellChanged(1, 1));
+    }
+
+    void openDialogInsertsAFileAtTheCursor() {
+        Rig rig(4096);
+        const std::string part = rig.dir.file("part.bin");
+        writeFile(part, std::vector<std::uint8_t>(300, 0xC3));
+        rig.field("JumpField").setText(QStringLiteral("100"));
+        rig.editor->jump();
+        rig.dialogFile = part;
+        rig.editor->openWithDialog();
+        QCOMPARE(rig.offsets.back(), QStringLiteral("00000100")); // preset: base + cursor
+        QVERIFY(rig.notices.empty());
+        QCOMPARE(rig.ws().pageByte(0), 0xC3);
+        QVERIFY(rig.ws().byteChanged(0) && rig.editor->modified());
+        auto* history = rig.editor->findChild<QListWidget*>("HistoryList");
+        QCOMPARE(history->count(), 2);
+        QVERIFY(history->item(1)->text().startsWith(
+            QStringLiteral("   2  00000100  0000022B  0000012C  ")));
     }
 
     void closingWithUnsavedEditsAsksFirst() {
