@@ -10,10 +10,12 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
 
 #include <filesystem>
 #include <fstream>
@@ -144,6 +146,29 @@ private slots:
         QVERIFY(rig.ws().cellText(17, 15).empty() && rig.ws().cellText(1, 16).empty());
         QTest::keyClick(&rig.grid(), Qt::Key_PageDown);
         QCOMPARE(bar->value(), 48);
+    }
+
+    void autoScrollRunsToTheEndAndTheMouseScrollsPastAnEdge() {
+        Rig rig(1000);
+        auto* button = rig.editor->findChild<QToolButton*>("AutoScrollButton");
+        button->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!button->isChecked(), 3000); // pops up at the last page
+        QCOMPARE(rig.ws().scrollPosition(), 48u);
+
+        rig.ws().setScrollPosition(0);
+        HexGrid& grid = rig.grid();
+        QTest::mousePress(&grid, Qt::LeftButton, {}, QPoint(80, HexGrid::pxRowHeight + 5));
+        QCOMPARE(rig.ws().cursorColumn(), 1);
+        QMouseEvent below(QEvent::MouseMove, QPointF(80, grid.height() + 10),
+                          grid.mapToGlobal(QPointF(80, grid.height() + 10)), Qt::NoButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&grid, &below);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.ws().scrollPosition() >= 2, 2000);
+        QTest::mouseRelease(&grid, Qt::LeftButton, {}, QPoint(80, grid.height() + 10));
+        const auto stopped = rig.ws().scrollPosition();
+        QTest::qWait(450);
+        QCOMPARE(rig.ws().scrollPosition(), stopped);
+        QCOMPARE(rig.ws().cursorRow(), 16);
     }
 
     void baseAddressFieldTakesHexAndClearsTheLowNibble() {
