@@ -141,6 +141,7 @@ private:
     std::function<void()> m_onEnter;
 };
 
+// Bytes shown as they are (patterns, fields, results); names and messages are UTF-8 instead.
 QString qText(std::string_view text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -192,12 +193,13 @@ TForm3::TForm3(QWidget* owner, const std::string& programPath)
                                       lockedWorkFileName(programPath, m_workLock))) {
     setObjectName(QStringLiteral("TForm3"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(qText(m_workspace->caption()));
+    setWindowTitle(QString::fromStdString(m_workspace->caption()));
 
     showNotice = [this](const Notice& notice) {
-        QMessageBox box(QMessageBox::Warning, qText(notice.title),
-                        qText(notice.text).replace(QLatin1Char('\r'), QLatin1Char('\n')),
-                        QMessageBox::Ok, this);
+        QMessageBox box(
+            QMessageBox::Warning, QString::fromStdString(notice.title),
+            QString::fromStdString(notice.text).replace(QLatin1Char('\r'), QLatin1Char('\n')),
+            QMessageBox::Ok, this);
         box.exec();
     };
     askSave = [this] {
@@ -533,7 +535,7 @@ void TForm3::notify(const std::optional<Notice>& notice) {
 void TForm3::showPage() {
     ++m_refreshing;
     const auto& ws = *m_workspace;
-    setWindowTitle(qText(ws.caption()));
+    setWindowTitle(QString::fromStdString(ws.caption()));
     // Lines past INT_MAX (files beyond 32 GiB) cannot be reached by the bar; the keys still can.
     const auto clampLine = [](std::uint64_t line) {
         return static_cast<int>(std::min<std::uint64_t>(line, INT_MAX));
@@ -543,11 +545,11 @@ void TForm3::showPage() {
     m_offsetField->setText(qText(ws.fileOffsetText()));
     m_grid->update();
     if (m_history->count() != static_cast<int>(ws.history().size()) ||
-        (m_history->count() > 0 &&
-         m_history->item(m_history->count() - 1)->text() != qText(ws.history().back()))) {
+        (m_history->count() > 0 && m_history->item(m_history->count() - 1)->text() !=
+                                       QString::fromStdString(ws.history().back()))) {
         m_history->clear();
         for (const std::string& line : ws.history()) {
-            m_history->addItem(qText(line));
+            m_history->addItem(QString::fromStdString(line));
         }
     }
     emit pageShown();

@@ -46,7 +46,7 @@ std::vector<std::uint8_t> counting(std::size_t size) {
 // recorded and answered, range dialogs get `dialogFile` and `dialogLength`.
 struct Rig {
     explicit Rig(std::size_t size = 1000) : bytes(counting(size)) {
-        file = dir.file("image.bin");
+        file = dir.file("image-\u00e4.bin"); // a name in UTF-8
         writeFile(file, bytes);
         editor = new TForm3(nullptr, dir.file("corvex"));
         editor->showNotice = [this](const Notice& notice) { notices.push_back(notice); };
