@@ -707,6 +707,9 @@ void TForm3::search() {
             wait.quit();
             return;
         }
+        if (progress.wasCanceled()) {
+            cancel.store(true); // however it was cancelled: button, Escape or closing it
+        }
         const auto total = bytesTotal.load(std::memory_order_relaxed);
         if (total > 0) {
             progress.setValue(

@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -227,6 +228,28 @@ private slots:
         select({4});
         QCOMPARE(rig.ws().cursorOffset(), 0x450u);
         QCOMPARE(rig.field("JumpField").text(), QStringLiteral("00000450"));
+    }
+
+    void aLongSearchCanBeCancelled() {
+        Rig rig;
+        // A working copy of 4 GiB without blocks on disk: long to scan, cheap to make.
+        std::filesystem::resize_file(rig.ws().workFileName(), std::uint64_t{4} << 30);
+        rig.editor->findChild<QComboBox*>("PatternBox")->setEditText(QStringLiteral("AB"));
+        bool cancelled = false;
+        QTimer::singleShot(600, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (auto* progress = qobject_cast<QProgressDialog*>(widget);
+                    progress != nullptr && progress->isVisible()) {
+                    progress->cancel();
+                    cancelled = true;
+                }
+            }
+        });
+        rig.editor->search();
+        QVERIFY2(cancelled, "no progress shown");
+        const auto& results = rig.editor->results();
+        QVERIFY(!QString::fromStdString(results.text(results.size() - 1))
+                     .startsWith(QStringLiteral("COMPLETED OK")));
     }
 
     void searchSeesEditsNotYetWrittenBack() {
