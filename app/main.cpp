@@ -1,6 +1,7 @@
 #include "about_box.h"
 #include "app_options.h"
 #include "help_page.h"
+#include "hexwin/file_editor.h"
 #include "icons/icon_list.h"
 #include "link/guard/program_files.h"
 #include "link/port/sys_calls.h"
@@ -80,6 +81,15 @@ int main(int argc, char** argv) {
     setup.fileArgument = options->file;
     setup.showAbout = [](QWidget* parent) { app::showAboutModal(parent); };
     setup.showHelp = [](QWidget* parent) { app::openHelpPage(parent); };
+    setup.openHexEditor = [programPath = setup.programPath](QWidget* owner,
+                                                            const std::string& file) -> QWidget* {
+        auto* editor = new hexwin::TForm3(owner, programPath);
+        editor->show();
+        if (!file.empty()) {
+            (void)editor->openByName(file);
+        }
+        return editor;
+    };
     mainwin::TForm9 window(std::move(setup));
     QObject::connect(&instance, &app::SingleInstance::showRequested, &window, [&window] {
         window.setWindowState(window.windowState() & ~Qt::WindowMinimized);

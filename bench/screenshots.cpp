@@ -4,6 +4,9 @@
 //
 //   corvex_screenshots OUTDIR [NAME...]    (no names: every picture)
 #include "app/about_box.h"
+#include "hexwin/file_editor.h"
+#include "hexwin/hex_grid.h"
+#include "hexwin/range_dialog.h"
 #include "link/guard/guard.h"
 #include "mainwin/area_map_view.h"
 #include "mainwin/guard_feedback.h"
@@ -12,6 +15,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QTabWidget>
@@ -23,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -219,6 +227,57 @@ private:
     QPixmap m_atFinalReport;
 };
 
+// The file editor on a 64 KiB image in a fresh folder: a page with a few bytes patched (their
+// change marks show) and the cursor in the character pane.
+class EditorSession {
+public:
+    EditorSession() : m_dir(makeTempDir()) {
+        m_image = (m_dir / "dsx6071.bin").string();
+        std::vector<char> bytes(std::size_t{64} * 1024);
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            bytes[i] = static_cast<char>((i * 37 + (i >> 8)) & 0xFF);
+        }
+        const std::string text = "DSX6071 FLASH IMAGE V2.31  TPT TABLE  TCS TABLE";
+        std::copy(text.begin(), text.end(), bytes.begin() + 0x120);
+        std::ofstream(m_image, std::ios::binary)
+            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        m_editor = std::make_unique<hexwin::TForm3>(nullptr, (m_dir / "corvex").string());
+        m_editor->setAttribute(Qt::WA_DeleteOnClose, false);
+        m_editor->showNotice = [](const fileeditor::Notice& notice) {
+            throw std::runtime_error(notice.text);
+        };
+        m_editor->resize(900, 560);
+        m_editor->show();
+        m_editor->openByName(m_image);
+        m_editor->findChild<QLineEdit*>(QStringLiteral("JumpField"))
+            ->setText(QStringLiteral("00000150"));
+        m_editor->jump();
+        // Four bytes patched through the grid's keys, as the user types them.
+        QWidget* grid = m_editor->findChild<hexwin::HexGrid*>();
+        for (const char typed : std::string("DEADBEEF")) {
+            QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(QLatin1Char(typed)));
+            QApplication::sendEvent(grid, &key);
+        }
+        QApplication::processEvents();
+    }
+    ~EditorSession() {
+        m_editor.reset();
+        std::error_code ignored;
+        fs::remove_all(m_dir, ignored);
+    }
+    EditorSession(const EditorSession&) = delete;
+    EditorSession& operator=(const EditorSession&) = delete;
+
+    hexwin::TForm3& editor() { return *m_editor; }
+    [[nodiscard]] const std::string& image() const { return m_image; }
+    [[nodiscard]] const fs::path& dir() const { return m_dir; }
+
+private:
+    fs::path m_dir;
+    std::string m_image;
+    std::unique_ptr<hexwin::TForm3> m_editor;
+};
+
 // What the pictures are made from; each is made on first use and shared by the pictures after.
 class Studio {
 public:
@@ -234,6 +293,12 @@ public:
         }
         return *m_window;
     }
+    EditorSession& editor() {
+        if (!m_editor) {
+            m_editor = std::make_unique<EditorSession>();
+        }
+        return *m_editor;
+    }
     /// Keeps a widget of one picture until the pictures are done.
     QWidget& keep(std::unique_ptr<QWidget> widget) {
         m_widgets.push_back(std::move(widget));
@@ -243,6 +308,7 @@ public:
 private:
     std::unique_ptr<Session> m_session;
     std::unique_ptr<WindowSession> m_window;
+    std::unique_ptr<EditorSession> m_editor;
     std::vector<std::unique_ptr<QWidget>> m_widgets; // after the sessions: destroyed first
 };
 
@@ -280,6 +346,43 @@ QPixmap aboutBox(Studio& studio) {
     return studio.keep(std::move(box)).grab();
 }
 
+QPixmap fileEditor(Studio& studio) {
+    return studio.editor().editor().grab();
+}
+
+// The range open dialog as the editor presets it, on the image's folder with the image chosen.
+hexwin::TOpenFavDialog& rangeDialog(Studio& studio) {
+    EditorSession& session = studio.editor();
+    auto dialog = std::make_unique<hexwin::TOpenFavDialog>(nullptr);
+    dialog->setDirectory(QString::fromStdString(session.dir().string()));
+    dialog->setNameFilter(QStringLiteral("Binary Files (*.BIN *.bin)"));
+    dialog->selectFile(QString::fromStdString(session.image()));
+    dialog->setBaseAdr(QStringLiteral("00000000"));
+    dialog->setOffset(QStringLiteral("00000100"));
+    dialog->setLength(QStringLiteral("0"));
+    for (const auto name : fileeditor::kRangePreferences) {
+        dialog->preferenceNames().append(
+            QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+    }
+    dialog->resize(640, 420);
+    dialog->show();
+    QApplication::processEvents();
+    auto& kept = studio.keep(std::move(dialog));
+    return static_cast<hexwin::TOpenFavDialog&>(kept);
+}
+
+QPixmap rangeDialogPicture(Studio& studio) {
+    return rangeDialog(studio).grab();
+}
+
+QPixmap rangePreview(Studio& studio) {
+    auto& dialog = rangeDialog(studio);
+    std::unique_ptr<QDialog> preview(dialog.makePreview(nullptr));
+    preview->show();
+    QApplication::processEvents();
+    return studio.keep(std::move(preview)).grab();
+}
+
 struct Picture {
     const char* name; // the file is NAME.png
     Build build;
@@ -291,6 +394,9 @@ const std::array kPictures{
     Picture{"main-diagnostics", windowPage(1)},
     Picture{"area-map", areaMap},
     Picture{"about", aboutBox},
+    Picture{"file-editor", fileEditor},
+    Picture{"range-dialog", rangeDialogPicture},
+    Picture{"range-preview", rangePreview},
 };
 
 bool render(const Picture& picture, Studio& studio, const fs::path& outDir) {

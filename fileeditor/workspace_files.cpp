@@ -211,6 +211,12 @@ std::optional<Notice> Workspace::saveRange(const std::string& name, std::string_
     const std::uint64_t wanted =
         *length == 0 ? available : std::min<std::uint64_t>(*length, available);
 
+    // The new file is renamed over the old one, which needs only the folder's permission: a file
+    // the user made read-only would be replaced all the same, where writing it in place fails.
+    if (struct stat old{}; ::stat(name.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
+                           ((old.st_mode & 0222) == 0 || ::access(name.c_str(), W_OK) != 0)) {
+        return error("Cannot save " + name + ".\r" + std::strerror(EACCES));
+    }
     std::string partName;
     OwnedFd part = createBeside(name, partName);
     if (!part.valid()) {

@@ -353,14 +353,18 @@ TEST_F(WorkspaceTest, SaveWritesExactlyTheRange) {
               errorBox("Invalid value specified for offset or length."));
     // Neither a target that cannot be created nor one that cannot be replaced leaves a trace.
     std::filesystem::create_directory(m_dir.file("folder"));
-    for (const char* name : {"missing/x.bin", "folder"}) {
+    const std::string readOnly = m_dir.file("locked.bin");
+    writeBytes(readOnly, {1, 2, 3});
+    std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read);
+    for (const char* name : {"missing/x.bin", "folder", "locked.bin"}) {
         const auto failed = m_ws.saveRange(m_dir.file(name), "00020000", "10");
         ASSERT_TRUE(failed.has_value()) << name;
         EXPECT_EQ(failed->title, "Error");
     }
     EXPECT_EQ(readBytes(target), expected);
+    EXPECT_EQ(readBytes(readOnly), (std::vector<std::uint8_t>{1, 2, 3}));
     EXPECT_EQ(m_dir.names(), (std::vector<std::string>{"corvex.TBF", "folder", "image.bin",
-                                                       "new.bin", "out.bin"}));
+                                                       "locked.bin", "new.bin", "out.bin"}));
 }
 
 TEST_F(WorkspaceTest, SavingOntoTheOpenedFileMakesTheSavedBytesTheReference) {

@@ -1,0 +1,453 @@
+#include "fileeditor/hex_field.h"
+#include "hexwin/file_editor.h"
+#include "hexwin/hex_grid.h"
+#include "hexwin/range_dialog.h"
+#include "tests/link/temp_dir.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <filesystem>
+#include <fstream>
+
+using corvex::fileeditor::FillAction;
+using corvex::fileeditor::Notice;
+using corvex::hexwin::HexGrid;
+using corvex::hexwin::TForm3;
+using corvex::hexwin::TOpenFavDialog;
+
+namespace {
+
+void writeFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::uint8_t> counting(std::size_t size) {
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    }
+    return bytes;
+}
+
+// An editor window on a file in a fresh folder; message boxes and close questions are
+// recorded and answered, range dialogs get `dialogFile` and `dialogLength`.
+struct Rig {
+    explicit Rig(std::size_t size = 1000) : bytes(counting(size)) {
+        file = dir.file("image-\u00e4.bin"); // a name in UTF-8
+        writeFile(file, bytes);
+        editor = new TForm3(nullptr, dir.file("corvex"));
+        editor->showNotice = [this](const Notice& notice) { notices.push_back(notice); };
+        editor->askSave = [this] { return answer; };
+        editor->runDialog = [this](TOpenFavDialog& dialog) {
+            offsets.push_back(dialog.offset());
+            dialog.selectFile(QString::fromStdString(dialogFile));
+            dialog.setLength(dialogLength);
+            return true;
+        };
+        editor->show();
+        editor->activateWindow(); // the undo and redo keys are the window's shortcuts
+        if (!QTest::qWaitForWindowActive(editor)) {
+            qWarning("editor window not active");
+        }
+        if (!editor->openByName(file)) {
+            qFatal("cannot open %s", file.c_str());
+        }
+    }
+    ~Rig() { delete editor; }
+
+    HexGrid& grid() { return *editor->findChild<HexGrid*>(); }
+    QLineEdit& field(const char* name) { return *editor->findChild<QLineEdit*>(name); }
+    corvex::fileeditor::Workspace& ws() { return editor->workspace(); }
+    void type(const char* keys) { QTest::keyClicks(&grid(), QLatin1String(keys)); }
+    QString lastNotice() const {
+        return notices.empty() ? QString() : QString::fromStdString(notices.back().text);
+    }
+
+    corvex::test::TempDir dir;
+    std::vector<std::uint8_t> bytes;
+    std::string file;
+    QPointer<TForm3> editor;
+    std::vector<Notice> notices;
+    TForm3::SaveAnswer answer = TForm3::SaveAnswer::Cancel;
+    std::string dialogFile;
+    QString dialogLength = QStringLiteral("0");
+    std::vector<QString> offsets;
+};
+
+} // namespace
+
+class HexEditorWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void typingInBothPanesMarksTheByte() {
+        Rig rig;
+        QCOMPARE(rig.editor->windowTitle(),
+                 QString::fromStdString("File Editor - [" + rig.file + "]"));
+        rig.type("12");
+        QCOMPARE(rig.ws().pageByte(0), 0x12);
+        QCOMPARE(rig.ws().cursorColumn(), 3);
+        for (int column : {1, 2, 34}) {
+            QVERIFY2(rig.ws().cellChanged(column, 1), qPrintable(QString::number(column)));
+        }
+        QTest::keyClick(&rig.grid(), Qt::Key_Tab); // to the character of byte 1
+        QCOMPARE(rig.ws().cursorColumn(), 35);
+        rig.type("z");
+        QCOMPARE(rig.ws().pageByte(1), 'z');
+        QVERIFY(rig.ws().cellChanged(3, 1) && rig.ws().cellChanged(35, 1));
+        QVERIFY(rig.editor->modified());
+        // A letter that is no digit changes nothing in the hexadecimal pane.
+        QTest::keyClick(&rig.grid(), Qt::Key_Tab);
+        rig.type("x");
+        QCOMPARE(rig.ws().pageByte(2), rig.bytes[2]);
+    }
+
+    void pagingKeysAreIgnoredDuringARefresh() {
+        Rig rig(4096);
+        bool sent = false;
+        connect(rig.editor, &TForm3::pageShown, this, [&] {
+            if (!sent) {
+                sent = true;
+                QTest::keyClick(&rig.grid(), Qt::Key_PageDown);
+            }
+        });
+        rig.field("BaseField").setText(QStringLiteral("0"));
+        rig.editor->setBaseAddress();
+        QVERIFY(sent);
+        QCOMPARE(rig.ws().scrollPosition(), 0u);
+        QTest::keyClick(&rig.grid(), Qt::Key_PageDown);
+        QCOMPARE(rig.ws().scrollPosition(), 16u);
+    }
+
+    void scrollBarEndsOnTheLastPageOfAnOddSizedFile() {
+        Rig rig(1000);
+        auto* bar = rig.editor->findChild<QScrollBar*>("ScrollBar");
+        QCOMPARE(bar->maximum(), 48);
+        QCOMPARE(bar->pageStep(), 16);
+        bar->setValue(48);
+        QCOMPARE(rig.ws().pageOffset(), 768u);
+        QCOMPARE(rig.field("FileOffsetField").text(), QStringLiteral("00000300"));
+        QCOMPARE(rig.ws().cellText(0, 1), std::string("00000300"));
+        // Offset 999 is row 15, byte 7; the cells after it lie past the end of the file.
+        QVERIFY(!rig.ws().cellText(15, 15).empty() && !rig.ws().cellText(41, 15).empty());
+        QVERIFY(rig.ws().cellText(17, 15).empty() && rig.ws().cellText(1, 16).empty());
+        QTest::keyClick(&rig.grid(), Qt::Key_PageDown);
+        QCOMPARE(bar->value(), 48);
+    }
+
+    void autoScrollRunsToTheEndAndTheMouseScrollsPastAnEdge() {
+        Rig rig(1000);
+        auto* button = rig.editor->findChild<QToolButton*>("AutoScrollButton");
+        button->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!button->isChecked(), 3000); // pops up at the last page
+        QCOMPARE(rig.ws().scrollPosition(), 48u);
+
+        rig.ws().setScrollPosition(0);
+        HexGrid& grid = rig.grid();
+        QTest::mousePress(&grid, Qt::LeftButton, {}, QPoint(80, HexGrid::pxRowHeight + 5));
+        QCOMPARE(rig.ws().cursorColumn(), 1);
+        QMouseEvent below(QEvent::MouseMove, QPointF(80, grid.height() + 10),
+                          grid.mapToGlobal(QPointF(80, grid.height() + 10)), Qt::NoButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&grid, &below);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.ws().scrollPosition() >= 2, 2000);
+        QTest::mouseRelease(&grid, Qt::LeftButton, {}, QPoint(80, grid.height() + 10));
+        const auto stopped = rig.ws().scrollPosition();
+        QTest::qWait(450);
+        QCOMPARE(rig.ws().scrollPosition(), stopped);
+        QCOMPARE(rig.ws().cursorRow(), 16);
+    }
+
+    void baseAddressFieldTakesHexAndClearsTheLowNibble() {
+        Rig rig;
+        QLineEdit& base = rig.field("BaseField");
+        base.clear();
+        QTest::keyClicks(&base, QStringLiteral("1000g0 123"));
+        QCOMPARE(base.text(), QStringLiteral("10000123"));
+        QTest::keyClick(&base, Qt::Key_Return);
+        QCOMPARE(rig.ws().baseAddress(), 0x10000120u);
+        QCOMPARE(rig.ws().cellText(0, 2), std::string("10000130"));
+        base.clear();
+        rig.editor->setBaseAddress();
+        QCOMPARE(rig.lastNotice(), QStringLiteral("Invalid base address specified !"));
+    }
+
+    void searchListsMatchesAndJumpsToOneSelected() {
+        Rig rig(4096);
+        for (std::size_t at : {0x10u, 0x450u}) {
+            std::copy_n("XYZ", 3, rig.bytes.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+        writeFile(rig.file, rig.bytes);
+        QVERIFY(rig.editor->openByName(rig.file));
+        auto* pattern = rig.editor->findChild<QComboBox*>("PatternBox");
+        pattern->setEditText(QStringLiteral("XYZ"));
+        rig.editor->search();
+        auto& results = rig.editor->results();
+        QCOMPARE(results.size(), 3u);
+        QCOMPARE(QString::fromStdString(results.text(2)),
+                 QStringLiteral("COMPLETED OK - Found 2 matches."));
+        QCOMPARE(rig.ws().cursorOffset(), 0x10u);
+        QCOMPARE(pattern->itemText(0), QStringLiteral("XYZ"));
+        QTest::keyClick(pattern->lineEdit(), Qt::Key_Return); // the same search once more
+        QCOMPARE(results.size(), 6u);
+        QCOMPARE(pattern->count(), 1);
+        QCOMPARE(rig.ws().cursorOffset(), 0x10u);
+        rig.editor->nextResult();
+        QCOMPARE(rig.ws().cursorOffset(), 0x450u);
+        rig.editor->previousResult();
+        QCOMPARE(rig.ws().cursorOffset(), 0x10u);
+
+        auto* list = rig.editor->findChild<QListView*>("ResultsList");
+        const auto select = [&](std::initializer_list<int> rows) {
+            list->clearSelection();
+            for (int row : rows) {
+                list->selectionModel()->select(list->model()->index(row, 0),
+                                               QItemSelectionModel::Select);
+            }
+            rig.editor->jumpToSelectedResult();
+        };
+        select({3, 4});
+        QVERIFY(rig.lastNotice().startsWith(QStringLiteral("Cannot jump to multiple addresses.")));
+        select({5});
+        QVERIFY(rig.lastNotice().startsWith(
+            QStringLiteral("Cannot jump, you selected a status line.")));
+        select({4});
+        QCOMPARE(rig.ws().cursorOffset(), 0x450u);
+        QCOMPARE(rig.field("JumpField").text(), QStringLiteral("00000450"));
+    }
+
+    void aLongSearchCanBeCancelled() {
+        Rig rig;
+        // A working copy of 4 GiB without blocks on disk: long to scan, cheap to make.
+        std::filesystem::resize_file(rig.ws().workFileName(), std::uint64_t{4} << 30);
+        rig.editor->findChild<QComboBox*>("PatternBox")->setEditText(QStringLiteral("AB"));
+        bool cancelled = false;
+        QTimer::singleShot(600, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (auto* progress = qobject_cast<QProgressDialog*>(widget);
+                    progress != nullptr && progress->isVisible()) {
+                    progress->cancel();
+                    cancelled = true;
+                }
+            }
+        });
+        rig.editor->search();
+        QVERIFY2(cancelled, "no progress shown");
+        const auto& results = rig.editor->results();
+        QVERIFY(!QString::fromStdString(results.text(results.size() - 1))
+                     .startsWith(QStringLiteral("COMPLETED OK")));
+    }
+
+    void searchSeesEditsNotYetWrittenBack() {
+        Rig rig;
+        rig.type("4142"); // "AB" typed over bytes 0 and 1, still on the page only
+        rig.editor->findChild<QComboBox*>("PatternBox")->setEditText(QStringLiteral("AB"));
+        rig.editor->search();
+        QCOMPARE(rig.editor->results().offset(0), 0u);
+    }
+
+    void fillAndReloadWithTheirRefusals() {
+        Rig rig;
+        const auto fillWith = [&](const char* value, const char* start, const char* end,
+                                  FillAction action = FillAction::Fill) {
+            rig.notices.clear();
+            rig.field("FillValue").setText(QLatin1String(value));
+            rig.field("FillStart").setText(QLatin1String(start));
+            rig.field("FillEnd").setText(QLatin1String(end));
+            rig.editor->fill(action);
+            return rig.lastNotice();
+        };
+        QCOMPARE(fillWith("", "0", "1"), QStringLiteral("Invalid fill value !"));
+        QCOMPARE(fillWith("00", "", "1"), QStringLiteral("Invalid Start address !"));
+        QCOMPARE(fillWith("00", "200", "100"),
+                 QString::fromLatin1(corvex::fileeditor::kEndAsLengthMessage.data()));
+        QCOMPARE(rig.field("FillEnd").text(), QStringLiteral("00000263"));
+        QCOMPARE(
+            fillWith("00", "0", "10000"),
+            QStringLiteral("End address must be lower or equal than maximum workspace size !"));
+        QVERIFY(!rig.editor->modified());
+
+        QCOMPARE(fillWith("00", "10", "1F"), QString());
+        QCOMPARE(rig.ws().pageByte(0x1F), 0);
+        QVERIFY(rig.ws().byteChanged(0x10) && !rig.ws().byteChanged(0x20));
+        QVERIFY(rig.editor->modified());
+        QCOMPARE(fillWith("00", "10", "1F", FillAction::Reload), QString());
+        QCOMPARE(rig.ws().pageByte(0x1F), rig.bytes[0x1F]);
+    }
+
+    void integrityCheckAfterEditsAndAfterSavingOntoTheFile() {
+        Rig rig(8192);
+        rig.type("00");
+        rig.field("FillStart").setText(QStringLiteral("0"));
+        rig.field("FillEnd").setText(QStringLiteral("2000"));
+        rig.editor->checkIntegrity();
+        QCOMPARE(rig.lastNotice(), QStringLiteral("Integrity Check Done"));
+        QCOMPARE(rig.editor->results().size(), 1u);
+        QCOMPARE(rig.editor->results().offset(0), 0u);
+
+        rig.dialogFile = rig.file;
+        QVERIFY(rig.editor->saveWithDialog());
+        QVERIFY(!rig.editor->modified());
+        QCOMPARE(corvex::test::readBytes(rig.file).at(0), 0);
+        rig.editor->checkIntegrity();
+        QCOMPARE(rig.editor->results().size(), 1u); // no new difference
+        QVERIFY(!rig.ws().byteChanged(0));
+    }
+
+    void undoAndRedoAcrossPages() {
+        Rig rig(4096);
+        rig.type("AA");
+        QTest::keyClick(&rig.grid(), Qt::Key_PageDown);
+        rig.type("BB"); // byte 257: the cursor stayed in its column
+        QCOMPARE(rig.ws().pageByte(1), 0xBB);
+        QTest::keyClick(rig.editor, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(rig.ws().pageByte(1), rig.bytes[257]);
+        QTest::keyClick(rig.editor, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(rig.ws().pageOffset(), 0u);
+        QCOMPARE(rig.ws().pageByte(0), rig.bytes[0]);
+        QTest::keyClick(rig.editor, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(rig.ws().pageByte(0), 0xAA);
+        QVERIFY(rig.ws().cellChanged(1, 1));
+    }
+
+    void openDialogInsertsAFileAtTheCursor() {
+        Rig rig(4096);
+        const std::string part = rig.dir.file("part.bin");
+        writeFile(part, std::vector<std::uint8_t>(300, 0xC3));
+        rig.field("JumpField").setText(QStringLiteral("100"));
+        rig.editor->jump();
+        rig.dialogFile = part;
+        rig.editor->openWithDialog();
+        QCOMPARE(rig.offsets.back(), QStringLiteral("00000100")); // preset: base + cursor
+        QVERIFY(rig.notices.empty());
+        QCOMPARE(rig.ws().pageByte(0), 0xC3);
+        QVERIFY(rig.ws().byteChanged(0) && rig.editor->modified());
+        auto* history = rig.editor->findChild<QListWidget*>("HistoryList");
+        QCOMPARE(history->count(), 2);
+        QVERIFY(history->item(1)->text().startsWith(
+            QStringLiteral("   2  00000100  0000022B  0000012C  ")));
+    }
+
+    void closingWithUnsavedEditsAsksFirst() {
+        Rig rig;
+        const std::string work = rig.ws().workFileName();
+        QVERIFY(std::filesystem::exists(work));
+        rig.type("1");
+        rig.answer = TForm3::SaveAnswer::Cancel;
+        QVERIFY(!rig.editor->close());
+        rig.answer = TForm3::SaveAnswer::Discard;
+        QVERIFY(rig.editor->close());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(rig.editor.isNull());
+        QVERIFY(!std::filesystem::exists(work));
+        QCOMPARE(corvex::test::readBytes(rig.file), rig.bytes);
+    }
+
+    void badInputIsRefusedAndLeavesTheWorkspaceIntact() {
+        Rig rig;
+        rig.type("55");
+        QVERIFY(!rig.editor->openByName(rig.dir.path().string()));
+        QVERIFY(rig.lastNotice().endsWith(QStringLiteral(") is not a regular file.")));
+        // The opened file goes away: the workspace keeps working and saves elsewhere.
+        std::filesystem::remove(rig.file);
+        QTest::keyClick(&rig.grid(), Qt::Key_PageDown);
+        const std::string locked = rig.dir.file("locked.bin");
+        writeFile(locked, {9});
+        std::filesystem::permissions(locked, std::filesystem::perms::owner_read);
+        rig.dialogFile = locked;
+        QVERIFY(!rig.editor->saveWithDialog());
+        QVERIFY(rig.lastNotice().startsWith(QString::fromStdString("Cannot save " + locked)));
+        QCOMPARE(corvex::test::readBytes(locked), std::vector<std::uint8_t>{9});
+        QVERIFY(rig.editor->modified());
+        rig.dialogFile = rig.dir.file("saved.bin");
+        QVERIFY(rig.editor->saveWithDialog());
+        auto expected = rig.bytes;
+        expected[0] = 0x55;
+        QCOMPARE(corvex::test::readBytes(rig.dialogFile), expected);
+    }
+
+    void workingCopiesAreNeverSharedNorBlockedByAStaleOne() {
+        Rig rig;
+        TForm3 second(nullptr, rig.dir.file("corvex"));
+        second.setAttribute(Qt::WA_DeleteOnClose, false);
+        const std::string work = second.workspace().workFileName();
+        QVERIFY(work != rig.ws().workFileName());
+        // A copy left behind by a crash, even a read-only one, is replaced.
+        writeFile(work, {1, 2, 3});
+        std::filesystem::permissions(work, std::filesystem::perms::owner_read);
+        QVERIFY(second.openByName(rig.file));
+        QCOMPARE(corvex::test::readBytes(work), rig.bytes);
+    }
+
+    void rangeDialogFieldsPreferencesAndPreview() {
+        corvex::test::TempDir dir;
+        const std::string file = dir.file("small.bin");
+        writeFile(file, counting(256));
+        TOpenFavDialog dialog(nullptr);
+        dialog.setBaseAdr(QStringLiteral("00000000"));
+        dialog.setOffset(QString());
+        dialog.setLength(QString());
+        dialog.preferenceNames() << QStringLiteral("User defined") << QStringLiteral("Firmware");
+        dialog.setPreferenceIndex(1);
+        dialog.selectFile(QString::fromStdString(file));
+        dialog.show();
+        QCOMPARE(dialog.ComboPref->count(), 2);
+        QCOMPARE(dialog.ComboPref->currentIndex(), 1);
+        QTest::keyClicks(dialog.OffsetEdit, QStringLiteral("g 1b\r00"));
+        QCOMPARE(dialog.OffsetEdit->text(), QStringLiteral("1B00"));
+        dialog.OffsetEdit->setText(QStringLiteral("00000100"));
+
+        const auto previewValues = [&] {
+            std::unique_ptr<QDialog> preview(dialog.makePreview(nullptr));
+            QStringList values{QString::number(preview->width()) + "x" +
+                               QString::number(preview->height())};
+            for (int i = 0; i < 5; ++i) {
+                values << preview->findChild<QLabel*>(QStringLiteral("Value%1").arg(i))->text();
+            }
+            return values;
+        };
+        QCOMPARE(previewValues(), QStringList({"379x297", "   00000000", "   00000100",
+                                               "   00000100", "   00000100", "   00000200"}));
+        dialog.LengthEdit->setText(QStringLiteral("1000")); // a range past the end of the file
+        QCOMPARE(previewValues().at(5), QStringLiteral("   00001100"));
+
+        dialog.done(QDialog::Rejected);
+        QCOMPARE(dialog.offset(), QStringLiteral("00000100"));
+        QCOMPARE(dialog.length(), QStringLiteral("1000"));
+        QCOMPARE(dialog.preferenceIndex(), 1);
+
+        std::unique_ptr<QDialog> missing(
+            (dialog.selectFile(QString::fromStdString(dir.file("gone.bin"))),
+             dialog.makePreview(nullptr)));
+        QCOMPARE(missing->findChild<QLabel*>(QStringLiteral("Info"))->text(),
+                 QStringLiteral("Error:  FILE NOT FOUND"));
+    }
+
+    void oldStyleDialogKeepsTheCallersValues() {
+        TOpenFavDialog dialog(nullptr);
+        dialog.setOldStyle(true);
+        dialog.setOffset(QStringLiteral("00000040"));
+        dialog.OffsetEdit->setText(QStringLiteral("FFFF"));
+        QTimer::singleShot(0, &dialog, [&] { dialog.done(QDialog::Rejected); });
+        QVERIFY(!dialog.execute());
+        QVERIFY(!dialog.PicturePanel->isVisible());
+        QCOMPARE(dialog.offset(), QStringLiteral("00000040"));
+    }
+};
+
+QTEST_MAIN(HexEditorWindow)
+#include "file_editor_test.moc"
