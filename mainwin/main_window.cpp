@@ -2,6 +2,7 @@
 
 #include "app/icons/icon_list.h"
 #include "mainwin/area_map_view.h"
+#include "mainwin/diagnostics_page.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -145,7 +146,8 @@ TForm9::TForm9(MainWindowSetup setup, QWidget* parent)
       m_settingsFile(settingsFileName(m_setup.programPath)),
       m_logFile(link::programFileName(m_setup.programPath, "LOG")),
       m_feedback(m_areas, *this, std8(m_setup.title), m_logFile),
-      m_dispatch(m_settings, m_areas, m_feedback, *this) {
+      m_dispatch(m_settings, m_areas, m_feedback, *this),
+      m_diagModel(m_settings, m_areas, m_feedback, *this) {
     setWindowTitle(m_setup.title);
     setWindowFlags((windowFlags() | Qt::WindowMinimizeButtonHint) & ~Qt::WindowMaximizeButtonHint);
 
@@ -163,8 +165,11 @@ TForm9::TForm9(MainWindowSetup setup, QWidget* parent)
     m_map = new AreaMapView(m_areas, m_pages);
     m_map->setBusyMark([this] { return m_feedback.mapBusy(); });
     m_pages->addTab(m_map, QStringLiteral("Flashroms"));
-    m_pages->addTab(new QWidget(m_pages), QStringLiteral("Diagnostics"));
+    m_pages->addTab(buildDiagnosticsPage(), QStringLiteral("Diagnostics"));
     m_pages->addTab(buildGuardPage(), QStringLiteral("Corvex Guard"));
+    // The repeat and the line watch run only while the technician looks at the page.
+    connect(m_pages, &QTabWidget::currentChanged, this,
+            [this](int index) { m_diagPage->setShowing(index == 1); });
     layout->addWidget(m_pages, 1);
     m_panels = new StatusPanels(m_feedback, client);
     layout->addWidget(m_panels);
@@ -225,6 +230,7 @@ void TForm9::startGuard() {
     m_jobsLink = std::make_unique<GuardJobsLink>(*m_guard);
     m_feedback.bindGuard(m_guardLink.get());
     m_dispatch.bindGuard(m_jobsLink.get());
+    m_diagModel.bindGuard(m_jobsLink.get());
     m_guard->SetStopOnError(m_stopOnError->isChecked());
 }
 
@@ -234,6 +240,7 @@ void TForm9::stopGuard() {
     }
     m_feedback.bindGuard(nullptr);
     m_dispatch.bindGuard(nullptr);
+    m_diagModel.bindGuard(nullptr);
     m_guard->Break();
     // The Guard may wait on a call it posted; destroying it drops that call, so this returns
     // even while a job runs.
@@ -276,6 +283,9 @@ void TForm9::restartGuard() {
 
 void TForm9::onTick() {
     m_feedback.tick();
+    if (m_pages->currentIndex() == 1) {
+        m_diagPage->pollLines();
+    }
 }
 
 // ---- menus and toolbar ---------------------------------------------------------------------
@@ -393,6 +403,7 @@ void TForm9::buildMenus() {
     addCommand(corvex, corvexPath, QStringLiteral("&Diagnostics ..."),
                QStringLiteral("Show the diagnostics page."),
                [this] { m_pages->setCurrentIndex(1); });
+    buildLoopbackEntries(corvex, corvexPath);
     corvex->addSeparator();
     addJob(corvex, corvexPath, QStringLiteral("&Upload Microcode"),
            QStringLiteral("Upload a bootcode program into the receiver."), Job::UploadMicrocode);
@@ -562,6 +573,47 @@ QWidget* TForm9::buildGuardPage() {
     return page;
 }
 
+QWidget* TForm9::buildDiagnosticsPage() {
+    m_diagModel.bindPort(m_setup.port, [this] { return portLeftAlone(); });
+    DiagnosticsPage::Hooks hooks;
+    hooks.readStatus = [this] {
+        // With no Guard there is no port base to read at; an empty port reads like this.
+        return m_guard ? m_guard->readStatus() : std::uint8_t{0xFF};
+    };
+    hooks.resetInterface = [this] { m_dispatch.dispatch(Job::ResetInterface); };
+    hooks.breakJob = [this] {
+        if (m_guard) {
+            m_guard->Break();
+        }
+    };
+    hooks.loopbackChanged = [this](bool on) { m_loopbackEnabled->setChecked(on); };
+    m_diagPage = new DiagnosticsPage(m_diagModel, m_feedback, std::move(hooks), m_pages);
+    return m_diagPage;
+}
+
+void TForm9::buildLoopbackEntries(QMenu* corvex, const QString& corvexPath) {
+    m_loopbackEnabled =
+        addCommand(corvex, corvexPath, QStringLiteral("&Loopback enabled"),
+                   QStringLiteral("Switch the interface's internal loopback."),
+                   [this] { m_diagPage->setLoopbackChecked(m_loopbackEnabled->isChecked()); });
+    m_loopbackEnabled->setCheckable(true);
+    QMenu* tests = corvex->addMenu(QStringLiteral("Loopback &test"));
+    const QString testsPath = corvexPath + QStringLiteral("/Loopback test");
+    const std::array<std::pair<const char*, LoopbackTest>, 3> entries{
+        {{"&Ack", LoopbackTest::Ack},
+         {"&Data", LoopbackTest::Data},
+         {"&Flow", LoopbackTest::Flow}}};
+    for (const auto& [caption, test] : entries) {
+        addCommand(tests, testsPath, QLatin1String(caption),
+                   QStringLiteral("Run the short loopback test."),
+                   [this, which = test] { m_diagPage->runLoopbackTest(which, false); });
+    }
+}
+
+bool TForm9::portLeftAlone() const {
+    return !m_guard || m_guard->isIdle() || m_guard->GuardState() == link::GuardStateValue::Stopped;
+}
+
 void TForm9::sendCommand() {
     m_feedback.sendCommand(std8(m_command->text()));
     refresh();
@@ -629,6 +681,10 @@ bool TForm9::messageBox(const MessageBox& box) {
     return box.kind != BoxKind::Question || answer == QMessageBox::Yes;
 }
 
+void TForm9::showDiagResult(const void* target, const std::string& text) {
+    m_diagPage->showResult(target, text);
+}
+
 void TForm9::openFileEditor(const std::string& fileName) {
     openHexEditor(fileName);
 }
@@ -684,6 +740,10 @@ void TForm9::refresh() {
     m_restart->setEnabled(m_feedback.restartEnabled());
     m_channelDec->setEnabled(m_dispatch.channelEditorEnabled(JobDispatch::ChannelMode::Dec));
     m_channelHex->setEnabled(m_dispatch.channelEditorEnabled(JobDispatch::ChannelMode::Hex));
+    m_loopbackEnabled->setEnabled(m_feedback.loopbackControlsEnabled());
+    if (m_diagPage != nullptr) {
+        m_diagPage->refresh();
+    }
     const QString title = qs(m_feedback.title());
     if (title != windowTitle()) {
         setWindowTitle(title);
