@@ -238,6 +238,7 @@ QWidget* DiagnosticsPage::buildOptionsGroup() {
     layout->addWidget(m_loopback, 0, 0, 1, 4);
 
     auto* tests = new QHBoxLayout;
+    tests->setSpacing(4);
     const auto testButton = [&](const QString& name, const QString& caption, LoopbackTest test) {
         tests->addWidget(button(name, caption, [this, test] { runLoopbackTest(test, true); }));
     };
@@ -267,6 +268,7 @@ QWidget* DiagnosticsPage::buildOptionsGroup() {
     });
     connect(m_exchangeValue, &QLineEdit::returnPressed, start, &QPushButton::click);
     auto* exchange = new QHBoxLayout;
+    exchange->setSpacing(4);
     exchange->addWidget(m_exchangeValue);
     exchange->addWidget(start);
     exchange->addWidget(stop);
