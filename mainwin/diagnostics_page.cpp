@@ -51,9 +51,17 @@ QGroupBox* group(const QString& title, QWidget* parent) {
     return box;
 }
 
-QGridLayout* grid(QWidget* owner) {
-    auto* layout = new QGridLayout(owner);
-    layout->setContentsMargins(6, 4, 6, 4);
+// The group's controls sit on a plain widget that fills its own background: a field that
+// changes then repaints from there, not the group's frame and title and the page behind them,
+// which a repeated read would otherwise redraw four times a second.
+QGridLayout* grid(QGroupBox* owner) {
+    auto* outer = new QVBoxLayout(owner);
+    outer->setContentsMargins(2, 0, 2, 2);
+    auto* inner = new QWidget(owner);
+    inner->setAutoFillBackground(true);
+    outer->addWidget(inner);
+    auto* layout = new QGridLayout(inner);
+    layout->setContentsMargins(4, 2, 4, 2);
     layout->setHorizontalSpacing(6);
     layout->setVerticalSpacing(3);
     return layout;

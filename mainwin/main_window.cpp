@@ -15,10 +15,12 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStaticText>
 #include <QStatusTipEvent>
 #include <QTabWidget>
 #include <QToolBar>
@@ -68,18 +70,34 @@ class StatusPanels : public QWidget {
 public:
     StatusPanels(GuardFeedback& feedback, QWidget* parent) : QWidget(parent), m_feedback(feedback) {
         setFixedHeight(kPanelHeight);
+        // The bar paints every pixel of what it is asked to, so a changed panel repaints alone
+        // instead of the window behind it as well.
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+    /// Repaints the panels whose content changed since they were last asked for. The window
+    /// asks after every Guard message and tick; most change nothing, and text is costly to draw.
+    void sync() {
+        for (int index = 0; index < 3; ++index) {
+            PanelView view = m_feedback.panel(index);
+            auto& drawn = m_drawn.at(static_cast<std::size_t>(index));
+            if (view != drawn) {
+                drawn = std::move(view);
+                update(panelRect(index));
+            }
+        }
     }
 
 protected:
-    void paintEvent(QPaintEvent* /*event*/) override {
+    void paintEvent(QPaintEvent* event) override {
         QPainter painter(this);
-        int left = 0;
+        painter.fillRect(event->rect(), palette().color(QPalette::Window));
         for (int index = 0; index < 3; ++index) {
-            // The last panel runs on to the bar's right edge, as a status bar's last panel
-            // does, so a firmware name is not cut at its 50 pixels.
-            const int width = index == 2 ? std::max(kPanelWidths[2], this->width() - left)
-                                         : kPanelWidths.at(static_cast<std::size_t>(index));
-            const QRect box(left, 0, width - 2, height());
+            const QRect cell = panelRect(index);
+            if (!event->rect().intersects(cell)) {
+                continue;
+            }
+            const QRect box = cell.adjusted(0, 0, -2, 0);
             const PanelView view = m_feedback.panel(index);
             if (view.background) {
                 painter.fillRect(box, QColor(view.background->red, view.background->green,
@@ -88,17 +106,55 @@ protected:
             painter.setPen(palette().color(QPalette::Mid));
             painter.drawRect(box.adjusted(0, 0, -1, -1));
             if (view.icon > 0) {
-                painter.drawPixmap(left + 4, (height() - 16) / 2, app::iconPixmap(view.icon));
+                painter.drawPixmap(cell.left() + 4, (height() - 16) / 2,
+                                   app::iconPixmap(view.icon));
             }
             painter.setPen(palette().color(QPalette::WindowText));
-            painter.drawText(box.adjusted(25, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                             qs(view.text).replace(QLatin1Char('\r'), QLatin1Char(' ')));
-            left += width;
+            const QRect textBox = box.adjusted(25, 0, -2, 0);
+            const QStaticText& text =
+                laidOut(index, qs(view.text).replace(QLatin1Char('\r'), QLatin1Char(' ')));
+            painter.save();
+            painter.setClipRect(textBox);
+            painter.drawStaticText(
+                QPointF(textBox.left(),
+                        textBox.top() + (textBox.height() - text.size().height()) / 2),
+                text);
+            painter.restore();
         }
     }
 
 private:
+    [[nodiscard]] QRect panelRect(int index) const {
+        int left = 0;
+        for (int before = 0; before < index; ++before) {
+            left += kPanelWidths.at(static_cast<std::size_t>(before));
+        }
+        // The last panel runs on to the bar's right edge, as a status bar's last panel does,
+        // so a firmware name is not cut at its 50 pixels.
+        const int width = index == 2 ? std::max(kPanelWidths[2], this->width() - left)
+                                     : kPanelWidths.at(static_cast<std::size_t>(index));
+        return {left, 0, width, height()};
+    }
+
+    // A panel's text laid out once: a repeated step flips panel 1 between the same two texts,
+    // and shaping them again on every paint is most of the bar's cost.
+    const QStaticText& laidOut(int index, const QString& text) {
+        auto& recent = m_laidOut.at(static_cast<std::size_t>(index));
+        for (const QStaticText& entry : recent) {
+            if (entry.text() == text) {
+                return entry;
+            }
+        }
+        std::swap(recent[0], recent[1]);
+        recent[0].setTextFormat(Qt::PlainText);
+        recent[0].setText(text);
+        recent[0].prepare(QTransform(), font());
+        return recent[0];
+    }
+
     GuardFeedback& m_feedback;
+    std::array<PanelView, 3> m_drawn;
+    std::array<std::array<QStaticText, 2>, 3> m_laidOut;
 };
 
 // The label above the command field; a click hands the page to the log book.
@@ -765,7 +821,7 @@ void TForm9::refresh() {
         m_logView->appendPlainText(text);
     }
     m_linesShown = m_feedback.linesAdded();
-    m_panels->update();
+    m_panels->sync();
 }
 
 // ---- window events -------------------------------------------------------------------------
@@ -775,7 +831,7 @@ bool TForm9::event(QEvent* event) {
         const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
         if (!tip.isEmpty()) {
             m_feedback.showHint(std8(tip));
-            m_panels->update();
+            m_panels->sync();
         }
         return true;
     }
