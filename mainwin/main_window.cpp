@@ -2,6 +2,7 @@
 
 #include "app/icons/icon_list.h"
 #include "mainwin/area_map_view.h"
+#include "mainwin/diagnostics_page.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -14,10 +15,12 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStaticText>
 #include <QStatusTipEvent>
 #include <QTabWidget>
 #include <QToolBar>
@@ -67,18 +70,34 @@ class StatusPanels : public QWidget {
 public:
     StatusPanels(GuardFeedback& feedback, QWidget* parent) : QWidget(parent), m_feedback(feedback) {
         setFixedHeight(kPanelHeight);
+        // The bar paints every pixel of what it is asked to, so a changed panel repaints alone
+        // instead of the window behind it as well.
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+    /// Repaints the panels whose content changed since they were last asked for. The window
+    /// asks after every Guard message and tick; most change nothing, and text is costly to draw.
+    void sync() {
+        for (int index = 0; index < 3; ++index) {
+            PanelView view = m_feedback.panel(index);
+            auto& drawn = m_drawn.at(static_cast<std::size_t>(index));
+            if (view != drawn) {
+                drawn = std::move(view);
+                update(panelRect(index));
+            }
+        }
     }
 
 protected:
-    void paintEvent(QPaintEvent* /*event*/) override {
+    void paintEvent(QPaintEvent* event) override {
         QPainter painter(this);
-        int left = 0;
+        painter.fillRect(event->rect(), palette().color(QPalette::Window));
         for (int index = 0; index < 3; ++index) {
-            // The last panel runs on to the bar's right edge, as a status bar's last panel
-            // does, so a firmware name is not cut at its 50 pixels.
-            const int width = index == 2 ? std::max(kPanelWidths[2], this->width() - left)
-                                         : kPanelWidths.at(static_cast<std::size_t>(index));
-            const QRect box(left, 0, width - 2, height());
+            const QRect cell = panelRect(index);
+            if (!event->rect().intersects(cell)) {
+                continue;
+            }
+            const QRect box = cell.adjusted(0, 0, -2, 0);
             const PanelView view = m_feedback.panel(index);
             if (view.background) {
                 painter.fillRect(box, QColor(view.background->red, view.background->green,
@@ -87,17 +106,55 @@ protected:
             painter.setPen(palette().color(QPalette::Mid));
             painter.drawRect(box.adjusted(0, 0, -1, -1));
             if (view.icon > 0) {
-                painter.drawPixmap(left + 4, (height() - 16) / 2, app::iconPixmap(view.icon));
+                painter.drawPixmap(cell.left() + 4, (height() - 16) / 2,
+                                   app::iconPixmap(view.icon));
             }
             painter.setPen(palette().color(QPalette::WindowText));
-            painter.drawText(box.adjusted(25, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                             qs(view.text).replace(QLatin1Char('\r'), QLatin1Char(' ')));
-            left += width;
+            const QRect textBox = box.adjusted(25, 0, -2, 0);
+            const QStaticText& text =
+                laidOut(index, qs(view.text).replace(QLatin1Char('\r'), QLatin1Char(' ')));
+            painter.save();
+            painter.setClipRect(textBox);
+            painter.drawStaticText(
+                QPointF(textBox.left(),
+                        textBox.top() + (textBox.height() - text.size().height()) / 2),
+                text);
+            painter.restore();
         }
     }
 
 private:
+    [[nodiscard]] QRect panelRect(int index) const {
+        int left = 0;
+        for (int before = 0; before < index; ++before) {
+            left += kPanelWidths.at(static_cast<std::size_t>(before));
+        }
+        // The last panel runs on to the bar's right edge, as a status bar's last panel does,
+        // so a firmware name is not cut at its 50 pixels.
+        const int width = index == 2 ? std::max(kPanelWidths[2], this->width() - left)
+                                     : kPanelWidths.at(static_cast<std::size_t>(index));
+        return {left, 0, width, height()};
+    }
+
+    // A panel's text laid out once: a repeated step flips panel 1 between the same two texts,
+    // and shaping them again on every paint is most of the bar's cost.
+    const QStaticText& laidOut(int index, const QString& text) {
+        auto& recent = m_laidOut.at(static_cast<std::size_t>(index));
+        for (const QStaticText& entry : recent) {
+            if (entry.text() == text) {
+                return entry;
+            }
+        }
+        std::swap(recent[0], recent[1]);
+        recent[0].setTextFormat(Qt::PlainText);
+        recent[0].setText(text);
+        recent[0].prepare(QTransform(), font());
+        return recent[0];
+    }
+
     GuardFeedback& m_feedback;
+    std::array<PanelView, 3> m_drawn;
+    std::array<std::array<QStaticText, 2>, 3> m_laidOut;
 };
 
 // The label above the command field; a click hands the page to the log book.
@@ -148,7 +205,8 @@ TForm9::TForm9(MainWindowSetup setup, QWidget* parent)
       m_settingsFile(settingsFileName(m_setup.programPath)),
       m_logFile(link::programFileName(m_setup.programPath, "LOG")),
       m_feedback(m_areas, *this, std8(m_setup.title), m_logFile),
-      m_dispatch(m_settings, m_areas, m_feedback, *this) {
+      m_dispatch(m_settings, m_areas, m_feedback, *this),
+      m_diagModel(m_settings, m_areas, m_feedback, *this) {
     setWindowTitle(m_setup.title);
     setWindowFlags((windowFlags() | Qt::WindowMinimizeButtonHint) & ~Qt::WindowMaximizeButtonHint);
 
@@ -166,8 +224,11 @@ TForm9::TForm9(MainWindowSetup setup, QWidget* parent)
     m_map = new AreaMapView(m_areas, m_pages);
     m_map->setBusyMark([this] { return m_feedback.mapBusy(); });
     m_pages->addTab(m_map, QStringLiteral("Flashroms"));
-    m_pages->addTab(new QWidget(m_pages), QStringLiteral("Diagnostics"));
+    m_pages->addTab(buildDiagnosticsPage(), QStringLiteral("Diagnostics"));
     m_pages->addTab(buildGuardPage(), QStringLiteral("Corvex Guard"));
+    // The repeat and the line watch run only while the technician looks at the page.
+    connect(m_pages, &QTabWidget::currentChanged, this,
+            [this](int index) { m_diagPage->setShowing(index == 1); });
     layout->addWidget(m_pages, 1);
     m_panels = new StatusPanels(m_feedback, client);
     layout->addWidget(m_panels);
@@ -228,6 +289,7 @@ void TForm9::startGuard() {
     m_jobsLink = std::make_unique<GuardJobsLink>(*m_guard);
     m_feedback.bindGuard(m_guardLink.get());
     m_dispatch.bindGuard(m_jobsLink.get());
+    m_diagModel.bindGuard(m_jobsLink.get());
     m_guard->SetStopOnError(m_stopOnError->isChecked());
 }
 
@@ -236,6 +298,7 @@ void TForm9::stopGuard() {
         return;
     }
     m_dispatch.bindGuard(nullptr);
+    m_diagModel.bindGuard(nullptr);
     m_guard->Break();
     // The Guard may wait on a call it posted; stopping drops that call, so this returns even
     // while a job runs. The lines the broken job wrote on its way out ("Operation aborted.")
@@ -282,6 +345,9 @@ void TForm9::restartGuard() {
 
 void TForm9::onTick() {
     m_feedback.tick();
+    if (m_pages->currentIndex() == 1) {
+        m_diagPage->pollLines();
+    }
 }
 
 // ---- menus and toolbar ---------------------------------------------------------------------
@@ -399,6 +465,7 @@ void TForm9::buildMenus() {
     addCommand(corvex, corvexPath, QStringLiteral("&Diagnostics ..."),
                QStringLiteral("Show the diagnostics page."),
                [this] { m_pages->setCurrentIndex(1); });
+    buildLoopbackEntries(corvex, corvexPath);
     corvex->addSeparator();
     addJob(corvex, corvexPath, QStringLiteral("&Upload Microcode"),
            QStringLiteral("Upload a bootcode program into the receiver."), Job::UploadMicrocode);
@@ -580,6 +647,47 @@ QWidget* TForm9::buildGuardPage() {
     return page;
 }
 
+QWidget* TForm9::buildDiagnosticsPage() {
+    m_diagModel.bindPort(m_setup.port, [this] { return portLeftAlone(); });
+    DiagnosticsPage::Hooks hooks;
+    hooks.readStatus = [this] {
+        // With no Guard there is no port base to read at; an empty port reads like this.
+        return m_guard ? m_guard->readStatus() : std::uint8_t{0xFF};
+    };
+    hooks.resetInterface = [this] { m_dispatch.dispatch(Job::ResetInterface); };
+    hooks.breakJob = [this] {
+        if (m_guard) {
+            m_guard->Break();
+        }
+    };
+    hooks.loopbackChanged = [this](bool on) { m_loopbackEnabled->setChecked(on); };
+    m_diagPage = new DiagnosticsPage(m_diagModel, m_feedback, std::move(hooks), m_pages);
+    return m_diagPage;
+}
+
+void TForm9::buildLoopbackEntries(QMenu* corvex, const QString& corvexPath) {
+    m_loopbackEnabled =
+        addCommand(corvex, corvexPath, QStringLiteral("&Loopback enabled"),
+                   QStringLiteral("Switch the interface's internal loopback."),
+                   [this] { m_diagPage->setLoopbackChecked(m_loopbackEnabled->isChecked()); });
+    m_loopbackEnabled->setCheckable(true);
+    QMenu* tests = corvex->addMenu(QStringLiteral("Loopback &test"));
+    const QString testsPath = corvexPath + QStringLiteral("/Loopback test");
+    const std::array<std::pair<const char*, LoopbackTest>, 3> entries{
+        {{"&Ack", LoopbackTest::Ack},
+         {"&Data", LoopbackTest::Data},
+         {"&Flow", LoopbackTest::Flow}}};
+    for (const auto& [caption, test] : entries) {
+        addCommand(tests, testsPath, QLatin1String(caption),
+                   QStringLiteral("Run the short loopback test."),
+                   [this, which = test] { m_diagPage->runLoopbackTest(which, false); });
+    }
+}
+
+bool TForm9::portLeftAlone() const {
+    return !m_guard || m_guard->isIdle() || m_guard->GuardState() == link::GuardStateValue::Stopped;
+}
+
 void TForm9::sendCommand() {
     m_feedback.sendCommand(std8(m_command->text()));
     refresh();
@@ -647,6 +755,10 @@ bool TForm9::messageBox(const MessageBox& box) {
     return box.kind != BoxKind::Question || answer == QMessageBox::Yes;
 }
 
+void TForm9::showDiagResult(const void* target, const std::string& text) {
+    m_diagPage->showResult(target, text);
+}
+
 void TForm9::openFileEditor(const std::string& fileName) {
     openHexEditor(fileName);
 }
@@ -702,6 +814,10 @@ void TForm9::refresh() {
     m_restart->setEnabled(m_feedback.restartEnabled());
     m_channelDec->setEnabled(m_dispatch.channelEditorEnabled(JobDispatch::ChannelMode::Dec));
     m_channelHex->setEnabled(m_dispatch.channelEditorEnabled(JobDispatch::ChannelMode::Hex));
+    m_loopbackEnabled->setEnabled(m_feedback.loopbackControlsEnabled());
+    if (m_diagPage != nullptr) {
+        m_diagPage->refresh();
+    }
     const QString title = qs(m_feedback.title());
     if (title != windowTitle()) {
         setWindowTitle(title);
@@ -723,7 +839,7 @@ void TForm9::refresh() {
         m_logView->appendPlainText(text);
     }
     m_linesShown = m_feedback.linesAdded();
-    m_panels->update();
+    m_panels->sync();
 }
 
 // ---- window events -------------------------------------------------------------------------
@@ -733,7 +849,7 @@ bool TForm9::event(QEvent* event) {
         const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
         if (!tip.isEmpty()) {
             m_feedback.showHint(std8(tip));
-            m_panels->update();
+            m_panels->sync();
         }
         return true;
     }

@@ -3,6 +3,7 @@
 #include "link/guard/guard.h"
 #include "link/guard/program_files.h"
 #include "mainwin/area_model.h"
+#include "mainwin/diagnostics_model.h"
 #include "mainwin/guard_feedback.h"
 #include "mainwin/job_dispatch.h"
 #include "mainwin/settings_file.h"
@@ -33,6 +34,7 @@ class QTabWidget;
 namespace corvex::mainwin {
 
 class AreaMapView;
+class DiagnosticsPage;
 class StatusPanels;
 
 // What the program hands the window: where it lives, the port and the shell's boxes.
@@ -85,6 +87,7 @@ public:
     [[nodiscard]] QPlainTextEdit& logView() { return *m_logView; }
     [[nodiscard]] QLineEdit& commandField() { return *m_command; }
     [[nodiscard]] std::string logBookFile() const { return m_logFile; }
+    [[nodiscard]] DiagnosticsPage& diagnostics() { return *m_diagPage; }
 
     /// Tools > "Hex Editor" on `file` (none: an empty editor): an open editor is closed first.
     void openHexEditor(const std::string& file);
@@ -105,6 +108,7 @@ protected:
 private:
     // FeedbackView
     bool messageBox(const MessageBox& box) override;
+    void showDiagResult(const void* target, const std::string& text) override;
     void openFileEditor(const std::string& fileName) override;
     void refresh() override;
     // DispatchHost
@@ -118,6 +122,9 @@ private:
     void buildMenus();
     void buildToolbar();
     QWidget* buildGuardPage();
+    QWidget* buildDiagnosticsPage();
+    void buildLoopbackEntries(QMenu* corvex, const QString& corvexPath);
+    [[nodiscard]] bool portLeftAlone() const;
     QAction* addCommand(QMenu* menu, const QString& path, const QString& caption,
                         const QString& hint, std::function<void()> run);
     void addJob(QMenu* menu, const QString& path, const QString& caption, const QString& hint,
@@ -142,6 +149,7 @@ private:
     AreaModel m_areas{m_table};
     GuardFeedback m_feedback;
     JobDispatch m_dispatch;
+    DiagnosticsModel m_diagModel;
     FeedbackEvents m_events{m_feedback};
     std::optional<link::WorkFile> m_workFile;
     std::unique_ptr<GuardJobsLink> m_jobsLink;
@@ -169,11 +177,13 @@ private:
     QAction* m_breakButton = nullptr;
     QAction* m_channelDec = nullptr;
     QAction* m_channelHex = nullptr;
+    QAction* m_loopbackEnabled = nullptr;
     QPointer<QWidget> m_hexEditor;
     QPointer<QWidget> m_channelEditor;
 
     QTabWidget* m_pages = nullptr;
     AreaMapView* m_map = nullptr;
+    DiagnosticsPage* m_diagPage = nullptr;
     QPlainTextEdit* m_logView = nullptr;
     QLineEdit* m_command = nullptr;
     QPushButton* m_restart = nullptr;
