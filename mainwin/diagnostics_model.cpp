@@ -238,9 +238,16 @@ DiagnosticsModel::Result DiagnosticsModel::block(bool reading, std::string_view 
     if (m_guard == nullptr) {
         return Result::Refused;
     }
+    const link::GuardRecord command =
+        link::GuardRecord::command(reading ? "RBB" : "WBB", 0, address, length);
+    if (m_guard->busy()) {
+        // The running job may still read the file name it was given: leave it that name and
+        // let the Guard refuse the block with its own words.
+        m_guard->Submit(command);
+        return Result::Refused;
+    }
     m_guard->setFileName(reading ? FileSetter::WriteFile : FileSetter::ReadFile, file);
-    if (m_guard->Submit(link::GuardRecord::command(reading ? "RBB" : "WBB", 0, address, length)) <
-        0) {
+    if (m_guard->Submit(command) < 0) {
         return Result::Refused;
     }
     m_host.showFlashPage();

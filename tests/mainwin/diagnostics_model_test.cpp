@@ -35,9 +35,14 @@ public:
         file = name;
     }
     int Submit(const link::GuardRecord& r) override {
+        if (running) {
+            return -1;
+        }
         submitted.push_back({r.Text.str(), r.Param, r.Address, r.Data, r.Target});
         return 0;
     }
+    [[nodiscard]] bool busy() const override { return running; }
+    bool running = false;
     FileSetter setter = FileSetter::None;
     std::string file;
     std::vector<Request> submitted;
@@ -267,6 +272,14 @@ TEST(DiagnosticsBlockMode, AFileThatCannotBeUsedOrACancelSendsNothing) {
     EXPECT_EQ(rig.model.blockWrite("0", "8"), Result::Rejected);
     EXPECT_EQ(rig.host.boxes.size(), 4U);
     EXPECT_TRUE(rig.jobs.submitted.empty());
+
+    // While a job runs its file name stays its own: a firmware read saves at its very end.
+    rig.jobs.setFileName(FileSetter::ReadFile, "firmware.bin");
+    rig.jobs.running = true;
+    rig.host.answer = rig.dir.file("block.bin");
+    std::ofstream(*rig.host.answer) << "12345678";
+    EXPECT_EQ(rig.model.blockWrite("0", "8"), Result::Refused);
+    EXPECT_EQ(rig.jobs.file, "firmware.bin");
 }
 
 TEST(DiagnosticsFactoryCheck, RegistersAreTouchedOnlyWhileTheGuardLeavesThePortAlone) {
