@@ -1,5 +1,6 @@
 #include "about_box.h"
 #include "app_options.h"
+#include "channelwin/tform5.h"
 #include "help_page.h"
 #include "icons/icon_list.h"
 #include "link/guard/program_files.h"
@@ -80,6 +81,13 @@ int main(int argc, char** argv) {
     setup.fileArgument = options->file;
     setup.showAbout = [](QWidget* parent) { app::showAboutModal(parent); };
     setup.showHelp = [](QWidget* parent) { app::openHelpPage(parent); };
+    setup.openChannelEditor = [](QWidget* owner, const std::string& image, bool hex) {
+        auto* editor = new channelwin::TForm5(hex, owner);
+        editor->setAttribute(Qt::WA_DeleteOnClose);
+        editor->show();
+        editor->loadImage(image);
+        return static_cast<QWidget*>(editor);
+    };
     mainwin::TForm9 window(std::move(setup));
     QObject::connect(&instance, &app::SingleInstance::showRequested, &window, [&window] {
         window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
