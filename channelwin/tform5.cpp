@@ -180,7 +180,10 @@ void TForm5::buildPages() {
     channelColumn->addWidget(m_channelHeader);
     m_channelList = new ChannelListView(m_editor.channels(), channelPage);
     m_channelList->onDrop = [this](std::optional<std::size_t> target) { dropOn(target); };
-    connect(m_channelList, &LineView::clicked, this, [this] { refreshEditPanel(); });
+    connect(m_channelList, &LineView::clicked, this, [this] {
+        refreshEditPanel();
+        refreshMenus();
+    });
     channelColumn->addWidget(m_channelList, 1);
     buildEditPanel(channelPage);
     channelColumn->addWidget(m_editPanel);
