@@ -12,7 +12,6 @@
 #include <QCursor>
 #include <QDir>
 #include <QFileDialog>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -224,10 +223,17 @@ void TForm5::buildPages() {
 
 void TForm5::buildEditPanel(QWidget* page) {
     m_editPanel = new QWidget(page);
-    auto* grid = new QGridLayout(m_editPanel);
-    grid->setContentsMargins(4, 2, 4, 2);
-    grid->setHorizontalSpacing(4);
-    grid->setVerticalSpacing(2);
+    // Three rows, so that the simple mode's narrow window still shows the name and flags whole.
+    auto* rows = new QVBoxLayout(m_editPanel);
+    rows->setContentsMargins(4, 2, 4, 2);
+    rows->setSpacing(2);
+    auto* nameRow = new QHBoxLayout;
+    auto* flagRow = new QHBoxLayout;
+    auto* pidRow = new QHBoxLayout;
+    for (QHBoxLayout* row : {nameRow, flagRow, pidRow}) {
+        row->setSpacing(4);
+        rows->addLayout(row);
+    }
     const auto lineField = [&](int pxWidth) {
         auto* edit = new QLineEdit(m_editPanel);
         edit->setFixedWidth(pxWidth);
@@ -235,33 +241,31 @@ void TForm5::buildEditPanel(QWidget* page) {
         m_fields.push_back(edit);
         return edit;
     };
-    grid->addWidget(new QLabel(QStringLiteral("Channel name:"), m_editPanel), 0, 0);
-    QLineEdit* name = lineField(140);
+    nameRow->addWidget(new QLabel(QStringLiteral("Channel name:"), m_editPanel));
+    QLineEdit* name = lineField(150);
     name->setMaxLength(16);
-    grid->addWidget(name, 0, 1, 1, 3);
+    nameRow->addWidget(name);
+    nameRow->addStretch(1);
     m_favourite = new QCheckBox(QStringLiteral("Favorite"), m_editPanel);
     m_parental = new QCheckBox(QStringLiteral("Parental block"), m_editPanel);
     m_active = new QCheckBox(QStringLiteral("Active"), m_editPanel);
-    auto* checks = new QHBoxLayout;
     for (QCheckBox* box : {m_favourite, m_parental, m_active}) {
         box->installEventFilter(this);
-        checks->addWidget(box);
+        flagRow->addWidget(box);
     }
     auto* ok = new QPushButton(QStringLiteral("OK"), m_editPanel);
     ok->setFixedWidth(40);
     connect(ok, &QPushButton::clicked, this,
             [this] { showNotice(channels::ChannelEditor::writeNotPossible()); });
-    checks->addWidget(ok);
-    checks->addStretch(1);
-    grid->addLayout(checks, 0, 4, 1, 10);
-    int column = 0;
+    flagRow->addWidget(ok);
+    flagRow->addStretch(1);
     for (const char* label : {"TP (index):", "SID:", "VPID:", "APID:", "VECM:", "AECM:", "PCR:"}) {
         auto* caption = new QLabel(QString::fromLatin1(label), m_editPanel);
         m_advancedLabels.push_back(caption);
-        grid->addWidget(caption, 1, column++);
-        grid->addWidget(lineField(48), 1, column++);
+        pidRow->addWidget(caption);
+        pidRow->addWidget(lineField(48));
     }
-    grid->setColumnStretch(14, 1);
+    pidRow->addStretch(1);
     QWidget::setTabOrder(m_fields[0], m_favourite);
     QWidget::setTabOrder(m_favourite, m_parental);
     QWidget::setTabOrder(m_parental, m_active);
