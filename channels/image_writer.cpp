@@ -242,6 +242,16 @@ std::optional<std::vector<std::uint8_t>> imageWithChannels(std::span<const std::
         }
         encodeRecord(*r, record);
     }
+    // A record that now spells a tag where a later block keeps its tag would move a table.
+    for (const std::uint32_t block : kTableBlocks) {
+        for (const std::string_view tag : {"TPT", "TCS"}) {
+            if (hasTag(image, block, tag) != hasTag(source, block, tag)) {
+                error = "The channel list cannot be stored: a channel would stand where the image "
+                        "marks its tables.";
+                return std::nullopt;
+            }
+        }
+    }
     return image;
 }
 
