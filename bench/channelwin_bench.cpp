@@ -65,6 +65,7 @@ std::unique_ptr<channelwin::TForm5> openWindow() {
         if (notice.title == "Error") {
             throw std::runtime_error(notice.text);
         }
+        return true;
     });
     window->show();
     window->loadImage(imageFile().path());
@@ -145,7 +146,7 @@ void BM_SaveIntoImage(benchmark::State& state) {
     list.cut();
     list.setCurrent(std::nullopt);
     list.pasteAfter();
-    window->setBoxHandler([](const channels::Notice&, QMessageBox::Icon) {});
+    window->setBoxHandler([](const channels::Notice&, QMessageBox::Icon) { return true; });
     const std::string target = imageFile().file("saved.bin");
     for (auto _ : state) {
         if (!window->saveIntoImage(target)) {

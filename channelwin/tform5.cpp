@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
 #include <QDir>
@@ -25,6 +26,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 
 namespace corvex::channelwin {
@@ -93,6 +95,8 @@ TForm5::TForm5(bool hex, QWidget* owner)
 
 TForm5::~TForm5() {
     m_editor.channels().setChanged({});
+    // The lists paint from the editor, which goes before QWidget deletes its children.
+    delete m_pages;
 }
 
 // ---- Building ----
@@ -266,12 +270,10 @@ void TForm5::buildEditPanel(QWidget* page) {
         pidRow->addWidget(lineField(48));
     }
     pidRow->addStretch(1);
-    QWidget::setTabOrder(m_fields[0], m_favourite);
-    QWidget::setTabOrder(m_favourite, m_parental);
-    QWidget::setTabOrder(m_parental, m_active);
-    QWidget::setTabOrder(m_active, m_fields[1]);
-    for (std::size_t i = 1; i + 1 < m_fields.size(); ++i) {
-        QWidget::setTabOrder(m_fields[i], m_fields[i + 1]);
+    m_enterOrder = {m_fields[0], m_favourite, m_parental, m_active};
+    m_enterOrder.insert(m_enterOrder.end(), m_fields.begin() + 1, m_fields.end());
+    for (std::size_t i = 0; i + 1 < m_enterOrder.size(); ++i) {
+        QWidget::setTabOrder(m_enterOrder[i], m_enterOrder[i + 1]);
     }
 }
 
@@ -425,20 +427,21 @@ void TForm5::bindKeys() {
 
 // ---- State to widgets ----
 
-void TForm5::showNotice(const std::optional<Notice>& notice, QMessageBox::Icon icon) {
+bool TForm5::showNotice(const std::optional<Notice>& notice, QMessageBox::Icon icon) {
     if (!notice) {
-        return;
+        return false;
     }
     if (m_boxHandler) {
-        m_boxHandler(*notice, icon);
-        return;
+        return m_boxHandler(*notice, icon);
     }
     QString text = qs(notice->text);
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     const QString title =
         notice->title.empty() ? QApplication::applicationDisplayName() : qs(notice->title);
-    QMessageBox box(icon, title, text, QMessageBox::Ok, this);
-    box.exec();
+    const bool question = icon == QMessageBox::Question;
+    QMessageBox box(icon, title, text,
+                    question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, this);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void TForm5::refresh() {
@@ -600,10 +603,14 @@ void TForm5::loadImage(const std::string& image) {
         notice = m_editor.load(image, m_image, onWarning);
         m_loaded = !notice;
     } else {
-        notice = m_editor.load(image, std::span<const std::uint8_t>(), onWarning);
-        // Before any firmware was read there is nothing to load and nothing to say.
-        notice = image.empty() ? std::nullopt : std::optional(Notice{error, "Error"});
+        // Empty lists under the file's name. Before any firmware was read there is nothing to
+        // load and nothing to say; otherwise the reason the file could not be read.
+        (void)m_editor.load(image, std::span<const std::uint8_t>());
+        if (!image.empty()) {
+            notice = Notice{error, "Error"};
+        }
     }
+    m_savedLines = m_editor.channels().lines();
     QApplication::restoreOverrideCursor();
     refresh();
     refreshEditPanel();
@@ -707,6 +714,7 @@ bool TForm5::saveIntoImage(const std::string& target) {
         showNotice(Notice{error, "Error"}, QMessageBox::Critical);
         return false;
     }
+    m_savedLines = m_editor.channels().lines();
     showNotice(Notice{"The channel list was saved into " + target + ".", "Information"});
     return true;
 }
@@ -720,15 +728,29 @@ void TForm5::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
 }
 
+void TForm5::closeEvent(QCloseEvent* event) {
+    if (m_editor.channels().lines() != m_savedLines &&
+        !showNotice(Notice{"The arranged channel list has not been saved into an image. Close the "
+                           "editor and lose the changes?",
+                           "Warning"},
+                    QMessageBox::Question)) {
+        event->ignore();
+        return;
+    }
+    m_channelList->endDrag();
+    QWidget::closeEvent(event);
+}
+
 bool TForm5::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            if (watched == m_fields.back()) {
-                m_fields.front()->setFocus();
-            } else {
-                focusNextChild();
-            }
+        const auto at = std::find(m_enterOrder.begin(), m_enterOrder.end(), watched);
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && at != m_enterOrder.end()) {
+            // The next control shown; after the last one (PCR, or Active in simple mode, where
+            // the PID fields are hidden) the name again.
+            auto next = std::find_if(at + 1, m_enterOrder.end(),
+                                     [this](QWidget* w) { return w->isVisibleTo(this); });
+            (next == m_enterOrder.end() ? m_enterOrder.front() : *next)->setFocus();
             return true;
         }
     }

@@ -46,8 +46,9 @@ public:
     TForm5(const TForm5&) = delete;
     TForm5& operator=(const TForm5&) = delete;
 
-    // Tests answer the boxes and dialogs instead of a user.
-    using BoxHandler = std::function<void(const channels::Notice&, QMessageBox::Icon)>;
+    // Tests answer the boxes and dialogs instead of a user. A box with a question (Yes and No)
+    // returns the answer; every other box is only shown.
+    using BoxHandler = std::function<bool(const channels::Notice&, QMessageBox::Icon)>;
     using FileHandler = std::function<std::optional<std::string>(const QString& title, bool save)>;
     void setBoxHandler(BoxHandler handler) { m_boxHandler = std::move(handler); }
     void setFileHandler(FileHandler handler) { m_fileHandler = std::move(handler); }
@@ -82,6 +83,8 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    /// A list arranged since it was loaded or saved asks before it is dropped.
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -91,7 +94,8 @@ private:
     void buildMenus();
     void bindKeys();
 
-    void showNotice(const std::optional<channels::Notice>& notice,
+    /// Shows the notice, if any; with the Question icon it asks Yes or No and returns the answer.
+    bool showNotice(const std::optional<channels::Notice>& notice,
                     QMessageBox::Icon icon = QMessageBox::Information);
     /// Everything the editor state decides: caption, page, lists, search box, actions.
     void refresh();
@@ -111,6 +115,7 @@ private:
     channels::ChannelEditor m_editor;
     std::vector<std::uint8_t> m_image; // the image as loaded: the records lines refer to
     std::string m_imageName;
+    std::vector<channels::Line> m_savedLines; // the list as loaded or last saved
     bool m_loaded = false;
     bool m_advanced = true;
     bool m_refreshing = false;
@@ -137,6 +142,7 @@ private:
     QCheckBox* m_favourite = nullptr;
     QCheckBox* m_parental = nullptr;
     QCheckBox* m_active = nullptr;
+    std::vector<QWidget*> m_enterOrder; // where Enter moves the focus in the edit panel
 
     QMenu* m_channelMenu = nullptr;
     QMenu* m_transponderMenu = nullptr;

@@ -43,8 +43,10 @@ struct Rig {
             corvex::test::writeBytes(file, image);
         }
         window = std::make_unique<TForm5>(hex);
-        window->setBoxHandler(
-            [this](const Notice& notice, QMessageBox::Icon) { boxes.push_back(notice); });
+        window->setBoxHandler([this](const Notice& notice, QMessageBox::Icon) {
+            boxes.push_back(notice);
+            return closeAnyway;
+        });
         window->setFileHandler(
             [this](const QString&, bool) -> std::optional<std::string> { return answer; });
         window->show();
@@ -93,6 +95,7 @@ struct Rig {
     std::unique_ptr<TForm5> window;
     std::vector<Notice> boxes;
     std::optional<std::string> answer;
+    bool closeAnyway = true;
 };
 
 } // namespace
@@ -168,6 +171,20 @@ private slots:
         emit rig.window->channelHeader().sectionClicked(0);
         QVERIFY(rig.window->controlPanel().isHidden());
         QVERIFY(rig.window->action(QStringLiteral("View control panel")) != nullptr);
+        // Enter walks the edit panel; from PCR back to the name.
+        rig.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+        rig.window->field(QStringLiteral("PCR:"))->setFocus();
+        QTest::keyClick(rig.window->field(QStringLiteral("PCR:")), Qt::Key_Return);
+        QVERIFY(rig.window->field(QStringLiteral("Channel name:"))->hasFocus());
+        QTest::keyClick(rig.window->field(QStringLiteral("Channel name:")), Qt::Key_Return);
+        QVERIFY(rig.window->checkBox(QStringLiteral("Favorite"))->hasFocus());
+        // Characters typed into a list are dropped; the arrows move the current line.
+        QWidget& list = rig.window->channelList();
+        QTest::keyClicks(&list, QStringLiteral("zz"));
+        QTest::keyClick(&list, Qt::Key_Down);
+        QCOMPARE(rig.list().current(), std::optional<std::size_t>(1));
+        QCOMPARE(rig.list().size(), std::size_t{8});
         rig.act("Hide edit panel").trigger();
         QVERIFY(rig.window->editPanel().isHidden());
         rig.window->button(QStringLiteral("Write firmware to disk"))->click();
@@ -342,6 +359,18 @@ private slots:
         QVERIFY(!rig.window->saveIntoImage(rig.file));
         QCOMPARE(rig.boxes.back().title, std::string("Error"));
         QCOMPARE(corvex::test::readBytes(rig.file), source);
+
+        // Saved: closes without a question. Arranged again: asks, and No keeps it open.
+        QVERIFY(rig.window->close());
+        rig.window->show();
+        const std::size_t asked = rig.boxes.size();
+        rig.act("Undo").trigger();
+        rig.closeAnyway = false;
+        QVERIFY(!rig.window->close());
+        QCOMPARE(rig.boxes.size(), asked + 1);
+        QVERIFY(rig.window->isVisible());
+        rig.closeAnyway = true;
+        QVERIFY(rig.window->close());
     }
 };
 
