@@ -13,6 +13,7 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <cstdio>
 #include <string_view>
 
 namespace corvex::channelwin {

@@ -15,6 +15,7 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -341,6 +342,13 @@ private slots:
         QVERIFY(tps.size() > 4);
         rig.act("Collapse all TP's").trigger();
         QCOMPARE(tps.size(), std::size_t{4});
+        // The empty-channel line (last) has no channels here: a double click says so.
+        tps.setTop(0);
+        QTest::mouseClick(tpView, Qt::LeftButton, {}, QPoint(100, 3 * 18 + 5));
+        QTest::mouseDClick(tpView, Qt::LeftButton, {}, QPoint(100, 3 * 18 + 5));
+        QCOMPARE(
+            rig.boxes.back(),
+            (Notice{"This transponder did not have any (active) channels connected.", "Message"}));
     }
 
     void saveIntoImageRoundTrip() {
@@ -354,6 +362,10 @@ private slots:
         QCOMPARE(rig.boxes.back().title, std::string("Information"));
         Rig saved(false, corvex::test::readBytes(*rig.answer), "check.bin");
         QCOMPARE(saved.names(), rig.names());
+        rig.answer = rig.dir.file("list.csv");
+        rig.act("Export list as CSV ...").trigger();
+        const std::vector<std::uint8_t> csv = corvex::test::readBytes(*rig.answer);
+        QCOMPARE(std::count(csv.begin(), csv.end(), '\n'), 9); // heading and eight channels
         // Over its own image: refused, the image as it was.
         const std::vector<std::uint8_t> source = corvex::test::readBytes(rig.file);
         QVERIFY(!rig.window->saveIntoImage(rig.file));
