@@ -292,33 +292,21 @@ void TForm5::buildMenus() {
             refreshEditPanel();
         };
     };
-    const auto none = std::optional<Notice>();
+    using Model = channels::ChannelListModel;
+    const auto plain = [&](const char* caption, void (Model::*operation)()) {
+        return add(m_channelMenu, caption, edit([&list, operation] {
+                       (list.*operation)();
+                       return std::optional<Notice>();
+                   }));
+    };
     m_channelMenu = new QMenu(this);
-    add(m_channelMenu, "Cut", edit([&list, none] {
-            list.cut();
-            return none;
-        }));
-    add(m_channelMenu, "Copy", edit([&list, none] {
-            list.copy();
-            return none;
-        }));
-    add(m_channelMenu, "Paste", edit([&list, none] {
-            list.paste();
-            return none;
-        }));
-    add(m_channelMenu, "Paste after", edit([&list, none] {
-            list.pasteAfter();
-            return none;
-        }));
+    plain("Cut", &Model::cut);
+    plain("Copy", &Model::copy);
+    plain("Paste", &Model::paste);
+    plain("Paste after", &Model::pasteAfter);
     m_channelMenu->addSeparator();
-    add(m_channelMenu, "Clear", edit([&list, none] {
-            list.clear();
-            return none;
-        }));
-    add(m_channelMenu, "Delete", edit([&list, none] {
-            list.deleteSelected();
-            return none;
-        }));
+    plain("Clear", &Model::clear);
+    plain("Delete", &Model::deleteSelected);
     add(m_channelMenu, "Select All", edit([this, &list] {
             return list.selectAll(
                 {m_favourite->isChecked(), m_parental->isChecked(), m_active->isChecked()});
@@ -329,17 +317,11 @@ void TForm5::buildMenus() {
         refresh();
         refreshEditPanel();
     });
-    add(m_channelMenu, "Inverse selection", edit([&list, none] {
-            list.inverseSelection();
-            return none;
-        }));
-    add(m_channelMenu, "Select category", edit([&list, none] {
-            list.selectCategory();
-            return none;
-        }));
-    add(m_channelMenu, "Select search results", edit([this, none] {
+    plain("Inverse selection", &Model::inverseSelection);
+    plain("Select category", &Model::selectCategory);
+    add(m_channelMenu, "Select search results", edit([this] {
             m_editor.selectSearchResults();
-            return none;
+            return std::optional<Notice>();
         }));
     m_channelMenu->addSeparator();
     m_advancedDragDrop = add(m_channelMenu, "Advanced Drag && Drop",
@@ -362,14 +344,8 @@ void TForm5::buildMenus() {
         add(m_channelMenu, "Hide edit panel", [this] { toggleEditPanel(); }));
     // Beyond the list box's own commands: the edit history and the ways out of the window.
     m_channelMenu->addSeparator();
-    m_undo = add(m_channelMenu, "Undo", edit([&list, none] {
-                     list.undo();
-                     return none;
-                 }));
-    m_redo = add(m_channelMenu, "Redo", edit([&list, none] {
-                     list.redo();
-                     return none;
-                 }));
+    m_undo = plain("Undo", &Model::undo);
+    m_redo = plain("Redo", &Model::redo);
     m_undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
     m_redo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
     addAction(m_undo);
