@@ -484,5 +484,24 @@ TEST(ChannelImageSave, RefusalsLeaveNoFileBehindAndTheTargetUntouched) {
         << error;
 }
 
+TEST(ChannelImageSave, ARecordThatWouldSpellATableTagIsRefused) {
+    // A long table runs over the spare block's tag at 0x30020, which falls on bytes 10 to 13 of
+    // record 2184. A channel without transponder named "ChannelXYZTCS" there turns the spare
+    // block into the channel table the loader takes.
+    const std::vector<std::uint8_t> source = sim::channelTableImage(
+        kImageSize, sim::generatedTransponders(3), sim::generatedChannels(2200, 3));
+    std::vector<Line> list = load(source).tables().channels;
+    ASSERT_EQ(list.size(), 2200U);
+    sim::ImageBuilder one(kImageSize);
+    one.putTransponderTable(kTransponderBlock, sim::generatedTransponders(1));
+    sim::Channel tagged = channel("ChannelXYZTCS", sim::kNoTransponder);
+    one.putChannelTable(kChannelBlock, std::vector<sim::Channel>{tagged});
+    list[2183] = load(one.bytes()).tables().channels.front();
+    ASSERT_EQ(kChannelBlock + 0x44 + 2183 * 30 + 10, kSpareTableBlock + 0x20);
+    std::string error;
+    EXPECT_FALSE(channels::imageWithChannels(source, list, DisplayMode::Decimal, error));
+    EXPECT_NE(error.find("marks its tables"), std::string::npos) << error;
+}
+
 } // namespace
 } // namespace corvex::test
