@@ -46,6 +46,12 @@ std::optional<AppOptions> parseAppOptions(const std::vector<std::string_view>& a
                                        : arg == "--hex-editor"     ? &options.hexEditorFile
                                        : arg == "--channel-editor" ? &options.channelEditorImage
                                                                    : nullptr) {
+            // The documented form puts the mode between the option and its image.
+            if (into == &options.channelEditorImage && i + 1 < args.size() &&
+                args[i + 1] == "--hex") {
+                hex = true;
+                ++i;
+            }
             if (!takeValue(*into)) {
                 return std::nullopt;
             }

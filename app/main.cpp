@@ -1,5 +1,6 @@
 #include "about_box.h"
 #include "app_options.h"
+#include "channelwin/tform5.h"
 #include "help_page.h"
 #include "hexwin/file_editor.h"
 #include "icons/icon_list.h"
@@ -89,6 +90,13 @@ int main(int argc, char** argv) {
             (void)editor->openByName(file);
         }
         return editor;
+    };
+    setup.openChannelEditor = [](QWidget* owner, const std::string& image, bool hex) {
+        auto* editor = new channelwin::TForm5(hex, owner);
+        editor->setAttribute(Qt::WA_DeleteOnClose);
+        editor->show();
+        editor->loadImage(image);
+        return static_cast<QWidget*>(editor);
     };
     mainwin::TForm9 window(std::move(setup));
     QObject::connect(&instance, &app::SingleInstance::showRequested, &window, [&window] {

@@ -120,6 +120,10 @@ private slots:
         QCOMPARE(full->channelEditorImage, std::string("img"));
         QVERIFY(full->channelEditorHex);
         QCOMPARE(full->file, std::string("f.bin"));
+        const auto hexFirst = parseAppOptions({"--channel-editor", "--hex", "img"}, error);
+        QVERIFY(hexFirst);
+        QCOMPARE(hexFirst->channelEditorImage, std::string("img"));
+        QVERIFY(hexFirst->channelEditorHex);
         for (const std::vector<std::string_view>& bad :
              {std::vector<std::string_view>{"a", "b"}, {"--hex"}, {"--port"}, {"--bogus"}}) {
             QVERIFY(!parseAppOptions(bad, error));

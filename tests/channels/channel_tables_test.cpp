@@ -1,5 +1,6 @@
 #include "channels/channel_csv.h"
 #include "channels/channel_tables.h"
+#include "channels/image_writer.h"
 #include "sim/image_builder.h"
 #include "tests/link/temp_dir.h"
 
@@ -386,6 +387,120 @@ TEST(ChannelCsv, WritingReplacesTheFileOnlyWhenComplete) {
     EXPECT_FALSE(channels::writeChannelListCsv(dir.file("missing/list.csv"), list, {}, error));
     EXPECT_EQ(error,
               "cannot create " + dir.file("missing/list.csv") + ": No such file or directory");
+}
+
+// ---- Saving an arranged list into a new image ----
+
+// The default tables with flag bit 3 (kept, never shown) on channel 1 and a named channel
+// without transponder, as a file in a fresh folder.
+struct SavedImage {
+    SavedImage() {
+        std::vector<sim::Channel> list = {channel("Alpha"), channel("Beta", 2),
+                                          channel("Gamma", 3)};
+        list[0].flags = 0x0E;
+        sim::Channel idle = channel("Idle", sim::kNoTransponder);
+        idle.apid = 0x1FF;
+        list.push_back(idle);
+        bytes = imageWith(list).take();
+        writeBytes(source, bytes);
+    }
+    TempDir dir;
+    std::string source = dir.file("source.bin");
+    std::vector<std::uint8_t> bytes;
+};
+
+TEST(ChannelImageSave, TheNewImageHoldsTheEditedListAndNothingElseChanges) {
+    for (const DisplayMode mode : {DisplayMode::Decimal, DisplayMode::Hexadecimal}) {
+        SavedImage image;
+        std::vector<Line> list = load(image.bytes, mode).tables().channels;
+        ASSERT_EQ(list.size(), 4U);
+        // Reversed, one cleared, one copied twice: the table grows by one record.
+        std::reverse(list.begin(), list.end());
+        list[2] = {std::string(channels::kClearedChannelLine), 0};
+        list.push_back(list.back());
+        const std::string target = image.dir.file("arranged.bin");
+        std::string error;
+        ASSERT_TRUE(
+            channels::saveListIntoImage(image.bytes, image.source, target, list, mode, error))
+            << error;
+        const std::vector<std::uint8_t> saved = readBytes(target);
+        ASSERT_EQ(saved.size(), image.bytes.size());
+        const std::vector<Line> read = load(saved, mode).tables().channels;
+        ASSERT_EQ(read.size(), list.size());
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            EXPECT_EQ(read[i].text, channels::storedLineText(list[i], mode)) << i;
+        }
+        EXPECT_EQ(read[2].text, mode == DisplayMode::Decimal
+                                    ? std::string(channels::kClearedChannelLine)
+                                    : "                ;0;0;0;0;255;0000 ;0000 ;   - ;   - ;   - "
+                                      ";   - ;");
+        // Alpha's record came over whole, the bit no line shows included.
+        EXPECT_EQ(saved[kChannelBlock + 0x44 + 4 * 30 + 16], 0x0E);
+        const std::size_t tableEnd = kChannelBlock + 0x44 + list.size() * 30;
+        for (std::size_t i = 0; i < saved.size(); ++i) {
+            if (i < kChannelBlock + 0x40 || i >= tableEnd) {
+                ASSERT_EQ(saved[i], image.bytes[i]) << "byte " << i << " changed";
+            }
+        }
+        EXPECT_EQ(image.dir.names(), (std::vector<std::string>{"arranged.bin", "source.bin"}));
+    }
+}
+
+TEST(ChannelImageSave, RefusalsLeaveNoFileBehindAndTheTargetUntouched) {
+    SavedImage image;
+    const std::vector<Line> list = load(image.bytes).tables().channels;
+    const std::string target = image.dir.file("target.bin");
+    writeBytes(target, {1, 2, 3});
+    std::vector<Line> tooMany((0xFFC0 - 4) / 30 + 1, list.front()); // one past the block
+    std::vector<Line> wrongRecord = list;
+    wrongRecord[0].reference = wrongRecord[1].reference; // reads back as Beta, not Alpha
+    const struct {
+        const char* what;
+        std::string target;
+        std::vector<Line> list;
+        std::string error;
+    } cases[] = {
+        {"the source itself", image.dir.file("./source.bin"), list, "not saved over the image"},
+        {"an unwritable folder", image.dir.file("missing/target.bin"), list, "cannot create"},
+        {"a table past its block", target, tooMany, "no longer fits"},
+        {"an empty list", target, {}, "empty channel list"},
+        {"a list the image does not give back", target, wrongRecord, "did not hold"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_FALSE(channels::saveListIntoImage(image.bytes, image.source, c.target, c.list,
+                                                 DisplayMode::Decimal, error))
+            << c.what;
+        EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
+        EXPECT_EQ(readBytes(target), (std::vector<std::uint8_t>{1, 2, 3})) << c.what;
+        EXPECT_EQ(readBytes(image.source), image.bytes) << c.what;
+        EXPECT_EQ(image.dir.names(), (std::vector<std::string>{"source.bin", "target.bin"}))
+            << c.what;
+    }
+    tooMany.pop_back(); // exactly the block
+    std::string error;
+    EXPECT_TRUE(channels::saveListIntoImage(image.bytes, image.source, target, tooMany,
+                                            DisplayMode::Decimal, error))
+        << error;
+}
+
+TEST(ChannelImageSave, ARecordThatWouldSpellATableTagIsRefused) {
+    // A long table runs over the spare block's tag at 0x30020, which falls on bytes 10 to 13 of
+    // record 2184. A channel without transponder named "ChannelXYZTCS" there turns the spare
+    // block into the channel table the loader takes.
+    const std::vector<std::uint8_t> source = sim::channelTableImage(
+        kImageSize, sim::generatedTransponders(3), sim::generatedChannels(2200, 3));
+    std::vector<Line> list = load(source).tables().channels;
+    ASSERT_EQ(list.size(), 2200U);
+    sim::ImageBuilder one(kImageSize);
+    one.putTransponderTable(kTransponderBlock, sim::generatedTransponders(1));
+    sim::Channel tagged = channel("ChannelXYZTCS", sim::kNoTransponder);
+    one.putChannelTable(kChannelBlock, std::vector<sim::Channel>{tagged});
+    list[2183] = load(one.bytes()).tables().channels.front();
+    ASSERT_EQ(kChannelBlock + 0x44 + 2183 * 30 + 10, kSpareTableBlock + 0x20);
+    std::string error;
+    EXPECT_FALSE(channels::imageWithChannels(source, list, DisplayMode::Decimal, error));
+    EXPECT_NE(error.find("marks its tables"), std::string::npos) << error;
 }
 
 } // namespace

@@ -1,4 +1,5 @@
-// libFuzzer target over the channel table loader (built and run by tools/fuzz).
+// libFuzzer target over the channel table loader and the list writer (built and run by
+// tools/fuzz).
 //
 // The tables sit at 64 KiB boundaries while fuzzer inputs stay small, so an input is spread over
 // the three table blocks: byte 0 says which blocks get a segment (bits 0-2) and the display mode
@@ -7,10 +8,12 @@
 // between read 0xFF like erased flash, and the image ends where the last segment ends, so every
 // short file is reachable. With bit 4 set the rest of the input is the image itself.
 //
-// Beyond crashes, hangs and leaks it checks what every caller relies on, and aborts otherwise.
+// Beyond crashes, hangs and leaks it checks what every caller relies on, and aborts otherwise;
+// the loaded list is also stored back into its image and read again.
 
 #include "channels/channel_csv.h"
 #include "channels/channel_tables.h"
+#include "channels/image_writer.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -91,5 +94,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string csv = channelListCsv(tables->channels, tables->transponders);
     require(std::count(csv.begin(), csv.end(), '\n') ==
             static_cast<std::ptrdiff_t>(tables->channels.size() + 1));
+    // The list stored back into its image, when the image takes it, reads back as itself.
+    std::string error;
+    if (const auto stored = imageWithChannels(image, tables->channels, mode, error)) {
+        require(stored->size() == image.size());
+        const LoadResult again = loadChannelTables(*stored, mode);
+        const auto* reread = std::get_if<ChannelTables>(&again);
+        require(reread != nullptr && reread->channels.size() == tables->channels.size());
+        for (std::size_t i = 0; i < tables->channels.size(); ++i) {
+            require(reread->channels[i].text == storedLineText(tables->channels[i], mode));
+        }
+    } else {
+        require(!error.empty());
+    }
     return 0;
 }

@@ -1,0 +1,299 @@
+#include "channels/image_writer.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <variant>
+
+namespace corvex::channels {
+
+namespace {
+
+constexpr std::uint32_t kBlockSize = 0x10000;
+
+bool hasTag(std::span<const std::uint8_t> image, std::uint32_t block, std::string_view tag) {
+    if (image.size() < block + kTagOffset + 4) {
+        return false;
+    }
+    return std::equal(tag.begin(), tag.end(), image.begin() + block + kTagOffset) &&
+           image[block + kTagOffset + 3] == 0;
+}
+
+std::string_view trimmed(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// A field as xswap wrote it: "-" for none, else the number in the display mode.
+std::optional<std::uint16_t> xswapValue(std::string_view field, DisplayMode mode) {
+    const std::string_view text = trimmed(field);
+    if (text == "-") {
+        return kNoPid;
+    }
+    unsigned value = 0;
+    const int base = mode == DisplayMode::Hexadecimal ? 16 : 10;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > 0xFFFF) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+void putBigEndian16(std::uint8_t* p, std::uint16_t value) {
+    p[0] = static_cast<std::uint8_t>(value >> 8);
+    p[1] = static_cast<std::uint8_t>(value);
+}
+
+void encodeRecord(const ChannelRecord& r, std::uint8_t* p) {
+    std::copy(r.name.begin(), r.name.end(), p);
+    p[16] = r.flags;
+    p[17] = r.transponder;
+    std::uint8_t* field = p + 18;
+    for (const std::uint16_t value : {r.sid, r.vpid, r.apid, r.vecm, r.aecm, r.pcr}) {
+        putBigEndian16(field, value);
+        field += 2;
+    }
+}
+
+// Unique among the saves of this process; the process id keeps two programs apart.
+std::atomic<unsigned> partCounter{0};
+
+bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::equivalent(a, b, ec)) {
+        return true;
+    }
+    return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec) && !ec;
+}
+
+// Why the file at `name` does not hold the list, or nothing when it does.
+std::optional<std::string> readBackMismatch(const std::string& name, std::span<const Line> channels,
+                                            DisplayMode mode) {
+    std::string error;
+    const std::optional<std::vector<std::uint8_t>> image = readImageFile(name, &error);
+    if (!image) {
+        return error;
+    }
+    const LoadResult loaded = loadChannelTables(*image, mode);
+    if (const auto* failure = std::get_if<LoadFailure>(&loaded)) {
+        return failure->text;
+    }
+    const std::vector<Line>& read = std::get<ChannelTables>(loaded).channels;
+    if (read.size() != channels.size()) {
+        return "it holds " + std::to_string(read.size()) + " channels instead of " +
+               std::to_string(channels.size());
+    }
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        if (read[i].text != storedLineText(channels[i], mode)) {
+            return "channel " + std::to_string(i + 1) + " reads back differently";
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<ChannelTablePlace> locateChannelTable(std::span<const std::uint8_t> image) {
+    std::optional<std::uint32_t> channelBlock;
+    bool transponders = false;
+    for (const std::uint32_t block : kTableBlocks) {
+        if (hasTag(image, block, "TPT")) {
+            transponders = true;
+        } else if (hasTag(image, block, "TCS")) {
+            channelBlock = block; // a later block overrides an earlier one, as in the loader
+        }
+    }
+    if (!channelBlock || !transponders) {
+        return std::nullopt;
+    }
+    ChannelTablePlace place;
+    place.start = *channelBlock + kTableOffset;
+    if (image.size() < place.start + 4) {
+        return std::nullopt;
+    }
+    const std::uint64_t length =
+        std::uint64_t{image[place.start]} | std::uint64_t{image[place.start + 1]} << 8 |
+        std::uint64_t{image[place.start + 2]} << 16 | std::uint64_t{image[place.start + 3]} << 24;
+    // The loader reads at least one record and stops at the end of the image.
+    const std::uint64_t first = place.start + 4;
+    const std::uint64_t records = std::max<std::uint64_t>(
+        1, (std::max<std::uint64_t>(length, 4) - 4 + kChannelRecordSize - 1) / kChannelRecordSize);
+    place.oldEnd = static_cast<std::size_t>(
+        std::min<std::uint64_t>(first + records * kChannelRecordSize, image.size()));
+    place.limit = std::max<std::size_t>(place.oldEnd, *channelBlock + kBlockSize);
+    for (const std::uint32_t block : kTableBlocks) {
+        if (block > *channelBlock && (hasTag(image, block, "TPT") || hasTag(image, block, "TCS"))) {
+            place.limit = std::min<std::size_t>(place.limit, block);
+        }
+    }
+    place.limit = std::min(place.limit, image.size());
+    return place;
+}
+
+std::optional<ChannelRecord> channelRecordFromLine(std::string_view line, DisplayMode mode) {
+    if (line.size() != kChannelLineLength) {
+        return std::nullopt;
+    }
+    ChannelRecord r;
+    // Trailing blanks of the name were NUL padding or blanks; NUL keeps it a proper C string.
+    const std::string_view name = fieldText(line, channel_field::kName);
+    const std::size_t used = name.find_last_not_of(' ') + 1; // 0 for a blank name
+    r.name.fill(0);
+    std::copy_n(name.begin(), used, r.name.begin());
+    r.flags = static_cast<std::uint8_t>(
+        (fieldText(line, channel_field::kParental) == "1" ? kFlagParental : 0) |
+        (fieldText(line, channel_field::kFavourite) == "1" ? kFlagFavourite : 0) |
+        (fieldText(line, channel_field::kActive) == "1" ? kFlagActive : 0));
+    const std::optional<long> transponder = fieldNumber(line, channel_field::kTransponder);
+    if (!transponder || *transponder < 0 || *transponder > 255) {
+        return std::nullopt;
+    }
+    r.transponder = static_cast<std::uint8_t>(*transponder);
+    std::uint16_t* const fields[] = {&r.sid, &r.vpid, &r.apid, &r.vecm, &r.aecm, &r.pcr};
+    const FieldPos positions[] = {channel_field::kSid,  channel_field::kVpid, channel_field::kApid,
+                                  channel_field::kVecm, channel_field::kAecm, channel_field::kPcr};
+    for (std::size_t i = 0; i < std::size(fields); ++i) {
+        const std::optional<std::uint16_t> value = xswapValue(fieldText(line, positions[i]), mode);
+        if (!value) {
+            return std::nullopt;
+        }
+        *fields[i] = *value;
+    }
+    r.flags |= static_cast<std::uint8_t>(channelCategory(r) << 5);
+    return r;
+}
+
+std::string storedLineText(const Line& line, DisplayMode mode) {
+    if (line.text == kClearedChannelLine) {
+        if (const std::optional<ChannelRecord> r = channelRecordFromLine(line.text, mode)) {
+            return formatChannelLine(*r, mode);
+        }
+    }
+    return line.text;
+}
+
+std::optional<std::vector<std::uint8_t>> imageWithChannels(std::span<const std::uint8_t> source,
+                                                           std::span<const Line> channels,
+                                                           DisplayMode mode, std::string& error) {
+    const std::optional<ChannelTablePlace> place = locateChannelTable(source);
+    if (!place) {
+        error = std::string(kNoTablesText);
+        return std::nullopt;
+    }
+    if (channels.empty()) {
+        // A table always yields its first record when loaded: an empty one cannot be stored.
+        error = "An empty channel list cannot be saved: the table holds at least one channel.";
+        return std::nullopt;
+    }
+    const std::size_t room = place->limit > place->start + 4 ? place->limit - place->start - 4 : 0;
+    if (channels.size() > room / kChannelRecordSize) {
+        error =
+            "The channel list no longer fits into the image: " + std::to_string(channels.size()) +
+            " channels, room for " + std::to_string(room / kChannelRecordSize) + ".";
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> image(source.begin(), source.end());
+    const std::size_t length = 4 + channels.size() * kChannelRecordSize;
+    for (std::size_t i = 0; i < 4; ++i) {
+        image[place->start + i] = static_cast<std::uint8_t>(length >> (8 * i));
+    }
+    std::uint8_t* record = image.data() + place->start + 4;
+    for (std::size_t i = 0; i < channels.size(); ++i, record += kChannelRecordSize) {
+        const Line& line = channels[i];
+        if (line.reference != 0) {
+            // Taken from the source, not from `image`: the new table may already cover it.
+            if (line.reference > source.size() ||
+                source.size() - line.reference < kChannelRecordSize) {
+                error =
+                    "Channel " + std::to_string(i + 1) + " refers to a record outside the image.";
+                return std::nullopt;
+            }
+            std::copy_n(source.begin() + line.reference, kChannelRecordSize, record);
+            continue;
+        }
+        const std::optional<ChannelRecord> r = channelRecordFromLine(line.text, mode);
+        if (!r) {
+            error = "Channel " + std::to_string(i + 1) + " cannot be stored: its line is damaged.";
+            return std::nullopt;
+        }
+        encodeRecord(*r, record);
+    }
+    // A record that now spells a tag where a later block keeps its tag would move a table.
+    for (const std::uint32_t block : kTableBlocks) {
+        for (const std::string_view tag : {"TPT", "TCS"}) {
+            if (hasTag(image, block, tag) != hasTag(source, block, tag)) {
+                error = "The channel list cannot be stored: a channel would stand where the image "
+                        "marks its tables.";
+                return std::nullopt;
+            }
+        }
+    }
+    return image;
+}
+
+bool saveListIntoImage(std::span<const std::uint8_t> source, const std::string& sourceName,
+                       const std::string& target, std::span<const Line> channels, DisplayMode mode,
+                       std::string& error) {
+    if (sameFile(sourceName, target)) {
+        error = "The list is not saved over the image it was loaded from; choose another file.";
+        return false;
+    }
+    const std::optional<std::vector<std::uint8_t>> image =
+        imageWithChannels(source, channels, mode, error);
+    if (!image) {
+        return false;
+    }
+    const std::string partName = target + "." + std::to_string(::getpid()) + "-" +
+                                 std::to_string(partCounter.fetch_add(1)) + ".part";
+    const int fd = ::open(partName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = "cannot create " + target + ": " + std::strerror(errno);
+        return false;
+    }
+    bool ok = writeAll(fd, *image) && ::fsync(fd) == 0;
+    const int writeErrno = errno;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) {
+        error = "cannot write " + target + ": " + std::strerror(writeErrno);
+        (void)::unlink(partName.c_str());
+        return false;
+    }
+    // Read back before it takes the target's name, so a bad file never replaces a good one.
+    if (const std::optional<std::string> mismatch = readBackMismatch(partName, channels, mode)) {
+        (void)::unlink(partName.c_str());
+        error = "The new image did not hold the edited list and was deleted: " + *mismatch;
+        return false;
+    }
+    if (::rename(partName.c_str(), target.c_str()) != 0) {
+        error = "cannot write " + target + ": " + std::strerror(errno);
+        (void)::unlink(partName.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace corvex::channels

@@ -1,0 +1,60 @@
+#pragma once
+
+// Saving an arranged channel list into a new firmware image: the source image with its channel
+// table rewritten in the list's order, and nothing else changed.
+//
+// A line with a record reference takes the 30 bytes of that record from the source image as
+// they stand, so flag bits the editor neither shows nor keeps in its lines survive. A line
+// without one (a channel without transponder, or a cleared channel) is encoded from its text.
+// The table keeps its place; it may grow up to the end of its 64 KiB block (or of its old
+// extent, when that already ran further), never into the block of another table nor past the
+// end of the image.
+
+#include "channels/channel_tables.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace corvex::channels {
+
+/// Where the channel table of an image stands: its length field, the end of the records the
+/// loader reads, and the end it may grow to.
+struct ChannelTablePlace {
+    std::size_t start = 0;
+    std::size_t oldEnd = 0;
+    std::size_t limit = 0;
+};
+
+/// The channel table the loader would read; nullopt when the image lacks either table.
+[[nodiscard]] std::optional<ChannelTablePlace>
+locateChannelTable(std::span<const std::uint8_t> image);
+
+/// The 30-byte record a channel line stands for, encoded from its text (flags bits 0 to 2,
+/// transponder index and the six fields in `mode`); nullopt when a field does not read back.
+[[nodiscard]] std::optional<ChannelRecord> channelRecordFromLine(std::string_view line,
+                                                                 DisplayMode mode);
+
+/// The text the loader gives for `line` once it is stored: the line itself, except that a
+/// cleared channel shows its fields in `mode`.
+[[nodiscard]] std::string storedLineText(const Line& line, DisplayMode mode);
+
+/// `source` with its channel table holding `channels` in order; nullopt with `error` set when
+/// the list is empty, a line cannot be stored or the table no longer fits.
+[[nodiscard]] std::optional<std::vector<std::uint8_t>>
+imageWithChannels(std::span<const std::uint8_t> source, std::span<const Line> channels,
+                  DisplayMode mode, std::string& error);
+
+/// Writes imageWithChannels to `target`: into a new file beside it, read back through the loader
+/// and compared with the list, then renamed over `target`. Refuses a target that is the source
+/// file. On any failure nothing is left behind, an existing target is untouched and `error`
+/// says why.
+[[nodiscard]] bool saveListIntoImage(std::span<const std::uint8_t> source,
+                                     const std::string& sourceName, const std::string& target,
+                                     std::span<const Line> channels, DisplayMode mode,
+                                     std::string& error);
+
+} // namespace corvex::channels

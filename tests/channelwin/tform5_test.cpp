@@ -1,0 +1,390 @@
+#include "channels/image_writer.h"
+#include "channelwin/line_views.h"
+#include "channelwin/tform5.h"
+#include "sim/image_builder.h"
+#include "tests/link/temp_dir.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTest>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+using corvex::channels::Notice;
+using corvex::channelwin::TForm5;
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+// An image of `count` channels "Channel 1" ... over three transponders, every fifth a radio
+// service and every seventh a favourite.
+std::vector<std::uint8_t> imageOf(std::size_t count) {
+    return corvex::sim::channelTableImage(0x40000, corvex::sim::generatedTransponders(3),
+                                          corvex::sim::generatedChannels(count, 3));
+}
+
+// The window on an image file in a fresh folder; boxes and file dialogs are answered here.
+struct Rig {
+    explicit Rig(bool hex = false, std::size_t channels = 8)
+        : Rig(hex, imageOf(channels), "image.bin") {}
+    Rig(bool hex, const std::vector<std::uint8_t>& image, const std::string& name) {
+        if (!name.empty()) {
+            file = dir.file(name);
+            corvex::test::writeBytes(file, image);
+        }
+        window = std::make_unique<TForm5>(hex);
+        window->setBoxHandler([this](const Notice& notice, QMessageBox::Icon) {
+            boxes.push_back(notice);
+            return closeAnyway;
+        });
+        window->setFileHandler(
+            [this](const QString&, bool) -> std::optional<std::string> { return answer; });
+        window->show();
+        window->loadImage(file);
+    }
+    QAction& act(const char* caption) {
+        QAction* found = window->action(QLatin1String(caption));
+        if (found == nullptr) {
+            qFatal("no action %s", caption);
+        }
+        return *found;
+    }
+    corvex::channels::ChannelListModel& list() { return window->editor().channels(); }
+    void select(std::initializer_list<std::size_t> lines, std::optional<std::size_t> current) {
+        list().deselectAll();
+        for (const std::size_t line : lines) {
+            list().setSelected(line, true);
+        }
+        list().setCurrent(current);
+    }
+    // Short names: "1" for "Channel 1", "-" for a cleared channel.
+    Names names() {
+        Names shown;
+        for (const corvex::channels::Line& line : list().lines()) {
+            std::string name = line.text.substr(0, 16);
+            name.erase(name.find_last_not_of(' ') + 1);
+            shown.push_back(name.empty() ? "-" : name.substr(name.rfind(' ') + 1));
+        }
+        return shown;
+    }
+    // A drag of our own entering the channels list and dropped at viewport row `row`; Qt
+    // delivers a drop only to the widget that took the drag in.
+    void dropAtRow(int row) {
+        QMimeData mime;
+        mime.setData(QStringLiteral("application/x-corvex-channel-lines"), QByteArray());
+        const QPoint at(100, row * corvex::channelwin::kPxItemHeight + 5);
+        QWidget* viewport = window->channelList().viewport();
+        QDragEnterEvent enter(at, Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &enter);
+        QDropEvent drop(at, Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &drop);
+    }
+
+    corvex::test::TempDir dir;
+    std::string file;
+    std::unique_ptr<TForm5> window;
+    std::vector<Notice> boxes;
+    std::optional<std::string> answer;
+    bool closeAnyway = true;
+};
+
+} // namespace
+
+class ChannelWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void loadsImagesAndSaysWhyNot() {
+        corvex::sim::ImageBuilder hidden(0x40000);
+        hidden.putTransponderTable(corvex::sim::kTransponderBlock,
+                                   corvex::sim::generatedTransponders(2));
+        hidden.putChannelTable(corvex::sim::kChannelBlock, corvex::sim::generatedChannels(3, 2));
+        // A second table in the spare block is the one the receiver uses.
+        hidden.putChannelTable(corvex::sim::kSpareTableBlock, corvex::sim::generatedChannels(5, 2));
+        const struct {
+            const char* what;
+            std::vector<std::uint8_t> image;
+            std::string name;
+            std::size_t channels;
+            std::string box;
+        } cases[] = {
+            {"generated", imageOf(8), "a.bin", 8, ""},
+            {"built-in", corvex::sim::defaultFirmwareImage(0x80000, "TEST"), "b.bin",
+             corvex::sim::defaultChannels().size(), ""},
+            {"spare block", hidden.bytes(), "c.bin", 5, ""},
+            {"no tables", std::vector<std::uint8_t>(0x40000, 0xFF), "d.bin", 0,
+             "No valid TCS or TPT Tables found !"},
+            {"empty file", {}, "e.bin", 0, "No valid TCS or TPT Tables found !"},
+            {"no firmware read yet", {}, "", 0, ""},
+        };
+        for (const auto& c : cases) {
+            Rig rig(false, c.image, c.name);
+            QCOMPARE(rig.window->windowTitle(),
+                     QString::fromStdString("Channel List Editor - [" + rig.file + "]"));
+            QCOMPARE(rig.list().size(), c.channels);
+            QCOMPARE(rig.boxes.empty() ? std::string() : rig.boxes.front().text, c.box);
+            QCOMPARE(rig.window->editor().transponders().size() > 0, c.channels > 0);
+        }
+        Rig missing(false, {}, "");
+        missing.window->loadImage(missing.dir.file("gone.bin"));
+        QCOMPARE(missing.boxes.size(), std::size_t{1});
+        QCOMPARE(missing.boxes.front().title, std::string("Error"));
+        QVERIFY(missing.boxes.front().text.find("gone.bin") != std::string::npos);
+    }
+
+    void windowFrameAndModes() {
+        Rig rig(true);
+        QCOMPARE(rig.window->size(), QSize(TForm5::kClientWidth, TForm5::kClientHeight));
+        QCOMPARE(rig.window->pages().tabText(0), QStringLiteral("Channels"));
+        QCOMPARE(rig.window->pages().tabText(1), QStringLiteral("Transponders"));
+        QCOMPARE(rig.window->pages().tabPosition(), QTabWidget::East);
+        // Hexadecimal PIDs: Channel 1's video PID is stored as 01 00.
+        QCOMPARE(rig.list().line(0).text.substr(35, 5), std::string("0100 "));
+        rig.window->setScreenSize(QSize(1024, 700));
+        rig.list().selectOnly(0);
+        rig.window->button(QStringLiteral("Switch to advanced mode"))->click();
+        QVERIFY(!rig.window->advancedMode());
+        QCOMPARE(rig.window->frameGeometry(), QRect((1024 - 428) / 2, 0, 428, 700));
+        QVERIFY(rig.window->field(QStringLiteral("SID:"))->isHidden());
+        // Leading spaces go, the padding stays.
+        QCOMPARE(rig.window->field(QStringLiteral("Channel name:"))->text(),
+                 QStringLiteral("Channel 1       "));
+        rig.window->button(QStringLiteral("Switch to advanced mode"))->click();
+        QCOMPARE(rig.window->frameGeometry().width(), 808);
+        QVERIFY(!rig.window->field(QStringLiteral("SID:"))->isHidden());
+        // Too narrow a screen: the window covers it.
+        rig.window->setScreenSize(QSize(850, 600));
+        rig.window->button(QStringLiteral("Switch to advanced mode"))->click();
+        rig.window->button(QStringLiteral("Switch to advanced mode"))->click();
+        QCOMPARE(rig.window->frameGeometry(), QRect(-4, -4, 858, 608));
+        // The "Item" header toggles the control panel, the menu follows.
+        emit rig.window->channelHeader().sectionClicked(0);
+        QVERIFY(rig.window->controlPanel().isHidden());
+        QVERIFY(rig.window->action(QStringLiteral("View control panel")) != nullptr);
+        // Enter walks the edit panel; from PCR back to the name.
+        rig.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+        rig.window->field(QStringLiteral("PCR:"))->setFocus();
+        QTest::keyClick(rig.window->field(QStringLiteral("PCR:")), Qt::Key_Return);
+        QVERIFY(rig.window->field(QStringLiteral("Channel name:"))->hasFocus());
+        QTest::keyClick(rig.window->field(QStringLiteral("Channel name:")), Qt::Key_Return);
+        QVERIFY(rig.window->checkBox(QStringLiteral("Favorite"))->hasFocus());
+        // Characters typed into a list are dropped; the arrows move the current line.
+        QWidget& list = rig.window->channelList();
+        QTest::keyClicks(&list, QStringLiteral("zz"));
+        QTest::keyClick(&list, Qt::Key_Down);
+        QCOMPARE(rig.list().current(), std::optional<std::size_t>(1));
+        QCOMPARE(rig.list().size(), std::size_t{8});
+        rig.act("Hide edit panel").trigger();
+        QVERIFY(rig.window->editPanel().isHidden());
+        rig.window->button(QStringLiteral("Write firmware to disk"))->click();
+        QCOMPARE(rig.boxes.back(),
+                 (Notice{"This function is not possible at this moment.", "Info"}));
+    }
+
+    // Each command on one and on several lines, then undone and redone.
+    void editingCommandsUndoAndRedo() {
+        const struct {
+            const char* command;
+            std::initializer_list<std::size_t> selected;
+            std::optional<std::size_t> current;
+            Names after;
+            std::string box;
+        } cases[] = {
+            {"Delete", {1}, 1, {"1", "3", "4", "5", "6", "7", "8"}, ""},
+            {"Delete", {0, 2, 7}, 0, {"2", "4", "5", "6", "7"}, ""},
+            {"Clear", {1, 3}, 1, {"1", "-", "3", "-", "5", "6", "7", "8"}, ""},
+            {"Cut", {2, 6}, 2, {"1", "2", "4", "5", "6", "8"}, ""},
+            {"Inverse selection", {0}, 0, {"1", "2", "3", "4", "5", "6", "7", "8"}, ""},
+            // Copied 2 and 3 over 6, 7 and past the end: 6 and 7 move to the end.
+            {"Replace",
+             {5},
+             5,
+             {"1", "2", "3", "4", "5", "2", "3", "8", "6", "7"},
+             "Due to replacement, some channels are moved starting at channel 9"},
+            {"Paste", {3}, 3, {"1", "2", "3", "2", "3", "4", "5", "6", "7", "8"}, ""},
+            {"Paste after", {3}, 3, {"1", "2", "3", "4", "2", "3", "5", "6", "7", "8"}, ""},
+        };
+        for (const auto& c : cases) {
+            Rig rig;
+            const Names before = rig.names();
+            rig.select({1, 2}, 1);
+            rig.act("Copy").trigger();
+            rig.select(c.selected, c.current);
+            rig.act(c.command).trigger();
+            QCOMPARE(rig.names(), c.after);
+            QCOMPARE(rig.boxes.empty() ? std::string() : rig.boxes.front().text, c.box);
+            if (c.after == before) {
+                continue;
+            }
+            QVERIFY(rig.act("Undo").isEnabled());
+            rig.act("Undo").trigger();
+            QCOMPARE(rig.names(), before);
+            rig.act("Redo").trigger();
+            QCOMPARE(rig.names(), c.after);
+        }
+        Rig rig;
+        QCOMPARE(rig.act("Undo").shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Z));
+        QCOMPARE(rig.act("Redo").shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Y));
+        // Nothing copied yet: pasting changes nothing and leaves nothing to undo.
+        rig.select({2}, 2);
+        rig.act("Paste").trigger();
+        QCOMPARE(rig.names().size(), std::size_t{8});
+        QVERIFY(!rig.act("Undo").isEnabled());
+        // Select All twice: by the check boxes, with the count in a plain box.
+        rig.act("Select All").trigger();
+        QCOMPARE(rig.list().selectedCount(), std::size_t{8});
+        rig.window->checkBox(QStringLiteral("Active"))->setChecked(true);
+        rig.act("Select All").trigger();
+        QCOMPARE(rig.boxes.back().text.substr(1), std::string(" channel object(s) found."));
+        QCOMPARE(rig.boxes.back().title, std::string());
+    }
+
+    void dragAndDropAndEdgeScroll() {
+        Rig rig;
+        // Advanced: the dragged line and the one under the drop change places.
+        rig.list().selectOnly(0);
+        rig.dropAtRow(3);
+        QCOMPARE(rig.names(), (Names{"4", "2", "3", "1", "5", "6", "7", "8"}));
+        // Plain: the line moves, the ones between move up.
+        rig.act("Advanced Drag && Drop").trigger();
+        QVERIFY(!rig.list().advancedDragDrop());
+        rig.list().selectOnly(1);
+        rig.dropAtRow(4);
+        QCOMPARE(rig.names(), (Names{"4", "3", "1", "2", "5", "6", "7", "8"}));
+        // Onto itself nothing moves; below the last line a copy goes to the end.
+        rig.dropAtRow(3);
+        QCOMPARE(rig.names(), (Names{"4", "3", "1", "2", "5", "6", "7", "8"}));
+        rig.list().selectOnly(0);
+        rig.dropAtRow(15);
+        QCOMPARE(rig.names(), (Names{"4", "3", "1", "2", "5", "6", "7", "8", "4"}));
+        for (int i = 0; i < 3; ++i) {
+            rig.act("Undo").trigger();
+        }
+        QCOMPARE(rig.names(), (Names{"1", "2", "3", "4", "5", "6", "7", "8"}));
+        QVERIFY(!rig.act("Undo").isEnabled());
+
+        // The pointer held in the top band scrolls up one line every tick after five.
+        Rig tall(false, 200);
+        auto& view = tall.window->channelList();
+        tall.list().setTop(50);
+        view.pointerPos = [] { return QPoint(20, 2); };
+        view.windowActive = [] { return true; };
+        view.dragMoved();
+        QVERIFY(view.edgeTimerActive());
+        for (int tick = 1; tick <= 6; ++tick) {
+            view.scrollTick();
+            QCOMPARE(tall.list().top(), std::size_t(tick < 5 ? 50 : 50 - (tick - 4)));
+        }
+        QCOMPARE(view.verticalScrollBar()->value(), 48);
+        view.windowActive = [] { return false; };
+        view.scrollTick();
+        QVERIFY(!view.edgeTimerActive());
+    }
+
+    void searchJumpsAndExpansion() {
+        Rig rig;
+        QComboBox& box = rig.window->searchBox();
+        box.setEditText(QStringLiteral("channel 7"));
+        rig.window->button(QStringLiteral("Search for information"))->click();
+        QCOMPARE(box.currentText(), QStringLiteral("Channel 7        (7)"));
+        QVERIFY(rig.list().isSelected(6));
+        QCOMPARE(rig.list().top(), std::size_t{6});
+        // A picked result searches for its name again.
+        rig.window->button(QStringLiteral("Search for information"))->click();
+        QCOMPARE(box.count(), 1);
+
+        rig.list().selectOnly(6);
+        rig.act("View family channels").trigger();
+        QCOMPARE(rig.window->pages().currentIndex(), 1);
+        QVERIFY(box.currentText().isEmpty());
+        auto& tps = rig.window->editor().transponders();
+        const std::size_t transponder = *tps.current();
+        QVERIFY(tps.isExpanded(transponder));
+        QCOMPARE(rig.act("Hide TP channels").isEnabled(), true);
+        // The transponder stands at the top; its first channel after the spacer and header.
+        QWidget* tpView = rig.window->transponderList().viewport();
+        QTest::mouseClick(tpView, Qt::LeftButton, {}, QPoint(100, 3 * 18 + 5));
+        QCOMPARE(*tps.current(), transponder + 3);
+        rig.act("Jump to channel").trigger();
+        QCOMPARE(rig.window->pages().currentIndex(), 0);
+        QCOMPARE(rig.list().selectedCount(), std::size_t{1});
+        QCOMPARE(*rig.list().current(), rig.list().selectedLines().front());
+        rig.window->pages().setCurrentIndex(1);
+        QTest::mouseClick(tpView, Qt::LeftButton, {}, QPoint(100, 5));
+        QVERIFY(!rig.act("Jump to channel").isEnabled());
+        rig.act("Jump to channel").setEnabled(true); // what the menu refuses, the editor too
+        rig.act("Jump to channel").trigger();
+        QCOMPARE(rig.boxes.back(),
+                 (Notice{"Invalid jump, you can only jump to channels !", "Message"}));
+        // Two channels selected: no jumps.
+        rig.window->pages().setCurrentIndex(0);
+        rig.select({0, 1}, 0);
+        rig.list().setTop(0);
+        QTest::mouseClick(rig.window->channelList().viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          QPoint(100, 2 * 18 + 5));
+        QVERIFY(!rig.act("Jump to transponder").isEnabled());
+        QVERIFY(rig.window->field(QStringLiteral("Channel name:"))->text().isEmpty());
+        rig.window->pages().setCurrentIndex(1);
+        QVERIFY(rig.window->button(QStringLiteral("Expand transponder table"))->isEnabled());
+        rig.window->button(QStringLiteral("Expand transponder table"))->click();
+        QVERIFY(tps.size() > 4);
+        rig.act("Collapse all TP's").trigger();
+        QCOMPARE(tps.size(), std::size_t{4});
+        // The empty-channel line (last) has no channels here: a double click says so.
+        tps.setTop(0);
+        QTest::mouseClick(tpView, Qt::LeftButton, {}, QPoint(100, 3 * 18 + 5));
+        QTest::mouseDClick(tpView, Qt::LeftButton, {}, QPoint(100, 3 * 18 + 5));
+        QCOMPARE(
+            rig.boxes.back(),
+            (Notice{"This transponder did not have any (active) channels connected.", "Message"}));
+    }
+
+    void saveIntoImageRoundTrip() {
+        Rig rig;
+        rig.select({0, 3}, 0);
+        rig.act("Cut").trigger();
+        rig.list().setCurrent(5);
+        rig.act("Paste after").trigger();
+        rig.answer = rig.dir.file("arranged.bin");
+        rig.act("Save list into image as ...").trigger();
+        QCOMPARE(rig.boxes.back().title, std::string("Information"));
+        Rig saved(false, corvex::test::readBytes(*rig.answer), "check.bin");
+        QCOMPARE(saved.names(), rig.names());
+        rig.answer = rig.dir.file("list.csv");
+        rig.act("Export list as CSV ...").trigger();
+        const std::vector<std::uint8_t> csv = corvex::test::readBytes(*rig.answer);
+        QCOMPARE(std::count(csv.begin(), csv.end(), '\n'), 9); // heading and eight channels
+        // Over its own image: refused, the image as it was.
+        const std::vector<std::uint8_t> source = corvex::test::readBytes(rig.file);
+        QVERIFY(!rig.window->saveIntoImage(rig.file));
+        QCOMPARE(rig.boxes.back().title, std::string("Error"));
+        QCOMPARE(corvex::test::readBytes(rig.file), source);
+
+        // Saved: closes without a question. Arranged again: asks, and No keeps it open.
+        QVERIFY(rig.window->close());
+        rig.window->show();
+        const std::size_t asked = rig.boxes.size();
+        rig.act("Undo").trigger();
+        rig.closeAnyway = false;
+        QVERIFY(!rig.window->close());
+        QCOMPARE(rig.boxes.size(), asked + 1);
+        QVERIFY(rig.window->isVisible());
+        rig.closeAnyway = true;
+        QVERIFY(rig.window->close());
+    }
+};
+
+QTEST_MAIN(ChannelWindowTest)
+#include "tform5_test.moc"
