@@ -386,78 +386,79 @@ QPixmap rangePreview(Studio& studio) {
     preview->show();
     QApplication::processEvents();
     return studio.keep(std::move(preview)).grab();
-    // The channel list editor on the simulated receiver's firmware, with one channel picked.
-    // `advanced` false switches to simple mode on a screen of 1280 by 560 pixels.
-    Build channelEditor(bool advanced, bool transponders) {
-        return [advanced, transponders](Studio& studio) {
-            const fs::path dir = makeTempDir();
-            const std::string image = (dir / "firmware.bin").string();
-            const std::vector<std::uint8_t> bytes = sim::defaultFirmwareImage(0x80000, "DSX6071");
-            std::ofstream(image, std::ios::binary)
-                .write(reinterpret_cast<const char*>(bytes.data()),
-                       static_cast<std::streamsize>(bytes.size()));
-            auto editor = std::make_unique<channelwin::TForm5>(false);
-            editor->setScreenSize(QSize(1280, 560));
-            editor->show();
-            editor->loadImage(image);
-            fs::remove_all(dir);
-            // A click on channel 4 fills the edit panel.
-            QWidget* rows = editor->channelList().viewport();
-            for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-                QMouseEvent click(type, QPointF(100, 3 * 18 + 5),
-                                  rows->mapToGlobal(QPointF(100, 59)), Qt::LeftButton,
-                                  Qt::LeftButton, Qt::NoModifier);
-                QApplication::sendEvent(rows, &click);
-            }
-            auto& list = editor->editor().channels();
-            if (transponders) {
-                list.setSelected(4, true);
-                editor->editor().jumpToTransponder();
-                editor->editor().viewFamilyChannels();
-            }
-            if (!advanced) {
-                editor->button(QStringLiteral("Switch to advanced mode"))->click();
-            }
-            editor->pages().setCurrentIndex(transponders ? 1 : 0);
-            QApplication::processEvents();
-            return studio.keep(std::move(editor)).grab();
-        };
-    }
+}
 
-    struct Picture {
-        const char* name; // the file is NAME.png
-        Build build;
+// The channel list editor on the simulated receiver's firmware, with one channel picked.
+// `advanced` false switches to simple mode on a screen of 1280 by 560 pixels.
+Build channelEditor(bool advanced, bool transponders) {
+    return [advanced, transponders](Studio& studio) {
+        const fs::path dir = makeTempDir();
+        const std::string image = (dir / "firmware.bin").string();
+        const std::vector<std::uint8_t> bytes = sim::defaultFirmwareImage(0x80000, "DSX6071");
+        std::ofstream(image, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        auto editor = std::make_unique<channelwin::TForm5>(false);
+        editor->setScreenSize(QSize(1280, 560));
+        editor->show();
+        editor->loadImage(image);
+        fs::remove_all(dir);
+        // A click on channel 4 fills the edit panel.
+        QWidget* rows = editor->channelList().viewport();
+        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent click(type, QPointF(100, 3 * 18 + 5), rows->mapToGlobal(QPointF(100, 59)),
+                              Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(rows, &click);
+        }
+        auto& list = editor->editor().channels();
+        if (transponders) {
+            list.setSelected(4, true);
+            editor->editor().jumpToTransponder();
+            editor->editor().viewFamilyChannels();
+        }
+        if (!advanced) {
+            editor->button(QStringLiteral("Switch to advanced mode"))->click();
+        }
+        editor->pages().setCurrentIndex(transponders ? 1 : 0);
+        QApplication::processEvents();
+        return studio.keep(std::move(editor)).grab();
     };
+}
 
-    const std::array kPictures{
-        Picture{"main-flashroms", flashromsPage},
-        Picture{"main-guard", windowPage(2)},
-        Picture{"main-diagnostics", windowPage(1)},
-        Picture{"area-map", areaMap},
-        Picture{"about", aboutBox},
-        Picture{"file-editor", fileEditor},
-        Picture{"range-dialog", rangeDialogPicture},
-        Picture{"range-preview", rangePreview},
-        Picture{"channel-editor", channelEditor(true, false)},
-        Picture{"channel-editor-simple", channelEditor(false, false)},
-        Picture{"channel-editor-transponders", channelEditor(true, true)},
-    };
+struct Picture {
+    const char* name; // the file is NAME.png
+    Build build;
+};
 
-    bool render(const Picture& picture, Studio& studio, const fs::path& outDir) {
-        try {
-            const QPixmap pixmap = picture.build(studio);
-            const fs::path file = outDir / (std::string(picture.name) + ".png");
-            if (pixmap.isNull() || !pixmap.save(QString::fromStdString(file.string()), "PNG")) {
-                std::fprintf(stderr, "corvex_screenshots: cannot write %s\n", file.c_str());
-                return false;
-            }
-            std::printf("%s\n", file.c_str());
-            return true;
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "corvex_screenshots: %s: %s\n", picture.name, error.what());
+const std::array kPictures{
+    Picture{"main-flashroms", flashromsPage},
+    Picture{"main-guard", windowPage(2)},
+    Picture{"main-diagnostics", windowPage(1)},
+    Picture{"area-map", areaMap},
+    Picture{"about", aboutBox},
+    Picture{"file-editor", fileEditor},
+    Picture{"range-dialog", rangeDialogPicture},
+    Picture{"range-preview", rangePreview},
+    Picture{"channel-editor", channelEditor(true, false)},
+    Picture{"channel-editor-simple", channelEditor(false, false)},
+    Picture{"channel-editor-transponders", channelEditor(true, true)},
+};
+
+bool render(const Picture& picture, Studio& studio, const fs::path& outDir) {
+    try {
+        const QPixmap pixmap = picture.build(studio);
+        const fs::path file = outDir / (std::string(picture.name) + ".png");
+        if (pixmap.isNull() || !pixmap.save(QString::fromStdString(file.string()), "PNG")) {
+            std::fprintf(stderr, "corvex_screenshots: cannot write %s\n", file.c_str());
             return false;
         }
+        std::printf("%s\n", file.c_str());
+        return true;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "corvex_screenshots: %s: %s\n", picture.name, error.what());
+        return false;
     }
+}
 
 } // namespace
 

@@ -156,12 +156,12 @@ DiagnosticsModel::Result DiagnosticsModel::submit(std::uint32_t pid, std::uint32
 
 DiagnosticsModel::Result DiagnosticsModel::run(DiagControl control, std::string_view addressText,
                                                std::string_view dataText, const void* target) {
-    const DiagControlSpec& spec = diagControlSpec(control);
+    const DiagControlSpec& entry = diagControlSpec(control);
     // Data first: with both fields wrong, the data field is the one the user hears about.
-    const std::uint32_t data = spec.dataField ? readField(dataText, FieldRole::Data) : spec.data;
+    const std::uint32_t data = entry.dataField ? readField(dataText, FieldRole::Data) : entry.data;
     const std::uint32_t address =
-        spec.addressField ? readField(addressText, FieldRole::Address) : 0;
-    return submit(spec.pid, address, data, target);
+        entry.addressField ? readField(addressText, FieldRole::Address) : 0;
+    return submit(entry.pid, address, data, target);
 }
 
 DiagnosticsModel::Result DiagnosticsModel::choosePort(std::size_t index) {
