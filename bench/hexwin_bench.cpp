@@ -158,12 +158,3 @@ void BM_SearchFromWindow(benchmark::State& state) {
 BENCHMARK(BM_SearchFromWindow)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

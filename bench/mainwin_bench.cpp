@@ -276,15 +276,3 @@ void BM_RepeatedReadTick(benchmark::State& state) {
 BENCHMARK(BM_RepeatedReadTick)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Iterations(40);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

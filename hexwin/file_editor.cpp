@@ -91,25 +91,11 @@ protected:
         if (event->type() != QEvent::KeyPress) {
             return false;
         }
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-            if (m_onEnter) {
-                m_onEnter();
-            }
-            return true;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && m_onEnter) {
+            m_onEnter();
         }
-        const QString text = key->text();
-        if (text.isEmpty() || key->key() == Qt::Key_Backspace || key->key() == Qt::Key_Delete ||
-            (key->modifiers() & Qt::ControlModifier)) {
-            return false;
-        }
-        const auto passed = text.size() == 1 && text.at(0).unicode() < 128
-                                ? fileeditor::filterHexKey(static_cast<char>(text.at(0).unicode()))
-                                : std::nullopt;
-        if (passed) {
-            static_cast<QLineEdit*>(watched)->insert(QString(QChar(*passed)));
-        }
-        return true;
+        return typeIntoHexField(*static_cast<QLineEdit*>(watched), *key);
     }
 
 private:

@@ -179,21 +179,24 @@ bool TOpenFavDialog::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress || (watched != OffsetEdit && watched != LengthEdit)) {
         return QFileDialog::eventFilter(watched, event);
     }
-    auto* key = static_cast<QKeyEvent*>(event);
-    const QString text = key->text();
-    // Editing and movement keys pass; of the typed characters only hexadecimal digits and
-    // backspace do. Enter is swallowed too: it must not confirm a file from a range field.
-    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+    // Enter is swallowed too: it must not confirm a file from a range field.
+    return typeIntoHexField(*static_cast<QLineEdit*>(watched), *static_cast<QKeyEvent*>(event));
+}
+
+bool typeIntoHexField(QLineEdit& field, const QKeyEvent& key) {
+    if (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) {
         return true;
     }
-    if (text.isEmpty() || key->key() == Qt::Key_Backspace || key->key() == Qt::Key_Delete) {
+    const QString text = key.text();
+    if (text.isEmpty() || key.key() == Qt::Key_Backspace || key.key() == Qt::Key_Delete ||
+        (key.modifiers() & Qt::ControlModifier)) {
         return false;
     }
     const auto passed = text.size() == 1 && text.at(0).unicode() < 128
                             ? fileeditor::filterHexKey(static_cast<char>(text.at(0).unicode()))
                             : std::nullopt;
     if (passed) {
-        static_cast<QLineEdit*>(watched)->insert(QString(QChar(*passed)));
+        field.insert(QString(QChar(*passed)));
     }
     return true;
 }
