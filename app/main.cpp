@@ -69,6 +69,9 @@ int main(int argc, char** argv) {
         QMessageBox::critical(nullptr, QStringLiteral("Error"), QString::fromStdString(error));
         return 2;
     }
+    // From here a signal is kept until the window can close on it: a SIGTERM during start-up
+    // closes the window as Exit does instead of killing the program half made.
+    app::SignalCloser closer;
     instance.listen(); // without it the program still runs; only a second start cannot find it
 
     const QString title =
@@ -109,7 +112,6 @@ int main(int argc, char** argv) {
     // whose main window is gone.
     QObject::connect(&window, &mainwin::TForm9::closed, &application, &QApplication::quit,
                      Qt::QueuedConnection);
-    app::SignalCloser closer;
     QObject::connect(&closer, &app::SignalCloser::closeRequested, &window, &QWidget::close);
     window.show();
     if (!options->hexEditorFile.empty()) {
