@@ -148,6 +148,7 @@ public:
     void Break() override {}
     void BreakOnTimeout() override {}
     [[nodiscard]] std::int32_t PendingDepth() const override { return 0; }
+    [[nodiscard]] std::uint32_t ExchangesDone() const override { return 0; }
     [[nodiscard]] std::uint32_t CurrentArea() const override { return 0; }
     int takeLog(link::GuardRecord& record) override {
         if (m_queued == 0) {

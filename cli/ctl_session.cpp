@@ -324,7 +324,8 @@ std::uint64_t CtlSession::areaBytes(bool (*counts)(std::uint32_t flags)) const {
 
 void CtlSession::tick() {
     drainLog();
-    if (m_options.timeoutControl && m_watch.tick(m_guard->PendingDepth())) {
+    if (m_options.timeoutControl &&
+        m_watch.tick(m_guard->PendingDepth(), m_guard->ExchangesDone())) {
         m_guard->BreakOnTimeout();
     }
     showProgress();

@@ -244,7 +244,8 @@ std::string GuardFeedback::title() const {
 void GuardFeedback::tick() {
     drainLog();
     continueRestart();
-    if (m_timeoutControl && m_guard != nullptr && m_watch.tick(m_guard->PendingDepth())) {
+    if (m_timeoutControl && m_guard != nullptr &&
+        m_watch.tick(m_guard->PendingDepth(), m_guard->ExchangesDone())) {
         m_guard->BreakOnTimeout();
     }
     if (m_hintCountdown > 0) {

@@ -52,6 +52,7 @@ public:
     virtual void Break() = 0;
     virtual void BreakOnTimeout() = 0;
     [[nodiscard]] virtual std::int32_t PendingDepth() const = 0;
+    [[nodiscard]] virtual std::uint32_t ExchangesDone() const = 0;
     [[nodiscard]] virtual std::uint32_t CurrentArea() const = 0;
     virtual int takeLog(link::GuardRecord& record) = 0;
     [[nodiscard]] virtual bool isIdle() const = 0;
@@ -64,6 +65,7 @@ public:
     void Break() override { m_guard.Break(); }
     void BreakOnTimeout() override { m_guard.BreakOnTimeout(); }
     [[nodiscard]] std::int32_t PendingDepth() const override { return m_guard.PendingDepth(); }
+    [[nodiscard]] std::uint32_t ExchangesDone() const override { return m_guard.ExchangesDone(); }
     [[nodiscard]] std::uint32_t CurrentArea() const override { return m_guard.CurrentArea(); }
     int takeLog(link::GuardRecord& record) override { return m_guard.takeLog(record); }
     [[nodiscard]] bool isIdle() const override { return m_guard.isIdle(); }

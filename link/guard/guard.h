@@ -125,6 +125,10 @@ public:
     [[nodiscard]] std::int32_t PendingDepth() const override {
         return m_flags.pendingDepth.load(std::memory_order_acquire);
     }
+    /// Exchanges ended so far: while it moves, the interface answers.
+    [[nodiscard]] std::uint32_t ExchangesDone() const {
+        return m_flags.exchangesDone.load(std::memory_order_relaxed);
+    }
     [[nodiscard]] GuardStateValue GuardState() const {
         return static_cast<GuardStateValue>(m_guardState.load(std::memory_order_acquire));
     }

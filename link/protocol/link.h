@@ -26,6 +26,9 @@ struct LinkFlags {
     std::atomic<bool> breakFlag{false};
     // PendingDepth: Guard +1/-1 around every exchange, window +1000 on a time-out.
     std::atomic<std::int32_t> pendingDepth{0};
+    // Guard +1 as each exchange ends, however it ends. The watch reads it to tell a long run of
+    // exchanges that each finish (an EEPROM read, a block) from one exchange that hangs.
+    std::atomic<std::uint32_t> exchangesDone{0};
     // Set once by the Guard's owner when it destroys the Guard, never cleared: every wait ends
     // from then on, even after a job has cleared breakFlag to go on past a time-out.
     std::atomic<bool> ending{false};
@@ -39,7 +42,10 @@ public:
     explicit PendingExchange(LinkFlags& flags) : m_flags(flags) {
         m_flags.pendingDepth.fetch_add(1, std::memory_order_relaxed);
     }
-    ~PendingExchange() { m_flags.pendingDepth.fetch_sub(1, std::memory_order_relaxed); }
+    ~PendingExchange() {
+        m_flags.pendingDepth.fetch_sub(1, std::memory_order_relaxed);
+        m_flags.exchangesDone.fetch_add(1, std::memory_order_relaxed);
+    }
     PendingExchange(const PendingExchange&) = delete;
     PendingExchange& operator=(const PendingExchange&) = delete;
 

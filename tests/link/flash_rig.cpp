@@ -88,7 +88,8 @@ int FlashRig::runWatched(const link::GuardRecord& command, int ticks) {
         // A time-out the job has not taken up yet is not counted again: an owner's ticks are
         // far apart, a millisecond is not.
         const std::int32_t depth = guard->PendingDepth();
-        if (sim->adapter().hung() && depth < kTimeoutMark && watch.tick(depth)) {
+        if (sim->adapter().hung() && depth < kTimeoutMark &&
+            watch.tick(depth, guard->ExchangesDone())) {
             guard->BreakOnTimeout();
             ++fired;
         }

@@ -32,6 +32,7 @@ public:
     void Break() override { ++breaks; }
     void BreakOnTimeout() override { ++timeoutBreaks; }
     [[nodiscard]] std::int32_t PendingDepth() const override { return pending; }
+    [[nodiscard]] std::uint32_t ExchangesDone() const override { return 0; }
     [[nodiscard]] std::uint32_t CurrentArea() const override { return area; }
     int takeLog(GuardRecord& record) override {
         if (generated < generate) {
