@@ -3,7 +3,6 @@
 #include "link/jobs/guard_record.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -16,10 +15,6 @@ namespace corvex::link {
 namespace {
 
 constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as for any file the user saves
-constexpr int kPartNameTries = 100;
-
-// Distinguishes the part files of one process; the process id distinguishes processes.
-std::atomic<unsigned> g_partCounter{0};
 
 std::string notRegular(mode_t mode) {
     const char* kind = S_ISDIR(mode)                    ? "a folder"
@@ -165,53 +160,6 @@ bool WordWriter::flush() {
         m_used = 0;
     }
     return !m_failed;
-}
-
-ReplacingFile::ReplacingFile(std::string target) : m_target(std::move(target)) {
-    if (m_target.empty()) {
-        return;
-    }
-    // Keep the permissions of the file being replaced; a new one gets the usual ones.
-    struct stat old {};
-    const bool replacing = ::stat(m_target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-    for (int attempt = 0; attempt < kPartNameTries && !m_file.valid(); ++attempt) {
-        m_partName = m_target + "." + std::to_string(::getpid()) + "-" +
-                     std::to_string(g_partCounter.fetch_add(1)) + ".part";
-        m_file = FileHandle(
-            ::open(m_partName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode));
-        if (!m_file.valid() && errno != EEXIST) {
-            break;
-        }
-    }
-    if (!m_file.valid()) {
-        m_partName.clear();
-        return;
-    }
-    if (replacing) {
-        (void)::fchmod(m_file.fd(), old.st_mode & 07777);
-    }
-}
-
-bool ReplacingFile::commit() {
-    if (!m_file.valid()) {
-        return false;
-    }
-    const bool synced = ::fsync(m_file.fd()) == 0;
-    const bool closed = m_file.close();
-    if (!synced || !closed || ::rename(m_partName.c_str(), m_target.c_str()) != 0) {
-        discard();
-        return false;
-    }
-    m_partName.clear();
-    return true;
-}
-
-void ReplacingFile::discard() {
-    (void)m_file.close();
-    if (!m_partName.empty()) {
-        (void)::unlink(m_partName.c_str());
-        m_partName.clear();
-    }
 }
 
 } // namespace corvex::link

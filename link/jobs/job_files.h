@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/jobs/replacing_file.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -85,33 +87,6 @@ private:
     std::vector<std::uint8_t> m_block;
     std::size_t m_used = 0;
     bool m_failed = false;
-};
-
-// A file that takes the place of `target` only once it is complete. It is written beside the
-// target (same folder, so the rename cannot cross file systems) under a name of its own and
-// renamed over the target by commit(); dropped without a commit it is removed, and whatever the
-// target held before stays as it was.
-class ReplacingFile {
-public:
-    explicit ReplacingFile(std::string target);
-    ~ReplacingFile() { discard(); }
-    ReplacingFile(const ReplacingFile&) = delete;
-    ReplacingFile& operator=(const ReplacingFile&) = delete;
-
-    /// False when the file beside the target could not be created.
-    [[nodiscard]] bool valid() const { return m_file.valid(); }
-    [[nodiscard]] int fd() const { return m_file.fd(); }
-    [[nodiscard]] const std::string& target() const { return m_target; }
-    /// Flushes the contents to disk and renames them over the target; false if any step failed,
-    /// in which case the new file is removed.
-    bool commit();
-    /// Removes the new file, leaving the target untouched.
-    void discard();
-
-private:
-    std::string m_target;
-    std::string m_partName;
-    FileHandle m_file;
 };
 
 } // namespace corvex::link

@@ -4,8 +4,10 @@
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace corvex::test {
@@ -86,11 +88,43 @@ TEST(ReplacingFile, TheTargetChangesOnlyOnCommit) {
     EXPECT_EQ(info.st_mode & 0777, 0640U) << "the replaced file's permissions are kept";
 }
 
+TEST(ReplacingFile, ASymbolicLinkIsFollowedAndStaysALink) {
+    TempDir dir;
+    writeBytes(dir.file("real.bin"), {1, 2, 3});
+    ::chmod(dir.file("real.bin").c_str(), 0600);
+    ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0700), 0);
+    // An absolute link, a relative one from another folder, and a chain of both.
+    ASSERT_EQ(::symlink(dir.file("real.bin").c_str(), dir.file("absolute.bin").c_str()), 0);
+    ASSERT_EQ(::symlink("../real.bin", dir.file("sub/relative.bin").c_str()), 0);
+    ASSERT_EQ(::symlink("sub/relative.bin", dir.file("chain.bin").c_str()), 0);
+    std::uint8_t value = 10;
+    for (const char* name : {"absolute.bin", "sub/relative.bin", "chain.bin"}) {
+        const std::uint8_t bytes[] = {value};
+        ASSERT_EQ(link::replaceFileContents(dir.file(name), bytes), std::nullopt) << name;
+        struct stat info {};
+        ASSERT_EQ(::lstat(dir.file(name).c_str(), &info), 0);
+        EXPECT_TRUE(S_ISLNK(info.st_mode)) << name << " was replaced by a regular file";
+        EXPECT_EQ(readBytes(dir.file("real.bin")), std::vector<std::uint8_t>{value}) << name;
+        ASSERT_EQ(::stat(dir.file("real.bin").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600U) << name;
+        ++value;
+    }
+    // A dangling link names the file the save creates.
+    ASSERT_EQ(::symlink("new.bin", dir.file("dangling.bin").c_str()), 0);
+    const std::uint8_t bytes[] = {42};
+    ASSERT_EQ(link::replaceFileContents(dir.file("dangling.bin"), bytes), std::nullopt);
+    EXPECT_EQ(readBytes(dir.file("new.bin")), std::vector<std::uint8_t>{42});
+}
+
 TEST(ReplacingFile, AFolderThatDoesNotExistIsReportedNotCreated) {
     TempDir dir;
     link::ReplacingFile file(dir.file("no/such/folder.bin"));
     EXPECT_FALSE(file.valid());
     EXPECT_FALSE(file.commit());
+    EXPECT_EQ(file.error(), "No such file or directory");
+    const std::uint8_t bytes[] = {1};
+    EXPECT_EQ(link::replaceFileContents(dir.file("no/such/folder.bin"), bytes),
+              "No such file or directory");
     link::ReplacingFile unnamed("");
     EXPECT_FALSE(unnamed.valid());
 }
