@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 #include <utility>
@@ -18,6 +19,26 @@ std::string currentProgramPath() {
     std::error_code error;
     const fs::path path = fs::read_symlink("/proc/self/exe", error);
     return error ? std::string("corvex") : path.string();
+}
+
+std::string userDataFolder(std::string_view sub) {
+    fs::path data;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg != '\0') {
+        data = fs::path(xdg) / "corvex";
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        data = fs::path(home) / ".local" / "share" / "corvex";
+    } else {
+        data = fs::temp_directory_path() / "corvex";
+    }
+    if (!sub.empty()) {
+        data /= sub;
+    }
+    // Made private: recovery files and backups hold the user's firmware and unsaved work. A
+    // folder that cannot be made shows up when a file in it is opened.
+    std::error_code ignored;
+    fs::create_directories(data, ignored);
+    (void)::chmod(data.c_str(), 0700);
+    return data.string();
 }
 
 std::string programFileName(const std::string& programPath, std::string_view extension) {
@@ -33,17 +54,8 @@ std::string programFileName(const std::string& programPath, std::string_view ext
     if (::access(folder.c_str(), W_OK) == 0) {
         return (folder / name).string();
     }
-    fs::path data;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg != '\0') {
-        data = fs::path(xdg) / "corvex";
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        data = fs::path(home) / ".local" / "share" / "corvex";
-    } else {
-        data = fs::temp_directory_path() / "corvex";
-    }
-    std::error_code ignored; // a folder that cannot be made shows up when the file is opened
-    fs::create_directories(data, ignored);
-    return (data / name).string();
+    const std::string data = userDataFolder();
+    return (fs::path(data) / name).string();
 }
 
 WorkFile::WorkFile(WorkFile&& other) noexcept

@@ -10,6 +10,10 @@ namespace corvex::link {
 /// The full path of the running program (/proc/self/exe), or "corvex" when it cannot be read.
 [[nodiscard]] std::string currentProgramPath();
 
+/// The user's data folder for this program, $XDG_DATA_HOME/corvex (else ~/.local/share/corvex),
+/// or the folder `sub` inside it ("recovery", "backups"); created when missing, mode 0700.
+[[nodiscard]] std::string userDataFolder(std::string_view sub = {});
+
 /// A file that belongs to the program, named after it: the program's path, ".", the extension
 /// ("corvex.LOG"). Where the program's folder is not writable the file goes to the user's data
 /// folder ($XDG_DATA_HOME/corvex, else ~/.local/share/corvex), which is created when missing.
