@@ -25,7 +25,6 @@ constexpr auto kPassPause = std::chrono::milliseconds(20);
 constexpr std::string_view kAbortReport = "Job aborted and Corvex guard ready to start new job !";
 constexpr std::string_view kBrokenLinkReport =
     "Function aborted.\rThe communication with your Corvex interface is broken.";
-constexpr std::int32_t kTimeoutMark = 1000;
 
 } // namespace
 
@@ -164,8 +163,7 @@ void TCorvexThread::BreakOnTimeout() {
     }
     // The mark goes in before the break so the Guard can tell a time-out from a user break. A
     // job that ends in between leaves the break to the Guard's loop, which clears the mark.
-    m_flags.pendingDepth.fetch_add(kTimeoutMark);
-    m_flags.breakFlag.store(true);
+    m_flags.markBrokenLink();
 }
 
 void TCorvexThread::SetStopOnError(bool on) {
@@ -272,10 +270,27 @@ void TCorvexThread::synchronise(const std::function<void()>& call) {
     m_handOver.reset();
 }
 
+bool TCorvexThread::interfaceAnswers() {
+    if (!m_link.linesFloat()) {
+        return true;
+    }
+    // Every wait would take the floating lines for an answer and every read would give 0xFF:
+    // the job would "succeed" on nothing. It ends here, reported as the broken link it is.
+    Log(std::string(interfaceTypeWord(InterfaceType::Absent)) + " CORVEX INTERFACE CONNECTED");
+    m_flags.markBrokenLink();
+    return false;
+}
+
+bool TCorvexThread::portPrologue() {
+    m_port.setup();
+    return interfaceAnswers();
+}
+
 bool TCorvexThread::jobPrologue() {
     m_port.setup();
+    // After the reset an adapter is idle, with both input lines low.
     m_link.resetPulse();
-    if (!m_link.busInit(m_hardwareType)) {
+    if (!interfaceAnswers() || !m_link.busInit(m_hardwareType)) {
         return false;
     }
     Log("EMI Initialization OK");

@@ -169,9 +169,8 @@ public:
     [[nodiscard]] std::string eeLoadFileName() const override;
     [[nodiscard]] std::string eeSaveFileName() const override;
     [[nodiscard]] const std::string& tempFileName() const override { return m_tempFileName; }
-    /// PortSetup, ResetPulse and BusInit: the start of every flash, EEPROM and microcode job.
-    /// False when a break cut it short.
     bool jobPrologue() override;
+    bool portPrologue() override;
 
     // Command actions that need the Guard's private state.
     void setHardware(std::uint32_t selection);
@@ -186,6 +185,7 @@ private:
     void run();
     void runLoop();
     void reportAbort();
+    [[nodiscard]] bool interfaceAnswers();
     void fatalReport(int lastErrno, std::string_view what);
     void synchronise(const std::function<void()>& call);
 

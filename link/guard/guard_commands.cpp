@@ -26,9 +26,9 @@ void setHardware(TCorvexThread& guard, const GuardRecord& command) {
 }
 
 void emiInit(TCorvexThread& guard, const GuardRecord& /*command*/) {
-    guard.port().setup();
-    // A sequence cut short by a break is not an initialised bus; the abort report follows.
-    if (guard.link().busInit(guard.hardwareType())) {
+    // A sequence cut short by a break, or written to an empty port, is not an initialised bus;
+    // the abort or broken-link report follows.
+    if (guard.portPrologue() && guard.link().busInit(guard.hardwareType())) {
         guard.Log("EMI Initialization OK");
     }
 }

@@ -13,8 +13,6 @@ namespace {
 
 // A last word that the block cuts short is padded as erased flash reads.
 constexpr std::uint32_t kPaddedWord = 0xFFFFFFFF;
-// The Guard's broken-link mark in PendingDepth (BreakOnTimeout).
-constexpr std::int32_t kTimeoutMark = 1000;
 constexpr std::uint32_t kBlockTitleIcon = 38;
 constexpr std::uint32_t kBlockTitleColour = 0xF0E0C0;
 constexpr std::uint32_t kPlainColour = 0xE0E0E0;
@@ -44,7 +42,7 @@ public:
             return false;
         }
         LinkFlags& flags = link.flags();
-        if (flags.pendingDepth.load() < kTimeoutMark || flags.ending.load()) {
+        if (flags.pendingDepth.load() < kBrokenLinkMark || flags.ending.load()) {
             return true;
         }
         if (m_abandoned) {
@@ -60,9 +58,7 @@ public:
     /// still reached its end is reported as the broken link its time-out was.
     bool finish() {
         if (m_abandoned && !m_guard.link().breakRequested()) {
-            LinkFlags& flags = m_guard.link().flags();
-            flags.pendingDepth.fetch_add(kTimeoutMark);
-            flags.breakFlag.store(true);
+            m_guard.link().flags().markBrokenLink();
         }
         return !m_abandoned && !m_guard.link().breakRequested();
     }
@@ -83,7 +79,14 @@ std::uint64_t blockEnd(std::uint32_t first, std::uint32_t bytes) {
 } // namespace
 
 void readBlockJob(JobContext& guard, const GuardRecord& command) {
-    (void)guard.jobPrologue();
+    // Without an initialised bus every word would be wrong; a break here is not one stuck word
+    // to go on past, and the Guard's report follows.
+    if (!guard.jobPrologue()) {
+        if (guard.PendingDepth() != 0) {
+            guard.Log("Reading binary block failed.");
+        }
+        return;
+    }
     postBlockTitle(guard, "Read Binary Block", kBlockTitleIcon, kBlockTitleColour);
     const std::string name = guard.writeFileName();
     ReplacingFile out(name);
@@ -130,7 +133,12 @@ void readBlockJob(JobContext& guard, const GuardRecord& command) {
 }
 
 void writeBlockJob(JobContext& guard, const GuardRecord& command) {
-    (void)guard.jobPrologue();
+    if (!guard.jobPrologue()) {
+        if (guard.PendingDepth() != 0) {
+            guard.Log("Writing binary block failed.");
+        }
+        return;
+    }
     postBlockTitle(guard, "Write Binary Block", kBlockTitleIcon, kBlockTitleColour);
     const std::string name = guard.readFileName();
     // Only a regular file: opening a FIFO with no writer would hold the Guard where no break

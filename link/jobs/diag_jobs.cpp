@@ -43,8 +43,7 @@ bool loopbackExchange(JobContext& guard, LoopbackMode mode, std::mt19937& random
     Link& link = guard.link();
     // A port with nothing on it lets both input lines float high, and every wait would take
     // that for an answer. An adapter never raises both at once between exchanges.
-    constexpr std::uint8_t bothInputs = kStatusDataValid | kStatusRxAck;
-    if ((guard.port().readStatus() & bothInputs) == bothInputs) {
+    if (link.linesFloat()) {
         return false;
     }
     const PendingExchange pending(guard.link().flags());

@@ -179,7 +179,10 @@ void bootcodeJob(JobContext& guard, const GuardRecord& /*command*/) {
 
     // Only the port is set up: the receiver is not reset, and no word transaction is made. A
     // port left at its power-on state would hold the interface in reset.
-    guard.port().setup();
+    if (!guard.portPrologue()) {
+        guard.Log("BOOTCODE WRITE - ERROR");
+        return;
+    }
     Link& link = guard.link();
     std::atomic<std::int32_t>& pending = link.flags().pendingDepth;
     auto sendAcknowledged = [&](std::uint8_t byte) {

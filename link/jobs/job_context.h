@@ -65,9 +65,13 @@ public:
     [[nodiscard]] virtual std::string eeLoadFileName() const = 0;
     [[nodiscard]] virtual std::string eeSaveFileName() const = 0;
     [[nodiscard]] virtual const std::string& tempFileName() const = 0;
-    /// PortSetup, ResetPulse and BusInit: the start of every flash, EEPROM and microcode job.
-    /// False when a break cut it short.
+    /// PortSetup, ResetPulse and BusInit: the start of every flash, EEPROM and block job.
+    /// False when a break cut it short, or when no interface answers on the port: the job is
+    /// then broken off as a broken link before its first transaction.
     virtual bool jobPrologue() = 0;
+    /// PortSetup alone, for a job that must not reset the receiver (the microcode upload);
+    /// false, as above, when no interface answers.
+    virtual bool portPrologue() = 0;
 
 protected:
     JobContext() = default;

@@ -169,10 +169,14 @@ void Link::loopbackOff() {
     loopbackSwitch(kLoopbackDisable);
 }
 
+bool Link::linesFloat() {
+    constexpr std::uint8_t bothInputs = kStatusDataValid | kStatusRxAck;
+    return (m_port.readStatus() & bothInputs) == bothInputs;
+}
+
 InterfaceType Link::detectInterface() {
     resetPulse();
-    constexpr std::uint8_t bothInputs = kStatusDataValid | kStatusRxAck;
-    if ((m_port.readStatus() & bothInputs) == bothInputs) {
+    if (linesFloat()) {
         return InterfaceType::Absent;
     }
     loopbackOn();

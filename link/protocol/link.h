@@ -20,11 +20,23 @@ enum class InterfaceType : int {
 // The word that names a detection result in the "CORVEX" reply.
 [[nodiscard]] const char* interfaceTypeWord(InterfaceType type);
 
+// The mark a broken link leaves in PendingDepth (a time-out, or no interface on the port): the
+// Guard then reports the broken link instead of a plain abort.
+inline constexpr std::int32_t kBrokenLinkMark = 1000;
+
 // Flags shared between the Guard and the window; every handshake wait polls breakFlag.
 struct LinkFlags {
+    /// Breaks the running job as a broken link. The mark goes in before the break, so whoever
+    /// sees the break also sees the mark.
+    void markBrokenLink() {
+        pendingDepth.fetch_add(kBrokenLinkMark);
+        breakFlag.store(true);
+    }
+
     // BreakFlag: set by the window (Break), cleared by the Guard.
     std::atomic<bool> breakFlag{false};
-    // PendingDepth: Guard +1/-1 around every exchange, window +1000 on a time-out.
+    // PendingDepth: Guard +1/-1 around every exchange; +kBrokenLinkMark by the window on a
+    // time-out, or by the Guard when a job finds no interface.
     std::atomic<std::int32_t> pendingDepth{0};
     // Guard +1 as each exchange ends, however it ends. The watch reads it to tell a long run of
     // exchanges that each finish (an EEPROM read, a block) from one exchange that hangs.
@@ -85,6 +97,10 @@ public:
     void loopbackOn();
     void loopbackOff();
     [[nodiscard]] InterfaceType detectInterface();
+    /// Both input lines read high. An adapter never raises DataValid and RxAck together at any
+    /// step of an exchange, so this is a port with nothing on it: its lines float high and
+    /// every handshake wait would take that for an answer.
+    [[nodiscard]] bool linesFloat();
     /// Writes the receiver's external-memory-interface registers for the hardware type.
     /// Returns false when a break cut the sequence short.
     bool busInit(std::uint32_t hardwareType);
