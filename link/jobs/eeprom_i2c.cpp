@@ -2,6 +2,7 @@
 
 #include "link/jobs/flash_jobs.h"
 
+#include <chrono>
 #include <initializer_list>
 #include <utility>
 
@@ -47,6 +48,31 @@ constexpr std::initializer_list<std::pair<std::uint32_t, std::uint32_t>> kPinsId
 
 constexpr std::uint64_t kFreeBusPauseUs = 1000;
 
+// How long a wait on the receiver may take: the EEPROM's write cycle (10 ms at most for a
+// 24C16), a frame through the controller (under a millisecond), a device walked off the data
+// line. The exchanges of such a wait all end, so the window's time-out never sees it: without
+// its own bound an absent or unpowered EEPROM would hold the job for ever.
+constexpr auto kReceiverWaitBound = std::chrono::milliseconds(50);
+// However slow the link, a wait makes this many tries before it gives up.
+constexpr int kReceiverWaitTries = 8;
+
+class ReceiverWait {
+public:
+    ReceiverWait() : m_deadline(Clock::now() + kReceiverWaitBound) {}
+
+    /// Call before each try; true when it is the last. The last try starts after the bound
+    /// has passed, so a Guard thread the system left waiting still looks once more.
+    [[nodiscard]] bool lastTry() {
+        ++m_tries;
+        return m_tries >= kReceiverWaitTries && Clock::now() >= m_deadline;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point m_deadline;
+    int m_tries = 0;
+};
+
 } // namespace
 
 void I2cController::pinSequence(
@@ -75,7 +101,8 @@ void I2cController::setUp() {
 bool I2cController::waitFreeBus() {
     std::atomic<std::int32_t>& pending = m_link.flags().pendingDepth;
     pending.fetch_add(1);
-    for (;;) {
+    for (ReceiverWait wait;;) {
+        const bool last = wait.lastTry();
         // A read broken off returns all ones, which would look like a free bus.
         if (m_link.breakRequested()) {
             return false;
@@ -87,6 +114,10 @@ bool I2cController::waitFreeBus() {
         if ((pins & kPinData) != 0) {
             pending.fetch_sub(1);
             return true;
+        }
+        if (last) {
+            pending.fetch_sub(1); // given up, not broken off: the job reports it itself
+            return false;
         }
         // A device left in the middle of a byte holds the data line; the clocks of STOP walk it
         // to the end of that byte.
@@ -126,7 +157,8 @@ void I2cController::release() {
 bool I2cController::pollStatus(std::uint32_t bit) {
     std::atomic<std::int32_t>& pending = m_link.flags().pendingDepth;
     pending.fetch_add(1);
-    for (;;) {
+    for (ReceiverWait wait;;) {
+        const bool last = wait.lastTry();
         if (m_link.breakRequested()) {
             return false; // PendingDepth stays raised: the wait was left, not finished
         }
@@ -137,6 +169,10 @@ bool I2cController::pollStatus(std::uint32_t bit) {
         if ((status & bit) != 0) {
             pending.fetch_sub(1);
             return true;
+        }
+        if (last) {
+            pending.fetch_sub(1);
+            return false;
         }
     }
 }
@@ -206,8 +242,8 @@ void I2cPins::repeatedStart() {
     start();
 }
 
-void I2cPins::send(std::uint32_t frame) {
-    for (int bit = 8; bit >= 0; --bit) {
+bool I2cPins::send(std::uint32_t frame) {
+    for (int bit = 8; bit > 0; --bit) {
         if (((frame >> bit) & 1) != 0) {
             dataHigh();
         } else {
@@ -215,9 +251,16 @@ void I2cPins::send(std::uint32_t frame) {
         }
         clockPulse();
         if (m_link.breakRequested()) {
-            return;
+            return false;
         }
     }
+    // The acknowledge slot goes out released; a device that took the byte pulls it low while
+    // the clock is high. Without this look an absent EEPROM would read as 2048 bytes of 0xFF.
+    dataHigh();
+    m_link.writeWord(kPinSet, kPinClock);
+    const bool acknowledged = (m_link.readWord(kPinInput) & kPinData) == 0;
+    m_link.writeWord(kPinClear, kPinClock);
+    return acknowledged && !m_link.breakRequested();
 }
 
 bool I2cPins::receive(bool last, std::uint8_t& byte) {
@@ -301,17 +344,24 @@ EepromRead readEepromPins(Link& link, EepromImage& image) {
     I2cPins pins(link);
     pins.setUp();
     pins.start();
-    pins.send(kFrameDeviceWrite);
-    pins.send(byteFrame(0));
-    pins.repeatedStart();
-    pins.send(kFrameDeviceRead);
-    std::uint8_t byte = 0;
-    while (result.bytes + 1 < kEepromSize && pins.receive(false, byte)) {
-        image[result.bytes++] = byte;
-    }
-    if (result.bytes + 1 == kEepromSize && pins.receive(true, byte)) {
-        image[result.bytes++] = byte;
-        result.status = kEepromComplete;
+    if (!pins.send(kFrameDeviceWrite)) {
+        result.status = kReadDeviceNotAcknowledged;
+    } else if (!pins.send(byteFrame(0))) {
+        result.status = kReadWordAddressNotEchoed;
+    } else {
+        pins.repeatedStart();
+        if (!pins.send(kFrameDeviceRead)) {
+            result.status = kReadDeviceReadNotEchoed;
+        } else {
+            std::uint8_t byte = 0;
+            while (result.bytes + 1 < kEepromSize && pins.receive(false, byte)) {
+                image[result.bytes++] = byte;
+            }
+            if (result.bytes + 1 == kEepromSize && pins.receive(true, byte)) {
+                image[result.bytes++] = byte;
+                result.status = kEepromComplete;
+            }
+        }
     }
     pins.stop();
     return result;
@@ -326,14 +376,25 @@ std::uint32_t writeEeprom(Link& link, const EepromImage& image) {
     }
     std::uint32_t address = 0;
     while (address < kEepromSize - 1) {
-        // The device ignores its address until the previous page is programmed: poll for it.
-        do {
+        // The device ignores its address until the previous page is programmed: poll for it,
+        // for no longer than a write cycle can take. An EEPROM that never answers is absent
+        // or unpowered.
+        for (ReceiverWait wait;;) {
+            const bool last = wait.lastTry();
             i2c.start();
             if (link.breakRequested()) {
                 i2c.release();
                 return kWriteBroken;
             }
-        } while (!i2c.sendAcknowledged(deviceFrameFor(address)));
+            if (i2c.sendAcknowledged(deviceFrameFor(address))) {
+                break;
+            }
+            if (last) {
+                i2c.stop();
+                i2c.release();
+                return kWriteNotAcknowledged;
+            }
+        }
         // A word address that comes back wrong sends the same page again.
         if (i2c.sendEchoed(byteFrame(address))) {
             for (std::uint32_t i = 0; i < kEepromPage; ++i) {

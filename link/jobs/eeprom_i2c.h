@@ -43,15 +43,17 @@ inline constexpr std::uint32_t kFrameReceiveLast = 0x1FF; // all released: no ac
 // The receiver's I2C controller and the pin block that hands the bus lines to it, each register
 // access one word transaction. Pin bit 0 drives the data line, bit 1 senses it, bit 2 is the
 // clock. The poll loops raise PendingDepth while they wait and lower it when the awaited bit
-// arrives; one that gives up on a break leaves it raised, so the Guard reports the wait as a
-// broken link rather than a plain abort. Guard thread only.
+// arrives or the receiver has kept them waiting too long; one that gives up on a break leaves
+// it raised, so the Guard reports the wait as a broken link rather than a plain abort. Guard
+// thread only.
 class I2cController {
 public:
     explicit I2cController(Link& link) : m_link(link) {}
 
     /// Resets and starts the controller and gives the pins their idle configuration.
     void setUp();
-    /// Waits for the data line to read high, sending STOP every millisecond; false on a break.
+    /// Waits for the data line to read high, sending STOP every millisecond; false on a break
+    /// or when the line stays low for longer than any device holds it.
     [[nodiscard]] bool waitFreeBus();
     /// START, or repeated START: data falls while the clock is high, then the pins go to the
     /// controller.
@@ -61,7 +63,7 @@ public:
     /// Returns every pin to input.
     void release();
     /// Shifts one frame out; the frame read back (low nine bits), or nothing when a poll gave
-    /// up on a break.
+    /// up on a break or found the controller not answering.
     [[nodiscard]] std::optional<std::uint32_t> exchange(std::uint32_t frame);
     [[nodiscard]] bool sendAcknowledged(std::uint32_t frame);
     [[nodiscard]] bool sendEchoed(std::uint32_t frame);
@@ -87,9 +89,10 @@ public:
     void start();
     /// Repeated START from a clock that is low.
     void repeatedStart();
-    /// Nine clocks, most significant bit first; the acknowledge slot is sent released and not
-    /// read. A break cuts the loop after its current bit.
-    void send(std::uint32_t frame);
+    /// Nine clocks, most significant bit first, the acknowledge slot released and read while
+    /// the clock is high; true when the device acknowledged. A break cuts the loop after its
+    /// current bit and returns false.
+    [[nodiscard]] bool send(std::uint32_t frame);
     /// Eight clocks sampling the data line, then the master's acknowledge (or none for the
     /// last byte); false when a break cut it short.
     [[nodiscard]] bool receive(bool last, std::uint8_t& byte);
@@ -105,7 +108,8 @@ private:
 };
 
 // Status words of the EEPROM read and write routines: 2048 for a complete transfer, else the
-// failure code.
+// failure code. The pin method, which cannot compare a frame read back, fails with the same
+// three address codes when the device does not acknowledge the frame.
 inline constexpr std::uint32_t kEepromComplete = kEepromSize;
 inline constexpr std::uint32_t kReadNoFreeBus = 0x0EE1E001;
 inline constexpr std::uint32_t kReadDeviceNotAcknowledged = 0x0EE1E002;
@@ -114,6 +118,9 @@ inline constexpr std::uint32_t kReadDeviceReadNotEchoed = 0x0EE1E004;
 inline constexpr std::uint32_t kReadBroken = 0x0EE1B001;
 inline constexpr std::uint32_t kWriteNoFreeBus = 0x0EE0E001;
 inline constexpr std::uint32_t kWriteBroken = 0x0EE0B001;
+// Acknowledge polling gave up: the device address stayed unacknowledged for longer than a
+// write cycle takes.
+inline constexpr std::uint32_t kWriteNotAcknowledged = 0x0EE0E002;
 inline constexpr std::uint32_t kWriteNotEchoed = 0x0EE0A000; // + the EEPROM address
 inline constexpr std::uint32_t kEraseMark = 0x20000;         // or-ed into the write codes
 
@@ -129,7 +136,7 @@ EepromRead readEepromController(Link& link, EepromImage& image,
 /// Reads the whole EEPROM by toggling the pins.
 EepromRead readEepromPins(Link& link, EepromImage& image);
 /// Writes the image page by page through the controller, waiting out each page's write cycle
-/// by acknowledge polling; kEepromComplete or a write failure code.
+/// by acknowledge polling (bounded); kEepromComplete or a write failure code.
 std::uint32_t writeEeprom(Link& link, const EepromImage& image);
 
 } // namespace corvex::link

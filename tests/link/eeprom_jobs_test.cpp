@@ -4,6 +4,7 @@
 #include "sim/receiver.h"
 #include "sim/virtual_port.h"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <gmock/gmock.h>
@@ -11,6 +12,7 @@
 #include <numeric>
 #include <ostream>
 #include <sys/stat.h>
+#include <thread>
 
 namespace corvex::test {
 namespace {
@@ -271,8 +273,16 @@ public:
         m_at = nthRead;
         m_flip = flip;
     }
+    /// Every read of the register gives `value`, as a receiver part that never gets ready.
+    void stick(std::uint32_t address, std::uint32_t value) {
+        m_stuckAddress = address;
+        m_stuckValue = value;
+    }
     std::uint32_t read(std::uint32_t address) override {
         std::uint32_t value = m_inner.read(address);
+        if (address == m_stuckAddress) {
+            value = m_stuckValue;
+        }
         if (address == m_address && ++m_reads == m_at) {
             if (m_flip != 0) {
                 value ^= m_flip;
@@ -311,6 +321,8 @@ private:
     int m_at = 0;
     std::uint32_t m_flip = 0;
     int m_reads = 0;
+    std::uint32_t m_stuckAddress = 0;
+    std::uint32_t m_stuckValue = 0;
     std::vector<BusAccess> m_accesses;
 };
 
@@ -375,6 +387,42 @@ TEST(EepromJobs, ABreakInsideAControllerWaitIsReportedAsABrokenLink) {
     ASSERT_TRUE(rig.harness.waitForLine("Communication with Corvex broken."));
     EXPECT_TRUE(rig.harness.events.waitForMessage(link::kMsgBrokenLink));
     EXPECT_EQ(rig.harness.guard->PendingDepth(), 0) << "the abort report resets it";
+}
+
+// A receiver part that never gets ready keeps no job waiting: the controller that never has a
+// frame through, the data line held low. Each wait gives up within its bound and the job ends
+// with its own failure, not with a broken link the window's time-out never sees coming.
+TEST(EepromJobs, AWaitOnTheReceiverGivesUpAndTheJobReportsItsFailure) {
+    const struct {
+        std::uint32_t stuck;
+        const char* job;
+        const char* line;
+        const char* report;
+    } cases[] = {
+        {kStatusRegister, "EEREAD", "EEPROM READ ERROR (0EE1E002) @ 0",
+         "Reading configuration EEprom failed."},
+        {kStatusRegister, "EEWRITE", "EEPROM WRITE ERROR (0EE0E002)",
+         "Error writing configuration EEprom."},
+        {kPinInput, "EEREAD", "EEPROM READ ERROR (0EE1E001) @ 0",
+         "Reading configuration EEprom failed."},
+        {kPinInput, "EEERASE", "EEPROM ERASE ERROR (0EE2E001)",
+         "Erasing configuration EEprom failed."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.job) + " " + c.line);
+        BusRig rig;
+        writeBytes(rig.load, pattern());
+        rig.bus.stick(c.stuck, 0);
+        const auto started = std::chrono::steady_clock::now();
+        rig.harness.run(c.job);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+        EXPECT_THAT(rig.harness.repliesTo(c.job), Contains(c.line));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // no Guard report follows
+        const auto messages = rig.harness.events.messages();
+        ASSERT_EQ(messages.size(), 1U);
+        EXPECT_EQ(messages[0].Text.view(), c.report);
+        EXPECT_EQ(rig.harness.guard->PendingDepth(), 0);
+    }
 }
 
 // Every failure of the EEPROM and microcode jobs: the error line, and the messages the owner
@@ -514,11 +562,12 @@ public:
     }
     // The pin method: one write per line change, one read per data sample.
     I2cSequence& pinsSend(std::uint32_t frame) {
-        for (int bit = 8; bit >= 0; --bit) {
+        for (int bit = 8; bit > 0; --bit) {
             write(((frame >> bit) & 1) != 0 ? 0x2000D004 : 0x2000D008, 2);
             writes({{0x2000D004, 4}, {0x2000D008, 4}});
         }
-        return *this;
+        // The acknowledge slot, released, is sampled while the clock is high.
+        return write(0x2000D004, 2).write(0x2000D004, 4).read(kPinInput).write(0x2000D008, 4);
     }
     I2cSequence& pinsReceive(bool last) {
         write(0x2000D004, 2);
