@@ -283,6 +283,8 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
                 options.verbose = true;
             } else if (arg == "--yes") {
                 options.yes = true;
+            } else if (arg == "--force") {
+                options.force = true;
             } else {
                 error = "unknown option " + std::string(arg) + " (corvexctl --help lists them)";
                 return std::nullopt;

@@ -31,6 +31,8 @@ struct CtlOptions {
     bool help = false;    // --help or -h: print the usage, run nothing
     bool version = false; // --version: print the version, run nothing
     bool yes = false;     // answers the loopback tests' warning with Yes
+    // Runs RFW, WFW and PFW without first making sure a signature read names a known chip.
+    bool force = false;
     std::optional<int> breakAfterMs;
     std::vector<link::GuardRecord> commands;
     std::string channelsImage; // --channels: print this image's channel list; no port, no COMMAND
@@ -81,6 +83,9 @@ EMI_INIT, SETDRIVER, BLOCKMODE, DEADLOCK, IPRIO, HPRIO, RESTART, RST, ENABLEPGM,
   --eeprom-save F            the file EEREAD and EEVIEW save
   --areas MODES              PGM, CLR or SKIP for all areas, or ranges: 0-6:PGM,7-18:SKIP
   --hardware 0|1|2           SETHARDWARE first: DSX6071/6072, DSI185D, DSI185D channel list
+  --force                    run RFW, WFW and PFW without the signature check: without it
+                             the first of them reads the signature (unless SIGNATURE ran)
+                             and they are refused when the chip is not known
   --stop-on-error            WFW stops at the first area that fails
   --no-timeout-control       do not break an exchange that hangs for 3 s (--timeout-control,
                              the default, breaks it and the job fails)
@@ -93,9 +98,9 @@ EMI_INIT, SETDRIVER, BLOCKMODE, DEADLOCK, IPRIO, HPRIO, RESTART, RST, ENABLEPGM,
   --help, -h                 this text
   --version                  the program version
 
-Exit status: 0 every job succeeded, 1 a job failed or was aborted, 2 usage error,
-3 the flash differs from the image (PFW found areas to update, or WFW left a protected
-area that needed one), 128+N stopped by signal N (130 for Ctrl-C).
+Exit status: 0 every job succeeded, 1 a job failed, was aborted or was refused,
+2 usage error, 3 the flash differs from the image (PFW found areas to update, or WFW left
+a protected area that needed one), 128+N stopped by signal N (130 for Ctrl-C).
 )";
 
 } // namespace corvex::cli

@@ -102,6 +102,13 @@ bool isRead(std::uint32_t flags) {
     return (flags & link::kAreaModeMask) != link::kAreaModeSkip;
 }
 
+// The jobs that read or write the flash chip through its command words.
+bool needsKnownChip(const link::GuardRecord& command) {
+    const link::CommandEntry* entry = link::findCommand(command.Text.view());
+    return entry != nullptr && (entry->word == "READ FIRMWARE" || entry->word == "WRITE FIRMWARE" ||
+                                entry->word == "PREVIEW FIRMWARE");
+}
+
 bool isProgrammed(std::uint32_t flags) {
     return (flags & link::kAreaModeMask) == link::kAreaModePgm &&
            (flags & link::kAreaDiffersMark) != 0 && (flags & link::kAreaProtectedMark) == 0;
@@ -267,9 +274,37 @@ int CtlSession::run() {
     return m_mismatch ? 3 : 0;
 }
 
+bool CtlSession::refusesFlashJob(const link::GuardRecord& command) {
+    if (m_options.force || m_chip != Chip::Unknown || !needsKnownChip(command)) {
+        return false;
+    }
+    if (m_progressLine) {
+        m_err << "\r\x1b[K";
+    }
+    m_err << "corvexctl: " << command.Text.view() << " not run: "
+          << (m_chipText.empty() ? std::string("no signature was read")
+                                 : "the signature reads \"" + escapeLineBreaks(m_chipText) +
+                                       "\", not a known flash chip")
+          << " (--force runs it anyway)\n"
+          << std::flush;
+    m_failed = true;
+    return true;
+}
+
 void CtlSession::submitNext() {
+    // Refused jobs are passed over; the commands after them still run, as after a failed job.
+    while (!m_stopping && m_next < commandCount() && refusesFlashJob(commandAt(m_next))) {
+        ++m_next;
+    }
     const bool last = m_next == commandCount() || m_stopping;
-    const link::GuardRecord command = last ? link::GuardRecord::command("EXIT") : commandAt(m_next);
+    link::GuardRecord command = last ? link::GuardRecord::command("EXIT") : commandAt(m_next);
+    // A flash job on a chip nobody has identified would read or write whatever answers: an
+    // empty port or an unpowered receiver reads as all ones, and a read of it "succeeds".
+    const bool signatureFirst =
+        !last && !m_options.force && m_chip == Chip::NotRead && needsKnownChip(command);
+    if (signatureFirst) {
+        command = link::GuardRecord::command("SIGNATURE");
+    }
     if (!last && link::findCommand(command.Text.view()) == nullptr) {
         m_failed = true; // the Guard answers with its unknown-command line
     }
@@ -284,7 +319,9 @@ void CtlSession::submitNext() {
         m_exitSubmitted = true;
     } else {
         startJob(command);
-        ++m_next;
+        if (!signatureFirst) {
+            ++m_next; // the flash job itself comes once the signature has been read
+        }
     }
 }
 
@@ -292,6 +329,13 @@ void CtlSession::startJob(const link::GuardRecord& command) {
     const link::CommandEntry* entry = link::findCommand(command.Text.view());
     m_jobText = command.Text.str();
     m_job = entry != nullptr ? entry->word : std::string_view{};
+    if (m_job == "SIGNATURE") {
+        // Unknown until its report says otherwise: a job broken off sends none.
+        m_chip = Chip::Unknown;
+        m_chipText.clear();
+    } else if (m_job == "SETHARDWARE") {
+        m_chip = Chip::NotRead;
+    }
     m_differs = m_equal = m_protected = m_notWritten = 0;
     m_phase = Phase{};
     m_lastProgress = std::chrono::steady_clock::now();
@@ -452,6 +496,10 @@ void CtlSession::OnMessage(link::TCorvexThread& /*sender*/, const link::GuardRec
     }
     if (message.Code == link::kMsgLoopProgress) {
         m_watch.restart();
+    }
+    if (message.Code == link::kMsgSignature) {
+        m_chip = message.Flag == 0 ? Chip::Known : Chip::Unknown;
+        m_chipText = message.Text.str();
     }
     if (message.Code == link::kMsgLoopWarning) {
         // No window to ask: --yes stands for the user's Yes; anything else is a No.

@@ -92,6 +92,8 @@ private:
 
     void waitForGuardStart();
     void submitNext();
+    /// A flash job that is not to run on the chip the last signature read found: prints why.
+    [[nodiscard]] bool refusesFlashJob(const link::GuardRecord& command);
     void startJob(const link::GuardRecord& command);
     void startPhase(std::string_view name, std::uint64_t total, bool countsSteps);
     [[nodiscard]] std::uint64_t areaBytes(bool (*counts)(std::uint32_t flags)) const;
@@ -129,6 +131,13 @@ private:
     bool m_breakPending = false; // a break waits for a job to be running
     std::size_t m_next = 0;
     std::vector<std::string> m_pendingLogFile;
+
+    // What the last signature read found, for the flash jobs that follow it (as the window
+    // enables its flash menus only after a known chip): NotRead until a SIGNATURE runs, and
+    // again after SETHARDWARE, whose receivers take other command words.
+    enum class Chip { NotRead, Known, Unknown };
+    Chip m_chip = Chip::NotRead;
+    std::string m_chipText; // the signature's report; empty when the job sent none
 
     // The job submitted last: its word as given and as the command table names it, and the
     // areas its events named.
