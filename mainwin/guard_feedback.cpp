@@ -139,6 +139,8 @@ void GuardFeedback::onMessage(const link::GuardRecord& message) {
     case link::kMsgBrokenLink:
         setPanel(1, kIconError, "May be you MUST reset the device connected with your Corvex.");
         m_view.messageBox({"Timeout", text, BoxKind::Warning});
+        // The job's last word in place of its final report: the map takes clicks again.
+        m_mapBusy = false;
         break;
     case link::kMsgProgramming:
         m_flashGroup = message.Param != 0;
