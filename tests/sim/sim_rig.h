@@ -38,7 +38,8 @@ namespace corvex::sim::test {
 // hang the test. The watchdog breaks such a wait, as the window's time-out would.
 class Watchdog {
 public:
-    static constexpr std::chrono::seconds kLimit{10};
+    // Hangs, not speed: under the thread checker a whole EEPROM read takes several seconds.
+    static constexpr std::chrono::seconds kLimit{60};
 
     explicit Watchdog(link::LinkFlags& flags)
         : m_thread([this, &flags](const std::stop_token& stop) {
