@@ -247,6 +247,7 @@ public:
     std::optional<std::string> keepForRecovery(const std::string& folder);
     /// The file last chosen in the range dialog: the next dialog's folder and name.
     [[nodiscard]] const std::string& lastDialogFile() const { return m_lastDialogFile; }
+    void rememberDialogFile(std::string name) { m_lastDialogFile = std::move(name); }
     /// The open dialog's preset offset: base + the cursor's offset.
     [[nodiscard]] std::string openDialogOffset() const { return cursorAddressText(); }
     /// The save dialog's preset offset: the base, i.e. file offset 0.
