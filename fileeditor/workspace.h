@@ -183,9 +183,9 @@ public:
     std::optional<Notice> findFromCursor(std::span<const std::uint8_t> pattern, bool forward,
                                          CaseMatch caseMatch);
 
-    /// The line under the grid: the cursor's address and offset, its byte in hexadecimal,
-    /// decimal and binary, the 16- and 32-bit words there in both byte orders; and the
-    /// selection's start, end and length.
+    /// The lines under the grid: the cursor's address and offset and its byte in hexadecimal,
+    /// decimal and binary; the 16- and 32-bit words there in both byte orders; the selection's
+    /// start, end and length.
     [[nodiscard]] std::string statusLine() const;
     /// The scroll bar moved; the page follows (its edits written back first).
     void setScrollPosition(std::uint64_t line);

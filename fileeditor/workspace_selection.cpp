@@ -202,15 +202,16 @@ std::string Workspace::statusLine() const {
     std::string line = "Address " + hexAddress(addressOf(at)) + "  Offset " + hexAddress(at);
     const auto byte = byteAt(at);
     if (!byte) {
-        line += "  past the end of the file";
+        line += "  past the end of the file\n";
     } else {
         std::array<char, 96> text{};
         std::string bits;
         for (int bit = 7; bit >= 0; --bit) {
             bits += ((*byte >> bit) & 1) != 0 ? '1' : '0';
         }
-        std::snprintf(text.data(), text.size(), "  Byte %02X %u %s", *byte, *byte, bits.c_str());
+        std::snprintf(text.data(), text.size(), "  Byte %02X %u %s\n", *byte, *byte, bits.c_str());
         line += text.data();
+        std::string words;
         // Words that run past the end of the file are not shown.
         for (const int width : {2, 4}) {
             std::uint32_t little = 0;
@@ -223,11 +224,13 @@ std::string Workspace::statusLine() const {
                 big = big << 8 | part.value_or(0);
             }
             if (whole) {
-                std::snprintf(text.data(), text.size(), "  %d-bit LE %0*X BE %0*X", width * 8,
-                              width * 2, little, width * 2, big);
-                line += text.data();
+                std::snprintf(text.data(), text.size(), "%s%d-bit LE %0*X BE %0*X",
+                              words.empty() ? "" : "  ", width * 8, width * 2, little, width * 2,
+                              big);
+                words += text.data();
             }
         }
+        line += words;
     }
     line += "\n";
     if (const auto range = selection()) {

@@ -489,6 +489,11 @@ QWidget* TForm3::buildEditorPage() {
     m_statusLine->setObjectName(QStringLiteral("StatusLine"));
     m_statusLine->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_statusLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_statusLine->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A fixed size: new text then repaints the label alone instead of laying the window out
+    // again on every key.
+    m_statusLine->setFixedSize(m_grid->width(),
+                               3 * QFontMetrics(m_statusLine->font()).lineSpacing() + 4);
     column->addWidget(m_statusLine);
     m_loadPanel = new QWidget;
     m_loadPanel->setObjectName(QStringLiteral("LoadProgress"));

@@ -577,16 +577,18 @@ TEST_F(WorkspaceTest, FindFromTheCursorSelectsTheNextOrPreviousMatch) {
 TEST_F(WorkspaceTest, TheStatusLineDescribesTheCursorAndTheSelection) {
     open({0x4F, 0x4B, 0x00, 0x80, 0x01});
     m_ws.setBaseAddress("1000");
-    EXPECT_EQ(m_ws.statusLine(),
-              "Address 00001000  Offset 00000000  Byte 4F 79 01001111  16-bit LE 4B4F BE 4F4B"
-              "  32-bit LE 80004B4F BE 4F4B0080\nNo selection");
+    EXPECT_EQ(m_ws.statusLine(), "Address 00001000  Offset 00000000  Byte 4F 79 01001111\n"
+                                 "16-bit LE 4B4F BE 4F4B  32-bit LE 80004B4F BE 4F4B0080\n"
+                                 "No selection");
     m_ws.setCursor(7, 1, true); // bytes 0..3
     m_ws.pressKey(EditorKey::Right, true);
     m_ws.pressKey(EditorKey::Right, true);
     EXPECT_EQ(m_ws.statusLine(), "Address 00001004  Offset 00000004  Byte 01 1 00000001\n"
+                                 "\n"
                                  "Selection 00001000 - 00001004  Length 00000005 (5 bytes)");
     m_ws.setCursor(13, 1);
     EXPECT_EQ(m_ws.statusLine(), "Address 00001006  Offset 00000006  past the end of the file\n"
+                                 "\n"
                                  "No selection");
 }
 
