@@ -95,7 +95,7 @@ std::string Workspace::cellText(int column, int row) const {
             addressOf(m_pageOffset + static_cast<std::uint64_t>(kRowBytes * (row - 1))));
     }
     const int index = byteIndexAt(column, row);
-    if (!editable(index)) {
+    if (!inPage(index)) {
         return {};
     }
     const std::uint8_t byte = m_edited[index];
@@ -111,7 +111,7 @@ std::string Workspace::cellText(int column, int row) const {
 
 bool Workspace::cellChanged(int column, int row) const {
     const int index = byteIndexAt(column, row);
-    return editable(index) && byteChanged(index);
+    return inPage(index) && byteChanged(index);
 }
 
 bool Workspace::cellLight(int column, int row) const {

@@ -285,9 +285,10 @@ private:
     /// The page index of the byte a cell shows, -1 for a cell that shows none.
     [[nodiscard]] static int byteIndexAt(int column, int row);
     void closeNibble() { m_openNibble.reset(); }
-    [[nodiscard]] bool editable(int index) const {
-        return !loading() && index >= 0 && index < m_pageLength;
-    }
+    /// The page holds a byte of the file at `index`.
+    [[nodiscard]] bool inPage(int index) const { return index >= 0 && index < m_pageLength; }
+    /// ... and it can be edited: not while the working copy is being made.
+    [[nodiscard]] bool editable(int index) const { return !loading() && inPage(index); }
     /// The file the pages come from: the working copy, or the opened file while it is made.
     [[nodiscard]] int pageFd() const { return loading() ? m_source.get() : m_work.get(); }
     [[nodiscard]] std::optional<Notice> refuseWhileLoading() const;

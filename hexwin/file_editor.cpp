@@ -351,6 +351,11 @@ QWidget* TForm3::buildControls() {
     }
     connect(modes, &QButtonGroup::idClicked, this,
             [this](int mode) { setPatternMode(static_cast<PatternMode>(mode)); });
+    // Checked: letters are found as typed, as before the box was there.
+    m_matchCase = new QCheckBox(QStringLiteral("Match case"));
+    m_matchCase->setObjectName(QStringLiteral("MatchCase"));
+    m_matchCase->setChecked(true);
+    top->addWidget(m_matchCase);
     top->addStretch(1);
 
     m_patternLabel = caption(QStringLiteral("Text search pattern:"));
@@ -369,11 +374,6 @@ QWidget* TForm3::buildControls() {
         }
     });
     bottom->addWidget(m_patternBox);
-    // Checked: letters are found as typed, as before the box was there.
-    m_matchCase = new QCheckBox(QStringLiteral("Match case"));
-    m_matchCase->setObjectName(QStringLiteral("MatchCase"));
-    m_matchCase->setChecked(true);
-    bottom->addWidget(m_matchCase);
     auto* find = new QPushButton(QStringLiteral("Search"));
     find->setObjectName(QStringLiteral("SearchButton"));
     connect(find, &QPushButton::clicked, this, [this] {
@@ -398,9 +398,9 @@ QWidget* TForm3::buildControls() {
     bottom->addSpacing(12);
 
     bottom->addWidget(caption(QStringLiteral("Jump to:")));
-    // Addresses past 4 GiB take more than eight digits.
+    // Addresses past 4 GiB take more than eight digits; the field keeps its width and scrolls.
     m_jumpField = hexField(
-        QStringLiteral("JumpField"), fileeditor::kAddressDigits, [this] { jump(); }, 10);
+        QStringLiteral("JumpField"), fileeditor::kAddressDigits, [this] { jump(); }, 8);
     bottom->addWidget(m_jumpField);
     auto* go = new QPushButton(QStringLiteral("Go"));
     go->setObjectName(QStringLiteral("JumpButton"));
@@ -417,7 +417,7 @@ QWidget* TForm3::buildControls() {
     bottom->addWidget(setBase);
 
     bottom->addWidget(caption(QStringLiteral("File Offset:")));
-    m_offsetField = hexField(QStringLiteral("FileOffsetField"), fileeditor::kAddressDigits, {}, 10);
+    m_offsetField = hexField(QStringLiteral("FileOffsetField"), fileeditor::kAddressDigits, {}, 8);
     m_offsetField->setReadOnly(true);
     bottom->addWidget(m_offsetField);
     auto* fillButton = new QPushButton(QStringLiteral("Fill"));
@@ -436,10 +436,10 @@ QWidget* TForm3::buildFillPanel() {
     row->addWidget(caption(QStringLiteral("Fill Pattern mode")));
     const auto ok = [this] { fill(FillAction::Fill); };
     row->addWidget(caption(QStringLiteral("Start address:")));
-    m_fillStart = hexField(QStringLiteral("FillStart"), fileeditor::kAddressDigits, ok, 10);
+    m_fillStart = hexField(QStringLiteral("FillStart"), fileeditor::kAddressDigits, ok, 8);
     row->addWidget(m_fillStart);
     row->addWidget(caption(QStringLiteral("End address:")));
-    m_fillEnd = hexField(QStringLiteral("FillEnd"), fileeditor::kAddressDigits, ok, 10);
+    m_fillEnd = hexField(QStringLiteral("FillEnd"), fileeditor::kAddressDigits, ok, 8);
     row->addWidget(m_fillEnd);
     row->addWidget(caption(QStringLiteral("Fill value:")));
     m_fillValue = hexField(QStringLiteral("FillValue"), 2, ok);

@@ -617,6 +617,7 @@ TEST_F(WorkspaceTest, WhileTheWorkingCopyIsMadeThePageComesFromTheFileAndNothing
     writeBytes(m_dir.file("big.bin"), bytes);
     ASSERT_EQ(m_ws.beginOpen(m_dir.file("big.bin")), std::nullopt);
     EXPECT_EQ(m_ws.pageByte(200), 0x5C);
+    EXPECT_EQ(m_ws.cellText(34, 1), "\\") << "shown while it is copied";
     EXPECT_EQ(m_ws.size(), bytes.size());
     if (m_ws.loading()) { // the copy may have been quicker than this test
         type("00");

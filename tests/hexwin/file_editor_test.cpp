@@ -471,6 +471,7 @@ private slots:
         writeFile(large, bytes);
         QVERIFY(rig.editor->openByName(large));
         QCOMPARE(rig.ws().pageByte(255), bytes[255]);
+        QCOMPARE(rig.ws().cellText(2, 1), std::string("1")); // byte 0 is 01, shown at once
         auto* progress = rig.editor->findChild<QWidget*>("LoadProgress");
         QVERIFY2(progress != nullptr && progress->isVisible(), "no progress shown");
         QTRY_VERIFY_WITH_TIMEOUT(!progress->isVisible(), 60000);
