@@ -217,7 +217,7 @@ TForm3::TForm3(QWidget* owner, const std::string& programPath)
         return box.exec() == QMessageBox::Yes;
     };
     runDialog = [](TOpenFavDialog& dialog) { return dialog.execute(); };
-    recoveryFolder = link::userDataFolder("recovery");
+    recoveryFolder = [] { return link::userDataFolder("recovery"); };
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
@@ -663,8 +663,9 @@ bool TForm3::openByName(const std::string& name) {
 bool TForm3::startOpen(const std::string& name) {
     cancelLoading();
     std::string restore;
-    if (!recoveryFolder.empty()) {
-        const std::string kept = fileeditor::Workspace::recoveryFileName(recoveryFolder, name);
+    if (const std::string folder = recoveryFolder ? recoveryFolder() : std::string();
+        !folder.empty()) {
+        const std::string kept = fileeditor::Workspace::recoveryFileName(folder, name);
         if (std::filesystem::exists(kept)) {
             if (askYesNo(QStringLiteral("File Editor"),
                          QStringLiteral("Unsaved edits of %1 were kept when the program was "
@@ -1065,8 +1066,8 @@ void TForm3::keepForRecovery() {
     if (m_searchCancel != nullptr) {
         m_searchCancel->store(true); // the search's own loop ends at once
     }
-    if (!recoveryFolder.empty()) {
-        (void)m_workspace->keepForRecovery(recoveryFolder);
+    if (recoveryFolder && m_workspace->modified()) {
+        (void)m_workspace->keepForRecovery(recoveryFolder());
     }
     m_keptForRecovery = true;
 }

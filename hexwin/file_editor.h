@@ -94,7 +94,7 @@ public:
     std::function<SaveAnswer()> askSave;
     std::function<bool(const QString& title, const QString& text)> askYesNo;
     std::function<bool(TOpenFavDialog&)> runDialog;
-    std::string recoveryFolder;
+    std::function<std::string()> recoveryFolder;
 
 signals:
     /// Sent while the page is being shown again, before the refresh ends.

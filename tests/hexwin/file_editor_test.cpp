@@ -63,8 +63,8 @@ struct Rig {
             questions.push_back(text);
             return yes;
         };
-        editor->recoveryFolder = dir.file("recovery");
-        std::filesystem::create_directory(editor->recoveryFolder);
+        std::filesystem::create_directory(dir.file("recovery"));
+        editor->recoveryFolder = [this] { return dir.file("recovery"); };
         editor->runDialog = [this](TOpenFavDialog& dialog) {
             offsets.push_back(dialog.offset());
             dialog.selectFile(QString::fromStdString(dialogFile));
@@ -492,7 +492,7 @@ private slots:
         // The next open of the file offers the edits back.
         TForm3 next(nullptr, rig.dir.file("corvex"));
         next.setAttribute(Qt::WA_DeleteOnClose, false);
-        next.recoveryFolder = rig.editor ? rig.editor->recoveryFolder : rig.dir.file("recovery");
+        next.recoveryFolder = [&rig] { return rig.dir.file("recovery"); };
         QStringList asked;
         next.askYesNo = [&](const QString&, const QString& text) {
             asked << text;
