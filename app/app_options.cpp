@@ -1,5 +1,7 @@
 #include "app_options.h"
 
+#include <filesystem>
+
 namespace corvex::app {
 
 std::optional<AppOptions> parseAppOptions(const std::vector<std::string_view>& args,
@@ -69,6 +71,26 @@ std::optional<AppOptions> parseAppOptions(const std::vector<std::string_view>& a
     }
     options.channelEditorHex = hex;
     return options;
+}
+
+std::vector<StartRequest> startRequests(const AppOptions& options) {
+    const auto absolute = [](const std::string& file) {
+        std::error_code failed;
+        const std::filesystem::path path = std::filesystem::absolute(file, failed);
+        return QString::fromStdString(failed ? file : path.lexically_normal().string());
+    };
+    std::vector<StartRequest> requests;
+    if (!options.hexEditorFile.empty()) {
+        requests.push_back({StartRequest::Kind::HexEditor, absolute(options.hexEditorFile), false});
+    }
+    if (!options.channelEditorImage.empty()) {
+        requests.push_back({StartRequest::Kind::ChannelEditor, absolute(options.channelEditorImage),
+                            options.channelEditorHex});
+    }
+    if (requests.empty()) {
+        requests.emplace_back();
+    }
+    return requests;
 }
 
 } // namespace corvex::app

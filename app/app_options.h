@@ -1,5 +1,7 @@
 #pragma once
 
+#include "single_instance.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +26,11 @@ struct AppOptions {
 [[nodiscard]] std::optional<AppOptions> parseAppOptions(const std::vector<std::string_view>& args,
                                                         std::string& error);
 
+/// What a start asks of a program already running: to show itself, or to open the file editor
+/// (--hex-editor) and the channel list editor (--channel-editor) on their files, named
+/// absolutely.
+[[nodiscard]] std::vector<StartRequest> startRequests(const AppOptions& options);
+
 /// What --help prints.
 inline constexpr std::string_view kAppHelp =
     R"(usage: corvex [OPTION]... [FILE]
@@ -38,7 +45,9 @@ The Corvex desktop program. FILE is loaded when Tools > Hex Editor opens.
   --help, -h                 this text
   --version                  the program version
 
-A second start while the program runs brings the running window to the front.
+A second start while the program runs brings the running window to the front, and
+opens the editor there on the file given with --hex-editor or --channel-editor; it
+ends with 0 once the running program took the request, else with 1.
 )";
 
 } // namespace corvex::app

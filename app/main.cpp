@@ -41,10 +41,23 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // First, before anything is opened: a second start only brings the first to the front.
-    app::SingleInstance instance(app::SingleInstance::serverName(kTitle, ::getuid()));
-    if (instance.askRunningToShow()) {
+    // First, before anything is opened: a second start hands its request (show, or open an
+    // editor on a file) to the first and ends.
+    QString instanceProblem;
+    const QString socketFolder = app::SingleInstance::socketFolder(instanceProblem);
+    app::SingleInstance instance(socketFolder.isEmpty()
+                                     ? QString()
+                                     : socketFolder + QLatin1Char('/') +
+                                           app::SingleInstance::serverName(kTitle, ::getuid()));
+    QString handOverProblem;
+    switch (instance.handOver(app::startRequests(*options), handOverProblem)) {
+    case app::SingleInstance::HandOver::Taken:
         return 0;
+    case app::SingleInstance::HandOver::NotTaken:
+        std::cerr << "corvex: " << handOverProblem.toStdString() << '\n';
+        return 1;
+    case app::SingleInstance::HandOver::NoneRunning:
+        break;
     }
 
     // The port before QApplication: the platform plugin starts threads, and direct access must
@@ -72,7 +85,10 @@ int main(int argc, char** argv) {
     // From here a signal is kept until the window can close on it: a SIGTERM during start-up
     // closes the window as Exit does instead of killing the program half made.
     app::SignalCloser closer;
-    instance.listen(); // without it the program still runs; only a second start cannot find it
+    // Without it the program still runs; only a second start cannot find it.
+    if (!instance.listen(instanceProblem) && !instanceProblem.isEmpty()) {
+        std::cerr << "corvex: " << instanceProblem.toStdString() << '\n';
+    }
 
     const QString title =
         port->simulator ? kTitle + QStringLiteral(" - simulated receiver") : kTitle;
@@ -102,12 +118,19 @@ int main(int argc, char** argv) {
         return static_cast<QWidget*>(editor);
     };
     mainwin::TForm9 window(std::move(setup));
-    QObject::connect(&instance, &app::SingleInstance::showRequested, &window, [&window] {
-        window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
-        window.show();
-        window.raise();
-        window.activateWindow();
-    });
+    QObject::connect(&instance, &app::SingleInstance::requested, &window,
+                     [&window](const app::StartRequest& request) {
+                         window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+                         window.show();
+                         window.raise();
+                         window.activateWindow();
+                         // The editor that is open asks about unsaved work before it goes.
+                         if (request.kind == app::StartRequest::Kind::HexEditor) {
+                             window.openHexEditor(request.file.toStdString());
+                         } else if (request.kind == app::StartRequest::Kind::ChannelEditor) {
+                             window.openChannelEditor(request.file.toStdString(), request.hex);
+                         }
+                     });
     // Other windows (the about box in its first seconds, a tool window) must not keep a program
     // whose main window is gone.
     QObject::connect(&window, &mainwin::TForm9::closed, &application, &QApplication::quit,

@@ -251,17 +251,28 @@ public:
         m_editor->showNotice = [](const fileeditor::Notice& notice) {
             throw std::runtime_error(notice.text);
         };
-        m_editor->resize(900, 560);
+        m_editor->resize(900, 600);
         m_editor->show();
         m_editor->openByName(m_image);
         m_editor->findChild<QLineEdit*>(QStringLiteral("JumpField"))
-            ->setText(QStringLiteral("00000150"));
+            ->setText(QStringLiteral("00000100"));
         m_editor->jump();
         // Four bytes patched through the grid's keys, as the user types them.
         QWidget* grid = m_editor->findChild<hexwin::HexGrid*>();
+        const auto press = [grid](int key, Qt::KeyboardModifiers modifiers, const QString& text) {
+            QKeyEvent event(QEvent::KeyPress, key, modifiers, text);
+            QApplication::sendEvent(grid, &event);
+        };
         for (const char typed : std::string("DEADBEEF")) {
-            QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(QLatin1Char(typed)));
-            QApplication::sendEvent(grid, &key);
+            press(0, Qt::NoModifier, QString(QLatin1Char(typed)));
+        }
+        // Then the image's name selected in the character pane with Shift and the arrows.
+        press(Qt::Key_Down, Qt::NoModifier, {});
+        press(Qt::Key_Down, Qt::NoModifier, {});
+        press(Qt::Key_Home, Qt::NoModifier, {});
+        press(Qt::Key_Tab, Qt::NoModifier, {});
+        for (int i = 0; i < 18; ++i) {
+            press(Qt::Key_Right, Qt::ShiftModifier, {});
         }
         QApplication::processEvents();
     }

@@ -1,7 +1,8 @@
 #include "channels/image_writer.h"
 
+#include "link/jobs/replacing_file.h"
+
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -64,9 +65,6 @@ void encodeRecord(const ChannelRecord& r, std::uint8_t* p) {
     }
 }
 
-// Unique among the saves of this process; the process id keeps two programs apart.
-std::atomic<unsigned> partCounter{0};
-
 bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         const ssize_t written = ::write(fd, bytes.data(), bytes.size());
@@ -90,15 +88,26 @@ bool sameFile(const std::string& a, const std::string& b) {
     return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec) && !ec;
 }
 
-// Why the file at `name` does not hold the list, or nothing when it does.
-std::optional<std::string> readBackMismatch(const std::string& name, std::span<const Line> channels,
+// Why the file open as `fd` does not hold the list, or nothing when it does.
+std::optional<std::string> readBackMismatch(int fd, std::span<const Line> channels,
                                             DisplayMode mode) {
-    std::string error;
-    const std::optional<std::vector<std::uint8_t>> image = readImageFile(name, &error);
-    if (!image) {
-        return error;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        return std::string(std::strerror(errno));
     }
-    const LoadResult loaded = loadChannelTables(*image, mode);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(status.st_size));
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t got =
+            ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return got < 0 ? std::string(std::strerror(errno)) : "it is shorter than written";
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    const LoadResult loaded = loadChannelTables(bytes, mode);
     if (const auto* failure = std::get_if<LoadFailure>(&loaded)) {
         return failure->text;
     }
@@ -267,30 +276,23 @@ bool saveListIntoImage(std::span<const std::uint8_t> source, const std::string& 
     if (!image) {
         return false;
     }
-    const std::string partName = target + "." + std::to_string(::getpid()) + "-" +
-                                 std::to_string(partCounter.fetch_add(1)) + ".part";
-    const int fd = ::open(partName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        error = "cannot create " + target + ": " + std::strerror(errno);
+    // The one saver of the program: a link is followed and the old image keeps its mode.
+    link::ReplacingFile out(target);
+    if (!out.valid()) {
+        error = "cannot create " + target + ": " + out.error();
         return false;
     }
-    bool ok = writeAll(fd, *image) && ::fsync(fd) == 0;
-    const int writeErrno = errno;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok) {
-        error = "cannot write " + target + ": " + std::strerror(writeErrno);
-        (void)::unlink(partName.c_str());
+    if (!writeAll(out.fd(), *image)) {
+        error = "cannot write " + target + ": " + std::strerror(errno);
         return false;
     }
     // Read back before it takes the target's name, so a bad file never replaces a good one.
-    if (const std::optional<std::string> mismatch = readBackMismatch(partName, channels, mode)) {
-        (void)::unlink(partName.c_str());
+    if (const std::optional<std::string> mismatch = readBackMismatch(out.fd(), channels, mode)) {
         error = "The new image did not hold the edited list and was deleted: " + *mismatch;
         return false;
     }
-    if (::rename(partName.c_str(), target.c_str()) != 0) {
-        error = "cannot write " + target + ": " + std::strerror(errno);
-        (void)::unlink(partName.c_str());
+    if (!out.commit()) {
+        error = "cannot write " + target + ": " + out.error();
         return false;
     }
     return true;

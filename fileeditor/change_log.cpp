@@ -22,6 +22,8 @@ constexpr std::uint64_t kScratchLimit = 2ULL << 30;
 void ChangeLog::clear() {
     m_undo.clear();
     m_redo.clear();
+    // A position never names two states: after a clear the empty log stands for new contents.
+    m_floor = m_nextId++;
     m_scratch.reset();
     m_scratchEnd = 0;
     m_scratchHeld = 0;
@@ -115,9 +117,11 @@ void ChangeLog::push(Step step) {
         release(undone);
     }
     m_redo.clear();
+    step.id = m_nextId++;
     m_undo.push_back(std::move(step));
     while (m_undo.size() > 1 && (m_undo.size() > kMaxSteps || m_scratchHeld > kScratchLimit)) {
         release(m_undo.front());
+        m_floor = m_undo.front().id;
         m_undo.pop_front();
     }
 }

@@ -34,6 +34,7 @@ public:
         std::uint64_t afterLength = 0;
         std::uint64_t sizeBefore = 0; // file sizes around the change (an insert may grow it)
         std::uint64_t sizeAfter = 0;
+        std::uint64_t id = 0; // given by push(), never given again
     };
 
     /// `scratchFolder`: where large ranges go (the working copy's folder).
@@ -41,6 +42,12 @@ public:
 
     [[nodiscard]] bool canUndo() const { return !m_undo.empty(); }
     [[nodiscard]] bool canRedo() const { return !m_redo.empty(); }
+    /// Names the state the steps have brought the file to: the newest step's id, or the id of
+    /// the newest forgotten one. Equal positions mean the same contents, so a save can remember
+    /// its position and the file counts as changed whenever the position moves off it.
+    [[nodiscard]] std::uint64_t position() const {
+        return m_undo.empty() ? m_floor : m_undo.back().id;
+    }
     /// Forgets every step (a new workspace).
     void clear();
 
@@ -79,6 +86,8 @@ private:
     std::uint64_t m_scratchHeld = 0; // bytes of the scratch file the steps refer to
     std::deque<Step> m_undo;
     std::vector<Step> m_redo;
+    std::uint64_t m_nextId = 1;
+    std::uint64_t m_floor = 0; // position() with every remaining step undone
 };
 
 } // namespace corvex::fileeditor

@@ -10,9 +10,7 @@
 
 namespace corvex::fileeditor {
 
-namespace {} // namespace
-
-Notice checkIntegrity(int sourceFd, int workFd, std::uint32_t start, std::uint32_t end,
+Notice checkIntegrity(int sourceFd, int workFd, std::uint64_t start, std::uint64_t end,
                       std::uint32_t baseAddress, SearchResults& results) {
     std::array<std::uint8_t, kIntegrityBlockBytes> source{};
     std::array<std::uint8_t, kIntegrityBlockBytes> work{};

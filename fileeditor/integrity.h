@@ -14,8 +14,8 @@ inline constexpr std::size_t kIntegrityBlockBytes = 4096;
 /// differs adds a results line with base + offset and offset. The notice is "Integrity Check
 /// Done", or "Read Error " with the two counts read (source, then work) where the files stop
 /// having the same length or a read fails.
-[[nodiscard]] Notice checkIntegrity(int sourceFd, int workFd, std::uint32_t start,
-                                    std::uint32_t end, std::uint32_t baseAddress,
+[[nodiscard]] Notice checkIntegrity(int sourceFd, int workFd, std::uint64_t start,
+                                    std::uint64_t end, std::uint32_t baseAddress,
                                     SearchResults& results);
 
 } // namespace corvex::fileeditor

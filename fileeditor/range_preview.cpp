@@ -17,9 +17,9 @@ RangePreview previewRange(const std::string& fileName, std::string_view baseText
     if (!base) {
         return {"Invalid base address specified !", {}};
     }
-    const auto address = parseHexField(offsetText);
+    const auto address = parseHexAddress(offsetText);
     const auto length =
-        lengthText.empty() ? std::optional<std::uint32_t>(0) : parseHexField(lengthText);
+        lengthText.empty() ? std::optional<std::uint64_t>(0) : parseHexAddress(lengthText);
     // The editor rounds its base address down to a line, and so must the offset it subtracts.
     const std::uint64_t baseAddress = *base & ~std::uint32_t{0xF};
     if (!address || !length) {
@@ -36,7 +36,7 @@ RangePreview previewRange(const std::string& fileName, std::string_view baseText
     const std::array<std::uint64_t, 5> values = {baseAddress, start - baseAddress, start, size,
                                                  start + size};
     for (std::size_t i = 0; i < values.size(); ++i) {
-        preview.values[i] = "   " + hex8(values[i]);
+        preview.values[i] = "   " + hexAddress(values[i]);
     }
     return preview;
 }

@@ -170,13 +170,13 @@ private:
     std::size_t m_rare = 0;
 };
 
-// Both columns show 32-bit addresses: base + offset past 2^32 wraps, as does an offset past
-// 4 GiB, rather than pushing the columns out of line. A jump uses the offset the line keeps.
+// The columns keep eight digits up to 4 GiB and grow past it: an address cut to 32 bits would
+// name another byte.
 std::string resultColumns(std::uint64_t address, std::uint64_t offset) {
-    std::array<char, 32> columns{};
-    const int length = std::snprintf(columns.data(), columns.size(), " %8.8X   %8.8X   ",
-                                     static_cast<unsigned>(static_cast<std::uint32_t>(address)),
-                                     static_cast<unsigned>(static_cast<std::uint32_t>(offset)));
+    std::array<char, 48> columns{};
+    const int length = std::snprintf(columns.data(), columns.size(), " %8.8llX   %8.8llX   ",
+                                     static_cast<unsigned long long>(address),
+                                     static_cast<unsigned long long>(offset));
     return {columns.data(), static_cast<std::size_t>(length)};
 }
 
@@ -517,7 +517,7 @@ JumpChoice SearchResults::jumpChoice(const std::vector<std::size_t>& selected) c
 
 SearchSummary searchWorkFile(const std::string& workFile, std::span<const std::uint8_t> pattern,
                              std::uint32_t baseAddress, SearchResults& results,
-                             const SearchControl& control) {
+                             const SearchControl& control, CaseMatch caseMatch) {
     SearchSummary summary;
     const std::size_t overflowsBefore = results.overflows();
     results.beginSearch();
@@ -545,7 +545,7 @@ SearchSummary searchWorkFile(const std::string& workFile, std::span<const std::u
                 }
                 ++summary.matches;
             },
-            control, kScanBlockBytes);
+            control, kScanBlockBytes, caseMatch);
         if (!results.addMatchesFromFile(fd, summary.matches, lastOffsets, baseAddress)) {
             summary.end = ScanEnd::ReadFailed;
         }
@@ -557,6 +557,73 @@ SearchSummary searchWorkFile(const std::string& workFile, std::span<const std::u
         summary.notice = Notice{"Info", std::string(kBufferFullText)};
     }
     return summary;
+}
+
+std::optional<std::uint64_t> findNearest(int fd, std::span<const std::uint8_t> pattern,
+                                         std::uint64_t from, std::uint64_t end, bool forward,
+                                         CaseMatch caseMatch) {
+    pattern = pattern.first(std::min(pattern.size(), kMaxPatternBytes));
+    const auto size = fileSizeOf(fd);
+    if (pattern.empty() || !size) {
+        return std::nullopt;
+    }
+    end = std::min(end, *size);
+    const bool fold = caseMatch == CaseMatch::IgnoreAsciiCase;
+    std::array<std::uint8_t, kMaxPatternBytes> foldedPattern{};
+    if (fold) {
+        foldAsciiCase(pattern.data(), pattern.size(), foldedPattern.data());
+        pattern = std::span(foldedPattern.data(), pattern.size());
+    }
+    // Blocks overlap by the pattern's length less one, so a match across a boundary is seen once.
+    const std::uint64_t overlap = pattern.size() - 1;
+    std::vector<std::uint8_t> block(kScanBlockBytes + overlap);
+    std::optional<Finder> finder;
+    // Looks at the starts in [low, high - pattern size]: the first, or the last, match there.
+    const auto look = [&](std::uint64_t low, std::uint64_t high) -> std::optional<std::uint64_t> {
+        const auto got = preadAll(fd, block.data(), static_cast<std::size_t>(high - low), low);
+        if (!got) {
+            return std::nullopt;
+        }
+        if (fold) {
+            foldAsciiCase(block.data(), *got, block.data());
+        }
+        if (!finder) {
+            finder.emplace(pattern, std::span(block.data(), std::min(*got, kSampleBytes)));
+        }
+        std::optional<std::uint64_t> found;
+        finder->findAll(block.data(), block.data() + *got, [&](const std::uint8_t* start) {
+            if (!forward || !found) {
+                found = low + static_cast<std::uint64_t>(start - block.data());
+            }
+        });
+        return found;
+    };
+    if (forward) {
+        for (std::uint64_t low = from; low < end && end - low >= pattern.size();) {
+            const std::uint64_t high = std::min<std::uint64_t>(end, low + block.size());
+            if (const auto found = look(low, high)) {
+                return found;
+            }
+            if (high == end) {
+                break;
+            }
+            low = high - overlap;
+        }
+        return std::nullopt;
+    }
+    // Backward: the last start below `from` ends by from - 1 + pattern size.
+    std::uint64_t high = from == 0 ? 0 : std::min<std::uint64_t>(end, from + overlap);
+    while (high >= pattern.size()) {
+        const std::uint64_t low = high > block.size() ? high - block.size() : 0;
+        if (const auto found = look(low, high)) {
+            return found;
+        }
+        if (low == 0) {
+            break;
+        }
+        high = low + overlap;
+    }
+    return std::nullopt;
 }
 
 } // namespace corvex::fileeditor

@@ -63,8 +63,8 @@ ScanEnd scanFile(int fd, std::span<const std::uint8_t> pattern, const MatchSink&
                  CaseMatch caseMatch = CaseMatch::Exact);
 
 /// The match line as the results list shows it: " %8.8X   %8.8X   " with base + offset and
-/// offset (each modulo 2^32), then each context byte as its character when it is 32..122 and as "."
-/// otherwise.
+/// offset (more digits past 4 GiB), then each context byte as its character when it is 32..122 and
+/// as "." otherwise.
 [[nodiscard]] std::string matchLine(std::uint64_t address, std::uint64_t offset,
                                     std::span<const std::uint8_t> context);
 /// The line that closes a search: "COMPLETED OK - Found %d matches." when it ran to the end.
@@ -165,6 +165,15 @@ struct SearchSummary {
 /// list is the search's alone until it returns.
 SearchSummary searchWorkFile(const std::string& workFile, std::span<const std::uint8_t> pattern,
                              std::uint32_t baseAddress, SearchResults& results,
-                             const SearchControl& control = {});
+                             const SearchControl& control = {},
+                             CaseMatch caseMatch = CaseMatch::Exact);
+
+/// The nearest start of `pattern` in `fd`'s file among matches that lie wholly below `end`:
+/// forward, the first start at or after `from`; backward, the last start before `from`. Nullopt
+/// when there is none or the file cannot be read.
+[[nodiscard]] std::optional<std::uint64_t> findNearest(int fd,
+                                                       std::span<const std::uint8_t> pattern,
+                                                       std::uint64_t from, std::uint64_t end,
+                                                       bool forward, CaseMatch caseMatch);
 
 } // namespace corvex::fileeditor

@@ -16,13 +16,10 @@ namespace corvex::fileeditor {
 
 namespace {
 
-constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as for any file the user saves
 constexpr std::size_t kCopyChunk = std::size_t{1} << 30; // the kernel copies at most ~2 GiB a call
 constexpr std::size_t kBufferBytes = std::size_t{256} * 1024;
-constexpr int kPartNameTries = 100;
-
-// Distinguishes the part files of one process; the process id distinguishes processes.
-std::atomic<unsigned> g_partCounter{0};
+// A copy watched from another thread reports and looks for Cancel after this many bytes.
+constexpr std::uint64_t kWatchedChunk = std::uint64_t{8} << 20;
 
 // Errors after which the next way of copying may still work: the file systems or file kinds do
 // not support this one.
@@ -262,46 +259,46 @@ OwnedFd scratchFileIn(const std::string& folder) {
     return file;
 }
 
-OwnedFd createBeside(const std::string& target, std::string& partName) {
-    OwnedFd file;
-    for (int attempt = 0; attempt < kPartNameTries && !file.valid(); ++attempt) {
-        partName = target + "." + std::to_string(::getpid()) + "-" +
-                   std::to_string(g_partCounter.fetch_add(1)) + ".part";
-        file =
-            OwnedFd(::open(partName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode));
-        if (!file.valid() && errno != EEXIST) {
-            break;
+CopyEnd copyWholeFile(int from, int to, std::uint64_t size, CopyWatch* watch) {
+    if (::ftruncate(to, static_cast<off_t>(size)) != 0) {
+        return CopyEnd::Failed;
+    }
+    const auto stopped = [watch] {
+        return watch != nullptr && watch->cancel.load(std::memory_order_relaxed);
+    };
+    std::uint64_t position = 0;
+    while (position < size) {
+        // The next stretch of data; a file system that cannot tell holes gives it all as data.
+        std::uint64_t data = position;
+        std::uint64_t hole = size;
+        if (const off_t found = ::lseek(from, static_cast<off_t>(position), SEEK_DATA);
+            found >= 0) {
+            data = static_cast<std::uint64_t>(found);
+            const off_t after = ::lseek(from, found, SEEK_HOLE);
+            hole = after >= 0 ? std::min(size, static_cast<std::uint64_t>(after)) : size;
+        } else if (errno == ENXIO) {
+            break; // only a hole is left
         }
+        for (std::uint64_t at = data; at < hole;) {
+            if (stopped()) {
+                return CopyEnd::Cancelled;
+            }
+            const std::uint64_t chunk = std::min<std::uint64_t>(hole - at, kWatchedChunk);
+            const auto copied = copyBytes(from, at, to, at, chunk);
+            if (!copied || *copied != chunk) {
+                return CopyEnd::Failed; // a file that shrank under us is not copied whole either
+            }
+            at += chunk;
+            if (watch != nullptr) {
+                watch->done.store(at, std::memory_order_relaxed);
+            }
+        }
+        position = std::max(hole, data);
     }
-    if (!file.valid()) {
-        partName.clear();
-        return file;
+    if (watch != nullptr) {
+        watch->done.store(size, std::memory_order_relaxed);
     }
-    // Keep the permissions of a file being replaced.
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-        (void)::fchmod(file.get(), old.st_mode & 07777);
-    }
-    return file;
-}
-
-std::optional<std::string> commitBeside(OwnedFd& fd, const std::string& partName,
-                                        const std::string& target) {
-    int error = 0;
-    if (::fsync(fd.get()) != 0) {
-        error = errno;
-    }
-    if (!fd.reset() && error == 0) {
-        error = errno;
-    }
-    if (error == 0 && ::rename(partName.c_str(), target.c_str()) != 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        (void)::unlink(partName.c_str());
-        return std::string(std::strerror(error));
-    }
-    return std::nullopt;
+    return stopped() ? CopyEnd::Cancelled : CopyEnd::Done;
 }
 
 } // namespace corvex::fileeditor

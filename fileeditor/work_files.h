@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -65,13 +66,17 @@ struct ReadableFile {
 /// An unnamed scratch file in `folder` that vanishes when closed; invalid when none could be made.
 [[nodiscard]] OwnedFd scratchFileIn(const std::string& folder);
 
-/// A new file beside `target` under a name of its own, opened for writing; the name comes back
-/// in `partName`. Invalid when it could not be created.
-[[nodiscard]] OwnedFd createBeside(const std::string& target, std::string& partName);
+// How a long copy is watched and stopped from another thread.
+struct CopyWatch {
+    std::atomic<std::uint64_t> done{0}; // bytes copied so far; written by the copying thread
+    std::atomic<bool> cancel{false};    // set by any thread; the copy stops at its next chunk
+};
 
-/// Flushes `fd` to disk, closes it and renames `partName` over `target`; on any failure the
-/// part file is removed, the target left as it was, and the system's error text returned.
-[[nodiscard]] std::optional<std::string> commitBeside(OwnedFd& fd, const std::string& partName,
-                                                      const std::string& target);
+enum class CopyEnd { Done, Cancelled, Failed };
+
+/// Makes the empty file `to` a copy of the whole of `from` (`size` bytes), chunk by chunk so
+/// `watch` sees the progress and can stop it. Holes of `from` stay holes: only its data is
+/// copied, so a sparse image of gigabytes copies in the time its data takes.
+[[nodiscard]] CopyEnd copyWholeFile(int from, int to, std::uint64_t size, CopyWatch* watch);
 
 } // namespace corvex::fileeditor

@@ -41,6 +41,21 @@ std::optional<std::uint8_t> hexDigitValue(char typed) {
 Workspace::Workspace(std::string workFileName)
     : m_workFileName(std::move(workFileName)), m_changes(folderOf(m_workFileName)) {}
 
+Workspace::~Workspace() {
+    m_copy.reset(); // the thread writes into m_work
+}
+
+bool Workspace::modified() const {
+    return loaded() && !loading() && m_changes.position() != m_savedPosition;
+}
+
+std::optional<Notice> Workspace::refuseWhileLoading() const {
+    if (!loading()) {
+        return std::nullopt;
+    }
+    return Notice{"Info", "The file is still being loaded. Wait for it, or cancel loading."};
+}
+
 std::string Workspace::workFileNameFor(std::string_view programPath) {
     return std::string(programPath) + ".TBF";
 }
@@ -50,7 +65,7 @@ std::string Workspace::caption() const {
 }
 
 std::string Workspace::fileOffsetText() const {
-    return hex8(static_cast<std::uint32_t>(m_pageOffset));
+    return hexAddress(m_pageOffset);
 }
 
 bool Workspace::byteChanged(int index) const {
@@ -76,11 +91,11 @@ std::string Workspace::cellText(int column, int row) const {
         if (row < 1 || row > kRows || (row - 1) * kRowBytes >= m_pageLength) {
             return {};
         }
-        return hex8(static_cast<std::uint32_t>(m_base + m_pageOffset +
-                                               static_cast<std::uint64_t>(kRowBytes * (row - 1))));
+        return hexAddress(
+            addressOf(m_pageOffset + static_cast<std::uint64_t>(kRowBytes * (row - 1))));
     }
     const int index = byteIndexAt(column, row);
-    if (!editable(index)) {
+    if (!inPage(index)) {
         return {};
     }
     const std::uint8_t byte = m_edited[index];
@@ -88,7 +103,7 @@ std::string Workspace::cellText(int column, int row) const {
         const bool high = (column - kFirstHexColumn) % 2 == 0;
         return std::string(1, kDigits[high ? byte >> 4 : byte & 15]);
     }
-    if ((byte < 33 || byte >= 127) && !(byte == 127 && m_typedDel.test(index))) {
+    if (byte < 33 || byte >= 127) {
         return ".";
     }
     return std::string(1, static_cast<char>(byte));
@@ -96,7 +111,7 @@ std::string Workspace::cellText(int column, int row) const {
 
 bool Workspace::cellChanged(int column, int row) const {
     const int index = byteIndexAt(column, row);
-    return editable(index) && byteChanged(index);
+    return inPage(index) && byteChanged(index);
 }
 
 bool Workspace::cellLight(int column, int row) const {
@@ -120,7 +135,7 @@ std::uint64_t Workspace::cursorOffset() const {
 }
 
 std::string Workspace::cursorAddressText() const {
-    return hex8(static_cast<std::uint32_t>(m_base + cursorOffset()));
+    return hexAddress(addressOf(cursorOffset()));
 }
 
 // Pages.
@@ -147,14 +162,13 @@ void Workspace::readPage() {
     m_reference.fill(0);
     m_pageLength = 0;
     m_referenceLength = 0;
-    m_typedDel.reset();
     m_dirty = false;
     if (loaded() && m_pageOffset < m_size) {
         // Past the end of the opened file the page shows nothing, even where an inserted file
         // made the working copy longer.
         const auto want =
             static_cast<std::size_t>(std::min<std::uint64_t>(kPageBytes, m_size - m_pageOffset));
-        const auto work = preadAll(m_work.get(), m_edited.data(), want, m_pageOffset);
+        const auto work = preadAll(pageFd(), m_edited.data(), want, m_pageOffset);
         const auto source = preadAll(m_source.get(), m_reference.data(), want, m_pageOffset);
         m_pageLength = static_cast<int>(work.value_or(0));
         m_referenceLength = static_cast<int>(source.value_or(0));
@@ -194,14 +208,59 @@ bool Workspace::flush() {
 
 // Cursor and keys.
 
-bool Workspace::setCursor(int column, int row) {
+bool Workspace::setCursor(int column, int row, bool extend) {
     closeNibble();
     if (row < 1 || row > kRows || !(isHexPane(column) || isCharPane(column))) {
         return false;
     }
+    const std::uint64_t before = cursorOffset();
     m_column = column;
     m_row = row;
+    moved(before, extend);
     return true;
+}
+
+void Workspace::moved(std::uint64_t before, bool extend) {
+    if (!extend) {
+        m_selecting = false;
+        return;
+    }
+    if (!m_selecting) {
+        m_selecting = true;
+        m_anchor = before;
+    }
+    m_active = cursorOffset();
+}
+
+std::optional<ByteRange> Workspace::selection() const {
+    if (!m_selecting || m_size == 0) {
+        return std::nullopt;
+    }
+    // The cursor may stand on a cell past the end of the file, on its last page.
+    const std::uint64_t a = std::min(m_anchor, m_size - 1);
+    const std::uint64_t b = std::min(m_active, m_size - 1);
+    return ByteRange{std::min(a, b), std::max(a, b)};
+}
+
+bool Workspace::cellSelected(int column, int row) const {
+    const int index = byteIndexAt(column, row);
+    const auto range = selection();
+    if (!range || index < 0 || index >= m_pageLength) {
+        return false;
+    }
+    const std::uint64_t offset = m_pageOffset + static_cast<std::uint64_t>(index);
+    return offset >= range->first && offset <= range->last;
+}
+
+void Workspace::selectAll() {
+    closeNibble();
+    if (!loaded() || m_size == 0) {
+        return;
+    }
+    placeAt(m_size - 1, cursorInCharacterPane());
+    m_selecting = true;
+    m_anchor = 0;
+    m_active = m_size - 1;
 }
 
 void Workspace::moveRight() {
@@ -253,14 +312,17 @@ void Workspace::editByte(int index, std::uint8_t value, bool opensNibble, bool j
         }
     }
     m_edited[index] = value;
-    m_typedDel.reset(index);
     m_dirty = true;
 }
 
 void Workspace::typeCharacter(char typed) {
-    if (typed == '\r' || typed == '\n' || typed == '\t') {
+    const auto code = static_cast<unsigned char>(typed);
+    // Enter and Tab are swallowed, and so is every other control character: Delete comes as
+    // 0x7F, Escape as 0x1B, and neither is a byte the user meant to type.
+    if (typed != '\b' && (code < 32 || code == 127)) {
         return;
     }
+    m_selecting = false;
     const int index = byteIndexAt(m_column, m_row);
     const bool hex = isHexPane(m_column);
     const auto digit = hexDigitValue(typed);
@@ -293,16 +355,13 @@ void Workspace::typeCharacter(char typed) {
     if (!editable(index)) {
         return;
     }
-    const auto value = static_cast<std::uint8_t>(typed);
-    editByte(index, value, false, false);
-    if (value == 127) {
-        m_typedDel.set(index);
-    }
+    editByte(index, static_cast<std::uint8_t>(typed), false, false);
     moveRight();
 }
 
-void Workspace::pressKey(EditorKey key) {
+void Workspace::pressKey(EditorKey key, bool extend) {
     closeNibble();
+    const std::uint64_t before = cursorOffset();
     const bool hex = isHexPane(m_column);
     switch (key) {
     case EditorKey::Tab:
@@ -343,6 +402,10 @@ void Workspace::pressKey(EditorKey key) {
             (void)scrollBy(1);
         }
         break;
+    }
+    // Tab stays on the byte and leaves the selection; Enter starts a row as a click would.
+    if (key != EditorKey::Tab) {
+        moved(before, extend && key != EditorKey::Enter);
     }
 }
 

@@ -48,6 +48,7 @@ std::optional<Notice> Workspace::goToOffset(std::uint64_t offset) {
     if ((offset >> 8) * kRowBytes > m_scrollMax) {
         return error("Invalid jump address.\rJump address out of range !");
     }
+    m_selecting = false;
     placeAt(offset, cursorInCharacterPane());
     return std::nullopt;
 }
@@ -59,7 +60,7 @@ std::optional<Notice> Workspace::jump(std::string_view baseText, std::string_vie
         return error("Invalid base address specified !");
     }
     const std::uint32_t newBase = *base & ~std::uint32_t{15};
-    const auto target = parseHexField(targetText);
+    const auto target = parseHexAddress(targetText);
     if (!target) {
         return error("Invalid jump address specified !");
     }
@@ -72,24 +73,28 @@ std::optional<Notice> Workspace::jump(std::string_view baseText, std::string_vie
         return error("Invalid jump address.\rJump address out of range !");
     }
     m_base = newBase;
+    m_selecting = false;
     placeAt(offset, cursorInCharacterPane());
     return std::nullopt;
 }
 
 FillOutcome Workspace::fill(FillAction action, const FillFields& fields) {
     closeNibble();
+    if (auto busy = refuseWhileLoading()) {
+        return {busy, {}, {}};
+    }
     const auto value = parseHexField(fields.value);
     if (!value || *value > 0xFF) {
         return {error("Invalid fill value !"), {}, {}};
     }
-    const auto start = parseHexField(fields.start);
+    const auto start = parseHexAddress(fields.start);
     if (!start) {
         return {error("Invalid Start address !"), {}, {}};
     }
     if (fields.end.empty()) {
         return skip(static_cast<std::uint8_t>(*value), *start);
     }
-    const auto end = parseHexField(fields.end);
+    const auto end = parseHexAddress(fields.end);
     if (!end) {
         return {error("Invalid End address !"), {}, {}};
     }
@@ -140,11 +145,12 @@ FillOutcome Workspace::fill(FillAction action, const FillFields& fields) {
     }
     step.before = std::move(*before);
     m_changes.push(std::move(step));
+    m_selecting = false;
     readPage();
     return {};
 }
 
-FillOutcome Workspace::skip(std::uint8_t value, std::uint32_t start) {
+FillOutcome Workspace::skip(std::uint8_t value, std::uint64_t start) {
     if (start < m_base) {
         return {error("Start address must be higher or equal to Base address !"), {}, {}};
     }
@@ -167,8 +173,9 @@ FillOutcome Workspace::skip(std::uint8_t value, std::uint32_t start) {
             std::find_if(block.begin(), end, [value](std::uint8_t byte) { return byte != value; });
         if (found != end) {
             const std::uint64_t at = offset + static_cast<std::uint64_t>(found - block.begin());
+            m_selecting = false;
             placeAt(at, cursorInCharacterPane());
-            return {std::nullopt, std::nullopt, hex8(static_cast<std::uint32_t>(m_base + at))};
+            return {std::nullopt, std::nullopt, hexAddress(addressOf(at))};
         }
         if (*got < want) {
             break;
@@ -178,8 +185,11 @@ FillOutcome Workspace::skip(std::uint8_t value, std::uint32_t start) {
     return {};
 }
 
-Notice Workspace::checkIntegrity(std::uint32_t start, std::uint32_t end,
+Notice Workspace::checkIntegrity(std::uint64_t start, std::uint64_t end,
                                  SearchResults& results) const {
+    if (auto busy = refuseWhileLoading()) {
+        return *busy;
+    }
     if (!loaded()) {
         return error("No assigned workspace available !");
     }
@@ -188,6 +198,10 @@ Notice Workspace::checkIntegrity(std::uint32_t start, std::uint32_t end,
 
 std::optional<Notice> Workspace::applyUndo(bool redo) {
     closeNibble();
+    if (auto busy = refuseWhileLoading()) {
+        return busy;
+    }
+    m_selecting = false;
     if (!loaded() || !(redo ? canRedo() : canUndo())) {
         return std::nullopt;
     }

@@ -7,6 +7,7 @@
 #include <QAbstractListModel>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEventLoop>
@@ -21,6 +22,7 @@
 #include <QListView>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollBar>
@@ -32,10 +34,20 @@
 
 #include <atomic>
 #include <climits>
+#include <filesystem>
 #include <thread>
 #include <unistd.h>
 
 namespace corvex::hexwin {
+
+namespace {
+
+// Files up to this size are copied while the window waits, which takes a blink; larger ones
+// show their first page at once and are copied behind a progress bar.
+constexpr std::uint64_t kCopyWhileWaitingBytes = std::uint64_t{64} << 20;
+constexpr int kLoadTickMs = 50;
+
+} // namespace
 
 using fileeditor::FillAction;
 using fileeditor::Notice;
@@ -197,7 +209,15 @@ TForm3::TForm3(QWidget* owner, const std::string& programPath)
                : answer == QMessageBox::Discard ? SaveAnswer::Discard
                                                 : SaveAnswer::Cancel;
     };
+    askYesNo = [this](const QString& title, const QString& text) {
+        QMessageBox box(QMessageBox::Question, title,
+                        QString(text).replace(QLatin1Char('\r'), QLatin1Char('\n')),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setDefaultButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
+    };
     runDialog = [](TOpenFavDialog& dialog) { return dialog.execute(); };
+    recoveryFolder = [] { return link::userDataFolder("recovery"); };
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
@@ -210,10 +230,28 @@ TForm3::TForm3(QWidget* owner, const std::string& programPath)
     m_pages->setTabToolTip(2, QStringLiteral("Files loaded into workspace ..."));
     layout->addWidget(m_pages, 1);
 
-    auto* undoKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this);
-    connect(undoKey, &QShortcut::activated, this, &TForm3::undo);
-    auto* redoKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y), this);
-    connect(redoKey, &QShortcut::activated, this, &TForm3::redo);
+    const auto key = [this](QKeySequence sequence, auto action) {
+        connect(new QShortcut(sequence, this), &QShortcut::activated, this, action);
+    };
+    key(QKeySequence(Qt::CTRL | Qt::Key_Z), &TForm3::undo);
+    key(QKeySequence(Qt::CTRL | Qt::Key_Y), &TForm3::redo);
+    key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &TForm3::redo);
+    key(QKeySequence(Qt::CTRL | Qt::Key_S), [this] { (void)save(); });
+    key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), [this] { (void)saveWithDialog(); });
+    key(QKeySequence(Qt::Key_F3), [this] { findFromCursor(true); });
+    key(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { findFromCursor(false); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_F), [this] {
+        m_pages->setCurrentIndex(0);
+        m_patternBox->setFocus();
+        m_patternBox->lineEdit()->selectAll();
+    });
+    key(QKeySequence(Qt::CTRL | Qt::Key_G), [this] {
+        m_jumpField->setFocus();
+        m_jumpField->selectAll();
+    });
+
+    m_loadTimer.setInterval(kLoadTickMs);
+    connect(&m_loadTimer, &QTimer::timeout, this, &TForm3::loadTick);
 
     m_autoScroll.setInterval(200);
     connect(&m_autoScroll, &QTimer::timeout, this, &TForm3::autoScrollTick);
@@ -233,13 +271,15 @@ void TForm3::removeWorkFile() {
     (void)::unlink(work.c_str());
 }
 
-QLineEdit* TForm3::hexField(const QString& name, int digits, std::function<void()> onEnter) {
+QLineEdit* TForm3::hexField(const QString& name, int digits, std::function<void()> onEnter,
+                            int shownDigits) {
     auto* field = new QLineEdit;
     field->setObjectName(name);
     field->setMaxLength(digits);
     field->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    const int shown = shownDigits > 0 ? shownDigits : digits;
     field->setFixedWidth(
-        QFontMetrics(field->font()).horizontalAdvance(QString(digits + 2, QLatin1Char('0'))) + 8);
+        QFontMetrics(field->font()).horizontalAdvance(QString(shown + 2, QLatin1Char('0'))) + 8);
     new HexFieldFilter(field, std::move(onEnter));
     return field;
 }
@@ -311,6 +351,11 @@ QWidget* TForm3::buildControls() {
     }
     connect(modes, &QButtonGroup::idClicked, this,
             [this](int mode) { setPatternMode(static_cast<PatternMode>(mode)); });
+    // Checked: letters are found as typed, as before the box was there.
+    m_matchCase = new QCheckBox(QStringLiteral("Match case"));
+    m_matchCase->setObjectName(QStringLiteral("MatchCase"));
+    m_matchCase->setChecked(true);
+    top->addWidget(m_matchCase);
     top->addStretch(1);
 
     m_patternLabel = caption(QStringLiteral("Text search pattern:"));
@@ -353,7 +398,9 @@ QWidget* TForm3::buildControls() {
     bottom->addSpacing(12);
 
     bottom->addWidget(caption(QStringLiteral("Jump to:")));
-    m_jumpField = hexField(QStringLiteral("JumpField"), 8, [this] { jump(); });
+    // Addresses past 4 GiB take more than eight digits; the field keeps its width and scrolls.
+    m_jumpField = hexField(
+        QStringLiteral("JumpField"), fileeditor::kAddressDigits, [this] { jump(); }, 8);
     bottom->addWidget(m_jumpField);
     auto* go = new QPushButton(QStringLiteral("Go"));
     go->setObjectName(QStringLiteral("JumpButton"));
@@ -370,7 +417,7 @@ QWidget* TForm3::buildControls() {
     bottom->addWidget(setBase);
 
     bottom->addWidget(caption(QStringLiteral("File Offset:")));
-    m_offsetField = hexField(QStringLiteral("FileOffsetField"), 8, {});
+    m_offsetField = hexField(QStringLiteral("FileOffsetField"), fileeditor::kAddressDigits, {}, 8);
     m_offsetField->setReadOnly(true);
     bottom->addWidget(m_offsetField);
     auto* fillButton = new QPushButton(QStringLiteral("Fill"));
@@ -389,10 +436,10 @@ QWidget* TForm3::buildFillPanel() {
     row->addWidget(caption(QStringLiteral("Fill Pattern mode")));
     const auto ok = [this] { fill(FillAction::Fill); };
     row->addWidget(caption(QStringLiteral("Start address:")));
-    m_fillStart = hexField(QStringLiteral("FillStart"), 8, ok);
+    m_fillStart = hexField(QStringLiteral("FillStart"), fileeditor::kAddressDigits, ok, 8);
     row->addWidget(m_fillStart);
     row->addWidget(caption(QStringLiteral("End address:")));
-    m_fillEnd = hexField(QStringLiteral("FillEnd"), 8, ok);
+    m_fillEnd = hexField(QStringLiteral("FillEnd"), fileeditor::kAddressDigits, ok, 8);
     row->addWidget(m_fillEnd);
     row->addWidget(caption(QStringLiteral("Fill value:")));
     m_fillValue = hexField(QStringLiteral("FillValue"), 2, ok);
@@ -419,10 +466,13 @@ QWidget* TForm3::buildFillPanel() {
 
 QWidget* TForm3::buildEditorPage() {
     auto* page = new QWidget;
-    auto* row = new QHBoxLayout(page);
+    auto* column = new QVBoxLayout(page);
+    auto* row = new QHBoxLayout;
     row->setSpacing(0);
+    column->addLayout(row);
     m_grid = new HexGrid(*m_workspace);
     m_grid->setRefreshBusy([this] { return m_refreshing > 0; });
+    m_grid->setNotify([this](const std::optional<Notice>& notice) { notify(notice); });
     connect(m_grid, &HexGrid::changed, this, &TForm3::onGridChanged);
     m_scrollBar = new QScrollBar(Qt::Vertical);
     m_scrollBar->setObjectName(QStringLiteral("ScrollBar"));
@@ -432,6 +482,34 @@ QWidget* TForm3::buildEditorPage() {
     row->addWidget(m_grid, 0, Qt::AlignTop);
     row->addWidget(m_scrollBar, 0, Qt::AlignTop);
     row->addStretch(1);
+
+    // Below the grid, which keeps its own geometry: where the cursor is, and the copy of a
+    // large file going on.
+    m_statusLine = new QLabel;
+    m_statusLine->setObjectName(QStringLiteral("StatusLine"));
+    m_statusLine->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_statusLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_statusLine->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A fixed size: new text then repaints the label alone instead of laying the window out
+    // again on every key.
+    m_statusLine->setFixedSize(m_grid->width(),
+                               3 * QFontMetrics(m_statusLine->font()).lineSpacing() + 4);
+    column->addWidget(m_statusLine);
+    m_loadPanel = new QWidget;
+    m_loadPanel->setObjectName(QStringLiteral("LoadProgress"));
+    auto* load = new QHBoxLayout(m_loadPanel);
+    load->setContentsMargins(0, 0, 0, 0);
+    load->addWidget(new QLabel(QStringLiteral("Loading the file into the workspace ...")));
+    m_loadBar = new QProgressBar;
+    m_loadBar->setRange(0, 1000);
+    load->addWidget(m_loadBar, 1);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"));
+    cancel->setObjectName(QStringLiteral("LoadCancel"));
+    connect(cancel, &QPushButton::clicked, this, &TForm3::cancelLoading);
+    load->addWidget(cancel);
+    m_loadPanel->hide();
+    column->addWidget(m_loadPanel);
+    column->addStretch(1);
     return page;
 }
 
@@ -521,7 +599,9 @@ void TForm3::notify(const std::optional<Notice>& notice) {
 void TForm3::showPage() {
     ++m_refreshing;
     const auto& ws = *m_workspace;
-    setWindowTitle(QString::fromStdString(ws.caption()));
+    setWindowTitle(QString::fromStdString(ws.caption()) +
+                   (ws.modified() ? QStringLiteral(" *") : QString()));
+    m_statusLine->setText(qText(ws.statusLine()));
     // Lines past INT_MAX (files beyond 32 GiB) cannot be reached by the bar; the keys still can.
     const auto clampLine = [](std::uint64_t line) {
         return static_cast<int>(std::min<std::uint64_t>(line, INT_MAX));
@@ -558,8 +638,7 @@ void TForm3::onScroll(int line) {
     showPage();
 }
 
-void TForm3::onGridChanged(bool edited) {
-    m_modified = m_modified || edited;
+void TForm3::onGridChanged(bool) {
     showPage();
 }
 
@@ -575,15 +654,115 @@ void TForm3::autoScrollTick() {
 }
 
 bool TForm3::openByName(const std::string& name) {
-    const auto refusal = m_workspace->openByName(name);
-    notify(refusal);
-    if (!refusal) {
-        m_modified = false;
-    }
-    showPage();
+    const bool opened = startOpen(name);
     m_pages->setCurrentIndex(0);
     m_grid->setFocus();
+    return opened;
+}
+
+bool TForm3::startOpen(const std::string& name) {
+    cancelLoading();
+    std::string restore;
+    if (const std::string folder = recoveryFolder ? recoveryFolder() : std::string();
+        !folder.empty()) {
+        const std::string kept = fileeditor::Workspace::recoveryFileName(folder, name);
+        if (std::filesystem::exists(kept)) {
+            if (askYesNo(QStringLiteral("File Editor"),
+                         QStringLiteral("Unsaved edits of %1 were kept when the program was "
+                                        "closed.\rRestore them? No discards them.")
+                             .arg(QString::fromStdString(name)))) {
+                restore = kept;
+            } else {
+                (void)::unlink(kept.c_str());
+            }
+        }
+    }
+    auto refusal = m_workspace->beginOpen(name, restore);
+    if (!refusal && m_workspace->bytesToLoad() <= kCopyWhileWaitingBytes) {
+        refusal = m_workspace->finishLoading(true);
+    }
+    notify(refusal);
+    if (m_workspace->loading()) {
+        m_loadBar->setValue(0);
+        m_loadPanel->show();
+        m_loadTimer.start();
+    }
+    showPage();
     return !refusal;
+}
+
+void TForm3::loadTick() {
+    if (!m_workspace->loading()) {
+        m_loadTimer.stop();
+        m_loadPanel->hide();
+        return;
+    }
+    const std::uint64_t total = std::max<std::uint64_t>(m_workspace->bytesToLoad(), 1);
+    m_loadBar->setValue(static_cast<int>(m_workspace->loadedBytes() * 1000 / total));
+    const auto failed = m_workspace->finishLoading(false);
+    if (!m_workspace->loading()) {
+        m_loadTimer.stop();
+        m_loadPanel->hide();
+        notify(failed);
+        showPage();
+    }
+}
+
+void TForm3::cancelLoading() {
+    if (!m_workspace->loading()) {
+        return;
+    }
+    m_workspace->cancelLoading();
+    m_loadTimer.stop();
+    m_loadPanel->hide();
+    showPage();
+}
+
+bool TForm3::confirmSave(const fileeditor::SaveCheck& check) {
+    if (check.refusal) {
+        notify(check.refusal);
+        return false;
+    }
+    return !check.question ||
+           askYesNo(QStringLiteral("Warning"), QString::fromStdString(*check.question));
+}
+
+bool TForm3::save() {
+    if (!m_workspace->loaded()) {
+        return false;
+    }
+    if (!confirmSave(m_workspace->checkSaveToFile())) {
+        showPage();
+        return false;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto refusal = m_workspace->saveToFile();
+    QApplication::restoreOverrideCursor();
+    notify(refusal);
+    showPage();
+    return !refusal;
+}
+
+void TForm3::findFromCursor(bool forward) {
+    const auto pattern =
+        fileeditor::buildPattern(stdText(m_patternBox->currentText()), m_patternMode);
+    if (pattern.empty()) {
+        m_patternBox->setFocus();
+        return;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto refusal = m_workspace->findFromCursor(pattern, forward, caseMatch());
+    QApplication::restoreOverrideCursor();
+    notify(refusal);
+    m_pages->setCurrentIndex(0);
+    showPage();
+    m_grid->setFocus();
+}
+
+fileeditor::CaseMatch TForm3::caseMatch() const {
+    return m_patternMode == PatternMode::Text && !m_matchCase->isChecked()
+               ? fileeditor::CaseMatch::IgnoreAsciiCase
+               : fileeditor::CaseMatch::Exact;
 }
 
 void TForm3::prepareDialog(TOpenFavDialog& dialog) {
@@ -611,15 +790,15 @@ void TForm3::openWithDialog() {
     if (!runDialog(dialog) || dialog.selectedFiles().isEmpty()) {
         return;
     }
-    const bool inserting = m_workspace->loaded();
-    const auto refusal =
-        m_workspace->openWithRange(dialog.selectedFiles().first().toStdString(),
-                                   stdText(dialog.offset()), stdText(dialog.length()));
-    notify(refusal);
-    if (!refusal) {
-        m_modified = inserting;
+    const std::string chosen = dialog.selectedFiles().first().toStdString();
+    if (!m_workspace->loaded()) {
+        m_workspace->rememberDialogFile(chosen);
+        (void)startOpen(chosen);
+    } else {
+        notify(
+            m_workspace->openWithRange(chosen, stdText(dialog.offset()), stdText(dialog.length())));
+        showPage();
     }
-    showPage();
     m_grid->setFocus();
 }
 
@@ -634,14 +813,17 @@ bool TForm3::saveWithDialog() {
     if (!runDialog(dialog) || dialog.selectedFiles().isEmpty()) {
         return false;
     }
+    const std::string chosen = dialog.selectedFiles().first().toStdString();
+    if (!confirmSave(
+            m_workspace->checkSave(chosen, stdText(dialog.offset()), stdText(dialog.length())))) {
+        showPage();
+        return false;
+    }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto refusal = m_workspace->saveRange(dialog.selectedFiles().first().toStdString(),
-                                                stdText(dialog.offset()), stdText(dialog.length()));
+    const auto refusal =
+        m_workspace->saveRange(chosen, stdText(dialog.offset()), stdText(dialog.length()));
     QApplication::restoreOverrideCursor();
     notify(refusal);
-    if (!refusal) {
-        m_modified = false;
-    }
     showPage();
     m_grid->setFocus();
     return !refusal;
@@ -649,6 +831,10 @@ bool TForm3::saveWithDialog() {
 
 void TForm3::search() {
     if (m_searching) {
+        return;
+    }
+    if (m_workspace->loading()) {
+        notify(Notice{"Info", "The file is still being loaded. Wait for it, or cancel loading."});
         return;
     }
     const std::string text = stdText(m_patternBox->currentText());
@@ -673,8 +859,10 @@ void TForm3::search() {
     };
     const std::string workFile = m_workspace->workFileName();
     const std::uint32_t base = m_workspace->baseAddress();
+    const fileeditor::CaseMatch match = caseMatch();
+    m_searchCancel = &cancel;
     std::thread scan([&] {
-        summary = fileeditor::searchWorkFile(workFile, pattern, base, m_results, control);
+        summary = fileeditor::searchWorkFile(workFile, pattern, base, m_results, control, match);
         finished.store(true, std::memory_order_release);
     });
 
@@ -707,6 +895,7 @@ void TForm3::search() {
         wait.exec();
     }
     scan.join();
+    m_searchCancel = nullptr;
     progress.close();
     m_searching = false;
     m_resultsModel->setHidden(false);
@@ -785,7 +974,7 @@ void TForm3::jumpToSelectedResult() {
         return;
     }
     m_pages->setCurrentIndex(0);
-    m_jumpField->setText(qText(fileeditor::hex8(m_workspace->baseAddress() + *choice.offset)));
+    m_jumpField->setText(qText(fileeditor::hexAddress(m_workspace->addressOf(*choice.offset))));
     jump();
 }
 
@@ -801,7 +990,14 @@ void TForm3::setBaseAddress() {
 }
 
 void TForm3::showFillPanel() {
-    m_fillStart->setText(qText(m_workspace->cursorAddressText()));
+    // A selection is what the fill is for; without one it starts at the cursor.
+    if (const auto selected = m_workspace->selection()) {
+        m_fillStart->setText(
+            qText(fileeditor::hexAddress(m_workspace->addressOf(selected->first))));
+        m_fillEnd->setText(qText(fileeditor::hexAddress(m_workspace->addressOf(selected->last))));
+    } else {
+        m_fillStart->setText(qText(m_workspace->cursorAddressText()));
+    }
     m_fillPanel->show();
     m_fillEnd->setFocus();
 }
@@ -809,7 +1005,6 @@ void TForm3::showFillPanel() {
 void TForm3::fill(FillAction action) {
     const fileeditor::FillFields fields{stdText(m_fillValue->text()), stdText(m_fillStart->text()),
                                         stdText(m_fillEnd->text())};
-    const bool fills = !fields.end.empty();
     const auto outcome = m_workspace->fill(action, fields);
     if (outcome.endField) {
         m_fillEnd->setText(qText(*outcome.endField));
@@ -819,7 +1014,6 @@ void TForm3::fill(FillAction action) {
     }
     notify(outcome.notice);
     if (!outcome.notice) {
-        m_modified = m_modified || fills;
         m_fillPanel->hide();
         m_grid->setFocus();
     }
@@ -827,8 +1021,8 @@ void TForm3::fill(FillAction action) {
 }
 
 void TForm3::checkIntegrity() {
-    const auto start = fileeditor::parseHexField(stdText(m_fillStart->text()));
-    const auto end = fileeditor::parseHexField(stdText(m_fillEnd->text()));
+    const auto start = fileeditor::parseHexAddress(stdText(m_fillStart->text()));
+    const auto end = fileeditor::parseHexAddress(stdText(m_fillEnd->text()));
     (void)m_workspace->flush(); // the page on screen is part of what is checked
     const Notice done = m_workspace->checkIntegrity(start.value_or(0), end.value_or(0), m_results);
     resultsChanged();
@@ -840,7 +1034,6 @@ void TForm3::undo() {
         return;
     }
     notify(m_workspace->undo());
-    m_modified = true;
     showPage();
 }
 
@@ -849,7 +1042,6 @@ void TForm3::redo() {
         return;
     }
     notify(m_workspace->redo());
-    m_modified = true;
     showPage();
 }
 
@@ -863,10 +1055,21 @@ void TForm3::setViewMode(int mode) {
 
 void TForm3::setPatternMode(PatternMode mode) {
     m_patternMode = mode;
+    m_matchCase->setEnabled(mode == PatternMode::Text);
     m_patternLabel->setText(mode == PatternMode::Text ? QStringLiteral("Text search pattern:")
                             : mode == PatternMode::Hexadecimal
                                 ? QStringLiteral("Hexadecimal search pattern:")
                                 : QStringLiteral("Binary search pattern:"));
+}
+
+void TForm3::keepForRecovery() {
+    if (m_searchCancel != nullptr) {
+        m_searchCancel->store(true); // the search's own loop ends at once
+    }
+    if (recoveryFolder && m_workspace->modified()) {
+        (void)m_workspace->keepForRecovery(recoveryFolder());
+    }
+    m_keptForRecovery = true;
 }
 
 void TForm3::closeEvent(QCloseEvent* event) {
@@ -874,7 +1077,10 @@ void TForm3::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    if (m_modified || m_workspace->pageDirty()) {
+    // A copy still being made holds no edits: it is dropped. Work kept for recovery needs no
+    // question either.
+    cancelLoading();
+    if (!m_keptForRecovery && (modified() || m_workspace->pageDirty())) {
         const SaveAnswer answer = askSave();
         if (answer == SaveAnswer::Cancel || (answer == SaveAnswer::Save && !saveWithDialog())) {
             event->ignore();

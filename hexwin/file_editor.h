@@ -3,22 +3,26 @@
 #include "fileeditor/search.h"
 #include "fileeditor/workspace.h"
 #include "link/guard/program_files.h"
+#include "widgets/unsaved_work.h"
 
 #include <QTimer>
 #include <QWidget>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QListView;
 class QListWidget;
+class QProgressBar;
 class QPushButton;
 class QScrollBar;
 class QTabWidget;
@@ -31,10 +35,14 @@ class ResultsModel;
 class TOpenFavDialog;
 
 // The file editor window ("File Editor"): a thin window over the workspace core. It shows the
-// page in its grid with a scroll bar over the whole file, and holds the search, jump, base
-// address and fill controls, the "Search Results" and "History workspace" pages, and undo and
-// redo (Ctrl+Z, Ctrl+Y). Every refusal the core reports becomes a message box.
-class TForm3 : public QWidget {
+// page in its grid with a scroll bar over the whole file and a status line below, and holds the
+// search, jump, base address and fill controls, the "Search Results" and "History workspace"
+// pages, and the keys: Ctrl+Z, Ctrl+Y and Ctrl+Shift+Z undo and redo, Ctrl+S saves into the
+// file, Ctrl+Shift+S saves a range, F3 and Shift+F3 find from the cursor, Ctrl+F and Ctrl+G
+// go to the pattern and "Jump to:" fields. Every refusal the core reports becomes a message box.
+// A file over 64 MiB shows its first page at once and its working copy is made with a progress
+// bar and Cancel below the grid.
+class TForm3 : public QWidget, public widgets::UnsavedWork {
     Q_OBJECT
 
 public:
@@ -45,18 +53,27 @@ public:
     TForm3(QWidget* owner, const std::string& programPath);
     ~TForm3() override;
 
-    /// Loads a file into a new workspace; false (after its message) when it is refused.
+    /// Loads a file into a new workspace, offering first to restore its recovery file when
+    /// there is one; false (after its message) when it is refused.
     bool openByName(const std::string& name);
 
     [[nodiscard]] fileeditor::Workspace& workspace() { return *m_workspace; }
     [[nodiscard]] fileeditor::SearchResults& results() { return m_results; }
-    /// Edits, fills or inserts made since the file was opened or last saved.
-    [[nodiscard]] bool modified() const { return m_modified; }
+    /// The working copy holds work not saved into the workspace's file.
+    [[nodiscard]] bool modified() const { return m_workspace->modified(); }
+
+    /// Keeps unsaved edits as the opened file's recovery file without a question; the close
+    /// that follows asks nothing.
+    void keepForRecovery() override;
 
     // The user's actions, as the buttons and keys run them.
     void openWithDialog();
     bool saveWithDialog();
+    /// Ctrl+S: the working copy back into the file it was opened from.
+    bool save();
     void search();
+    /// F3 and Shift+F3: the pattern's next or previous match from the cursor.
+    void findFromCursor(bool forward);
     void previousResult();
     void nextResult();
     void jumpToSelectedResult();
@@ -70,11 +87,14 @@ public:
     void setViewMode(int mode);
     void setPatternMode(fileeditor::PatternMode mode);
 
-    // Seams for tests and pictures: how message boxes, the close question and the range
-    // dialogs are shown. By default modal boxes and dialogs.
+    // Seams for tests and pictures: how message boxes, the close question, the Yes/No
+    // questions (No the default) and the range dialogs are shown, and where recovery files go.
+    // By default modal boxes and dialogs, and the user's data folder.
     std::function<void(const fileeditor::Notice&)> showNotice;
     std::function<SaveAnswer()> askSave;
+    std::function<bool(const QString& title, const QString& text)> askYesNo;
     std::function<bool(TOpenFavDialog&)> runDialog;
+    std::function<std::string()> recoveryFolder;
 
 signals:
     /// Sent while the page is being shown again, before the refresh ends.
@@ -90,7 +110,8 @@ private:
     QWidget* buildEditorPage();
     QWidget* buildResultsPage();
     QWidget* buildHistoryPage();
-    QLineEdit* hexField(const QString& name, int digits, std::function<void()> onEnter);
+    QLineEdit* hexField(const QString& name, int digits, std::function<void()> onEnter,
+                        int shownDigits = 0);
     /// Shows the workspace's page, scroll position, fields and lists as they are now.
     void showPage();
     void refreshPage();
@@ -99,6 +120,14 @@ private:
     void autoScrollTick();
     void notify(const std::optional<fileeditor::Notice>& notice);
     void prepareDialog(TOpenFavDialog& dialog);
+    /// Opens `name` as the workspace, a recovery file offered first; the copy of a large file
+    /// goes on behind the progress bar.
+    bool startOpen(const std::string& name);
+    void loadTick();
+    void cancelLoading();
+    /// Asks the question a save raises, if any; false when refused or answered No.
+    bool confirmSave(const fileeditor::SaveCheck& check);
+    [[nodiscard]] fileeditor::CaseMatch caseMatch() const;
     void resultsChanged();
     void selectResult(long index);
     [[nodiscard]] std::vector<std::size_t> selectedResults() const;
@@ -109,15 +138,21 @@ private:
     fileeditor::SearchResults m_results;
     std::vector<std::string> m_patternHistory;
     fileeditor::PatternMode m_patternMode = fileeditor::PatternMode::Text;
-    bool m_modified = false;
     bool m_searching = false;
+    std::atomic<bool>* m_searchCancel = nullptr; // the running search's Cancel, while it runs
+    bool m_keptForRecovery = false;
     int m_refreshing = 0; // non-zero while the page is shown again: paging keys wait
 
     HexGrid* m_grid = nullptr;
     QScrollBar* m_scrollBar = nullptr;
     QTabWidget* m_pages = nullptr;
+    QLabel* m_statusLine = nullptr;
+    QWidget* m_loadPanel = nullptr;
+    QProgressBar* m_loadBar = nullptr;
+    QTimer m_loadTimer;
     QLabel* m_patternLabel = nullptr;
     QComboBox* m_patternBox = nullptr;
+    QCheckBox* m_matchCase = nullptr;
     QPushButton* m_previous = nullptr;
     QPushButton* m_next = nullptr;
     QLineEdit* m_jumpField = nullptr;

@@ -1,7 +1,9 @@
 #include "hex_grid.h"
 
+#include <QClipboard>
 #include <QFontDatabase>
 #include <QGlyphRun>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -186,20 +188,24 @@ void HexGrid::paintCell(QPainter& painter, std::array<Ink, 2>& inks, int column,
     const std::string text = m_workspace.cellText(column, row);
     if (!hexPane && !charPane) {
         painter.fillRect(cell, Qt::white);
-        addText(inks[0], {cell.left() + 3, baseline}, text);
+        // Addresses past 4 GiB take more digits; they move left rather than into the next cell.
+        const int pxText = m_pxGlyph * static_cast<int>(text.size());
+        addText(inks[0], {cell.left() + std::max(1, std::min(3, cell.width() - pxText)), baseline},
+                text);
         return;
     }
     const bool cursor = column == m_workspace.cursorColumn() && row == m_workspace.cursorRow();
+    const bool navy = cursor || m_workspace.cellSelected(column, row);
     const bool highNibble = hexPane && column % 2 == 1;
     painter.fillRect(cell, m_workspace.cellLight(column, row) ? QColor(Qt::white) : kLightBlue);
     std::size_t ink = 0;
-    if (cursor || m_workspace.cellChanged(column, row)) {
+    if (navy || m_workspace.cellChanged(column, row)) {
         QRect box = cell;
-        if (cursor && hexPane) {
+        if (navy && hexPane) {
             // The two nibbles of a byte read as one block, with a gap between bytes.
             box = highNibble ? cell.adjusted(1, 0, 0, 0) : cell.adjusted(0, 0, -1, 0);
         }
-        painter.fillRect(box, cursor ? kNavy : kMarkBlue);
+        painter.fillRect(box, navy ? kNavy : kMarkBlue);
         ink = 1;
     }
     if (hexPane) {
@@ -213,16 +219,48 @@ bool HexGrid::focusNextPrevChild(bool) {
     return false; // Tab switches panes inside the grid
 }
 
+bool HexGrid::clipboardKey(const QKeyEvent& event) {
+    const bool characterPane = m_workspace.cursorInCharacterPane();
+    std::optional<fileeditor::Notice> refusal;
+    if (event.matches(QKeySequence::SelectAll)) {
+        m_workspace.selectAll();
+    } else if (event.matches(QKeySequence::Copy)) {
+        std::string text;
+        refusal = m_workspace.copyText(characterPane, text);
+        if (!text.empty()) {
+            QGuiApplication::clipboard()->setText(
+                QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+        }
+    } else if (event.matches(QKeySequence::Paste)) {
+        // Characters beyond Latin-1 have no byte of their own; they go in as "?".
+        const QByteArray bytes = QGuiApplication::clipboard()->text().toLatin1();
+        refusal = m_workspace.paste(
+            std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+            characterPane);
+    } else {
+        return false;
+    }
+    if (refusal && m_notify) {
+        m_notify(refusal);
+    }
+    emit changed(false);
+    return true;
+}
+
 void HexGrid::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
+    if (clipboardKey(*event)) {
+        return;
+    }
     if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) {
         QWidget::keyPressEvent(event); // the window's shortcuts
         return;
     }
+    const bool extend = (event->modifiers() & Qt::ShiftModifier) != 0;
     if (const auto editor = editorKey(key)) {
         const bool paging = *editor == EditorKey::PageUp || *editor == EditorKey::PageDown;
         if (!(paging && m_busy && m_busy())) {
-            m_workspace.pressKey(*editor);
+            m_workspace.pressKey(*editor, extend);
             emit changed(false);
         }
         return;
@@ -234,25 +272,27 @@ void HexGrid::keyPressEvent(QKeyEvent* event) {
             key == Qt::Key_Home
                 ? (charPane ? fileeditor::kFirstCharColumn : fileeditor::kFirstHexColumn)
                 : (charPane ? fileeditor::kLastCharColumn : fileeditor::kLastHexColumn);
-        m_workspace.setCursor(column, m_workspace.cursorRow());
+        m_workspace.setCursor(column, m_workspace.cursorRow(), extend);
         emit changed(false);
         return;
     }
+    // Keys that stand for a byte type it; control keys (Delete comes as 0x7F, Escape as 0x1B)
+    // type nothing, in either pane.
     char typed = 0;
     if (key == Qt::Key_Backspace) {
         typed = '\b';
-    } else if (const QString text = event->text();
-               text.size() == 1 && text.at(0).unicode() >= 32 && text.at(0).unicode() < 256) {
-        typed = static_cast<char>(text.at(0).unicode());
+    } else if (const QString text = event->text(); text.size() == 1) {
+        const char16_t code = text.at(0).unicode();
+        if ((code >= 32 && code < 127) || (code >= 160 && code < 256)) {
+            typed = static_cast<char>(code);
+        }
     }
     if (typed == 0) {
         QWidget::keyPressEvent(event);
         return;
     }
     m_workspace.typeCharacter(typed);
-    // A space only moves the cursor in the hexadecimal pane; everything else taken edits.
-    const bool moveOnly = typed == ' ' && !m_workspace.cursorInCharacterPane();
-    emit changed(!moveOnly && m_workspace.pageDirty());
+    emit changed(true);
 }
 
 void HexGrid::mousePressEvent(QMouseEvent* event) {
@@ -260,7 +300,8 @@ void HexGrid::mousePressEvent(QMouseEvent* event) {
         return;
     }
     const QPoint cell = cellAt(event->position().toPoint());
-    if (cell.x() >= 0 && m_workspace.setCursor(cell.x(), cell.y())) {
+    const bool extend = (event->modifiers() & Qt::ShiftModifier) != 0;
+    if (cell.x() >= 0 && m_workspace.setCursor(cell.x(), cell.y(), extend)) {
         emit changed(false);
     }
     setFocus();
@@ -282,8 +323,9 @@ void HexGrid::followMouse(QPoint pxPoint) {
     m_autoScrollDirection = direction;
     if (direction == 0) {
         m_autoScroll.stop();
+        // A drag selects from where the button went down.
         const QPoint cell = cellAt(pxPoint);
-        if (cell.x() >= 0 && m_workspace.setCursor(cell.x(), cell.y())) {
+        if (cell.x() >= 0 && m_workspace.setCursor(cell.x(), cell.y(), true)) {
             emit changed(false);
         }
     } else if (!m_autoScroll.isActive()) {
@@ -297,8 +339,8 @@ void HexGrid::autoScrollTick() {
         return;
     }
     m_workspace.setCursor(m_workspace.cursorColumn(),
-                          m_autoScrollDirection < 0 ? 1 : fileeditor::kRows);
-    m_workspace.pressKey(m_autoScrollDirection < 0 ? EditorKey::Up : EditorKey::Down);
+                          m_autoScrollDirection < 0 ? 1 : fileeditor::kRows, true);
+    m_workspace.pressKey(m_autoScrollDirection < 0 ? EditorKey::Up : EditorKey::Down, true);
     emit changed(false);
 }
 

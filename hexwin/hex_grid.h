@@ -8,14 +8,17 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 namespace corvex::hexwin {
 
 // The 51 x 17 grid that shows the workspace's page: the address column, the hexadecimal pane
-// (two cells per byte), the character pane, their bands, change marks and the cursor. It paints
-// every cell itself from the workspace and turns keys and clicks into workspace calls; the
-// window around it keeps the scroll bar and the fields in step through changed().
+// (two cells per byte), the character pane, their bands, change marks, the cursor and the
+// selection. It paints every cell itself from the workspace and turns keys, clicks and drags
+// into workspace calls (Shift extends the selection; Ctrl+A, Ctrl+C and Ctrl+V select, copy and
+// paste through the clipboard); the window around it keeps the scroll bar and the fields in
+// step through changed().
 class HexGrid : public QWidget {
     Q_OBJECT
 
@@ -28,6 +31,10 @@ public:
 
     /// The window is refreshing the page: paging keys are ignored meanwhile.
     void setRefreshBusy(std::function<bool()> busy) { m_busy = std::move(busy); }
+    /// Shows what a copy or paste refused.
+    void setNotify(std::function<void(const std::optional<fileeditor::Notice>&)> notify) {
+        m_notify = std::move(notify);
+    }
 
     /// Left edge and width of a column in pixels.
     [[nodiscard]] static int pxColumnLeft(int column);
@@ -55,10 +62,13 @@ private:
     void paintCell(QPainter& painter, std::array<Ink, 2>& inks, int column, int row);
     void addText(Ink& ink, QPoint pxAt, std::string_view text) const;
     void followMouse(QPoint pxPoint);
+    /// Ctrl+A, Ctrl+C, Ctrl+V; false for any other key.
+    bool clipboardKey(const QKeyEvent& event);
     void autoScrollTick();
 
     fileeditor::Workspace& m_workspace;
     std::function<bool()> m_busy;
+    std::function<void(const std::optional<fileeditor::Notice>&)> m_notify;
     QRawFont m_rawFont;
     std::array<quint32, 256> m_glyphs{}; // the font's glyph of each Latin-1 character
     int m_pxGlyph = 0;                   // every character of the fixed-pitch font is this wide

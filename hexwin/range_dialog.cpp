@@ -8,11 +8,13 @@
 #include <QFontDatabase>
 #include <QFrame>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QToolButton>
 
 namespace corvex::hexwin {
@@ -78,12 +80,15 @@ TOpenFavDialog::TOpenFavDialog(QWidget* owner) : QFileDialog(owner) {
     addLabel(QStringLiteral("Offset:"), 88);
     OffsetEdit = addEdit(88, m_offset);
     OffsetEdit->setObjectName(QStringLiteral("OffsetEdit"));
+    // An offset or length past 4 GiB needs more than eight digits; the base stays 32-bit.
+    OffsetEdit->setMaxLength(fileeditor::kAddressDigits);
     OffsetEdit->setToolTip(QStringLiteral("Dit is de hint text"));
     paint(OffsetEdit, kFieldGrey);
 
     addLabel(QStringLiteral("Length:"), 168);
     LengthEdit = addEdit(168, QString());
     LengthEdit->setObjectName(QStringLiteral("LengthEdit"));
+    LengthEdit->setMaxLength(fileeditor::kAddressDigits);
     paint(LengthEdit, kFieldGrey);
 
     addLabel(QStringLiteral("Preferences:"), 248);
@@ -215,6 +220,12 @@ QDialog* TOpenFavDialog::makePreview(QWidget* parent) {
     form->setObjectName(QStringLiteral("PreviewForm"));
     form->setWindowTitle(QStringLiteral("Preview"));
     form->setFixedSize(379, 297);
+    // Centred on the screen, not on the dialog: a window that was placed keeps its place when
+    // shown.
+    if (const QScreen* screen =
+            parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen()) {
+        form->move(screen->availableGeometry().center() - form->rect().center());
+    }
 
     auto* info = new QLabel(QString::fromStdString(shown.info), form);
     info->setObjectName(QStringLiteral("Info"));

@@ -8,6 +8,17 @@
 #include <csignal>
 #include <unistd.h>
 
+namespace {
+
+// Without XDG_RUNTIME_DIR the socket lives in a private folder under TMPDIR.
+QString socketIn(const QTemporaryDir& dir) {
+    return dir.filePath(
+        QStringLiteral("corvex-%1/").arg(::getuid()) +
+        corvex::app::SingleInstance::serverName(QStringLiteral("Corvex V4.00C"), ::getuid()));
+}
+
+} // namespace
+
 // The program itself, as a user starts it. Its own test program: the processes it forks would
 // leave threads behind that the thread checker forbids in later forks of the other tests.
 class AppProcess : public QObject {
@@ -23,6 +34,7 @@ private slots:
         QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("TMPDIR"), dir.path());
+        environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         const QStringList arguments{QStringLiteral("--port"), QStringLiteral("sim"),
                                     QStringLiteral("--sim-dir"), dir.filePath("receiver")};
@@ -31,8 +43,7 @@ private slots:
         first.setProcessChannelMode(QProcess::ForwardedChannels);
         first.start(program, arguments);
         QVERIFY(first.waitForStarted());
-        const QString socket = dir.filePath(
-            corvex::app::SingleInstance::serverName(QStringLiteral("Corvex V4.00C"), ::getuid()));
+        const QString socket = socketIn(dir);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), 60000);
 
         QProcess second;
@@ -52,6 +63,47 @@ private slots:
         QFile log(dir.filePath("corvex.LOG"));
         QVERIFY(log.open(QIODevice::ReadOnly));
         QVERIFY(log.readAll().contains("CORVEX GUARD RUNNING"));
+    }
+
+    // A second start with a file once ended with 0 and the file was never opened.
+    void aSecondStartHandsItsFileToTheRunningProgram() {
+        QTemporaryDir dir;
+        const QString program = dir.filePath(QStringLiteral("corvex"));
+        QVERIFY(QFile::copy(QStringLiteral(CORVEX_PROGRAM), program));
+        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TMPDIR"), dir.path());
+        environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        const QStringList arguments{QStringLiteral("--port"), QStringLiteral("sim")};
+        QProcess first;
+        first.setProcessEnvironment(environment);
+        first.setProcessChannelMode(QProcess::ForwardedChannels);
+        first.start(program, arguments);
+        QVERIFY(first.waitForStarted());
+        const QString socket = socketIn(dir);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), 60000);
+
+        QFile image(dir.filePath(QStringLiteral("image.bin")));
+        QVERIFY(image.open(QIODevice::WriteOnly));
+        const QByteArray bytes(3000, 'Q');
+        image.write(bytes);
+        image.close();
+        QProcess second;
+        second.setProcessEnvironment(environment);
+        second.setProcessChannelMode(QProcess::ForwardedChannels);
+        second.setWorkingDirectory(dir.path());
+        second.start(program, arguments + QStringList{QStringLiteral("--hex-editor"),
+                                                      QStringLiteral("image.bin")});
+        QVERIFY(second.waitForFinished(60000));
+        QCOMPARE(second.exitCode(), 0);
+        // The running program's editor made its working copy of the file.
+        QFile work(dir.filePath(QStringLiteral("corvex.TBF")));
+        QTRY_VERIFY_WITH_TIMEOUT(work.exists() && work.size() == bytes.size(), 20000);
+
+        QCOMPARE(::kill(static_cast<pid_t>(first.processId()), SIGTERM), 0);
+        QVERIFY(first.waitForFinished(60000));
+        QCOMPARE(first.exitCode(), 0);
     }
 };
 

@@ -6,56 +6,106 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <cstring>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
 
-// A name no other run of the tests uses at the same time.
-QString uniqueName(const char* what) {
-    return QStringLiteral("corvex-test-%1-%2").arg(what).arg(QCoreApplication::applicationPid());
-}
+using corvex::app::SingleInstance;
+using corvex::app::StartRequest;
 
 void touch(const QString& path) {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
 }
 
+// A second start as its own process makes it: handOver() waits for the answer, which the first
+// gives from its event loop, here the test's.
+SingleInstance::HandOver handOverFromAnotherThread(const QString& path,
+                                                   const std::vector<StartRequest>& requests,
+                                                   QString& problem) {
+    std::atomic<bool> done{false}; // set by the second start when it has its answer
+    SingleInstance::HandOver result = SingleInstance::HandOver::NoneRunning;
+    std::thread second([&] {
+        result = SingleInstance(path).handOver(requests, problem);
+        done.store(true);
+    });
+    (void)QTest::qWaitFor([&] { return done.load(); }, 10000);
+    second.join();
+    return result;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(corvex::app::StartRequest)
 
 class AppShell : public QObject {
     Q_OBJECT
 
 private slots:
     void instanceNameIsTheTitleDigestAndTheUser() {
-        const QString name = corvex::app::SingleInstance::serverName("Corvex V4.00C", 1000);
+        const QString name = SingleInstance::serverName("Corvex V4.00C", 1000);
         QCOMPARE(name, QStringLiteral("B437A42DAEB94B000739D33AA2EA6CDA-1000"));
-        QVERIFY(corvex::app::SingleInstance::serverName("Corvex V4.00C", 1001) != name);
+        QVERIFY(SingleInstance::serverName("Corvex V4.00C", 1001) != name);
     }
 
-    void aSecondStartAsksTheFirstToShowItself() {
-        corvex::app::SingleInstance first(uniqueName("second"));
-        QVERIFY(!first.askRunningToShow()); // nobody runs yet
-        QVERIFY(first.listen());
-        QSignalSpy shown(&first, &corvex::app::SingleInstance::showRequested);
+    void aSecondStartHandsItsFilesToTheFirst() {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("instance"));
+        SingleInstance first(path);
+        QString problem;
+        QCOMPARE(first.handOver({StartRequest{}}, problem), SingleInstance::HandOver::NoneRunning);
+        QVERIFY(first.listen(problem));
+        QSignalSpy requested(&first, &SingleInstance::requested);
 
-        const corvex::app::SingleInstance second(first.name());
-        QVERIFY(second.askRunningToShow());
-        QTRY_COMPARE(shown.count(), 1);
+        const std::vector<StartRequest> requests = {
+            {StartRequest::Kind::HexEditor, QStringLiteral("/a folder/\u00e4\nb.bin"), false},
+            {StartRequest::Kind::ChannelEditor, QStringLiteral("/img.bin"), true},
+            {}};
+        QCOMPARE(handOverFromAnotherThread(path, requests, problem),
+                 SingleInstance::HandOver::Taken);
+        QTRY_COMPARE(requested.count(), 3);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(requested.at(i).at(0).value<StartRequest>(),
+                     requests[static_cast<std::size_t>(i)]);
+        }
         // A second server under the name would steal the first's socket.
-        corvex::app::SingleInstance third(first.name());
-        QVERIFY(!third.listen());
+        SingleInstance third(path);
+        QVERIFY(!third.listen(problem));
+    }
+
+    // The second start ends with 1 when the request was not taken; it must know.
+    void aRequestThatIsNotAnsweredIsNotTaken() {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("instance"));
+        QLocalServer mute;
+        QVERIFY(mute.listen(path));
+        connect(&mute, &QLocalServer::newConnection, &mute, [&mute] {
+            while (QLocalSocket* peer = mute.nextPendingConnection()) {
+                peer->abort();
+            }
+        });
+        QString problem;
+        QCOMPARE(handOverFromAnotherThread(path, {StartRequest{}}, problem),
+                 SingleInstance::HandOver::NotTaken);
+        QVERIFY(problem.contains(QStringLiteral("did not take the request")));
     }
 
     void aSocketLeftByACrashDoesNotBlockTheNextStart() {
-        const QString name = uniqueName("stale");
-        const QString path = QDir(QDir::tempPath()).filePath(name);
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("instance"));
         // A bound socket whose owner is gone: the file stays, nobody accepts on it.
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address = {};
@@ -66,12 +116,54 @@ private slots:
         ::close(fd);
         QVERIFY(QFile::exists(path));
 
-        corvex::app::SingleInstance next(name);
-        QVERIFY(!next.askRunningToShow());
-        QVERIFY(next.listen());
-        QSignalSpy shown(&next, &corvex::app::SingleInstance::showRequested);
-        QVERIFY(corvex::app::SingleInstance(name).askRunningToShow());
-        QTRY_COMPARE(shown.count(), 1);
+        SingleInstance next(path);
+        QString problem;
+        QCOMPARE(next.handOver({StartRequest{}}, problem), SingleInstance::HandOver::NoneRunning);
+        QVERIFY(next.listen(problem));
+        QSignalSpy requested(&next, &SingleInstance::requested);
+        QCOMPARE(handOverFromAnotherThread(path, {StartRequest{}}, problem),
+                 SingleInstance::HandOver::Taken);
+        QTRY_COMPARE(requested.count(), 1);
+    }
+
+    // The socket carries file names: it is never made where others can reach it, and a name
+    // that is not this user's socket is neither trusted nor removed.
+    void theSocketStaysOutOfOtherUsersReach() {
+        QTemporaryDir temporary;
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", QFile::encodeName(temporary.path()));
+        // A runtime folder others may enter is passed over for a private one of our own.
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(temporary.path()));
+        QCOMPARE(::chmod(QFile::encodeName(temporary.path()).constData(), 0755), 0);
+        QString problem;
+        const QString folder = SingleInstance::socketFolder(problem);
+        QCOMPARE(folder, temporary.filePath(QStringLiteral("corvex-%1").arg(::getuid())));
+        QVERIFY(problem.isEmpty());
+        struct stat info {};
+        QCOMPARE(::stat(QFile::encodeName(folder).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0700u);
+
+        // Someone opened the folder up: it is not used, and that is said.
+        QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0733), 0);
+        QVERIFY(SingleInstance::socketFolder(problem).isEmpty());
+        QVERIFY(problem.contains(QStringLiteral("not a private folder")));
+        qputenv("TMPDIR", oldTmp);
+        oldRuntime.isEmpty() ? qunsetenv("XDG_RUNTIME_DIR")
+                             : qputenv("XDG_RUNTIME_DIR", oldRuntime);
+
+        // A file under the name that is no socket of ours (another user's, when the test may
+        // make one) is left as it is.
+        QTemporaryDir other;
+        const QString path = other.filePath(QStringLiteral("instance"));
+        touch(path);
+        if (::geteuid() == 0) {
+            QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+        }
+        problem.clear();
+        QVERIFY(!SingleInstance(path).listen(problem));
+        QVERIFY(problem.contains(QStringLiteral("is not a socket of this user")));
+        QVERIFY(QFileInfo(path).isFile());
     }
 
     void theHelpPageBesideTheProgramComesBeforeTheInstalledOne() {

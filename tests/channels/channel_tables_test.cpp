@@ -446,6 +446,28 @@ TEST(ChannelImageSave, TheNewImageHoldsTheEditedListAndNothingElseChanges) {
     }
 }
 
+// A new image once replaced a symbolic link with a file of the default mode, and an old image
+// with a file of the default mode instead of its own.
+TEST(ChannelImageSave, ALinkIsFollowedAndTheOldImageKeepsItsMode) {
+    SavedImage image;
+    const std::vector<Line> list = load(image.bytes).tables().channels;
+    const std::string real = image.dir.file("real.bin");
+    writeBytes(real, {1, 2, 3});
+    std::filesystem::permissions(real, std::filesystem::perms(0640));
+    const std::string link = image.dir.file("link.bin");
+    std::filesystem::create_symlink("real.bin", link);
+    for (const std::string& target : {real, link}) {
+        std::string error;
+        ASSERT_TRUE(channels::saveListIntoImage(image.bytes, image.source, target, list,
+                                                DisplayMode::Decimal, error))
+            << error;
+        EXPECT_EQ(readBytes(real).size(), image.bytes.size()) << target;
+        EXPECT_EQ(std::filesystem::status(real).permissions(), std::filesystem::perms(0640))
+            << target;
+        EXPECT_TRUE(std::filesystem::is_symlink(link)) << target;
+    }
+}
+
 TEST(ChannelImageSave, RefusalsLeaveNoFileBehindAndTheTargetUntouched) {
     SavedImage image;
     const std::vector<Line> list = load(image.bytes).tables().channels;

@@ -332,11 +332,11 @@ TEST(SearchResultsList, JumpsOnlyToOneMatchLine) {
     const auto none = results.jumpChoice({});
     EXPECT_FALSE(none.offset || none.refusal);
 
-    // Addresses are 32-bit: a base that carries them past 2^32 wraps, the jump keeps its offset.
+    // Past 4 GiB the columns grow rather than name another byte.
     results.addMatch(std::uint64_t{0xFFFFFFF0} + 0x20, 0x20, {});
     results.addDifference(0x1'0000'1000, 0x1'0000'0000);
-    EXPECT_EQ(results.text(3), " 00000010   00000020   ");
-    EXPECT_EQ(results.text(4), " 00001000   00000000   ");
+    EXPECT_EQ(results.text(3), " 100000010   00000020   ");
+    EXPECT_EQ(results.text(4), " 100001000   100000000   ");
     EXPECT_EQ(results.jumpChoice({4}).offset, 0x1'0000'0000u);
 }
 
@@ -425,7 +425,8 @@ TEST(RangePreview, ShowsTheRangeWithTheBaseCountedOnce) {
          "FFFFFF80",
          "100",
          dir.file("f.bin"),
-         {"   FFFFFF00", "   00000080", "   FFFFFF80", "   00000100", "   00000080"}},
+         {"   FFFFFF00", "   00000080", "   FFFFFF80", "   00000100",
+          "   100000080"}}, // past 4 GiB: more digits, no wrap
         {"10000000", "100", "", "Invalid value found for offset or length.", {}},
         {"0", "1G", "", "Invalid value specified for offset.", {}},
     };

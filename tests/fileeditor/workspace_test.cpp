@@ -3,6 +3,9 @@
 #include "fileeditor/workspace.h"
 #include "tests/link/temp_dir.h"
 
+#include <array>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/stat.h>
@@ -21,6 +24,7 @@ using fileeditor::EditorKey;
 using fileeditor::FillAction;
 using fileeditor::FillFields;
 using fileeditor::Notice;
+using fileeditor::SaveCheck;
 using fileeditor::Workspace;
 
 std::vector<std::uint8_t> patternBytes(std::size_t size, unsigned seed = 7) {
@@ -83,11 +87,13 @@ TEST_F(WorkspaceTest, TypedNibblesMarkTheByteAndTypingTheOriginalBackClearsIt) {
     type("00");
     EXPECT_FALSE(m_ws.cellChanged(1, 1)) << "typed back to the original";
 
+    // Control characters (Delete comes as 0x7F) type nothing and leave the cursor.
     m_ws.setCursor(35, 1);
-    m_ws.typeCharacter('\x7f');
-    EXPECT_EQ(m_ws.cellText(35, 1), "\x7f") << "typed in the character pane";
-    m_ws.refreshPage();
-    EXPECT_EQ(m_ws.cellText(35, 1), ".") << "after a refresh";
+    for (const char control : {'\x7f', '\x1b', '\x01'}) {
+        m_ws.typeCharacter(control);
+    }
+    EXPECT_EQ(m_ws.pageByte(1), 0x00);
+    EXPECT_EQ(m_ws.cursorColumn(), 35);
 }
 
 TEST_F(WorkspaceTest, AByteTypedBackAfterItsEditWasStoredReachesTheWorkingCopy) {
@@ -342,7 +348,8 @@ TEST_F(WorkspaceTest, SaveWritesExactlyTheRange) {
     auto expected = std::vector<std::uint8_t>(m_original.begin(), m_original.begin() + 0x1001);
     expected[0] = 0xEE;
     EXPECT_EQ(readBytes(target), expected) << "no old tail left";
-    EXPECT_EQ(m_ws.currentFileName(), target);
+    EXPECT_EQ(m_ws.currentFileName(), m_dir.file("image.bin")) << "a part saved elsewhere";
+    EXPECT_TRUE(m_ws.modified());
 
     const std::string created = m_dir.file("new.bin");
     ASSERT_EQ(m_ws.saveRange(created, "00020123", ""), std::nullopt) << "to the end";
@@ -383,6 +390,257 @@ TEST_F(WorkspaceTest, SavingOntoTheOpenedFileMakesTheSavedBytesTheReference) {
     EXPECT_EQ(m_ws.checkIntegrity(0, 0xFFFF, results).text, "Integrity Check Done");
     ASSERT_EQ(results.size(), 1U);
     EXPECT_EQ(results.text(0), " 00000010   00000010   ");
+}
+
+// Saving a short range onto the file on screen once cut a 2 MiB image to 16 bytes while the
+// editor went on showing 2 MiB, every byte past 0x10 marked as changed.
+TEST_F(WorkspaceTest, ASaveOntoTheOpenedFileShowsThatFileAsItNowIs) {
+    openSized(2 << 20);
+    type("12");
+    const std::string opened = m_dir.file("image.bin");
+    ASSERT_EQ(m_ws.saveRange(opened, "00000000", "10"), std::nullopt);
+    auto expected = std::vector<std::uint8_t>(m_original.begin(), m_original.begin() + 16);
+    expected[0] = 0x12;
+    EXPECT_EQ(readBytes(opened), expected);
+    EXPECT_EQ(m_ws.size(), 16U);
+    EXPECT_EQ(m_ws.scrollMaximum(), 0U);
+    EXPECT_EQ(m_ws.pageLength(), 16);
+    EXPECT_FALSE(m_ws.cellChanged(1, 1));
+    EXPECT_EQ(m_ws.cellText(1, 2), "") << "past the end of the file as it now is";
+    EXPECT_EQ(workBytes(), expected);
+}
+
+// A save through a symbolic link once replaced the link with a file of the default mode and
+// left the file it pointed to as it was.
+TEST_F(WorkspaceTest, ASaveThroughASymbolicLinkWritesTheFileItPointsTo) {
+    openSized(600);
+    const std::string real = m_dir.file("image.bin");
+    std::filesystem::permissions(real, std::filesystem::perms(0640));
+    const std::string link = m_dir.file("link.bin");
+    std::filesystem::create_symlink("image.bin", link);
+    ASSERT_EQ(m_ws.openByName(link), std::nullopt);
+    type("EE");
+    ASSERT_EQ(m_ws.saveRange(link, "00000000", ""), std::nullopt);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(readBytes(real)[0], 0xEE);
+    EXPECT_EQ(std::filesystem::status(real).permissions(), std::filesystem::perms(0640));
+    EXPECT_FALSE(m_ws.cellChanged(1, 1)) << "the file behind the link is the reference now";
+}
+
+// Offsets past 4 GiB once went through 32-bit fields and landed modulo 2^32.
+TEST_F(WorkspaceTest, OffsetsPastFourGiBLandOnTheirOwnByte) {
+    const std::string image = m_dir.file("huge.bin");
+    constexpr std::uint64_t kSize = (5ULL << 30) + 0x1000;
+    constexpr std::uint64_t kFar = (4ULL << 30) + 0x123;
+    writeBytes(image, {});
+    {
+        std::fstream out(image, std::ios::in | std::ios::out | std::ios::binary);
+        out.seekp(static_cast<std::streamoff>(kFar));
+        out.write("\x5A", 1);
+    }
+    std::filesystem::resize_file(image, kSize);
+    ASSERT_EQ(m_ws.openByName(image), std::nullopt);
+    ASSERT_EQ(m_ws.jump("00000000", "100000123"), std::nullopt);
+    EXPECT_EQ(m_ws.cursorOffset(), kFar);
+    EXPECT_EQ(m_ws.pageByte(static_cast<int>(kFar - m_ws.pageOffset())), 0x5A);
+    EXPECT_EQ(m_ws.cellText(0, m_ws.cursorRow()), "100000120");
+    EXPECT_EQ(m_ws.cursorAddressText(), "100000123");
+    EXPECT_EQ(m_ws.fill(FillAction::Fill, {"77", "100000200", "10000020F"}).notice, std::nullopt);
+    ASSERT_TRUE(m_ws.flush());
+    std::ifstream in(m_ws.workFileName(), std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(kFar - 0x123 + 0x1FF));
+    std::array<char, 18> around{};
+    in.read(around.data(), around.size());
+    EXPECT_EQ(around.front(), 0);
+    EXPECT_EQ(around[1], 0x77);
+    EXPECT_EQ(around[16], 0x77);
+    EXPECT_EQ(around.back(), 0);
+    in.seekg(static_cast<std::streamoff>(0x200));
+    EXPECT_EQ(in.get(), 0) << "not modulo 2^32";
+}
+
+TEST_F(WorkspaceTest, ModifiedFollowsTheStepsSinceTheLastSaveIntoTheWorkspacesFile) {
+    openSized(4096);
+    const std::string opened = m_dir.file("image.bin");
+    EXPECT_FALSE(m_ws.modified());
+    type("AB");
+    EXPECT_TRUE(m_ws.modified()) << "on the page only";
+    const SaveCheck whole = m_ws.checkSaveToFile();
+    EXPECT_EQ(whole.refusal, std::nullopt);
+    EXPECT_EQ(whole.question, std::nullopt) << "nothing is cut short";
+    ASSERT_EQ(m_ws.saveToFile(), std::nullopt);
+    EXPECT_FALSE(m_ws.modified());
+    EXPECT_EQ(readBytes(opened)[0], 0xAB);
+    ASSERT_EQ(m_ws.undo(), std::nullopt);
+    EXPECT_TRUE(m_ws.modified()) << "the file holds AB, the copy no longer";
+    ASSERT_EQ(m_ws.redo(), std::nullopt);
+    EXPECT_FALSE(m_ws.modified()) << "back where it was saved";
+
+    // A part saved elsewhere leaves the work unsaved; the whole saved elsewhere becomes the file.
+    type("C");
+    ASSERT_EQ(m_ws.saveRange(m_dir.file("part.bin"), "00000000", "10"), std::nullopt);
+    EXPECT_TRUE(m_ws.modified());
+    EXPECT_EQ(m_ws.checkSave(m_dir.file("part.bin"), "0", "8").question, std::nullopt)
+        << "another file is the dialog's business";
+    ASSERT_EQ(m_ws.saveRange(m_dir.file("whole.bin"), "00000000", ""), std::nullopt);
+    EXPECT_FALSE(m_ws.modified());
+    EXPECT_EQ(m_ws.currentFileName(), m_dir.file("whole.bin"));
+    EXPECT_EQ(m_ws.caption(), "File Editor - [" + m_dir.file("whole.bin") + "]");
+
+    EXPECT_EQ(m_ws.checkSave(m_dir.file("whole.bin"), "00000010", "").question,
+              "This replaces " + m_dir.file("whole.bin") + " (4096 bytes) with 4080 bytes.");
+    EXPECT_EQ(m_ws.checkSave(m_dir.file("whole.bin"), "0000000G", "").refusal,
+              errorBox("Invalid value specified for offset."));
+}
+
+TEST_F(WorkspaceTest, SelectionFollowsShiftedKeysAndClicksAndCopiesAndPastesInBothPanes) {
+    openSized(1024);
+    m_ws.setCursor(3, 1); // byte 1
+    m_ws.pressKey(EditorKey::Right, true);
+    m_ws.pressKey(EditorKey::Right, true);
+    m_ws.pressKey(EditorKey::Down, true); // the cursor on byte 17 + ... (column 5 is byte 2)
+    ASSERT_TRUE(m_ws.selection());
+    EXPECT_EQ(*m_ws.selection(), (fileeditor::ByteRange{1, 18}));
+    EXPECT_TRUE(m_ws.cellSelected(3, 1) && m_ws.cellSelected(35, 1) && m_ws.cellSelected(36, 2));
+    EXPECT_FALSE(m_ws.cellSelected(1, 1) || m_ws.cellSelected(37, 2));
+    m_ws.setScrollPosition(1);
+    EXPECT_EQ(*m_ws.selection(), (fileeditor::ByteRange{1, 18})) << "scrolling keeps it";
+    m_ws.setScrollPosition(0);
+    m_ws.setCursor(1, 1, true); // Shift+click back before the anchor
+    EXPECT_EQ(*m_ws.selection(), (fileeditor::ByteRange{0, 1}));
+
+    std::string text;
+    EXPECT_EQ(m_ws.copyText(false, text), std::nullopt);
+    EXPECT_EQ(text, "03 0A");
+    m_ws.setCursor(1, 1);
+    EXPECT_EQ(m_ws.selection(), std::nullopt) << "a plain click drops it";
+    m_ws.setCursor(1, 2);
+    EXPECT_EQ(m_ws.paste("de ad,0xBE EF", false), std::nullopt);
+    EXPECT_EQ(workBytes()[16], 0xDE);
+    EXPECT_EQ(workBytes()[19], 0xEF);
+    EXPECT_EQ(m_ws.cursorOffset(), 20U) << "past the pasted bytes";
+    const Notice noHex{"Info",
+                       "The clipboard holds no hexadecimal bytes (such as \"DE AD BE EF\")."};
+    EXPECT_EQ(m_ws.paste("not hex", false), noHex);
+    EXPECT_EQ(m_ws.paste("DEA", false), noHex) << "a lone digit";
+    ASSERT_EQ(m_ws.undo(), std::nullopt) << "one step for the whole paste";
+    EXPECT_EQ(workBytes(), m_original);
+
+    m_ws.setCursor(34, 1);
+    EXPECT_EQ(m_ws.paste("Hi!", true), std::nullopt);
+    m_ws.setCursor(34, 1);
+    m_ws.pressKey(EditorKey::Right, true);
+    m_ws.pressKey(EditorKey::Right, true);
+    m_ws.pressKey(EditorKey::Right, true);
+    EXPECT_EQ(m_ws.copyText(true, text), std::nullopt);
+    EXPECT_EQ(text, "Hi!.") << "a byte that is no printable character";
+
+    // Pasting never grows the file; Ctrl+A selects it all.
+    m_ws.jump("0", "3FE");
+    EXPECT_EQ(m_ws.paste("11 22 33 44", false), std::nullopt);
+    EXPECT_EQ(workBytes().size(), 1024U);
+    m_ws.selectAll();
+    EXPECT_EQ(*m_ws.selection(), (fileeditor::ByteRange{0, 1023}));
+    EXPECT_EQ(m_ws.copyText(false, text), std::nullopt);
+    EXPECT_EQ(text.size(), 1024U * 3 - 1);
+    EXPECT_EQ(text.substr(text.size() - 5), "11 22");
+}
+
+TEST_F(WorkspaceTest, FindFromTheCursorSelectsTheNextOrPreviousMatch) {
+    std::vector<std::uint8_t> bytes(200000, 0);
+    for (const std::size_t at : {5U, 70000U, 131070U}) {
+        std::copy_n("Mark", 4, bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    open(bytes);
+    const std::vector<std::uint8_t> lower{'m', 'a', 'r', 'k'};
+    using fileeditor::CaseMatch;
+    EXPECT_EQ(m_ws.findFromCursor(lower, true, CaseMatch::Exact),
+              (Notice{"Info", "No match after the cursor."}));
+    ASSERT_EQ(m_ws.findFromCursor(lower, true, CaseMatch::IgnoreAsciiCase), std::nullopt);
+    EXPECT_EQ(m_ws.cursorOffset(), 5U);
+    EXPECT_EQ(*m_ws.selection(), (fileeditor::ByteRange{5, 8}));
+    ASSERT_EQ(m_ws.findFromCursor(lower, true, CaseMatch::IgnoreAsciiCase), std::nullopt);
+    EXPECT_EQ(m_ws.cursorOffset(), 70000U);
+    ASSERT_EQ(m_ws.findFromCursor(lower, true, CaseMatch::IgnoreAsciiCase), std::nullopt);
+    EXPECT_EQ(m_ws.cursorOffset(), 131070U) << "across a block boundary";
+    ASSERT_EQ(m_ws.jump("0", "20"), std::nullopt);
+    type("4D61726B"); // "Mark" at 0x20, on the page on screen only
+    const std::vector<std::uint8_t> mark{'M', 'a', 'r', 'k'};
+    for (const std::uint64_t expected : {0x20U, 5U}) {
+        ASSERT_EQ(m_ws.findFromCursor(mark, false, CaseMatch::Exact), std::nullopt) << expected;
+        EXPECT_EQ(m_ws.cursorOffset(), expected);
+    }
+    EXPECT_EQ(m_ws.findFromCursor(mark, false, CaseMatch::Exact),
+              (Notice{"Info", "No match before the cursor."}));
+}
+
+TEST_F(WorkspaceTest, TheStatusLineDescribesTheCursorAndTheSelection) {
+    open({0x4F, 0x4B, 0x00, 0x80, 0x01});
+    m_ws.setBaseAddress("1000");
+    EXPECT_EQ(m_ws.statusLine(), "Address 00001000  Offset 00000000  Byte 4F 79 01001111\n"
+                                 "16-bit LE 4B4F BE 4F4B  32-bit LE 80004B4F BE 4F4B0080\n"
+                                 "No selection");
+    m_ws.setCursor(7, 1, true); // bytes 0..3
+    m_ws.pressKey(EditorKey::Right, true);
+    m_ws.pressKey(EditorKey::Right, true);
+    EXPECT_EQ(m_ws.statusLine(), "Address 00001004  Offset 00000004  Byte 01 1 00000001\n"
+                                 "\n"
+                                 "Selection 00001000 - 00001004  Length 00000005 (5 bytes)");
+    m_ws.setCursor(13, 1);
+    EXPECT_EQ(m_ws.statusLine(), "Address 00001006  Offset 00000006  past the end of the file\n"
+                                 "\n"
+                                 "No selection");
+}
+
+TEST_F(WorkspaceTest, UnsavedWorkKeptForRecoveryIsRestoredAtTheNextOpen) {
+    openSized(3000);
+    const std::string folder = m_dir.file("recovery");
+    std::filesystem::create_directory(folder);
+    EXPECT_EQ(m_ws.keepForRecovery(folder), std::nullopt) << "nothing unsaved";
+    type("77");
+    const auto kept = m_ws.keepForRecovery(folder);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(*kept, Workspace::recoveryFileName(folder, m_dir.file("image.bin")));
+    EXPECT_EQ(std::filesystem::status(*kept).permissions(), std::filesystem::perms(0600));
+
+    Workspace next(m_dir.file("next.TBF"));
+    ASSERT_EQ(next.beginOpen(m_dir.file("./image.bin"), *kept), std::nullopt);
+    EXPECT_EQ(next.finishLoading(true), std::nullopt);
+    EXPECT_EQ(next.pageByte(0), 0x77);
+    EXPECT_TRUE(next.byteChanged(0) && next.modified());
+    EXPECT_FALSE(std::filesystem::exists(*kept)) << "offered once";
+    EXPECT_EQ(readBytes(m_dir.file("image.bin")), m_original);
+}
+
+TEST_F(WorkspaceTest, WhileTheWorkingCopyIsMadeThePageComesFromTheFileAndNothingIsEdited) {
+    const std::vector<std::uint8_t> bytes(std::size_t{24} << 20, 0x5C);
+    writeBytes(m_dir.file("big.bin"), bytes);
+    ASSERT_EQ(m_ws.beginOpen(m_dir.file("big.bin")), std::nullopt);
+    EXPECT_EQ(m_ws.pageByte(200), 0x5C);
+    EXPECT_EQ(m_ws.cellText(34, 1), "\\") << "shown while it is copied";
+    EXPECT_EQ(m_ws.size(), bytes.size());
+    if (m_ws.loading()) { // the copy may have been quicker than this test
+        type("00");
+        EXPECT_EQ(m_ws.pageByte(0), 0x5C);
+        EXPECT_EQ(m_ws.fill(FillAction::Fill, {"00", "0", "10"}).notice.value_or(Notice{}).title,
+                  "Info");
+    }
+    m_ws.cancelLoading();
+    EXPECT_FALSE(m_ws.loaded() || m_ws.loading());
+
+    ASSERT_EQ(m_ws.beginOpen(m_dir.file("big.bin")), std::nullopt);
+    m_ws.pressKey(EditorKey::PageDown);
+    EXPECT_EQ(m_ws.finishLoading(true), std::nullopt);
+    EXPECT_FALSE(m_ws.loading());
+    EXPECT_EQ(m_ws.loadedBytes(), bytes.size());
+    type("01");
+    EXPECT_EQ(m_ws.pageByte(0), 0x01) << "the page moved while loading, and takes edits now";
+    std::ifstream work(m_ws.workFileName(), std::ios::binary);
+    std::vector<char> copied(bytes.size() + 1);
+    work.read(copied.data(), static_cast<std::streamsize>(copied.size()));
+    EXPECT_EQ(work.gcount(), static_cast<std::streamsize>(bytes.size()));
+    EXPECT_EQ(std::count(copied.begin(), copied.end() - 1, '\x5C'),
+              static_cast<std::ptrdiff_t>(bytes.size()));
 }
 
 // A plain byte array with the same rules, driven by the same random operations.
@@ -456,7 +714,7 @@ TEST_F(WorkspaceTest, RandomEditsMatchAPlainByteModel) {
             char valueText[3];
             std::snprintf(valueText, sizeof valueText, "%02X", value);
             m_ws.fill(reload ? FillAction::Reload : FillAction::Fill,
-                      {valueText, fileeditor::hex8(first), fileeditor::hex8(last)});
+                      {valueText, fileeditor::hexAddress(first), fileeditor::hexAddress(last)});
             if (first < size) {
                 for (auto i = first; i <= std::min<std::uint64_t>(last, size - 1); ++i) {
                     model[i] = reload ? m_original[i] : value;
@@ -467,7 +725,7 @@ TEST_F(WorkspaceTest, RandomEditsMatchAPlainByteModel) {
             const auto bytes = patternBytes(pick(1, 600), static_cast<unsigned>(pick(1, 200)));
             writeBytes(m_dir.file("insert.bin"), bytes);
             const auto at = pick(0, model.size() + 300);
-            ASSERT_EQ(m_ws.openWithRange(m_dir.file("insert.bin"), fileeditor::hex8(at), ""),
+            ASSERT_EQ(m_ws.openWithRange(m_dir.file("insert.bin"), fileeditor::hexAddress(at), ""),
                       std::nullopt);
             model.resize(std::max<std::size_t>(model.size(), at + bytes.size()));
             std::copy(bytes.begin(), bytes.end(), model.begin() + static_cast<std::ptrdiff_t>(at));

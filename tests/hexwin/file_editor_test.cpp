@@ -3,7 +3,10 @@
 #include "hexwin/hex_grid.h"
 #include "hexwin/range_dialog.h"
 #include "tests/link/temp_dir.h"
+#include "widgets/unsaved_work.h"
 
+#include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
@@ -13,6 +16,7 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QProgressDialog>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -51,7 +55,16 @@ struct Rig {
         writeFile(file, bytes);
         editor = new TForm3(nullptr, dir.file("corvex"));
         editor->showNotice = [this](const Notice& notice) { notices.push_back(notice); };
-        editor->askSave = [this] { return answer; };
+        editor->askSave = [this] {
+            ++saveQuestions;
+            return answer;
+        };
+        editor->askYesNo = [this](const QString&, const QString& text) {
+            questions.push_back(text);
+            return yes;
+        };
+        std::filesystem::create_directory(dir.file("recovery"));
+        editor->recoveryFolder = [this] { return dir.file("recovery"); };
         editor->runDialog = [this](TOpenFavDialog& dialog) {
             offsets.push_back(dialog.offset());
             dialog.selectFile(QString::fromStdString(dialogFile));
@@ -83,6 +96,9 @@ struct Rig {
     QPointer<TForm3> editor;
     std::vector<Notice> notices;
     TForm3::SaveAnswer answer = TForm3::SaveAnswer::Cancel;
+    int saveQuestions = 0;
+    std::vector<QString> questions;
+    bool yes = false;
     std::string dialogFile;
     QString dialogLength = QStringLiteral("0");
     std::vector<QString> offsets;
@@ -391,6 +407,195 @@ private slots:
         std::filesystem::permissions(work, std::filesystem::perms::owner_read);
         QVERIFY(second.openByName(rig.file));
         QCOMPARE(corvex::test::readBytes(work), rig.bytes);
+    }
+
+    // Qt gives Delete the text "\x7f"; it once went into the character pane as a byte.
+    void controlKeysTypeNoByte() {
+        Rig rig;
+        QTest::keyClick(&rig.grid(), Qt::Key_Tab); // to the character pane
+        // The texts X11 gives these keys.
+        const std::pair<Qt::Key, QChar> keys[] = {
+            {Qt::Key_Delete, QChar(0x7F)}, {Qt::Key_Escape, QChar(0x1B)}, {Qt::Key_Insert, {}}};
+        for (const auto& [key, text] : keys) {
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier,
+                            text.isNull() ? QString() : QString(text));
+            QApplication::sendEvent(&rig.grid(), &press);
+        }
+        QCOMPARE(rig.ws().pageByte(0), rig.bytes[0]);
+        QCOMPARE(rig.ws().cursorColumn(), 34);
+        QVERIFY(!rig.editor->modified());
+    }
+
+    // A result past 4 GiB once jumped to its offset modulo 2^32.
+    void aResultPastFourGiBJumpsToItsOwnByte() {
+        Rig rig;
+        constexpr std::uint64_t kFar = (4ULL << 30) + 0x450;
+        const std::string huge = rig.dir.file("huge.bin");
+        writeFile(huge, {});
+        {
+            std::fstream out(huge, std::ios::in | std::ios::out | std::ios::binary);
+            out.seekp(static_cast<std::streamoff>(kFar));
+            out.write("XYZ", 3);
+        }
+        std::filesystem::resize_file(huge, kFar + 0x1000);
+        QVERIFY(rig.editor->openByName(huge));
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.ws().loading(), 60000);
+        // The line a search makes for the match (scanning 4 GiB of holes would take long).
+        auto& results = rig.editor->results();
+        results.beginSearch();
+        results.addMatch(kFar, kFar, {});
+        results.addStatus("COMPLETED OK - Found 1 matches.");
+        results.endSearch();
+        auto* list = rig.editor->findChild<QListView*>("ResultsList");
+        list->selectionModel()->select(list->model()->index(0, 0),
+                                       QItemSelectionModel::ClearAndSelect);
+        rig.editor->jumpToSelectedResult();
+        QCOMPARE(rig.ws().cursorOffset(), kFar);
+        QCOMPARE(rig.field("JumpField").text(), QStringLiteral("100000450"));
+        QCOMPARE(rig.ws().cellText(0, rig.ws().cursorRow()), std::string("100000450"));
+
+        // F3 from just before it, and a jump typed with nine digits.
+        rig.field("JumpField").setText(QStringLiteral("100000000"));
+        rig.editor->jump();
+        QCOMPARE(rig.ws().cursorOffset(), kFar - 0x450);
+        rig.editor->findChild<QComboBox*>("PatternBox")->setEditText(QStringLiteral("XYZ"));
+        rig.editor->findFromCursor(true);
+        QCOMPARE(rig.ws().cursorOffset(), kFar);
+    }
+
+    // Opening a large file once made the whole working copy before the window came back.
+    void aLargeFileShowsItsFirstPageAtOnceAndItsCopyCanBeCancelled() {
+        Rig rig;
+        const std::string large = rig.dir.file("large.bin");
+        auto bytes = counting(std::size_t{96} << 20);
+        writeFile(large, bytes);
+        QVERIFY(rig.editor->openByName(large));
+        QCOMPARE(rig.ws().pageByte(255), bytes[255]);
+        QCOMPARE(rig.ws().cellText(2, 1), std::string("1")); // byte 0 is 01, shown at once
+        auto* progress = rig.editor->findChild<QWidget*>("LoadProgress");
+        QVERIFY2(progress != nullptr && progress->isVisible(), "no progress shown");
+        QTRY_VERIFY_WITH_TIMEOUT(!progress->isVisible(), 60000);
+        QCOMPARE(rig.ws().size(), bytes.size());
+    }
+
+    // A signal once opened the Save / Discard / Cancel question and waited on it for good.
+    void unsavedEditsAreKeptForRecoveryWithoutAQuestion() {
+        Rig rig;
+        auto* unsaved = dynamic_cast<corvex::widgets::UnsavedWork*>(rig.editor.data());
+        QVERIFY2(unsaved != nullptr, "the editor cannot keep its work for a signal");
+        rig.type("AB");
+        unsaved->keepForRecovery();
+        QVERIFY(rig.editor->close());
+        QCOMPARE(rig.saveQuestions, 0);
+        QCOMPARE(corvex::test::readBytes(rig.file), rig.bytes);
+
+        // The next open of the file offers the edits back.
+        TForm3 next(nullptr, rig.dir.file("corvex"));
+        next.setAttribute(Qt::WA_DeleteOnClose, false);
+        next.recoveryFolder = [&rig] { return rig.dir.file("recovery"); };
+        QStringList asked;
+        next.askYesNo = [&](const QString&, const QString& text) {
+            asked << text;
+            return true;
+        };
+        QVERIFY(next.openByName(rig.file));
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(asked.front().startsWith(QString::fromStdString("Unsaved edits of " + rig.file)));
+        QCOMPARE(next.workspace().pageByte(0), 0xAB);
+        QVERIFY(next.modified() && next.windowTitle().endsWith(QStringLiteral(" *")));
+        next.askSave = [] { return TForm3::SaveAnswer::Discard; };
+    }
+
+    // Saving "12" with length 10 onto the open 1000-byte file once cut it to 16 bytes without a
+    // word, and the window went on showing 1000 bytes, none of them unsaved.
+    void aSaveThatShortensTheOpenFileAsksAndThenShowsTheFile() {
+        Rig rig;
+        rig.type("12");
+        QVERIFY(rig.editor->windowTitle().endsWith(QStringLiteral(" *")));
+        rig.dialogFile = rig.file;
+        rig.dialogLength = QStringLiteral("10");
+        QVERIFY(!rig.editor->saveWithDialog());
+        QCOMPARE(rig.questions.back(), QString::fromStdString("This replaces " + rig.file +
+                                                              " (1000 bytes) with 16 bytes."));
+        QCOMPARE(corvex::test::readBytes(rig.file), rig.bytes); // No keeps the file
+        rig.yes = true;
+        QVERIFY(rig.editor->saveWithDialog());
+        QCOMPARE(corvex::test::readBytes(rig.file).size(), 16u);
+        QCOMPARE(rig.ws().size(), 16u);
+        QVERIFY(!rig.editor->modified());
+        QVERIFY(!rig.editor->windowTitle().endsWith(QStringLiteral("*")));
+        QVERIFY(rig.editor->close());
+        QCOMPARE(rig.saveQuestions, 0);
+    }
+
+    void keysSelectCopyPasteSaveAndFind() {
+        Rig rig(4096);
+        QGuiApplication::clipboard()->clear();
+        HexGrid& grid = rig.grid();
+        // Right steps a nibble: two steps reach the next byte.
+        QTest::keyClick(&grid, Qt::Key_Right, Qt::ShiftModifier);
+        QTest::keyClick(&grid, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("01"));
+        QTest::keyClick(&grid, Qt::Key_Right, Qt::ShiftModifier);
+        QTest::keyClick(&grid, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("01 08"));
+        QVERIFY(rig.editor->findChild<QLabel*>("StatusLine")
+                    ->text()
+                    .contains(QStringLiteral(
+                        "Selection 00000000 - 00000001  Length 00000002 (2 bytes)")));
+
+        // A drag in the character pane, then a paste of text over the bytes from there.
+        const auto at = [](int column, int row) {
+            return QPoint(HexGrid::pxColumnLeft(column) + 3, row * HexGrid::pxRowHeight + 5);
+        };
+        QTest::mousePress(&grid, Qt::LeftButton, {}, at(34, 2));
+        QMouseEvent drag(QEvent::MouseMove, at(37, 2), grid.mapToGlobal(at(37, 2)), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&grid, &drag);
+        QTest::mouseRelease(&grid, Qt::LeftButton, {}, at(37, 2));
+        QCOMPARE(*rig.ws().selection(), (corvex::fileeditor::ByteRange{16, 19}));
+        QGuiApplication::clipboard()->setText(QStringLiteral("Hello"));
+        QTest::keyClick(&grid, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(rig.ws().pageByte(16), 'H');
+        QCOMPARE(rig.ws().pageByte(20), 'o');
+        QTest::keyClick(&grid, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(rig.ws().pageByte(16), rig.bytes[16]);
+        QTest::keyClick(&grid, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(rig.ws().pageByte(16), 'H');
+
+        // Ctrl+S writes the file back; the title loses its mark.
+        QVERIFY(rig.editor->windowTitle().endsWith(QStringLiteral(" *")));
+        QTest::keyClick(&grid, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(corvex::test::readBytes(rig.file)[16], 'H');
+        QVERIFY(!rig.editor->windowTitle().endsWith(QStringLiteral("*")));
+
+        // Ctrl+F to the pattern, F3 and Shift+F3 from the cursor, Ctrl+G to "Jump to:".
+        QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier);
+        auto* pattern = rig.editor->findChild<QComboBox*>("PatternBox");
+        QVERIFY(pattern->lineEdit()->hasFocus());
+        QTest::keyClicks(pattern->lineEdit(), QStringLiteral("hello"));
+        rig.editor->findChild<QCheckBox*>("MatchCase")->setChecked(false);
+        rig.ws().setCursor(1, 1);
+        QTest::keyClick(pattern->lineEdit(), Qt::Key_F3);
+        QCOMPARE(rig.ws().cursorOffset(), 16u);
+        QTest::keyClick(&grid, Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(rig.lastNotice(), QStringLiteral("No match before the cursor."));
+        QTest::keyClick(&grid, Qt::Key_G, Qt::ControlModifier);
+        QVERIFY(rig.field("JumpField").hasFocus());
+
+        // Fill takes the selection.
+        QTest::keyClick(&grid, Qt::Key_A, Qt::ControlModifier);
+        rig.editor->showFillPanel();
+        QCOMPARE(rig.field("FillStart").text(), QStringLiteral("00000000"));
+        QCOMPARE(rig.field("FillEnd").text(), QStringLiteral("00000FFF"));
+    }
+
+    void thePreviewOpensCentredOnTheScreen() {
+        TOpenFavDialog dialog(nullptr);
+        dialog.move(0, 0);
+        std::unique_ptr<QDialog> preview(dialog.makePreview(&dialog));
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY((preview->geometry().center() - screen.center()).manhattanLength() <= 2);
     }
 
     void rangeDialogFieldsPreferencesAndPreview() {
