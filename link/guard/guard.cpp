@@ -194,14 +194,14 @@ void TCorvexThread::storeFileName(FileSlot slot, std::string name) {
 
 void TCorvexThread::Break() {
     const std::lock_guard lock(m_stateMutex);
-    if (GuardState() != GuardStateValue::Idle || !m_commandQueue.empty()) {
+    if (GuardState() != GuardStateValue::Idle) {
         m_flags.breakFlag.store(true);
     }
 }
 
 void TCorvexThread::BreakOnTimeout() {
     const std::lock_guard lock(m_stateMutex);
-    if (GuardState() == GuardStateValue::Idle && m_commandQueue.empty()) {
+    if (GuardState() == GuardStateValue::Idle) {
         return;
     }
     // The mark goes in before the break so the Guard can tell a time-out from a user break.
@@ -439,18 +439,20 @@ bool TCorvexThread::takeCommand(GuardRecord& command) {
 
 // The abort report belongs to the job it broke off: it is handed over while the Guard is still
 // busy with that job, so the owner sees every report of a job before it sees the Guard idle,
-// and no command can slip in between the job and its abort report.
+// and no command can slip in between the job and its abort report. A second break that comes
+// while the report is on its way belongs to the same job and gives no second report.
 void TCorvexThread::finishCommand() {
-    for (;;) {
-        {
-            const std::lock_guard lock(m_stateMutex);
-            if (!m_flags.breakFlag.exchange(false)) {
-                m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Idle));
-                return;
-            }
+    {
+        const std::lock_guard lock(m_stateMutex);
+        if (!m_flags.breakFlag.exchange(false)) {
+            m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Idle));
+            return;
         }
-        reportAbort(); // outside the lock: the owner may submit from inside the hand-over
     }
+    reportAbort(); // outside the lock: the owner may submit from inside the hand-over
+    const std::lock_guard lock(m_stateMutex);
+    m_flags.breakFlag.store(false);
+    m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Idle));
 }
 
 void TCorvexThread::reportAbort() {

@@ -118,7 +118,7 @@ public:
     /// taken into the queue, in the same step, so a refused submission never changes the file
     /// of a job that runs or waits.
     int Submit(const GuardRecord& record, FileSlot slot, std::string name);
-    /// Asks the running or queued job to stop at its next handshake wait; ignored while idle.
+    /// Asks the running job to stop at its next handshake wait; ignored while idle.
     void Break() override;
     /// A hanging exchange: reported as a broken link rather than a user abort. Ignored while
     /// idle, like Break: there is no exchange to break, and the mark would stay behind.

@@ -143,7 +143,10 @@ TEST(GuardSubmit, TwoThreadsHammeringSubmitsGetOneJobAtATimeEachWithItsOwnFile) 
     std::atomic<int> running{2};
     const auto hammer = [&](char who) {
         for (int i = 0; i < 150; ++i) {
-            const std::string name = dir.file(std::string(1, who) + std::to_string(i));
+            // Appended piece by piece: GCC 12 -O2 misreads "string + to_string" as overlapping.
+            std::string leaf(1, who);
+            leaf.append(std::to_string(i));
+            const std::string name = dir.file(leaf);
             const GuardRecord block = GuardRecord::command("WBB", 0, 0x7FE00000, 64);
             if (h.guard->Submit(block, link::FileSlot::Read, name) >= 0) {
                 const std::lock_guard lock(acceptedMutex);
