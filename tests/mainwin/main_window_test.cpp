@@ -305,7 +305,9 @@ private slots:
             });
             QVERIFY(rig.readFirmware());
             QTRY_VERIFY_WITH_TIMEOUT(closedInBox, 110000);
-            QVERIFY2(timer.elapsed() < 2000, c.box);
+            // 2 s for the program as users run it (tests/app/keyboard_e2e.sh holds the installed
+            // one to that); here the sanitizers and a shared machine get some room.
+            QVERIFY2(timer.elapsed() < 5000, c.box);
             QVERIFY(!rig.window->isVisible());
             const std::string log = readText(rig.window->logBookFile());
             QVERIFY(log.find("RFW") != std::string::npos);
