@@ -135,7 +135,10 @@ int main(int argc, char** argv) {
     // whose main window is gone.
     QObject::connect(&window, &mainwin::TForm9::closed, &application, &QApplication::quit,
                      Qt::QueuedConnection);
-    QObject::connect(&closer, &app::SignalCloser::closeRequested, &window, &QWidget::close);
+    // A signal asks nothing, even with a box open: the window answers it and closes from
+    // inside its loop.
+    QObject::connect(&closer, &app::SignalCloser::closeRequested, &window,
+                     &mainwin::TForm9::closeForSignal);
     window.show();
     if (!options->hexEditorFile.empty()) {
         window.openHexEditor(options->hexEditorFile);

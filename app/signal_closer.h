@@ -6,9 +6,10 @@
 namespace corvex::app {
 
 // Turns SIGTERM, SIGHUP and SIGINT into closeRequested() on the window's thread, so a signal
-// ends the program the way Flash > Exit does: settings and log book written, a running job
-// broken first. The handler only writes the signal number into a pipe (async-signal-safe);
-// the notifier reads it on the event loop. One per process.
+// ends the program as Flash > Exit does (settings and log book written, a running job broken
+// first) but without a question. The handler only writes the signal number into a pipe
+// (async-signal-safe); the notifier reads it on whichever event loop runs, a box's among them.
+// One per process.
 class SignalCloser : public QObject {
     Q_OBJECT
 public:

@@ -187,6 +187,8 @@ public:
     mainwin::TForm9& window() { return *m_window; }
     /// The window while the read's final box was up.
     [[nodiscard]] const QPixmap& atFinalReport() const { return m_atFinalReport; }
+    /// The window as the read passed 40 % of the whole job.
+    [[nodiscard]] const QPixmap& midRead() const { return m_midRead; }
 
 private:
     void trigger(const char* path) {
@@ -200,7 +202,16 @@ private:
     void runJob(const char* path) {
         m_boxes.clear();
         trigger(path);
-        waitFor([this] { return !m_boxes.empty() && m_window->guard()->isIdle(); }, path);
+        waitFor(
+            [this] {
+                const std::string progress = m_window->feedback().progressText();
+                if (m_reading && m_midRead.isNull() && !progress.empty() &&
+                    std::stoi(progress) >= 40) {
+                    m_midRead = m_window->grab();
+                }
+                return !m_boxes.empty() && m_window->guard()->isIdle();
+            },
+            path);
         if (m_boxes.back().kind != mainwin::BoxKind::Information) {
             throw std::runtime_error(std::string(path) + ": " + m_boxes.back().text);
         }
@@ -230,6 +241,7 @@ private:
     std::vector<mainwin::MessageBox> m_boxes;
     bool m_reading = false;
     QPixmap m_atFinalReport;
+    QPixmap m_midRead;
 };
 
 // The file editor on a 64 KiB image in a fresh folder: a page with a few bytes patched (their
@@ -344,6 +356,11 @@ QPixmap flashromsPage(Studio& studio) {
     return studio.windowAfterRead().atFinalReport();
 }
 
+// The "Flashroms" page while the read runs: its share and time left after the wait text.
+QPixmap readingPage(Studio& studio) {
+    return studio.windowAfterRead().midRead();
+}
+
 // The whole window on another page after the read.
 Build windowPage(int page) {
     return [page](Studio& studio) {
@@ -443,6 +460,7 @@ struct Picture {
 
 const std::array kPictures{
     Picture{"main-flashroms", flashromsPage},
+    Picture{"main-reading", readingPage},
     Picture{"main-guard", windowPage(2)},
     Picture{"main-diagnostics", windowPage(1)},
     Picture{"area-map", areaMap},

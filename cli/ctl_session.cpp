@@ -93,6 +93,11 @@ std::string_view signalName(int signal) {
     }
 }
 
+bool isReadFirmware(const link::GuardRecord& command) {
+    const link::CommandEntry* entry = link::findCommand(command.Text.view());
+    return entry != nullptr && entry->word == "READ FIRMWARE";
+}
+
 bool readsForCompare(std::uint32_t flags) {
     return (flags & link::kAreaModeMask) != link::kAreaModeSkip &&
            (flags & link::kAreaReadMark) == 0;
@@ -307,6 +312,15 @@ void CtlSession::submitNext() {
     }
     if (!last && link::findCommand(command.Text.view()) == nullptr) {
         m_failed = true; // the Guard answers with its unknown-command line
+    }
+    if (!last && isReadFirmware(command) && m_areaModel.readSavesNothing()) {
+        // It would report success and write no file: refused before it starts.
+        m_err << "corvexctl: " << command.Text.view()
+              << " refused: no area is set to PGM, so the read would save nothing\n"
+              << std::flush;
+        m_failed = true;
+        ++m_next;
+        return;
     }
     const bool accepted = m_guard->Submit(command) >= 0;
     if (command.Text == "SETHARDWARE") {

@@ -219,4 +219,13 @@ void AreaModel::applyMessage(const link::GuardRecord& message, std::size_t curre
     }
 }
 
+bool AreaModel::readSavesNothing() const {
+    for (std::size_t area = 0; area < static_cast<std::size_t>(m_shownAreaCount); ++area) {
+        if (m_table.mode(area) == link::kAreaModePgm) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace corvex::mainwin

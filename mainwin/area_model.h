@@ -70,6 +70,9 @@ public:
     void resetAreaStatus();
     /// Sets the mode of all twenty entries.
     void setAll(std::uint32_t mode);
+    /// No area in use is in PGM mode: a firmware read, which saves the first run of PGM
+    /// areas, would save nothing.
+    [[nodiscard]] bool readSavesNothing() const;
     /// Applies a Flash-menu selection preset for the hardware type in force.
     void applyPreset(AreaPreset preset);
     /// After "SETHARDWARE" with `type` was submitted: `accepted` is whether the Guard took it.

@@ -246,8 +246,8 @@ DiagnosticsModel::Result DiagnosticsModel::block(bool reading, std::string_view 
         m_guard->Submit(command);
         return Result::Refused;
     }
-    m_guard->setFileName(reading ? FileSetter::WriteFile : FileSetter::ReadFile, file);
-    if (m_guard->Submit(command) < 0) {
+    if (m_guard->Submit(command, reading ? FileSetter::WriteFile : FileSetter::ReadFile, file) <
+        0) {
         return Result::Refused;
     }
     m_host.showFlashPage();

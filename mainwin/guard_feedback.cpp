@@ -1,5 +1,6 @@
 #include "guard_feedback.h"
 
+#include "link/guard/guard_commands.h"
 #include "link/guard/log_book.h"
 #include "mainwin/message_texts.h"
 
@@ -45,6 +46,9 @@ void GuardFeedback::setPanelIcon(int index, int icon) {
 void GuardFeedback::setPanel(int index, int icon, std::string_view text) {
     m_panelText.at(static_cast<std::size_t>(index)) = text;
     setPanelIcon(index, icon);
+    if (index == 1) {
+        m_waitShown = false;
+    }
 }
 
 PanelView GuardFeedback::panel(int index) const {
@@ -74,6 +78,47 @@ PanelView GuardFeedback::panel(int index) const {
 void GuardFeedback::showWait(std::string_view text) {
     removeHintHandler();
     setPanel(1, kIconWait, text);
+    m_waitText = text;
+    m_waitShown = true;
+}
+
+// ---- jobs the window hands over ------------------------------------------------------------
+
+void GuardFeedback::jobSubmitted(const link::GuardRecord& command) {
+    const link::CommandEntry* entry = link::findCommand(command.Text.view());
+    m_jobCommand = entry != nullptr ? std::string(entry->word) : command.Text.str();
+    m_jobRunning = true;
+    m_reportShown = false;
+    m_progress.start(JobProgress::kindOf(m_jobCommand), m_areas.table(),
+                     static_cast<std::size_t>(m_areas.shownAreaCount()), m_clock());
+    showProgress();
+}
+
+std::string GuardFeedback::progressText() const {
+    return m_jobRunning ? m_progress.text(m_clock()) : std::string();
+}
+
+// The wait text carries the job's progress at its end while nothing else has taken panel 1.
+void GuardFeedback::showProgress() {
+    if (!m_waitShown) {
+        return;
+    }
+    const std::string progress = progressText();
+    m_panelText[1] = progress.empty() ? m_waitText : m_waitText + " " + progress;
+}
+
+// However the job ended (its report, a refusal, a break, a broken link, a job that said
+// nothing), the map takes clicks again and the progress goes; a wait text nothing replaced
+// would otherwise claim the job still runs.
+void GuardFeedback::endJob() {
+    m_jobRunning = false;
+    m_reportShown = false;
+    m_progress.stop();
+    m_mapBusy = false;
+    m_loopbackGauge = 0;
+    if (m_waitShown) {
+        setPanel(1, kIconDone, "Ready");
+    }
 }
 
 void GuardFeedback::showHint(std::string_view text) {
@@ -108,19 +153,19 @@ void GuardFeedback::onMessage(const link::GuardRecord& message) {
         }
         break;
     case link::kMsgStatus:
-    case link::kMsgRejected:
         setPanel(1, styleIcon(message.Data), text);
+        break;
+    case link::kMsgRejected:
+        // Refused is never done: "not running" comes in the normal style, whose icon is the
+        // done tick.
+        setPanel(1, message.Data == link::kStyleAttention ? kIconBusy : kIconError, text);
         break;
     case link::kMsgFirmwareName:
         setPanel(2, kIconFirmware, text);
         setPanelIcon(1, kIconDone);
         break;
     case link::kMsgFinalReport:
-        m_areas.applyMessage(message, currentArea);
-        setPanel(1, styleIcon(message.Data), text);
-        m_view.messageBox({"Information", text, BoxKind::Information});
-        setPanel(1, kIconDone, "Ready");
-        m_mapBusy = false;
+        finalReport(message, currentArea);
         break;
     case link::kMsgDiagValue:
         m_view.showDiagResult(message.Target,
@@ -137,6 +182,7 @@ void GuardFeedback::onMessage(const link::GuardRecord& message) {
         m_loopbackGauge = static_cast<int>(std::min(message.Data, kLoopbackGaugeMax));
         break;
     case link::kMsgBrokenLink:
+        m_progress.stop();
         setPanel(1, kIconError, "May be you MUST reset the device connected with your Corvex.");
         m_view.messageBox({"Timeout", text, BoxKind::Warning});
         // The job's last word in place of its final report: the map takes clicks again.
@@ -153,6 +199,7 @@ void GuardFeedback::onMessage(const link::GuardRecord& message) {
         m_blockMode = !m_blockMode;
         break;
     case link::kMsgStoppedOnError:
+        m_progress.stop();
         setPanel(1, kIconError, "Stopped on error.");
         m_view.messageBox({"Stopped", text, BoxKind::Error});
         break;
@@ -173,16 +220,40 @@ void GuardFeedback::onMessage(const link::GuardRecord& message) {
     m_view.refresh();
 }
 
+void GuardFeedback::finalReport(const link::GuardRecord& message, std::uint32_t currentArea) {
+    const std::string text = message.Text.str();
+    m_progress.stop(); // the job has said how it ended: nothing is left to count
+    m_areas.applyMessage(message, currentArea);
+    setPanel(1, styleIcon(message.Data), text);
+    if (m_jobRunning && m_jobCommand == "READ FIRMWARE" && message.Flag == 0 &&
+        message.Data == link::kStyleNormal && text != link::kAbortReport) {
+        m_lastFirmwareRead = m_readFile;
+    }
+    // A job broken off says so itself, and the Guard's own abort report follows: one break,
+    // one box. The Guard's words stay on panel 1, where they also say it is ready.
+    if (text == link::kAbortReport && m_jobRunning && m_reportShown) {
+        m_mapBusy = false;
+        return;
+    }
+    m_reportShown = true;
+    m_view.messageBox({"Information", text, BoxKind::Information});
+    setPanel(1, kIconDone, "Ready");
+    m_mapBusy = false;
+}
+
 void GuardFeedback::onAreaEvent(link::AreaEvent event, std::size_t area) {
     m_areas.applyAreaEvent(event, area);
+    m_progress.onAreaEvent(event, area, m_areas.table());
     if (event == link::AreaEvent::Progress) {
         m_watch.restart();
+        showProgress();
     }
 }
 
 void GuardFeedback::onTerminate() {
     // The Guard's last lines first: once the window replaces it, its queue goes with it.
     drainLog();
+    endJob();
     m_restart = RestartStep::None;
     m_breakEnabled = false;
     m_view.messageBox({"Information", std::string(kGuardStopped), BoxKind::Information});
@@ -193,6 +264,7 @@ void GuardFeedback::onTerminate() {
 void GuardFeedback::restart(GuardLink* guard) {
     m_restartEnabled = false;
     m_guard = guard;
+    endJob();
     m_restart = RestartStep::SubmitRestart;
 }
 
@@ -206,9 +278,13 @@ void GuardFeedback::continueRestart() {
         return;
     case RestartStep::SubmitRestart:
         // A refusal is the Guard's to report; a Guard that has died ends in onTerminate.
-        m_restart = m_guard->Submit(link::GuardRecord::command("RESTART")) >= 0
-                        ? RestartStep::ChooseHardware
-                        : RestartStep::None;
+        if (const auto command = link::GuardRecord::command("RESTART");
+            m_guard->Submit(command) >= 0) {
+            jobSubmitted(command);
+            m_restart = RestartStep::ChooseHardware;
+        } else {
+            m_restart = RestartStep::None;
+        }
         return;
     case RestartStep::ChooseHardware: {
         // Only once "RESTART" has run: a command submitted while it runs would be refused.
@@ -216,8 +292,12 @@ void GuardFeedback::continueRestart() {
             return;
         }
         const int type = m_areas.hardwareType();
-        const bool accepted = m_guard->Submit(link::GuardRecord::command(
-                                  "SETHARDWARE", static_cast<std::uint32_t>(type))) >= 0;
+        const auto command =
+            link::GuardRecord::command("SETHARDWARE", static_cast<std::uint32_t>(type));
+        const bool accepted = m_guard->Submit(command) >= 0;
+        if (accepted) {
+            jobSubmitted(command);
+        }
         m_areas.selectHardwareType(type, accepted);
         m_breakEnabled = true;
         m_restart = RestartStep::None;
@@ -237,7 +317,8 @@ void GuardFeedback::setTimeoutControl(bool on) {
 
 std::string GuardFeedback::title() const {
     if (!m_debugFields) {
-        return m_title;
+        const std::optional<int> percent = m_jobRunning ? m_progress.percent() : std::nullopt;
+        return percent ? std::to_string(*percent) + " % - " + m_title : m_title;
     }
     const std::int32_t pending = m_guard != nullptr ? m_guard->PendingDepth() : 0;
     return std::to_string(pending) + " - " + std::to_string(m_watch.countdown());
@@ -245,6 +326,12 @@ std::string GuardFeedback::title() const {
 
 void GuardFeedback::tick() {
     drainLog();
+    // The Guard goes idle only after the last report of a job: whatever has not come by now
+    // will not come.
+    if ((m_jobRunning || m_mapBusy) && (m_guard == nullptr || m_guard->isIdle())) {
+        endJob();
+    }
+    showProgress();
     continueRestart();
     if (m_timeoutControl && m_guard != nullptr &&
         m_watch.tick(m_guard->PendingDepth(), m_guard->ExchangesDone())) {
@@ -338,10 +425,11 @@ void GuardFeedback::sendCommand(std::string_view fieldText) {
         }
         return;
     }
-    const bool accepted =
-        m_guard != nullptr &&
-        m_guard->Submit(link::GuardRecord::command(link::logLineOf(command))) >= 0;
-    if (!accepted) {
+    const auto record = link::GuardRecord::command(link::logLineOf(command));
+    const bool accepted = m_guard != nullptr && m_guard->Submit(record) >= 0;
+    if (accepted) {
+        jobSubmitted(record);
+    } else {
         m_view.messageBox({"Information", std::string(kGuardNotResponding), BoxKind::Information});
     }
 }

@@ -5,6 +5,7 @@
 #include "link/guard/timeout_watch.h"
 #include "link/jobs/guard_record.h"
 #include "mainwin/area_model.h"
+#include "mainwin/job_progress.h"
 
 #include <array>
 #include <chrono>
@@ -133,6 +134,18 @@ public:
     [[nodiscard]] bool hintHandlerInstalled() const { return m_hintHandler; }
     [[nodiscard]] int hintCountdown() const { return m_hintCountdown; }
 
+    // ---- jobs the window hands over --------------------------------------------------
+    /// The Guard took `command` into its queue. Until the Guard is idle again the job runs: the
+    /// tick that finds it idle ends it (busy mark, progress, wait text), however it ended.
+    void jobSubmitted(const link::GuardRecord& command);
+    /// The Guard took a job with `file` as its read file (the file a firmware read saves into).
+    void readFileSet(std::string file) { m_readFile = std::move(file); }
+    /// The file the last firmware read of this run saved into; empty when none did.
+    [[nodiscard]] const std::string& lastFirmwareRead() const { return m_lastFirmwareRead; }
+    [[nodiscard]] bool jobRunning() const { return m_jobRunning; }
+    /// The whole firmware job's progress ("43 %, 0:12 left"); empty when none runs.
+    [[nodiscard]] std::string progressText() const;
+
     // ---- Guard events ----------------------------------------------------------------
     void onMessage(const link::GuardRecord& message);
     /// An area event for the area the Guard names; progress proves the link alive.
@@ -189,6 +202,9 @@ public:
 private:
     void setPanel(int index, int icon, std::string_view text);
     void setPanelIcon(int index, int icon);
+    void showProgress();
+    void endJob();
+    void finalReport(const link::GuardRecord& message, std::uint32_t currentArea);
     void addLine(std::string_view text);
     std::string writeLogBook(bool includeView);
     void continueRestart();
@@ -202,6 +218,8 @@ private:
 
     std::array<std::string, 3> m_panelText;
     std::uint32_t m_panelIcons = 0;
+    std::string m_waitText;   // the wait text of the job handed over last
+    bool m_waitShown = false; // panel 1 still shows it (with the job's progress at its end)
     int m_hintCountdown = kHintTicksAtStart;
     bool m_hintHandler = false;
 
@@ -212,6 +230,14 @@ private:
     bool m_breakEnabled = true;
     bool m_restartEnabled = false;
     bool m_swapDataBytes = false;
+
+    // The job the window handed over last, until the Guard is idle again.
+    bool m_jobRunning = false;
+    std::string m_jobCommand;
+    bool m_reportShown = false; // its final report has had its box
+    JobProgress m_progress;
+    std::string m_readFile;         // the read file the Guard holds
+    std::string m_lastFirmwareRead; // where this run's last complete firmware read went
 
     bool m_timeoutControl = true;
     bool m_debugFields = false;

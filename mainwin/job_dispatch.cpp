@@ -16,6 +16,8 @@ constexpr FileDialogSpec kOpenConfig{"Select configuration EEprom to program ...
                                      "Binary EEprom files|*.bin", false};
 constexpr FileDialogSpec kOpenBootcode{"Select bootcode program ...", "Bootcode files|*.bin",
                                        false};
+constexpr FileDialogSpec kOpenImage{"Select firmware image ...", "Binary Firmware files|*.bin",
+                                    false};
 
 constexpr std::string_view kReadingConfig = "Reading configuration EEprom, please wait ...";
 
@@ -130,9 +132,15 @@ DispatchResult JobDispatch::dispatch(Job job) {
         m_guard->Submit(link::GuardRecord::command(entry.command));
         return DispatchResult::Refused;
     }
+    if (job == Job::ReadFirmware && m_areas.readSavesNothing()) {
+        // Asked before the file: the read would report success and leave no file behind.
+        m_host.showMessage({"Warning", std::string(kNothingToRead), BoxKind::Warning});
+        return DispatchResult::NothingToRead;
+    }
+    std::string file;
     if (entry.file) {
         bool cancelled = false;
-        const std::string file = fileFor(entry, cancelled);
+        file = fileFor(entry, cancelled);
         if (cancelled) {
             return DispatchResult::Cancelled;
         }
@@ -142,9 +150,6 @@ DispatchResult JobDispatch::dispatch(Job job) {
             return DispatchResult::FileMissing;
         }
         m_settings.lastFile(*entry.file) = file;
-        if (m_guard != nullptr) {
-            m_guard->setFileName(entry.setter, file);
-        }
     }
     if (entry.resetAreas) {
         m_areas.resetAreaStatus();
@@ -154,8 +159,10 @@ DispatchResult JobDispatch::dispatch(Job job) {
         m_feedback.setMapBusy(true);
     }
     m_feedback.showWait(entry.waitText);
+    const auto command = link::GuardRecord::command(entry.command);
     const bool accepted =
-        m_guard != nullptr && m_guard->Submit(link::GuardRecord::command(entry.command)) >= 0;
+        m_guard != nullptr &&
+        (entry.file ? m_guard->Submit(command, entry.setter, file) : m_guard->Submit(command)) >= 0;
     if (!accepted) {
         // No final report will come to clear the mark: the map would refuse clicks for good.
         m_feedback.setMapBusy(wasBusy);
@@ -174,7 +181,7 @@ int JobDispatch::selectHardware(int type) {
 std::string JobDispatch::defaultFileCaption(FileKind kind) const {
     const std::string& file = m_settings.defaultFiles[static_cast<std::size_t>(kind)];
     if (file.empty()) {
-        return std::string(kNoFileSpecified);
+        return std::string(kind == FileKind::BootCode ? kNoBootcodeSpecified : kNoFileSpecified);
     }
     std::string caption;
     for (const char c : file) {
@@ -196,8 +203,21 @@ bool JobDispatch::openChannelEditor(ChannelMode mode, std::string& file) {
     if (!channelEditorEnabled(mode)) {
         return false;
     }
+    // Only a read of this run: the path the settings keep from an earlier run may name
+    // another receiver's firmware, or a file that was never written.
+    file = m_feedback.lastFirmwareRead();
+    if (file.empty()) {
+        if (!m_host.showMessage({"Information", std::string(kNoFirmwareRead), BoxKind::Question})) {
+            return false;
+        }
+        std::optional<std::string> chosen =
+            m_host.chooseFile(kOpenImage, m_settings.lastFile(FileKind::ReadFirmware));
+        if (!chosen || chosen->empty()) {
+            return false;
+        }
+        file = std::move(*chosen);
+    }
     m_channelMode = mode;
-    file = m_settings.lastFile(FileKind::ReadFirmware);
     return true;
 }
 

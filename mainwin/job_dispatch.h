@@ -60,6 +60,17 @@ struct DefaultFileSpec {
 };
 [[nodiscard]] const DefaultFileSpec& defaultFileSpec(FileKind kind);
 inline constexpr std::string_view kNoFileSpecified = "No file specified";
+/// The microcode entry's caption while it is not set.
+inline constexpr std::string_view kNoBootcodeSpecified = "No File Specified";
+
+/// A firmware read saves the first run of PGM areas; with none there is nothing it could save.
+inline constexpr std::string_view kNothingToRead =
+    "No area is set to PGM: Read Firmware would save nothing.\rSet the areas to read to PGM "
+    "first.";
+/// Tools > "Channel List Editor" before any firmware read of this run.
+inline constexpr std::string_view kNoFirmwareRead =
+    "No firmware has been read in this run.\rOpen a firmware image file instead?";
+inline constexpr std::string_view kChannelEditorHint = "Make your own channel list ...";
 
 /// The hint of a toolbar button that says more than its menu item.
 inline constexpr std::string_view kHintBreak = "Send break to abort the current running job.";
@@ -68,8 +79,11 @@ inline constexpr std::string_view kHintBreak = "Send break to abort the current 
 class GuardJobs {
 public:
     virtual ~GuardJobs() = default;
-    virtual void setFileName(FileSetter setter, const std::string& name) = 0;
     virtual int Submit(const link::GuardRecord& record) = 0;
+    /// Submits with the job's file: the Guard takes the name only with the command, so a
+    /// refusal leaves a running job's file alone.
+    virtual int Submit(const link::GuardRecord& record, FileSetter setter,
+                       const std::string& name) = 0;
     /// A job runs or waits in the queue: the file names and the map are that job's.
     [[nodiscard]] virtual bool busy() const = 0;
 };
@@ -83,10 +97,11 @@ public:
                                                   const std::string& preset) = 0;
     [[nodiscard]] virtual bool fileExists(const std::string& path) const;
     virtual void showFlashPage() {}
-    virtual void showMessage(const MessageBox& box) = 0;
+    /// Shows the box modally; true when the answer is Yes (or OK).
+    virtual bool showMessage(const MessageBox& box) = 0;
 };
 
-enum class DispatchResult { Submitted, Refused, Cancelled, FileMissing };
+enum class DispatchResult { Submitted, Refused, Cancelled, FileMissing, NothingToRead };
 
 // The decisions behind the window's menus, free of widgets: which file a job takes, where it
 // goes, what the status bar says and what is submitted; the default files and the tool entries.
@@ -118,7 +133,8 @@ public:
     [[nodiscard]] bool channelEditorEnabled(ChannelMode mode) const {
         return !m_channelMode || *m_channelMode == mode;
     }
-    /// The file the editor opens on; false when the entry is disabled.
+    /// The file the editor opens on: the last firmware read of this run, else an image file
+    /// the user is offered to pick. False when the entry is disabled or the user declines.
     bool openChannelEditor(ChannelMode mode, std::string& file);
 
 private:

@@ -3,14 +3,17 @@
 #include "app/icons/icon_list.h"
 #include "mainwin/area_map_view.h"
 #include "mainwin/diagnostics_page.h"
+#include "widgets/unsaved_work.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -47,6 +50,19 @@ std::string std8(const QString& text) {
 
 QString withoutMnemonics(QString caption) {
     return caption.remove(QLatin1Char('&'));
+}
+
+// A caption that is a file name ("&" already doubled) gets its mnemonic on its first letter or
+// digit, so the entry is reached with one key like every other.
+QString withMnemonic(const QString& caption) {
+    for (qsizetype at = 0; at < caption.size(); ++at) {
+        if (caption.at(at) == QLatin1Char('&')) {
+            ++at; // "&&" shows one "&"
+        } else if (caption.at(at).isLetterOrNumber()) {
+            return caption.left(at) + QLatin1Char('&') + caption.mid(at);
+        }
+    }
+    return caption;
 }
 
 // "Description|pattern" as a Qt name filter. The pattern is offered in both cases: on Linux
@@ -129,11 +145,7 @@ private:
         for (int before = 0; before < index; ++before) {
             left += kPanelWidths.at(static_cast<std::size_t>(before));
         }
-        // The last panel runs on to the bar's right edge, as a status bar's last panel does,
-        // so a firmware name is not cut at its 50 pixels.
-        const int width = index == 2 ? std::max(kPanelWidths[2], this->width() - left)
-                                     : kPanelWidths.at(static_cast<std::size_t>(index));
-        return {left, 0, width, height()};
+        return {left, 0, kPanelWidths.at(static_cast<std::size_t>(index)), height()};
     }
 
     // A panel's text laid out once: a repeated step flips panel 1 between the same two texts,
@@ -170,34 +182,54 @@ private:
     std::function<void()> m_clicked;
 };
 
+// Every job the window's models hand the Guard passes here, so the feedback knows which job
+// runs and which file a firmware read saves into.
 class TForm9::GuardJobsLink final : public GuardJobs {
 public:
-    explicit GuardJobsLink(link::TCorvexThread& guard) : m_guard(guard) {}
-    void setFileName(FileSetter setter, const std::string& name) override {
+    GuardJobsLink(link::TCorvexThread& guard, GuardFeedback& feedback)
+        : m_guard(guard), m_feedback(feedback) {}
+    int Submit(const link::GuardRecord& record) override {
+        const int slot = m_guard.Submit(record);
+        if (slot >= 0) {
+            m_feedback.jobSubmitted(record);
+        }
+        return slot;
+    }
+    int Submit(const link::GuardRecord& record, FileSetter setter,
+               const std::string& name) override {
+        link::FileSlot slot = link::FileSlot::Read;
         switch (setter) {
         case FileSetter::ReadFile:
-            m_guard.SetReadFileName(name);
+            slot = link::FileSlot::Read;
             break;
         case FileSetter::WriteFile:
-            m_guard.SetWriteFileName(name);
+            slot = link::FileSlot::Write;
             break;
         case FileSetter::EESaveFile:
-            m_guard.SetEESaveFileName(name);
+            slot = link::FileSlot::EESave;
             break;
         case FileSetter::EELoadFile:
-            m_guard.SetEELoadFileName(name);
+            slot = link::FileSlot::EELoad;
             break;
         case FileSetter::None:
-            break;
+            return Submit(record);
         }
+        const int taken = m_guard.Submit(record, slot, name);
+        if (taken >= 0) {
+            if (slot == link::FileSlot::Read) {
+                m_feedback.readFileSet(name);
+            }
+            m_feedback.jobSubmitted(record);
+        }
+        return taken;
     }
-    int Submit(const link::GuardRecord& record) override { return m_guard.Submit(record); }
     [[nodiscard]] bool busy() const override {
         return m_guard.GuardState() == link::GuardStateValue::Busy || !m_guard.isIdle();
     }
 
 private:
     link::TCorvexThread& m_guard;
+    GuardFeedback& m_feedback;
 };
 
 TForm9::TForm9(MainWindowSetup setup, QWidget* parent)
@@ -272,6 +304,7 @@ TForm9::TForm9(MainWindowSetup setup, QWidget* parent)
 
 TForm9::~TForm9() {
     stopGuard();
+    m_retired.reset();
 }
 
 // ---- the Guard -----------------------------------------------------------------------------
@@ -286,7 +319,7 @@ void TForm9::startGuard() {
     m_guard->setAreaTable(&m_table);
     m_guard->bindEvents(&m_events);
     m_guardLink = std::make_unique<GuardThreadLink>(*m_guard);
-    m_jobsLink = std::make_unique<GuardJobsLink>(*m_guard);
+    m_jobsLink = std::make_unique<GuardJobsLink>(*m_guard, m_feedback);
     m_feedback.bindGuard(m_guardLink.get());
     m_dispatch.bindGuard(m_jobsLink.get());
     m_diagModel.bindGuard(m_jobsLink.get());
@@ -299,13 +332,26 @@ void TForm9::stopGuard() {
     }
     m_dispatch.bindGuard(nullptr);
     m_diagModel.bindGuard(nullptr);
-    m_guard->Break();
-    // The Guard may wait on a call it posted; stopping drops that call, so this returns even
+    if (m_callDepth == 0) {
+        // A running job is broken off (an idle Guard ignores it). A close from inside a call the
+        // Guard waits on comes at a report, mostly a job's last: "Operation aborted." after
+        // "completed successful" would report what did not happen. Ending stops whatever the
+        // job still had to do all the same.
+        m_guard->Break();
+    }
+    // The Guard may wait on a call it posted; stopping drops that call, or releases it when it
+    // is running lower on this very stack (a box the Guard waits on), so this returns even
     // while a job runs. The lines the broken job wrote on its way out ("Operation aborted.")
     // still belong on the page and in the log book.
     m_guard->stop();
     m_feedback.drainLog();
     m_feedback.bindGuard(nullptr);
+    if (m_callDepth > 0) {
+        // A released call is still on the stack and refers to its Guard: it goes when the
+        // window does.
+        m_retired = std::move(m_guard);
+        m_retiredLinks = {std::move(m_guardLink), std::move(m_jobsLink)};
+    }
     m_guard.reset();
     m_guardLink.reset();
     m_jobsLink.reset();
@@ -332,7 +378,9 @@ void TForm9::runPosted() {
             call = std::move(m_posted.front());
             m_posted.pop_front();
         }
+        ++m_callDepth;
         call();
+        --m_callDepth;
     }
 }
 
@@ -375,12 +423,12 @@ void TForm9::buildMenus() {
     QMenuBar* bar = menuBar();
     const QString flashPath = QStringLiteral("Flash");
     QMenu* flash = bar->addMenu(QStringLiteral("&Flash"));
-    addJob(flash, flashPath, QStringLiteral("Read &Signature"),
+    addJob(flash, flashPath, QStringLiteral("Read Si&gnature"),
            QStringLiteral("Read the signature of the flash chip."), Job::ReadSignature);
     flash->addSeparator();
     addJob(flash, flashPath, QStringLiteral("Read &Firmware"),
            QStringLiteral("Read the firmware and write it to a file."), Job::ReadFirmware);
-    addJob(flash, flashPath, QStringLiteral("&Preview Write Firmware"),
+    addJob(flash, flashPath, QStringLiteral("Pre&view Write Firmware"),
            QStringLiteral("Show which areas a firmware file would change."),
            Job::PreviewWriteFirmware);
     addJob(flash, flashPath, QStringLiteral("&Write Firmware"),
@@ -480,10 +528,10 @@ void TForm9::buildMenus() {
         }
     };
     m_channelDec = addCommand(tools, toolsPath, QStringLiteral("Channel List Editor (&Dec)"),
-                              QStringLiteral("Browse the channel list of the last firmware read."),
+                              qs(kChannelEditorHint),
                               [channelEditor] { channelEditor(JobDispatch::ChannelMode::Dec); });
     m_channelHex = addCommand(tools, toolsPath, QStringLiteral("Channel List Editor (He&x)"),
-                              QStringLiteral("Browse the channel list of the last firmware read."),
+                              qs(kChannelEditorHint),
                               [channelEditor] { channelEditor(JobDispatch::ChannelMode::Hex); });
     addCommand(tools, toolsPath, QStringLiteral("&Hex Editor"),
                QStringLiteral("Open the file editor."),
@@ -505,10 +553,14 @@ void TForm9::buildMenus() {
     m_stopOnError->setCheckable(true);
     QMenu* defaults = config->addMenu(QStringLiteral("&Default files ..."));
     const QString defaultsPath = configPath + QStringLiteral("/Default files ...");
+    // The entries' mnemonics, in the order of FileKind: unique within the submenu.
+    constexpr std::array<int, kFileKinds> kEntryMnemonic{0, 0, 5, 7, 0};
     for (std::size_t index = 0; index < kFileKinds; ++index) {
         const auto kind = static_cast<FileKind>(index);
         const QString entry = qs(defaultFileSpec(kind).entry);
-        QMenu* sub = defaults->addMenu(entry);
+        QString caption = entry;
+        caption.insert(kEntryMnemonic.at(index), QLatin1Char('&'));
+        QMenu* sub = defaults->addMenu(caption);
         QAction* file = sub->addAction(qs(kNoFileSpecified));
         file->setCheckable(true);
         file->setStatusTip(QStringLiteral("The file used without asking."));
@@ -722,7 +774,7 @@ void TForm9::collectSettings() {
 void TForm9::updateDefaultFileEntries() {
     for (std::size_t index = 0; index < kFileKinds; ++index) {
         const auto kind = static_cast<FileKind>(index);
-        m_defaultEntries.at(index)->setText(qs(m_dispatch.defaultFileCaption(kind)));
+        m_defaultEntries.at(index)->setText(withMnemonic(qs(m_dispatch.defaultFileCaption(kind))));
         m_defaultEntries.at(index)->setChecked(m_dispatch.defaultFileSet(kind));
     }
 }
@@ -749,6 +801,9 @@ bool TForm9::messageBox(const MessageBox& box) {
     case BoxKind::Question:
         message.setIcon(QMessageBox::Question);
         message.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        // Enter, Escape and a close for a signal all take the answer that changes nothing.
+        message.setDefaultButton(QMessageBox::No);
+        message.setEscapeButton(QMessageBox::No);
         break;
     }
     const int answer = message.exec();
@@ -868,33 +923,97 @@ void TForm9::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
 }
 
+void TForm9::closeForSignal() {
+    m_signalClose = true;
+    close();
+    if (!m_closed) {
+        // A window that is not shown takes no close event; the program must end all the same.
+        finishClose();
+    }
+}
+
+bool TForm9::jobRunning() const {
+    return m_guard && !m_guard->isIdle() && m_guard->GuardState() != link::GuardStateValue::Stopped;
+}
+
+std::vector<QWidget*> TForm9::toolWindows() const {
+    std::vector<QWidget*> tools;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window != this && window->parentWidget() == this && window->isVisible() &&
+            !window->isModal()) {
+            tools.push_back(window);
+        }
+    }
+    return tools;
+}
+
+void TForm9::answerOpenBoxes() {
+    // Each box's own loop ends once control returns to it: the calls that opened them (a
+    // Guard message among them) then go on with the answer that changes nothing.
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QDialog*>(window); box != nullptr && box->isVisible()) {
+            box->reject();
+        }
+    }
+}
+
 void TForm9::closeEvent(QCloseEvent* event) {
-    // A tool window with unsaved work asks first; when the user keeps it, the program stays.
-    for (QWidget* tool : {m_hexEditor.data(), m_channelEditor.data()}) {
-        if (!m_closed && tool != nullptr && !tool->close()) {
+    if (m_closed) {
+        event->accept();
+        return;
+    }
+    if (m_signalClose) {
+        // A signal waits on no question: boxes are answered, unsaved work is kept for the next
+        // open, and every tool window goes.
+        answerOpenBoxes();
+        for (QWidget* tool : toolWindows()) {
+            if (auto* work = dynamic_cast<widgets::UnsavedWork*>(tool)) {
+                work->keepForRecovery();
+            }
+        }
+        for (QWidget* tool : toolWindows()) {
+            tool->close();
+        }
+    } else {
+        if (jobRunning() &&
+            !messageBox({"Warning", std::string(kBreakAndQuit), BoxKind::Question})) {
             event->ignore();
             return;
         }
+        // A tool window with unsaved work asks; when the user keeps it, the program stays.
+        for (QWidget* tool : toolWindows()) {
+            if (!m_closed && !tool->close()) {
+                event->ignore();
+                return;
+            }
+        }
+        if (m_closed) {
+            // A signal closed the window while a question was open.
+            event->accept();
+            return;
+        }
     }
-    if (!m_closed) {
-        m_closed = true;
-        m_timer.stop();
-        stopGuard();
-        collectSettings();
-        m_feedback.addWindowLine(std::string(kWritingSettingsLine) + m_settingsFile);
-        if (const std::string problem = saveSettings(m_settingsFile, m_settings);
-            !problem.empty()) {
-            m_feedback.addWindowLine(problem);
-        }
-        if (const std::string problem = m_feedback.closeLogBook(); !problem.empty()) {
-            // The page is about to go: the terminal is the last place left to say it.
-            std::cerr << "corvex: " << problem << '\n';
-        }
-        event->accept();
-        emit closed();
+    finishClose();
+    event->accept();
+}
+
+void TForm9::finishClose() {
+    if (m_closed) {
         return;
     }
-    event->accept();
+    m_closed = true;
+    m_timer.stop();
+    stopGuard();
+    collectSettings();
+    m_feedback.addWindowLine(std::string(kWritingSettingsLine) + m_settingsFile);
+    if (const std::string problem = saveSettings(m_settingsFile, m_settings); !problem.empty()) {
+        m_feedback.addWindowLine(problem);
+    }
+    if (const std::string problem = m_feedback.closeLogBook(); !problem.empty()) {
+        // The page is about to go: the terminal is the last place left to say it.
+        std::cerr << "corvex: " << problem << '\n';
+    }
+    emit closed();
 }
 
 } // namespace corvex::mainwin

@@ -20,6 +20,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 class QAction;
@@ -36,6 +38,9 @@ namespace corvex::mainwin {
 class AreaMapView;
 class DiagnosticsPage;
 class StatusPanels;
+
+/// Exit or the close button while a job runs.
+inline constexpr std::string_view kBreakAndQuit = "A job is running. Break it and quit?";
 
 // What the program hands the window: where it lives, the port and the shell's boxes.
 struct MainWindowSetup {
@@ -96,6 +101,12 @@ public:
     [[nodiscard]] QWidget* hexEditor() const { return m_hexEditor; }
     [[nodiscard]] QWidget* channelEditor() const { return m_channelEditor; }
 
+    /// The close for SIGTERM, SIGHUP and SIGINT: asks nothing. Every open box is answered as
+    /// its default (one the Guard waits on too), each tool window keeps its unsaved work for
+    /// recovery and closes, a running job is broken off; then settings and log book are
+    /// written as for Exit. Works from inside any box's loop.
+    void closeForSignal();
+
 signals:
     /// The window has closed for good (settings and log book written): the program ends.
     void closed();
@@ -115,7 +126,7 @@ private:
     std::optional<std::string> chooseFile(const FileDialogSpec& dialog,
                                           const std::string& preset) override;
     void showFlashPage() override;
-    void showMessage(const MessageBox& box) override { messageBox(box); }
+    bool showMessage(const MessageBox& box) override { return messageBox(box); }
 
     class GuardJobsLink;
 
@@ -131,6 +142,11 @@ private:
                 Job job);
     void startGuard();
     void stopGuard();
+    void finishClose();
+    void answerOpenBoxes();
+    [[nodiscard]] bool jobRunning() const;
+    /// The visible top-level windows the window owns: tool windows and the about box.
+    [[nodiscard]] std::vector<QWidget*> toolWindows() const;
     void post(const std::function<void()>& call);
     void runPosted();
     void onTick();
@@ -155,6 +171,11 @@ private:
     std::unique_ptr<GuardJobsLink> m_jobsLink;
     std::unique_ptr<GuardThreadLink> m_guardLink;
     std::unique_ptr<link::TCorvexThread> m_guard;
+    // A Guard stopped while one of its calls was still on the stack (a close from inside a box
+    // it waited on), kept until the window goes.
+    std::unique_ptr<link::TCorvexThread> m_retired;
+    std::pair<std::unique_ptr<GuardThreadLink>, std::unique_ptr<GuardJobsLink>> m_retiredLinks;
+    int m_callDepth = 0; // Guard calls running on the window's thread, nested in boxes
 
     // Calls the Guard posts to this thread: the Guard thread appends, the window's thread takes
     // them in order. A Qt queued call only wakes the window; the queue itself is ours so that
@@ -166,6 +187,7 @@ private:
     FileHandler m_fileHandler;
     QTimer m_timer;
     bool m_closed = false;
+    bool m_signalClose = false;
     std::uint64_t m_linesShown = 0;
 
     std::map<QString, QAction*> m_actions;

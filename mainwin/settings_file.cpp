@@ -260,6 +260,10 @@ void readSettings(std::string_view text, Settings& settings) {
         } else {
             settings.areaFlags[area] = (settings.areaFlags[area] & ~kAreaModeMask) | kAreaModeSkip;
         }
+        // The word is stored whole, but the job marks say what was read from a receiver in an
+        // earlier run; the flash may have changed since, or be another receiver's. A write
+        // trusting them would call an area "Up-to-Date" it never compared.
+        settings.areaFlags[area] &= ~link::kAreaJobMarks;
     }
 }
 

@@ -22,7 +22,6 @@ namespace corvex::link {
 namespace {
 
 constexpr auto kPassPause = std::chrono::milliseconds(20);
-constexpr std::string_view kAbortReport = "Job aborted and Corvex guard ready to start new job !";
 constexpr std::string_view kBrokenLinkReport =
     "Function aborted.\rThe communication with your Corvex interface is broken.";
 
@@ -60,23 +59,28 @@ public:
         m_changed.notify_all();
     }
 
-    /// Guard: waits until the call has run (rethrowing what it threw) or was dropped.
+    /// Guard: waits until the call has run (rethrowing what it threw) or was cancelled.
     void wait() {
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock,
-                       [this] { return m_state == State::Done || m_state == State::Dropped; });
+        m_changed.wait(lock, [this] {
+            return m_state == State::Done || m_state == State::Dropped || m_released;
+        });
         if (m_failure) {
             std::rethrow_exception(m_failure);
         }
     }
 
-    /// Drops the call if it has not started; one that is running is left to finish.
-    void drop() {
+    /// Drops the call if it has not started. One that is running is released: the Guard stops
+    /// waiting for it, since it may be a message box lower on the stack of the very thread that
+    /// is about to join the Guard; the call itself finishes when that stack unwinds.
+    void cancel() {
         const std::lock_guard lock(m_mutex);
         if (m_state == State::Pending) {
             m_state = State::Dropped;
-            m_changed.notify_all();
+        } else if (m_state == State::Running) {
+            m_released = true;
         }
+        m_changed.notify_all();
     }
 
 private:
@@ -87,6 +91,7 @@ private:
                         // destructor write
     std::condition_variable m_changed;
     State m_state = State::Pending;
+    bool m_released = false; // the Guard no longer waits for the running call
     std::exception_ptr m_failure;
 };
 
@@ -116,53 +121,91 @@ TCorvexThread::~TCorvexThread() {
 
 void TCorvexThread::stop() {
     // Events are no longer delivered from here on: the owner may be the thread that joins
-    // below, and a hand-over to it would never return.
+    // below, and a hand-over to it would never return. A running job sees `ending` at its next
+    // wait; the break flag is left to the owner's Break, so an idle Guard is not reported as
+    // broken off.
     m_terminate.store(true);
     m_flags.ending.store(true);
-    m_flags.breakFlag.store(true);
     std::shared_ptr<HandOver> waiting;
     {
         const std::lock_guard lock(m_handOverMutex);
         waiting = m_handOver;
     }
     if (waiting) {
-        waiting->drop();
+        waiting->cancel();
     }
     if (m_thread.joinable()) {
         m_thread.join();
     }
 }
 
+int TCorvexThread::refuse(GuardStateValue state) {
+    GuardRecord refusal;
+    refusal.Code = kMsgRejected;
+    if (state == GuardStateValue::Stopped) {
+        refusal.Text.assign("Corvex guard is not running, command rejected.");
+        refusal.Data = kStyleNormal;
+    } else {
+        refusal.Text.assign("Corvex guard is currently busy. Click BREAK to abort job !");
+        refusal.Data = kStyleAttention;
+    }
+    (void)m_logQueue.append(refusal);
+    return -1;
+}
+
 int TCorvexThread::Submit(const GuardRecord& record) {
-    const auto state = GuardState();
-    if (state != GuardStateValue::Idle) {
-        GuardRecord refusal;
-        refusal.Code = kMsgRejected;
-        if (state == GuardStateValue::Busy) {
-            refusal.Text.assign("Corvex guard is currently busy. Click BREAK to abort job !");
-            refusal.Data = kStyleAttention;
-        } else {
-            refusal.Text.assign("Corvex guard is not running, command rejected.");
-            refusal.Data = kStyleNormal;
-        }
-        (void)m_logQueue.append(refusal);
-        return -1;
+    const std::lock_guard lock(m_stateMutex);
+    // A command waiting in the queue is as busy as one running: a second behind it would run
+    // with whatever file names the owner set for it, not the ones the first was given.
+    if (const auto state = GuardState();
+        state != GuardStateValue::Idle || !m_commandQueue.empty()) {
+        return refuse(state);
     }
     return m_commandQueue.append(record);
 }
 
+int TCorvexThread::Submit(const GuardRecord& record, FileSlot slot, std::string name) {
+    const std::lock_guard lock(m_stateMutex);
+    if (const auto state = GuardState();
+        state != GuardStateValue::Idle || !m_commandQueue.empty()) {
+        return refuse(state);
+    }
+    storeFileName(slot, std::move(name));
+    return m_commandQueue.append(record);
+}
+
+void TCorvexThread::storeFileName(FileSlot slot, std::string name) {
+    switch (slot) {
+    case FileSlot::Read:
+        SetReadFileName(std::move(name));
+        break;
+    case FileSlot::Write:
+        SetWriteFileName(std::move(name));
+        break;
+    case FileSlot::EELoad:
+        SetEELoadFileName(std::move(name));
+        break;
+    case FileSlot::EESave:
+        SetEESaveFileName(std::move(name));
+        break;
+    }
+}
+
 void TCorvexThread::Break() {
+    const std::lock_guard lock(m_stateMutex);
     if (GuardState() != GuardStateValue::Idle) {
         m_flags.breakFlag.store(true);
     }
 }
 
 void TCorvexThread::BreakOnTimeout() {
+    const std::lock_guard lock(m_stateMutex);
     if (GuardState() == GuardStateValue::Idle) {
         return;
     }
-    // The mark goes in before the break so the Guard can tell a time-out from a user break. A
-    // job that ends in between leaves the break to the Guard's loop, which clears the mark.
+    // The mark goes in before the break so the Guard can tell a time-out from a user break.
+    // Under the state lock the Guard cannot go idle in between, so the break is reported, and
+    // the report clears the mark.
     m_flags.markBrokenLink();
 }
 
@@ -231,9 +274,11 @@ void TCorvexThread::Post(std::uint32_t code, std::string_view text, std::uint32_
 }
 
 void TCorvexThread::PostMessageRecord() {
-    synchronise([this] {
+    // The call gets a copy: a call released by stop() may still read its message after the Guard
+    // has gone on and filled MessageRecord again.
+    synchronise([this, message = m_messageRecord] {
         if (GuardEvents* events = m_events.load(std::memory_order_acquire)) {
-            events->OnMessage(*this, m_messageRecord);
+            events->OnMessage(*this, message);
         }
     });
 }
@@ -264,7 +309,7 @@ void TCorvexThread::synchronise(const std::function<void()>& call) {
         m_handOver = handOver;
     }
     m_synchroniser([handOver] { handOver->run(); });
-    // A call that threw leaves its finished hand-over in the slot, where dropping it does nothing.
+    // A call that threw leaves its finished hand-over in the slot, where cancelling does nothing.
     handOver->wait();
     const std::lock_guard lock(m_handOverMutex);
     m_handOver.reset();
@@ -375,31 +420,54 @@ void TCorvexThread::runLoop() {
         if (m_terminate.load()) {
             return;
         }
-        if (!m_commandQueue.empty()) {
-            // Busy before the queue empties, so the owner never sees "idle, nothing queued"
-            // while a command is on its way to being run.
-            m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Busy));
-            GuardRecord command;
-            (void)m_commandQueue.take(command);
+        if (GuardRecord command; takeCommand(command)) {
             m_running = command;
             if (!command.Text.empty()) {
                 Log(command);
             }
             if (command.Text == "EXIT") {
-                m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Stopped));
+                {
+                    const std::lock_guard lock(m_stateMutex);
+                    m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Stopped));
+                }
                 Log("Corvex Guard is stopped.");
                 return;
             }
             runCommand(*this, command);
-            auto busy = static_cast<std::uint32_t>(GuardStateValue::Busy);
-            m_guardState.compare_exchange_strong(busy,
-                                                 static_cast<std::uint32_t>(GuardStateValue::Idle));
+            finishCommand();
         }
         std::this_thread::sleep_for(kPassPause);
-        if (m_flags.breakFlag.exchange(false)) {
-            reportAbort();
+    }
+}
+
+bool TCorvexThread::takeCommand(GuardRecord& command) {
+    const std::lock_guard lock(m_stateMutex);
+    if (m_commandQueue.empty()) {
+        return false;
+    }
+    // Busy before the queue empties, so the owner never sees "idle, nothing queued" while a
+    // command is on its way to being run.
+    m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Busy));
+    (void)m_commandQueue.take(command);
+    return true;
+}
+
+// The abort report belongs to the job it broke off: it is handed over while the Guard is still
+// busy with that job, so the owner sees every report of a job before it sees the Guard idle,
+// and no command can slip in between the job and its abort report. A second break that comes
+// while the report is on its way belongs to the same job and gives no second report.
+void TCorvexThread::finishCommand() {
+    {
+        const std::lock_guard lock(m_stateMutex);
+        if (!m_flags.breakFlag.exchange(false)) {
+            m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Idle));
+            return;
         }
     }
+    reportAbort(); // outside the lock: the owner may submit from inside the hand-over
+    const std::lock_guard lock(m_stateMutex);
+    m_flags.breakFlag.store(false);
+    m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Idle));
 }
 
 void TCorvexThread::reportAbort() {
@@ -416,7 +484,10 @@ void TCorvexThread::reportAbort() {
 }
 
 void TCorvexThread::fatalReport(int lastErrno, std::string_view what) {
-    m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Stopped));
+    {
+        const std::lock_guard lock(m_stateMutex);
+        m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Stopped));
+    }
     Log("*** FATAL CORVEX GUARD EXCEPTION - " + logBookStamp(std::chrono::system_clock::now()));
     Log(std::string("*** WINDOWS LAST ERROR REPORT \"") + std::strerror(lastErrno) + "\"");
     std::array<char, ShortText::kCapacity + 1> line{};

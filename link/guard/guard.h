@@ -66,15 +66,26 @@ void dispatchAreaEvent(GuardEvents& events, TCorvexThread& sender, AreaEvent eve
 // Hands a call to the owner's thread. The synchroniser may run it there before it returns (a
 // blocking hand-over), or queue a copy to run there later and return at once (a posted
 // hand-over); either way the Guard waits until the call has run. Only a posted hand-over can be
-// dropped: when the Guard is destroyed while it waits, the call is released without running, and
-// the queued copy does nothing when the owner gets to it, so the owner may run or discard the
-// calls it still holds after the Guard is gone. An owner whose thread is the one that destroys
-// the Guard must post: a blocking hand-over would wait for a thread that is joining the Guard.
+// cancelled: when the Guard is stopped while it waits, a call not yet begun is dropped (the
+// queued copy does nothing when the owner gets to it, so the owner may run or discard the calls
+// it still holds after the Guard is gone), and a call already running on the owner's thread (a
+// message box lower on the stack of the thread that stops the Guard) is released: the Guard
+// stops waiting for it and ends, and the call finishes on its own when the owner's stack
+// unwinds. Such a call still refers to the Guard, so the owner keeps the Guard object until it
+// has returned. An owner whose thread is the one that stops the Guard must post: a blocking
+// hand-over would wait for a thread that is joining the Guard.
 using Synchroniser = std::function<void(const std::function<void()>&)>;
 
 class HandOver;
 
 enum class GuardStateValue : std::uint32_t { Idle = 0, Busy = 1, Stopped = 2 };
+
+// The Guard's file names a submission can carry.
+enum class FileSlot { Read, Write, EELoad, EESave };
+
+/// The Guard's own report of a job broken off by the user (message code 5).
+inline constexpr std::string_view kAbortReport =
+    "Job aborted and Corvex guard ready to start new job !";
 
 inline constexpr std::uint32_t kDefaultAreaCount = 19;
 inline constexpr std::uint32_t kDefaultFlashBase = 0x7FE00000;
@@ -86,11 +97,13 @@ public:
     /// Create: builds the Guard with its initial values and starts it at idle priority.
     /// An empty synchroniser runs event calls on the Guard's own thread.
     TCorvexThread(PortIo& io, Synchroniser synchroniser, std::string tempFileName);
-    /// Asks the thread to end, breaks any wait, drops a posted hand-over the Guard waits on
-    /// (its call does not run), and joins the thread. No event reaches the owner from here on.
+    /// Ends the thread as stop() does.
     ~TCorvexThread();
-    /// Ends the thread as the destructor does, but keeps the Guard: its LogQueue can then be
-    /// drained of the lines the ending job wrote. Later calls do nothing.
+    /// Asks the thread to end, breaks any wait, cancels a posted hand-over the Guard waits on
+    /// (dropped, or released when it runs) and joins the thread. No event reaches the owner from
+    /// here on. The Guard is kept: its LogQueue can then be drained of the lines the ending job
+    /// wrote. A running job ends with "Operation aborted." in the log; an idle Guard ends
+    /// without it. Later calls do nothing.
     void stop();
     TCorvexThread(const TCorvexThread&) = delete;
     TCorvexThread& operator=(const TCorvexThread&) = delete;
@@ -98,8 +111,13 @@ public:
     // ---- owner side -------------------------------------------------------------------
     /// Binds the event handlers (may be null); done once, right after creation.
     void bindEvents(GuardEvents* events) { m_events.store(events, std::memory_order_release); }
-    /// Queues a command; the slot used, or -1 when refused (busy, stopped or full).
+    /// Queues a command; the slot used, or -1 when refused: while a command runs or waits in
+    /// the queue, after the Guard stopped, or when the queue is full. The refusal is logged.
     int Submit(const GuardRecord& record);
+    /// Submit with the file the job is to use: the name is stored only when the command is
+    /// taken into the queue, in the same step, so a refused submission never changes the file
+    /// of a job that runs or waits.
+    int Submit(const GuardRecord& record, FileSlot slot, std::string name);
     /// Asks the running job to stop at its next handshake wait; ignored while idle.
     void Break() override;
     /// A hanging exchange: reported as a broken link rather than a user abort. Ignored while
@@ -132,7 +150,8 @@ public:
     [[nodiscard]] GuardStateValue GuardState() const {
         return static_cast<GuardStateValue>(m_guardState.load(std::memory_order_acquire));
     }
-    /// Idle with nothing queued: the next Submit will be taken.
+    /// Idle with nothing queued: the next Submit will be taken, and every report of the
+    /// previous job (its abort report included) has been handed over.
     [[nodiscard]] bool isIdle() const {
         return GuardState() == GuardStateValue::Idle && m_commandQueue.empty();
     }
@@ -184,8 +203,12 @@ public:
 private:
     void run();
     void runLoop();
+    [[nodiscard]] bool takeCommand(GuardRecord& command);
+    void finishCommand();
     void reportAbort();
     [[nodiscard]] bool interfaceAnswers();
+    int refuse(GuardStateValue state);
+    void storeFileName(FileSlot slot, std::string name);
     void fatalReport(int lastErrno, std::string_view what);
     void synchronise(const std::function<void()>& call);
 
@@ -196,7 +219,12 @@ private:
     RecordQueue m_commandQueue;
     RecordQueue m_logQueue;
 
-    // GuardState: written by the Guard, read by the owner (Submit, isIdle).
+    // Serialises the moves between idle and busy with the owner's checks of them: Submit's
+    // "nothing runs or waits, so queue it", Break's and BreakOnTimeout's "a job runs or waits, so
+    // break it", and the Guard's "no break came, so go idle". Never held across a hand-over.
+    std::mutex m_stateMutex;
+    // GuardState: written by the Guard (under m_stateMutex), read by the owner (isIdle) and the
+    // jobs' accessors.
     std::atomic<std::uint32_t> m_guardState{0};
     // CurrentArea: written by jobs, read by the owner inside area events.
     std::atomic<std::uint32_t> m_currentArea{0};

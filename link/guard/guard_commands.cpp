@@ -1,6 +1,7 @@
 #include "link/guard/guard_commands.h"
 
 #include "link/guard/guard.h"
+#include "link/jobs/area_table.h"
 #include "link/jobs/diag_jobs.h"
 #include "link/jobs/eeprom_jobs.h"
 #include "link/jobs/flash_jobs.h"
@@ -88,6 +89,18 @@ void job(TCorvexThread& guard, const GuardRecord& command) {
     Job(guard, command);
 }
 
+// A signature read is how a technician starts on the next receiver. The work file still holds
+// what was read of the last one, and its marks would let a write call an area "Up-to-Date" that
+// was never read from this receiver: they go before the chip is even asked.
+void signature(TCorvexThread& guard, const GuardRecord& command) {
+    if (AreaTable* table = guard.areaTable()) {
+        for (std::size_t area = 0; area < kAreaSlots; ++area) {
+            table->clearBits(area, kAreaJobMarks);
+        }
+    }
+    signatureJob(guard, command);
+}
+
 // "EXIT" is handled by the run loop itself, which owns the thread's end; it is listed so that
 // it counts as a known word.
 void exitCommand(TCorvexThread& /*guard*/, const GuardRecord& /*command*/) {}
@@ -101,7 +114,7 @@ constexpr CommandEntry kCommands[] = {
     {"EEWRITE", "", job<eepromWriteJob>},
     {"EEERASE", "", job<eepromEraseJob>},
     {"BOOTCODE", "", job<bootcodeJob>},
-    {"SIGNATURE", "", job<signatureJob>},
+    {"SIGNATURE", "", signature},
     {"CORVEX", "", detect},
     {"VERSION", "", version},
     {"SETHARDWARE", "", setHardware},

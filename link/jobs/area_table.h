@@ -20,6 +20,9 @@ inline constexpr std::uint32_t kAreaIconShift = 2;
 inline constexpr std::uint32_t kAreaReadMark = 0x1000;        // work file holds the flash contents
 inline constexpr std::uint32_t kAreaDiffersMark = 0x8000;     // flash differs from the image
 inline constexpr std::uint32_t kAreaProtectedMark = 0x800000; // sector is write-protected
+// What the firmware jobs learnt of one receiver's flash in one run; never valid in another.
+inline constexpr std::uint32_t kAreaJobMarks =
+    kAreaReadMark | kAreaDiffersMark | kAreaProtectedMark;
 
 // The flash areas shared by the window (modes, icon) and the Guard (job marks). Each side
 // changes only its own bits of a flags word, with fetch_or / fetch_and, so neither loses the

@@ -220,6 +220,20 @@ TEST(CorvexctlFailures, BreakAfterAbortsTheJobAndTheRunFails) {
     }
 }
 
+// With no PGM area in use a read would report success and save nothing: refused, the run fails
+// and the commands after it still run.
+TEST(CorvexctlFailures, AReadWithNoPgmAreaIsRefused) {
+    TempDir dir;
+    const std::string image = dir.file("read.bin");
+    const auto run = corvexctl({"--port", "sim", "--areas", "SKIP", "--areas", "3:CLR",
+                                "--read-file", image, "RFW", "VERSION"});
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.err.find("RFW refused: no area is set to PGM"), std::string::npos) << run.err;
+    EXPECT_FALSE(run.hasLine("MESSAGE 5 Read Firmware function completed successful.")) << run.out;
+    EXPECT_FALSE(std::filesystem::exists(image));
+    EXPECT_TRUE(run.hasLine(" - 3.00 BUILD 020411 / DEBUG EXTENSION 020416")) << run.out;
+}
+
 TEST(CorvexctlFailures, UnknownCommandsFailedJobsAndUnknownChipsFailTheRun) {
     const std::pair<std::vector<std::string_view>, const char*> cases[] = {
         {{"--port", "sim", "version"}, " - ERROR - UNKNOWN COMMAND SEND \"version\""},

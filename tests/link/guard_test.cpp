@@ -1,9 +1,14 @@
 #include "guard_harness.h"
 #include "link/guard/guard_commands.h"
+#include "link/jobs/area_table.h"
+#include "sim/receiver_bus.h"
+#include "sim/virtual_port.h"
 #include "temp_dir.h"
 
+#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace corvex::test {
 namespace {
@@ -114,6 +119,88 @@ TEST(GuardCommands, StopOnErrorSwitchIsLogged) {
     ASSERT_TRUE(h.waitForLine("DISABLE STOP ON ERROR"));
     EXPECT_TRUE(h.contains("ENABLE STOP ON ERROR"));
     EXPECT_FALSE(h.guard->stopOnError());
+}
+
+TEST(GuardLifecycle, StoppingAnIdleGuardReportsNoAbort) {
+    FloatingPort port;
+    GuardHarness h(port);
+    h.run("VERSION");
+    h.guard->stop();
+    h.drain();
+    EXPECT_FALSE(h.contains("Operation aborted.")) << "nothing ran that a close could break";
+    EXPECT_TRUE(h.events.messages().empty());
+}
+
+// Two owners' threads submit block writes, each with a file name of its own, as fast as they can:
+// a command is only ever taken while nothing else runs or waits, and each job writes to the file
+// that was handed over with it.
+TEST(GuardSubmit, TwoThreadsHammeringSubmitsGetOneJobAtATimeEachWithItsOwnFile) {
+    // A port that answers: on an empty one every block job ends in its prologue, before the file.
+    sim::RegisterFile bus;
+    sim::VirtualPort port(bus);
+    GuardHarness h(port);
+    h.guard->link().setMicroDelay([](std::uint64_t /*microseconds*/) {});
+    const TempDir dir;
+    ASSERT_TRUE(h.waitIdle());
+    std::mutex acceptedMutex; // guards accepted: both hammering threads append
+    std::vector<std::string> accepted;
+    std::atomic<int> running{2};
+    const auto hammer = [&](char who) {
+        for (int i = 0; i < 150; ++i) {
+            // Appended piece by piece: GCC 12 -O2 misreads "string + to_string" as overlapping.
+            std::string leaf(1, who);
+            leaf.append(std::to_string(i));
+            const std::string name = dir.file(leaf);
+            const GuardRecord block = GuardRecord::command("WBB", 0, 0x7FE00000, 64);
+            if (h.guard->Submit(block, link::FileSlot::Read, name) >= 0) {
+                const std::lock_guard lock(acceptedMutex);
+                accepted.push_back(name);
+            }
+            // Paced, so the refusal lines never fill the log queue before it is drained.
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+        running.fetch_sub(1);
+    };
+    std::thread a(hammer, 'a');
+    std::thread b(hammer, 'b');
+    while (running.load() > 0) {
+        h.drain();
+        std::this_thread::yield();
+    }
+    a.join();
+    b.join();
+    ASSERT_TRUE(h.waitIdle());
+    h.drain();
+    std::vector<std::string> jobs;
+    for (const std::string& line : h.log) {
+        if (const auto at = line.find(" - " + dir.path().string()); at != std::string::npos) {
+            jobs.push_back(line.substr(at + 3, line.find(" (64 bytes)") - at - 3));
+        }
+    }
+    std::sort(jobs.begin(), jobs.end());
+    std::sort(accepted.begin(), accepted.end());
+    ASSERT_FALSE(accepted.empty());
+    EXPECT_EQ(jobs, accepted) << "a job ran with another submission's file, or a second queued";
+}
+
+// Reading a signature is how a technician starts on the next receiver: what the work file holds
+// of the previous one must not answer a compare.
+TEST(GuardCommands, ASignatureReadDropsTheJobMarksAndKeepsTheModes) {
+    FloatingPort port;
+    GuardHarness h(port);
+    link::AreaTable table;
+    for (std::size_t area = 0; area < link::kAreaSlots; ++area) {
+        table.AreaFlags[area].store(link::kAreaReadMark | link::kAreaDiffersMark |
+                                    link::kAreaProtectedMark | (11U << link::kAreaIconShift) |
+                                    static_cast<std::uint32_t>(area % 3));
+    }
+    h.guard->setAreaTable(&table);
+    h.run("SIGNATURE");
+    for (std::size_t area = 0; area < link::kAreaSlots; ++area) {
+        EXPECT_EQ(table.AreaFlags[area].load(),
+                  (11U << link::kAreaIconShift) | static_cast<std::uint32_t>(area % 3))
+            << "area " << area;
+    }
 }
 
 TEST(GuardBreak, BreakWhileIdleDoesNothing) {

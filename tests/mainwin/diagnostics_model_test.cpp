@@ -30,16 +30,20 @@ struct Request {
 
 class Jobs : public mainwin::GuardJobs {
 public:
-    void setFileName(FileSetter which, const std::string& name) override {
-        setter = which;
-        file = name;
-    }
     int Submit(const link::GuardRecord& r) override {
         if (running) {
             return -1;
         }
         submitted.push_back({r.Text.str(), r.Param, r.Address, r.Data, r.Target});
         return 0;
+    }
+    int Submit(const link::GuardRecord& r, FileSetter which, const std::string& name) override {
+        const int slot = Submit(r);
+        if (slot >= 0) {
+            setter = which;
+            file = name;
+        }
+        return slot;
     }
     [[nodiscard]] bool busy() const override { return running; }
     bool running = false;
@@ -56,7 +60,10 @@ public:
         return answer;
     }
     void showFlashPage() override { flashPage = true; }
-    void showMessage(const mainwin::MessageBox& box) override { boxes.push_back(box.text); }
+    bool showMessage(const mainwin::MessageBox& box) override {
+        boxes.push_back(box.text);
+        return true;
+    }
 
     std::optional<std::string> answer;
     std::vector<std::string> dialogs;
@@ -274,7 +281,8 @@ TEST(DiagnosticsBlockMode, AFileThatCannotBeUsedOrACancelSendsNothing) {
     EXPECT_TRUE(rig.jobs.submitted.empty());
 
     // While a job runs its file name stays its own: a firmware read saves at its very end.
-    rig.jobs.setFileName(FileSetter::ReadFile, "firmware.bin");
+    rig.jobs.setter = FileSetter::ReadFile;
+    rig.jobs.file = "firmware.bin";
     rig.jobs.running = true;
     rig.host.answer = rig.dir.file("block.bin");
     std::ofstream(*rig.host.answer) << "12345678";

@@ -257,7 +257,7 @@ private slots:
                                                   const std::string&) override {
                 return std::nullopt;
             }
-            void showMessage(const MessageBox& /*box*/) override {}
+            bool showMessage(const MessageBox& /*box*/) override { return true; }
         } host;
         corvex::test::TempDir dir;
         corvex::mainwin::GuardFeedback feedback(areas, host, "Corvex", dir.file("corvex.LOG"));
@@ -316,7 +316,9 @@ private slots:
             QVERIFY(rig.idle());
             QTRY_COMPARE(rig.lines("OUT:   PID: 23"), 1);
             QCOMPARE(rig.lines("Loopback FLOW-test"), 0);
-            QCOMPARE(rig.boxes.size(), std::size_t{1});
+            // The No breaks the test off; the Guard says so before it is idle again.
+            QCOMPARE(rig.boxes.size(), std::size_t{2});
+            QCOMPARE(rig.boxes.back().text, std::string(corvex::link::kAbortReport));
             QCOMPARE(rig.get<QProgressBar>("gauge").value(), 0);
         }
     }

@@ -234,6 +234,10 @@ TEST(GuardMessages, EachCodeShowsWhatTheWindowMustShow) {
          {"p1=Corvex reset function completed.;16",
           "p0=" + std::string(mainwin::kSelectSignature) + ";19"}},
         {"refusal", message(3, "busy", 0, 0x2000), {}, {"p1=busy;32"}},
+        {"refusal by a Guard that has stopped is an error, never done",
+         message(3, "not running", 0, 0x1000),
+         {},
+         {"p1=not running;15"}},
         {"firmware name", message(4, "V2.10"), {}, {"p2=V2.10;34", "p1=" + title + ";16"}},
         {"final report",
          message(5, "Failed", 0, 0x0F00),
@@ -304,6 +308,113 @@ TEST(GuardMessages, EachCodeShowsWhatTheWindowMustShow) {
         }
         EXPECT_NE(state.find("\nhint=20\n"), std::string::npos);
     }
+}
+
+// However a job ends, the map takes clicks again and panel 1 no longer claims it runs: the
+// Guard is idle only after a job's last report, so the tick that finds it idle ends the job.
+TEST(JobEnd, EveryEndLeavesTheMapUsableAndPanelOneWithTheOutcome) {
+    const std::string reset = "May be you MUST reset the device connected with your Corvex.";
+    const std::string wait = "Reading firmware, please wait ...";
+    struct Row {
+        const char* name;
+        std::function<void(Rig&)> end;
+        std::vector<std::string> expected;
+    };
+    const std::vector<Row> rows = {
+        {"a time-out: the broken-link report and no final report",
+         [](Rig& r) { r.feedback.onMessage(message(10, "Function aborted.")); },
+         {"busy=0", "p1=" + reset + ";15"}},
+        {"a job that ends without a word", [](Rig&) {}, {"busy=0", "p1=Ready;16"}},
+        {"a stop on error",
+         [](Rig& r) { r.feedback.onMessage(message(14, "Area 3")); },
+         {"busy=0", "p1=Stopped on error.;15"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig rig;
+        rig.guard.idle = false;
+        rig.feedback.showWait(wait);
+        rig.feedback.setMapBusy(true);
+        rig.feedback.tick();
+        EXPECT_TRUE(rig.feedback.mapBusy()) << "the job still runs";
+        row.end(rig);
+        rig.guard.idle = true;
+        rig.feedback.tick();
+        const std::string state = snapshot(rig);
+        for (const std::string& line : row.expected) {
+            EXPECT_NE(state.find("\n" + line + "\n"), std::string::npos) << line << " in" << state;
+        }
+    }
+}
+
+// One ESC, one box: the job says it was broken off, and the Guard's own abort report that
+// follows goes to panel 1 only. A job that reports nothing itself still gets the Guard's box.
+TEST(JobEnd, ABreakGivesOneReport) {
+    const GuardRecord failed = message(5, "Function failed - Job aborted.", 1, 0x0F00);
+    const GuardRecord aborted = message(5, link::kAbortReport, 0, 0x1000);
+    Rig rig;
+    rig.guard.idle = false;
+    rig.feedback.jobSubmitted(GuardRecord::command("RFW"));
+    rig.feedback.onMessage(failed);
+    rig.feedback.onMessage(aborted);
+    ASSERT_EQ(rig.view.boxes.size(), 1U);
+    EXPECT_EQ(rig.view.boxes[0].text, failed.Text.str());
+    EXPECT_EQ(rig.feedback.panel(1), (PanelView{aborted.Text.str(), 16, std::nullopt}));
+    rig.guard.idle = true;
+    rig.feedback.tick();
+
+    rig.guard.idle = false;
+    rig.feedback.jobSubmitted(GuardRecord::command("DEADLOCK"));
+    rig.feedback.onMessage(aborted);
+    ASSERT_EQ(rig.view.boxes.size(), 2U);
+    EXPECT_EQ(rig.view.boxes[1].text, aborted.Text.str());
+}
+
+// The whole job's share and time left, in the title and at the end of the wait text, while a
+// firmware job runs; the counts follow the areas the job visits.
+TEST(JobProgress, TitleAndWaitTextCarryTheWholeJobsShareUntilItEnds) {
+    TempDir dir;
+    link::AreaTable table;
+    mainwin::AreaModel areas(table);
+    RecordingView view;
+    auto now = fixedTime();
+    GuardFeedback feedback(areas, view, std::string(kTitle), dir.file("corvex.LOG"),
+                           [&now] { return now; });
+    view.feedback = &feedback;
+    FakeGuard guard;
+    guard.idle = false;
+    feedback.bindGuard(&guard);
+    areas.setAll(link::kAreaModeSkip);
+    table.setMode(0, link::kAreaModePgm); // 32K
+    table.setMode(1, link::kAreaModeClr); // 16K: read, not saved
+    feedback.showWait("Reading firmware, please wait ...");
+    feedback.jobSubmitted(GuardRecord::command("RFW"));
+    EXPECT_EQ(feedback.title(), "0 % - Corvex V4.00C");
+    for (int step = 0; step < 12; ++step) {
+        feedback.onAreaEvent(link::AreaEvent::Progress, 0);
+    }
+    now += std::chrono::seconds(3);
+    feedback.tick();
+    EXPECT_EQ(feedback.title(), "25 % - Corvex V4.00C");
+    EXPECT_EQ(feedback.panel(1).text, "Reading firmware, please wait ... 25 %, 0:09 left");
+    guard.idle = true;
+    feedback.tick();
+    EXPECT_EQ(feedback.title(), "Corvex V4.00C");
+    EXPECT_EQ(feedback.panel(1).text, "Ready");
+
+    // A write: the compare reads area 0, which no read of this run holds; every PGM area may
+    // need programming until the compare has said which differ.
+    guard.idle = false;
+    table.setMode(1, link::kAreaModePgm);
+    table.setBits(1, link::kAreaReadMark);
+    feedback.jobSubmitted(GuardRecord::command("WFW"));
+    for (int step = 0; step < 32; ++step) {
+        feedback.onAreaEvent(link::AreaEvent::Progress, 0);
+    }
+    EXPECT_EQ(feedback.title(), "40 % - Corvex V4.00C"); // 32K of 32K + 48K
+    table.setBits(1, link::kAreaDiffersMark);
+    feedback.onAreaEvent(link::AreaEvent::Erasing, 1);
+    EXPECT_EQ(feedback.title(), "66 % - Corvex V4.00C"); // 32K of 32K + 16K
 }
 
 TEST(Hints, ReturnTenTicksAfterStartAndTwentyAfterEachMessageButNotOverAWaitText) {

@@ -22,16 +22,21 @@ public:
 // The Guard's file names and queue as dispatch leaves them.
 class Jobs : public mainwin::GuardJobs {
 public:
-    void setFileName(FileSetter which, const std::string& name) override {
-        setter = which;
-        file = name;
-    }
     int Submit(const link::GuardRecord& record) override {
         if (refuse || running) {
             return -1;
         }
         submitted.push_back(record.Text.str() + ":" + std::to_string(record.Param));
         return 0;
+    }
+    int Submit(const link::GuardRecord& record, FileSetter which,
+               const std::string& name) override {
+        const int slot = Submit(record);
+        if (slot >= 0) {
+            setter = which;
+            file = name;
+        }
+        return slot;
     }
     FileSetter setter = FileSetter::None;
     std::string file;
@@ -49,7 +54,11 @@ public:
         return answer;
     }
     void showFlashPage() override { flashPage = true; }
-    void showMessage(const mainwin::MessageBox& box) override { boxes.push_back(box); }
+    bool showMessage(const mainwin::MessageBox& box) override {
+        boxes.push_back(box);
+        return yes;
+    }
+    bool yes = true;
 
     std::optional<std::string> answer;
     std::vector<std::string> dialogs;
@@ -200,7 +209,8 @@ TEST(JobDispatch, RefusedFirmwareJobLeavesTheMapUsable) {
 TEST(JobDispatch, ACommandWhileAJobRunsLeavesThatJobAlone) {
     Rig rig;
     rig.host.answer = rig.dir.file("other.bin");
-    rig.jobs.setFileName(FileSetter::ReadFile, "running.bin");
+    rig.jobs.setter = FileSetter::ReadFile;
+    rig.jobs.file = "running.bin";
     rig.jobs.running = true;
     rig.feedback.setMapBusy(true);
     rig.areas.setStatus(3, "Reading 128K - OK", 16);
@@ -214,7 +224,7 @@ TEST(JobDispatch, ACommandWhileAJobRunsLeavesThatJobAlone) {
     EXPECT_TRUE(rig.settings.lastFile(FileKind::ReadFirmware).empty());
 }
 
-TEST(JobDispatch, HardwareTypeAndChannelEditorEntries) {
+TEST(JobDispatch, HardwareTypeFollowsTheGuardsAnswer) {
     Rig rig;
     EXPECT_EQ(rig.dispatch.selectHardware(2), 2);
     EXPECT_EQ(rig.jobs.submitted, std::vector<std::string>{"SETHARDWARE:2"});
@@ -222,15 +232,73 @@ TEST(JobDispatch, HardwareTypeAndChannelEditorEntries) {
     rig.jobs.refuse = true;
     EXPECT_EQ(rig.dispatch.selectHardware(0), 2);
     EXPECT_EQ(rig.areas.shownAreaCount(), 11);
+}
 
-    rig.settings.lastFile(FileKind::ReadFirmware) = "/tmp/last.bin";
+// A read with no PGM area in use would say "completed successful" and write no file.
+TEST(JobDispatch, AReadOfNothingIsRefusedBeforeItAsksForAFile) {
+    Rig rig;
+    rig.host.answer = rig.dir.file("read.bin");
+    rig.areas.setAll(link::kAreaModeSkip);
+    rig.areas.table().setMode(12, link::kAreaModePgm); // beyond the 11 areas of type 1
+    rig.areas.selectHardwareType(1, true);
+    rig.areas.table().setMode(3, link::kAreaModeClr); // read, but never saved
+    EXPECT_NE(rig.dispatch.dispatch(Job::ReadFirmware), DispatchResult::Submitted);
+    EXPECT_TRUE(rig.host.dialogs.empty());
+    EXPECT_TRUE(rig.jobs.submitted.empty());
+    EXPECT_TRUE(rig.settings.lastFile(FileKind::ReadFirmware).empty());
+    EXPECT_FALSE(rig.feedback.mapBusy());
+    ASSERT_EQ(rig.host.boxes.size(), 1U);
+    EXPECT_EQ(rig.host.boxes[0].text, mainwin::kNothingToRead);
+    EXPECT_EQ(rig.host.boxes[0].kind, mainwin::BoxKind::Warning);
+
+    rig.areas.table().setMode(10, link::kAreaModePgm);
+    EXPECT_EQ(rig.dispatch.dispatch(Job::ReadFirmware), DispatchResult::Submitted);
+}
+
+// The editor opens on the file this run's last firmware read saved into, never on a path an
+// earlier run left in the settings; without such a read it offers to open an image instead.
+TEST(JobDispatch, TheChannelEditorOpensOnThisRunsReadOrOffersAnImage) {
+    Rig rig;
     using Mode = JobDispatch::ChannelMode;
+    rig.settings.lastFile(FileKind::ReadFirmware) = "/tmp/earlier-run.bin";
     std::string file;
+    rig.host.yes = false;
+    EXPECT_FALSE(rig.dispatch.openChannelEditor(Mode::Hex, file));
+    ASSERT_EQ(rig.host.boxes.size(), 1U);
+    EXPECT_EQ(rig.host.boxes[0].text, mainwin::kNoFirmwareRead);
+    EXPECT_EQ(rig.host.boxes[0].kind, mainwin::BoxKind::Question);
+    EXPECT_TRUE(rig.host.dialogs.empty());
+    EXPECT_TRUE(rig.dispatch.channelEditorEnabled(Mode::Dec)) << "declined: nothing opened";
+
+    rig.host.yes = true;
+    rig.host.answer = "/tmp/image.bin";
     EXPECT_TRUE(rig.dispatch.openChannelEditor(Mode::Hex, file));
-    EXPECT_EQ(file, "/tmp/last.bin");
+    EXPECT_EQ(file, "/tmp/image.bin");
+    EXPECT_EQ(rig.host.dialogs,
+              std::vector<std::string>{"Select firmware image ...|/tmp/earlier-run.bin"});
+
+    // A firmware read of this run that completed.
+    rig.feedback.readFileSet("/tmp/read-now.bin");
+    rig.feedback.jobSubmitted(link::GuardRecord::command("RFW"));
+    link::GuardRecord done = link::GuardRecord::command(
+        "Read Firmware function completed successful.", 0, 0, link::kStyleNormal);
+    done.Code = link::kMsgFinalReport;
+    rig.feedback.onMessage(done);
+    rig.host.boxes.clear();
+    EXPECT_TRUE(rig.dispatch.openChannelEditor(Mode::Hex, file));
+    EXPECT_EQ(file, "/tmp/read-now.bin");
+    EXPECT_TRUE(rig.host.boxes.empty());
     EXPECT_FALSE(rig.dispatch.channelEditorEnabled(Mode::Dec));
     EXPECT_FALSE(rig.dispatch.openChannelEditor(Mode::Dec, file));
-    EXPECT_TRUE(rig.dispatch.openChannelEditor(Mode::Hex, file));
+}
+
+TEST(JobDispatch, TheMicrocodeEntryHasItsOwnCaptionWhenNotSet) {
+    Rig rig;
+    EXPECT_EQ(rig.dispatch.defaultFileCaption(FileKind::BootCode), "No File Specified");
+    for (const FileKind kind : {FileKind::ReadFirmware, FileKind::WriteFirmware,
+                                FileKind::ReadConfig, FileKind::WriteConfig}) {
+        EXPECT_EQ(rig.dispatch.defaultFileCaption(kind), "No file specified");
+    }
 }
 
 } // namespace

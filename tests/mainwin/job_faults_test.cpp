@@ -29,7 +29,10 @@ public:
                                           const std::string& /*preset*/) override {
         return answer;
     }
-    void showMessage(const mainwin::MessageBox& box) override { refusals.push_back(box); }
+    bool showMessage(const mainwin::MessageBox& box) override {
+        refusals.push_back(box);
+        return false;
+    }
     std::string answer;
     std::vector<mainwin::MessageBox> refusals;
 };
@@ -38,14 +41,18 @@ public:
 class Jobs : public mainwin::GuardJobs {
 public:
     explicit Jobs(link::TCorvexThread& guard) : m_guard(guard) {}
-    void setFileName(mainwin::FileSetter setter, const std::string& name) override {
-        if (setter == mainwin::FileSetter::ReadFile) {
-            m_guard.SetReadFileName(name);
-        } else if (setter == mainwin::FileSetter::WriteFile) {
-            m_guard.SetWriteFileName(name);
+    int Submit(const link::GuardRecord& record) override { return m_guard.Submit(record); }
+    int Submit(const link::GuardRecord& record, mainwin::FileSetter setter,
+               const std::string& name) override {
+        switch (setter) {
+        case mainwin::FileSetter::ReadFile:
+            return m_guard.Submit(record, link::FileSlot::Read, name);
+        case mainwin::FileSetter::WriteFile:
+            return m_guard.Submit(record, link::FileSlot::Write, name);
+        default:
+            return m_guard.Submit(record);
         }
     }
-    int Submit(const link::GuardRecord& record) override { return m_guard.Submit(record); }
     [[nodiscard]] bool busy() const override { return !m_guard.isIdle(); }
 
 private:

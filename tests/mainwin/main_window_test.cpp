@@ -1,11 +1,16 @@
+#include "mainwin/area_map_view.h"
 #include "mainwin/main_window.h"
 #include "sim/simulator.h"
 #include "tests/link/temp_dir.h"
+#include "widgets/unsaved_work.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QElapsedTimer>
+#include <QKeySequence>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPointer>
 #include <QTabWidget>
 #include <QTest>
@@ -13,6 +18,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
 
 using corvex::mainwin::MessageBox;
 using corvex::mainwin::TForm9;
@@ -32,7 +38,9 @@ std::string readText(const std::string& path) {
 // The window over an in-memory simulated receiver, its files in a fresh folder. Boxes are
 // answered Yes and recorded; file dialogs take `answer`.
 struct Rig {
-    explicit Rig(const std::function<void(corvex::mainwin::MainWindowSetup&)>& adjust = {}) {
+    explicit Rig(const std::function<void(corvex::mainwin::MainWindowSetup&)>& adjust = {},
+                 corvex::sim::SimConfig config = {})
+        : sim(std::move(config)) {
         corvex::mainwin::MainWindowSetup setup;
         setup.programPath = dir.file("corvex");
         setup.title = QStringLiteral("Corvex V4.00C - simulated receiver");
@@ -68,8 +76,15 @@ struct Rig {
             20000);
     }
 
+    bool readFirmware() {
+        act("Flash/Set all areas to PGM").trigger();
+        answer = dir.file("firmware.bin");
+        act("Flash/Read Firmware").trigger();
+        return window->feedback().mapBusy();
+    }
+
     corvex::test::TempDir dir;
-    corvex::sim::Simulator sim{corvex::sim::SimConfig{}};
+    corvex::sim::Simulator sim;
     std::unique_ptr<TForm9> window;
     std::vector<MessageBox> boxes;
     std::vector<std::string> dialogs;
@@ -155,6 +170,8 @@ private slots:
             enable.Param = 1;
             return enable;
         }());
+        // One small PGM area: a read of nothing is refused, a read of everything takes long.
+        rig.window->areas().table().setMode(0, corvex::link::kAreaModePgm);
         // Cancelled dialogs: a file job then stops before its wait text, so each row is seen
         // apart from the Guard's own progress.
         for (const Case& c : cases) {
@@ -172,7 +189,10 @@ private slots:
                 rig.act(c.path).trigger();
                 rig.answer.reset();
             }
-            QCOMPARE(rig.window->feedback().panel(1).text, std::string(c.wait));
+            // A firmware job's progress follows its wait text.
+            QVERIFY2(
+                rig.window->feedback().panel(1).text.starts_with(c.wait),
+                (std::string(c.path) + " shows " + rig.window->feedback().panel(1).text).c_str());
         }
         rig.act("Corvex/Diagnostics ...").trigger();
         QCOMPARE(rig.window->pages().currentIndex(), 1);
@@ -253,6 +273,128 @@ private slots:
     }
 
     void toolWindowsOpenOneAtATimeAndHoldTheClose();
+    void aSignalKeepsUnsavedWorkAndClosesToolWindowsWithoutAQuestion();
+
+    // A signal arriving while a box the Guard waits on is open: the box is answered, the Guard
+    // released and joined, and the settings and the log book are written, at once.
+    void aSignalWithAGuardBoxOpenClosesWithinTwoSeconds() {
+        struct Case {
+            const char* box;
+            const char* simOption; // "" for none
+        };
+        for (const Case& c : {Case{"Read Firmware function completed successful.", ""},
+                              Case{"Function aborted.\rThe communication with your Corvex "
+                                   "interface is broken.",
+                                   "hang-after=20000"}}) {
+            corvex::sim::SimConfig config;
+            if (*c.simOption != '\0') {
+                QCOMPARE(corvex::sim::applySimOption(config, c.simOption), std::string());
+            }
+            Rig rig({}, config);
+            QVERIFY(rig.readSignature());
+            QElapsedTimer timer;
+            bool closedInBox = false;
+            rig.window->setBoxHandler([&](const MessageBox& box) {
+                rig.boxes.push_back(box);
+                if (box.text == c.box) {
+                    timer.start();
+                    rig.window->closeForSignal();
+                    closedInBox = true;
+                }
+                return true;
+            });
+            QVERIFY(rig.readFirmware());
+            QTRY_VERIFY_WITH_TIMEOUT(closedInBox, 110000);
+            // 2 s for the program as users run it (tests/app/keyboard_e2e.sh holds the installed
+            // one to that); here the sanitizers and a shared machine get some room.
+            QVERIFY2(timer.elapsed() < 5000, c.box);
+            QVERIFY(!rig.window->isVisible());
+            const std::string log = readText(rig.window->logBookFile());
+            QVERIFY(log.find("RFW") != std::string::npos);
+            QVERIFY(log.find("Writing configuration data to ") != std::string::npos);
+            QVERIFY(readText(rig.dir.file("corvex.INI")).find("[Areas]") != std::string::npos);
+            // No question waited on: the only boxes are the Guard's.
+            for (const MessageBox& box : rig.boxes) {
+                QVERIFY2(box.kind != corvex::mainwin::BoxKind::Question, box.text.c_str());
+            }
+        }
+    }
+
+    // A time-out ends a job without a final report: the map takes clicks again afterwards and
+    // panel 1 says what happened.
+    void aTimeoutLeavesTheMapUsable() {
+        corvex::sim::SimConfig config;
+        QCOMPARE(corvex::sim::applySimOption(config, "hang-after=20000"), std::string());
+        Rig rig({}, config);
+        QVERIFY(rig.readSignature());
+        QVERIFY(rig.readFirmware());
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.boxes.empty() && rig.boxes.back().title == "Timeout", 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.window->feedback().mapBusy(), 2000);
+        QCOMPARE(rig.window->feedback().panel(1).text,
+                 std::string("May be you MUST reset the device connected with your Corvex."));
+        QCOMPARE(rig.window->windowTitle(), QStringLiteral("Corvex V4.00C - simulated receiver"));
+        // A click on area 0's CLR button.
+        QTest::mouseClick(&rig.window->map(), Qt::LeftButton, {}, QPoint(589 + 10, 27 + 5));
+        QCOMPARE(rig.window->areas().table().mode(0), corvex::link::kAreaModeClr);
+    }
+
+    // Exit and the close button ask before they break a job; an idle Guard is closed without a
+    // question and without an abort in the log book.
+    void exitAsksOnlyWhileAJobRuns() {
+        {
+            Rig rig;
+            QTRY_VERIFY(rig.window->guard()->isIdle());
+            rig.act("Flash/Exit").trigger();
+            QVERIFY(!rig.window->isVisible());
+            QVERIFY(rig.boxes.empty());
+            QVERIFY(readText(rig.window->logBookFile()).find("Operation aborted.") ==
+                    std::string::npos);
+        }
+        Rig rig;
+        rig.window->commandField().setText(QStringLiteral("DEADLOCK"));
+        QTest::keyClick(&rig.window->commandField(), Qt::Key_Return);
+        QTRY_VERIFY(rig.window->guard()->GuardState() == corvex::link::GuardStateValue::Busy);
+        bool answer = false;
+        rig.window->setBoxHandler([&](const MessageBox& box) {
+            rig.boxes.push_back(box);
+            return answer;
+        });
+        rig.act("Flash/Exit").trigger();
+        QCOMPARE(rig.boxes.size(), std::size_t{1});
+        QCOMPARE(rig.boxes[0].text, std::string(corvex::mainwin::kBreakAndQuit));
+        QCOMPARE(rig.boxes[0].kind, corvex::mainwin::BoxKind::Question);
+        QVERIFY(rig.window->isVisible());
+        QCOMPARE(rig.window->guard()->GuardState(), corvex::link::GuardStateValue::Busy);
+        answer = true;
+        QVERIFY(rig.window->close());
+        QVERIFY(rig.window->guard() == nullptr);
+        QVERIFY(readText(rig.window->logBookFile()).find("Operation aborted.") !=
+                std::string::npos);
+    }
+
+    // Within each menu every item has its own mnemonic, so one key reaches it.
+    void everyMenuItemHasAMnemonicOfItsOwn() {
+        Rig rig;
+        const std::function<void(const QList<QAction*>&, const QString&)> check =
+            [&](const QList<QAction*>& actions, const QString& where) {
+                std::map<QString, QString> taken;
+                for (QAction* act : actions) {
+                    if (act->isSeparator() || !act->isVisible()) {
+                        continue;
+                    }
+                    const QKeySequence key = QKeySequence::mnemonic(act->text());
+                    QVERIFY2(!key.isEmpty(), qPrintable(where + ": " + act->text()));
+                    const QString name = key.toString();
+                    QVERIFY2(!taken.contains(name),
+                             qPrintable(where + ": " + act->text() + " and " + taken[name]));
+                    taken[name] = act->text();
+                    if (act->menu() != nullptr) {
+                        check(act->menu()->actions(), where + "/" + act->text());
+                    }
+                }
+            };
+        check(rig.window->menuBar()->actions(), QStringLiteral("menu bar"));
+    }
 
     void closeDuringWrite() {
         Rig rig;
@@ -325,6 +467,48 @@ void MainWindowTest::toolWindowsOpenOneAtATimeAndHoldTheClose() {
     QVERIFY(rig.window->isVisible());
     second->unsaved = false;
     QVERIFY(rig.window->close());
+}
+
+// An editor with work it has not saved: the close button would ask (recorded here), a signal
+// keeps the work first, after which the close passes.
+class UnsavedEditor : public QWidget, public corvex::widgets::UnsavedWork {
+public:
+    explicit UnsavedEditor(QWidget* owner) : QWidget(owner, Qt::Window) {}
+    void keepForRecovery() override {
+        kept = true;
+        unsaved = false;
+    }
+    bool unsaved = true;
+    bool kept = false;
+    int questions = 0;
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        if (unsaved) {
+            ++questions;
+        }
+        event->setAccepted(!unsaved);
+    }
+};
+
+void MainWindowTest::aSignalKeepsUnsavedWorkAndClosesToolWindowsWithoutAQuestion() {
+    QPointer<UnsavedEditor> editor;
+    Rig rig([&editor](corvex::mainwin::MainWindowSetup& setup) {
+        setup.openHexEditor = [&editor](QWidget* owner, const std::string&) {
+            editor = new UnsavedEditor(owner);
+            editor->show();
+            return static_cast<QWidget*>(editor.data());
+        };
+    });
+    rig.act("Tools/Hex Editor").trigger();
+    QVERIFY(editor);
+    QVERIFY2(!rig.window->close(), "the close button asks, and the answer keeps the work");
+    QCOMPARE(editor->questions, 1);
+    rig.window->closeForSignal();
+    QVERIFY(!rig.window->isVisible());
+    QVERIFY(editor->kept);
+    QVERIFY(!editor->isVisible());
+    QCOMPARE(editor->questions, 1);
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -46,7 +46,7 @@ TEST(SettingsFile, KeepsOddPathsVerbatimThroughSaveAndLoad) {
         settings.lastFiles[i] = odd[i + mainwin::kFileKinds];
     }
     settings.timeoutControl = false;
-    settings.areaFlags[0] = 0x00809001; // job marks and CLR
+    settings.areaFlags[0] = 0x00000001; // CLR
     settings.areaFlags[19] = 0x0000002C;
     TempDir dir;
     const std::string path = dir.file("corvex.INI");
@@ -106,18 +106,27 @@ TEST(SettingsRead, TakesWhatItCanAndDefaultsTheRest) {
          "[Areas]\nArea03=00000001\nArea04=zz\nArea05=\n",
          [](const Settings& s) {
              EXPECT_EQ(s.areaFlags[3], link::kAreaModeClr);
-             EXPECT_EQ(s.areaFlags[4], 0x1000U | link::kAreaModeSkip) << "other bits kept";
-             EXPECT_EQ(s.areaFlags[5], 0x1000U | link::kAreaModeSkip);
+             EXPECT_EQ(s.areaFlags[4], 0x2CU | link::kAreaModeSkip) << "other bits kept";
+             EXPECT_EQ(s.areaFlags[5], 0x2CU | link::kAreaModeSkip);
              EXPECT_EQ(s.areaFlags[6], link::kAreaModeSkip) << "missing key: the whole default";
          }},
         {"no mode, too wide or signed: SKIP",
-         "[Areas]\nArea00=00000003\nArea01=100000000\nArea02=-1\nArea07=0x1\nArea08=8000",
+         "[Areas]\nArea00=00000003\nArea01=100000000\nArea02=-1\nArea07=0x1\nArea08=2C",
          [](const Settings& s) {
-             EXPECT_EQ(s.areaFlags[0], 0x1002U);
-             EXPECT_EQ(s.areaFlags[1], 0x1002U);
-             EXPECT_EQ(s.areaFlags[2], 0x1002U);
-             EXPECT_EQ(s.areaFlags[7], 0x1002U);
-             EXPECT_EQ(s.areaFlags[8], 0x8000U) << "short hex is still hex";
+             EXPECT_EQ(s.areaFlags[0], 0x2EU);
+             EXPECT_EQ(s.areaFlags[1], 0x2EU);
+             EXPECT_EQ(s.areaFlags[2], 0x2EU);
+             EXPECT_EQ(s.areaFlags[7], 0x2EU);
+             EXPECT_EQ(s.areaFlags[8], 0x2CU) << "short hex is still hex";
+         }},
+        // An earlier run's read of a flash that may have changed since, or of another
+        // receiver, must not let a write call an area "Up-to-Date" it never compared.
+        {"the job marks of an earlier run are dropped; mode and area icon stay",
+         "[Areas]\nArea00=00809001\nArea01=0080902E\nArea02=00001000\n",
+         [](const Settings& s) {
+             EXPECT_EQ(s.areaFlags[0], link::kAreaModeClr);
+             EXPECT_EQ(s.areaFlags[1], 0x2EU);
+             EXPECT_EQ(s.areaFlags[2], link::kAreaModePgm);
          }},
         {"only exactly 1 checks a toggle", "[Config]\nTimeoutControl=yes\nStopOnError=\n",
          [](const Settings& s) {
@@ -146,7 +155,7 @@ TEST(SettingsRead, TakesWhatItCanAndDefaultsTheRest) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Settings before;
-        before.areaFlags.fill(0x1000);
+        before.areaFlags.fill(0x2C);
         c.check(read(c.text, before));
     }
 }
