@@ -1,13 +1,11 @@
 #include "channels/image_writer.h"
 
+#include "link/jobs/replacing_file.h"
+
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <variant>
 
@@ -23,29 +21,6 @@ bool hasTag(std::span<const std::uint8_t> image, std::uint32_t block, std::strin
     }
     return std::equal(tag.begin(), tag.end(), image.begin() + block + kTagOffset) &&
            image[block + kTagOffset + 3] == 0;
-}
-
-std::string_view trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-// A field as xswap wrote it: "-" for none, else the number in the display mode.
-std::optional<std::uint16_t> xswapValue(std::string_view field, DisplayMode mode) {
-    const std::string_view text = trimmed(field);
-    if (text == "-") {
-        return kNoPid;
-    }
-    unsigned value = 0;
-    const int base = mode == DisplayMode::Hexadecimal ? 16 : 10;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > 0xFFFF) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint16_t>(value);
 }
 
 void putBigEndian16(std::uint8_t* p, std::uint16_t value) {
@@ -64,9 +39,6 @@ void encodeRecord(const ChannelRecord& r, std::uint8_t* p) {
     }
 }
 
-// Unique among the saves of this process; the process id keeps two programs apart.
-std::atomic<unsigned> partCounter{0};
-
 bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         const ssize_t written = ::write(fd, bytes.data(), bytes.size());
@@ -81,6 +53,28 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+// The file's whole contents, read through its descriptor; nullopt with errno set on a failure.
+std::optional<std::vector<std::uint8_t>> readAll(int fd, std::size_t expected) {
+    std::vector<std::uint8_t> bytes(expected + 1); // one more shows a file that grew
+    std::size_t used = 0;
+    while (used < bytes.size()) {
+        const ssize_t got =
+            ::pread(fd, bytes.data() + used, bytes.size() - used, static_cast<off_t>(used));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return std::nullopt;
+        }
+        if (got == 0) {
+            break;
+        }
+        used += static_cast<std::size_t>(got);
+    }
+    bytes.resize(used);
+    return bytes;
+}
+
 bool sameFile(const std::string& a, const std::string& b) {
     namespace fs = std::filesystem;
     std::error_code ec;
@@ -90,15 +84,10 @@ bool sameFile(const std::string& a, const std::string& b) {
     return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec) && !ec;
 }
 
-// Why the file at `name` does not hold the list, or nothing when it does.
-std::optional<std::string> readBackMismatch(const std::string& name, std::span<const Line> channels,
-                                            DisplayMode mode) {
-    std::string error;
-    const std::optional<std::vector<std::uint8_t>> image = readImageFile(name, &error);
-    if (!image) {
-        return error;
-    }
-    const LoadResult loaded = loadChannelTables(*image, mode);
+// Why `image` does not give back the list, or nothing when it does.
+std::optional<std::string> listMismatch(std::span<const std::uint8_t> image,
+                                        std::span<const Line> channels, DisplayMode mode) {
+    const LoadResult loaded = loadChannelTables(image, mode);
     if (const auto* failure = std::get_if<LoadFailure>(&loaded)) {
         return failure->text;
     }
@@ -142,6 +131,8 @@ std::optional<ChannelTablePlace> locateChannelTable(std::span<const std::uint8_t
     const std::uint64_t first = place.start + 4;
     const std::uint64_t records = std::max<std::uint64_t>(
         1, (std::max<std::uint64_t>(length, 4) - 4 + kChannelRecordSize - 1) / kChannelRecordSize);
+    const std::uint64_t available = (image.size() - first) / kChannelRecordSize;
+    place.oldCount = static_cast<std::size_t>(std::min(records, available));
     place.oldEnd = static_cast<std::size_t>(
         std::min<std::uint64_t>(first + records * kChannelRecordSize, image.size()));
     place.limit = std::max<std::size_t>(place.oldEnd, *channelBlock + kBlockSize);
@@ -217,22 +208,18 @@ std::optional<std::vector<std::uint8_t>> imageWithChannels(std::span<const std::
         return std::nullopt;
     }
     std::vector<std::uint8_t> image(source.begin(), source.end());
-    const std::size_t length = 4 + channels.size() * kChannelRecordSize;
-    for (std::size_t i = 0; i < 4; ++i) {
-        image[place->start + i] = static_cast<std::uint8_t>(length >> (8 * i));
+    // The loader reads as many records as the old field gives: kept, it keeps its bytes.
+    if (channels.size() != place->oldCount) {
+        const std::size_t length = 4 + channels.size() * kChannelRecordSize;
+        for (std::size_t i = 0; i < 4; ++i) {
+            image[place->start + i] = static_cast<std::uint8_t>(length >> (8 * i));
+        }
     }
     std::uint8_t* record = image.data() + place->start + 4;
     for (std::size_t i = 0; i < channels.size(); ++i, record += kChannelRecordSize) {
         const Line& line = channels[i];
-        if (line.reference != 0) {
-            // Taken from the source, not from `image`: the new table may already cover it.
-            if (line.reference > source.size() ||
-                source.size() - line.reference < kChannelRecordSize) {
-                error =
-                    "Channel " + std::to_string(i + 1) + " refers to a record outside the image.";
-                return std::nullopt;
-            }
-            std::copy_n(source.begin() + line.reference, kChannelRecordSize, record);
+        if (line.record) {
+            std::copy(line.record->bytes.begin(), line.record->bytes.end(), record);
             continue;
         }
         const std::optional<ChannelRecord> r = channelRecordFromLine(line.text, mode);
@@ -267,30 +254,37 @@ bool saveListIntoImage(std::span<const std::uint8_t> source, const std::string& 
     if (!image) {
         return false;
     }
-    const std::string partName = target + "." + std::to_string(::getpid()) + "-" +
-                                 std::to_string(partCounter.fetch_add(1)) + ".part";
-    const int fd = ::open(partName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        error = "cannot create " + target + ": " + std::strerror(errno);
+    link::ReplacingFile file(target);
+    const auto failed = [&](const std::string& why) {
+        file.discard();
+        error = "cannot write " + target + ": " + why;
+        return false;
+    };
+    if (!file.valid()) {
+        error = "cannot create " + target + ": " + file.error();
         return false;
     }
-    bool ok = writeAll(fd, *image) && ::fsync(fd) == 0;
-    const int writeErrno = errno;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok) {
-        error = "cannot write " + target + ": " + std::strerror(writeErrno);
-        (void)::unlink(partName.c_str());
-        return false;
+    if (!writeAll(file.fd(), *image)) {
+        return failed(std::strerror(errno));
     }
     // Read back before it takes the target's name, so a bad file never replaces a good one.
-    if (const std::optional<std::string> mismatch = readBackMismatch(partName, channels, mode)) {
-        (void)::unlink(partName.c_str());
+    const std::optional<std::vector<std::uint8_t>> written = readAll(file.fd(), image->size());
+    if (!written) {
+        return failed(std::strerror(errno));
+    }
+    std::optional<std::string> mismatch;
+    if (*written != *image) {
+        mismatch = "the file reads back differently from what was written";
+    } else {
+        mismatch = listMismatch(*written, channels, mode);
+    }
+    if (mismatch) {
+        file.discard();
         error = "The new image did not hold the edited list and was deleted: " + *mismatch;
         return false;
     }
-    if (::rename(partName.c_str(), target.c_str()) != 0) {
-        error = "cannot write " + target + ": " + std::strerror(errno);
-        (void)::unlink(partName.c_str());
+    if (!file.commit()) {
+        error = "cannot write " + target + ": " + file.error();
         return false;
     }
     return true;
