@@ -35,6 +35,9 @@ struct CtlOptions {
     std::vector<link::GuardRecord> commands;
     std::string channelsImage; // --channels: print this image's channel list; no port, no COMMAND
     std::string csvFile;       // --csv: also write the channel list there
+    std::string orderFile;     // --order: arrange the list as this CSV says first
+    std::string saveIntoFile;  // --save-into: write the list into a new image there
+    bool force = false;        // --force: --save-into may replace an existing file
     // --find PATTERN FILE: the file editor's search over FILE, offline; no port, no COMMAND.
     std::optional<std::string> findPattern;
     std::string findFile;
@@ -62,7 +65,7 @@ struct CtlOptions {
 /// What --help prints.
 inline constexpr std::string_view kHelp =
     R"(usage: corvexctl [OPTION]... COMMAND...
-       corvexctl --channels IMAGE [--hex] [--csv FILE]
+       corvexctl --channels IMAGE [--hex] [--order CSV] [--csv FILE] [--save-into NEW [--force]]
        corvexctl --find PATTERN FILE [--hex | --ignore-case] [--base HEX]
 
 Runs Guard commands on a Corvex interface, one after another, and prints the log book.
@@ -90,6 +93,10 @@ EMI_INIT, SETDRIVER, BLOCKMODE, DEADLOCK, IPRIO, HPRIO, RESTART, RST, ENABLEPGM,
   --quiet                    no progress line on a terminal
   --yes                      answer Yes to the loopback tests' question
   --ignore-case              with --find and a text PATTERN: A-Z match either case
+  --order CSV                with --channels: arrange the list in the order of CSV's rows (a
+                             --csv export, rows moved or deleted), matched by transponder and SID
+  --save-into NEW            with --channels: write the (arranged) list into a copy of IMAGE
+  --force                    with --save-into: replace NEW if it exists
   --help, -h                 this text
   --version                  the program version
 
