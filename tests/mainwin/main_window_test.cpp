@@ -253,6 +253,7 @@ private slots:
     }
 
     void toolWindowsOpenOneAtATimeAndHoldTheClose();
+    void eachUseOfTheChannelEditorEntryOpensAFurtherWindow();
 
     void closeDuringWrite() {
         Rig rig;
@@ -324,6 +325,28 @@ void MainWindowTest::toolWindowsOpenOneAtATimeAndHoldTheClose() {
     QVERIFY(!rig.window->close());
     QVERIFY(rig.window->isVisible());
     second->unsaved = false;
+    QVERIFY(rig.window->close());
+}
+
+void MainWindowTest::eachUseOfTheChannelEditorEntryOpensAFurtherWindow() {
+    Rig rig([](corvex::mainwin::MainWindowSetup& setup) {
+        setup.openChannelEditor = [](QWidget* owner, const std::string& image, bool) {
+            auto* editor = new ToolWindow(owner, image);
+            editor->setAttribute(Qt::WA_DeleteOnClose);
+            editor->show();
+            return static_cast<QWidget*>(editor);
+        };
+    });
+    rig.act("Tools/Channel List Editor (Dec)").trigger();
+    rig.act("Tools/Channel List Editor (Dec)").trigger();
+    const std::vector<QWidget*> editors = rig.window->channelEditors();
+    QCOMPARE(editors.size(), std::size_t{2});
+    QVERIFY(editors[0]->isVisible() && editors[1]->isVisible());
+    // Each keeps its own unsaved work: the one that holds some keeps the program open.
+    static_cast<ToolWindow*>(editors[1])->unsaved = true;
+    QVERIFY(!rig.window->close());
+    QTRY_VERIFY(rig.window->channelEditors() == std::vector<QWidget*>{editors[1]});
+    static_cast<ToolWindow*>(editors[1])->unsaved = false;
     QVERIFY(rig.window->close());
 }
 
