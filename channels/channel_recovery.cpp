@@ -66,24 +66,23 @@ std::string snapshotLine(const Line& line) {
     if (!line.record && line.text == kClearedChannelLine && line.reference == 0) {
         return "-";
     }
-    char reference[12];
-    std::snprintf(reference, sizeof reference, "%08X", line.reference);
+    char head[16];
+    std::snprintf(head, sizeof head, "%c %08X ", line.record ? 'R' : 'T', line.reference);
+    std::string text = head;
     if (!line.record) {
-        return "T " + std::string(reference) + " " + line.text;
+        return text + line.text;
     }
-    std::string text = "R " + std::string(reference) + " ";
     for (const std::uint8_t byte : line.record->bytes) {
         char digits[4];
         std::snprintf(digits, sizeof digits, "%02X", unsigned{byte});
         text += digits;
     }
-    if (const auto& key = line.record->transponder) {
-        text += " " + std::to_string(key->frequencyKhz) + (key->horizontal ? " H " : " V ") +
-                std::to_string(key->symbolRateCode);
-    } else {
-        text += " - - -";
+    char key[40] = " - - -";
+    if (const auto& transponder = line.record->transponder) {
+        std::snprintf(key, sizeof key, " %u %c %u", transponder->frequencyKhz,
+                      transponder->horizontal ? 'H' : 'V', unsigned{transponder->symbolRateCode});
     }
-    return text;
+    return text + key;
 }
 
 std::optional<Line> lineFromSnapshot(std::string_view text, DisplayMode mode) {
@@ -176,9 +175,13 @@ std::optional<std::string> keepArrangedList(const std::string& folder, const std
     std::string name;
     std::error_code ec;
     for (int n = 1; name.empty() || fs::exists(name, ec); ++n) {
-        name = (fs::path(folder) /
-                (stem + (n == 1 ? "" : "-" + std::to_string(n)) + std::string(kSuffix)))
-                   .string();
+        std::string file = stem;
+        if (n > 1) {
+            file += '-';
+            file += std::to_string(n);
+        }
+        file += kSuffix;
+        name = (fs::path(folder) / file).string();
     }
     if (const std::optional<std::string> failure = link::replaceFileContents(
             name, {reinterpret_cast<const std::uint8_t*>(contents.data()), contents.size()})) {
