@@ -428,28 +428,18 @@ QMessageBox::StandardButton TForm5::ask(const Notice& notice, QMessageBox::Stand
 }
 
 void TForm5::showNotice(const std::optional<Notice>& notice, QMessageBox::Icon icon) {
-    if (!notice) {
-        return;
+    if (notice) {
+        (void)ask(*notice, QMessageBox::Ok, icon);
     }
-    if (m_boxHandler) {
-        (void)m_boxHandler(*notice, icon, QMessageBox::Ok);
-        return;
-    }
-    QString text = qs(notice->text);
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    const QString title =
-        notice->title.empty() ? QApplication::applicationDisplayName() : qs(notice->title);
-    QMessageBox box(icon, title, text, QMessageBox::Ok, this);
-    box.exec();
 }
 
-bool TForm5::settleUnsavedWork(std::string_view what) {
+bool TForm5::settleUnsavedWork(bool closing) {
     if (!m_editor.hasUnsavedWork()) {
         return true;
     }
     const std::string text = "The arranged channel list has not been saved into an image. Save it "
                              "before the editor " +
-                             std::string(what == "close" ? "closes" : "loads another image") + "?";
+                             std::string(closing ? "closes" : "loads another image") + "?";
     switch (ask(Notice{text, "Warning"},
                 QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
                 QMessageBox::Warning)) {
@@ -660,7 +650,7 @@ void TForm5::offerRecovery() {
 }
 
 void TForm5::loadFromDisk() {
-    if (!settleUnsavedWork("load")) {
+    if (!settleUnsavedWork(false)) {
         return;
     }
     std::optional<std::string> chosen;
@@ -808,7 +798,7 @@ void TForm5::changeEvent(QEvent* event) {
 }
 
 void TForm5::closeEvent(QCloseEvent* event) {
-    if (!m_keptForRecovery && !settleUnsavedWork("close")) {
+    if (!m_keptForRecovery && !settleUnsavedWork(true)) {
         event->ignore();
         return;
     }

@@ -15,7 +15,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 class QAbstractButton;
@@ -108,9 +107,9 @@ private:
     QMessageBox::StandardButton ask(const channels::Notice& notice,
                                     QMessageBox::StandardButtons buttons,
                                     QMessageBox::Icon icon = QMessageBox::Question);
-    /// Before the list is dropped (by `what`, "close" or "load"): Save, Discard or Cancel when it
+    /// Before the list is dropped by a close (or else a load): Save, Discard or Cancel when it
     /// holds unsaved work. True when the list may go.
-    bool settleUnsavedWork(std::string_view what);
+    bool settleUnsavedWork(bool closing);
     /// Offers a recovery snapshot of the image just loaded.
     void offerRecovery();
     /// Everything the editor state decides: caption, page, lists, search box, actions.

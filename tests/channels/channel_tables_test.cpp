@@ -416,7 +416,8 @@ TEST(ChannelCsv, RecordsAreReadAsRfc4180WithEitherLineEnd) {
 std::vector<Line> orderedList(DisplayMode mode) {
     std::vector<sim::Channel> list;
     for (int i = 1; i <= 6; ++i) {
-        sim::Channel c = channel("C" + std::to_string(i), static_cast<std::uint8_t>(1 + i % 3));
+        sim::Channel c = channel(std::string("C").append(std::to_string(i)),
+                                 static_cast<std::uint8_t>(1 + i % 3));
         c.sid = static_cast<std::uint16_t>(0x100 + i);
         list.push_back(c);
     }
