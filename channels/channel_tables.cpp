@@ -310,6 +310,10 @@ LoadResult loadChannelTables(std::span<const std::uint8_t> image, DisplayMode mo
         }
     }
 
+    // Said first: a damaged table's warnings that follow may run into hundreds.
+    if (transponderRecords > transponders.count && onWarning) {
+        onWarning(droppedTranspondersWarning(transponderRecords));
+    }
     tables.transponders.reserve(transponders.count + 1);
     for (std::size_t i = 0; i < transponders.count; ++i) {
         const std::size_t offset = transponders.first + i * kTransponderRecordSize;
@@ -327,9 +331,6 @@ LoadResult loadChannelTables(std::span<const std::uint8_t> image, DisplayMode mo
         }
         tables.transponders.push_back({formatTransponderLine(added + 1, r, mode),
                                        static_cast<std::uint32_t>(offset) | kTransponderLineFlag});
-    }
-    if (transponderRecords > transponders.count && onWarning) {
-        onWarning(droppedTranspondersWarning(transponderRecords));
     }
     tables.transponders.push_back({std::string(kEmptyChannelLine), kEmptyChannelReference});
     return tables;

@@ -5,6 +5,7 @@
 #include "channels/image_writer.h"
 #include "channelwin/editor_icons.h"
 #include "channelwin/line_views.h"
+#include "channelwin/long_notice.h"
 #include "link/guard/program_files.h"
 
 #include <QAction>
@@ -423,6 +424,10 @@ QMessageBox::StandardButton TForm5::ask(const Notice& notice, QMessageBox::Stand
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     const QString title =
         notice.title.empty() ? QApplication::applicationDisplayName() : qs(notice.title);
+    if (buttons == QMessageBox::Ok && text.count(QLatin1Char('\n')) >= kMaxBoxLines) {
+        longNotice(this, icon, title, text);
+        return QMessageBox::Ok;
+    }
     QMessageBox box(icon, title, text, buttons, this);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
