@@ -135,12 +135,15 @@ std::optional<ChannelTablePlace> locateChannelTable(std::span<const std::uint8_t
     place.oldCount = static_cast<std::size_t>(std::min(records, available));
     place.oldEnd = static_cast<std::size_t>(
         std::min<std::uint64_t>(first + records * kChannelRecordSize, image.size()));
-    place.limit = std::max<std::size_t>(place.oldEnd, *channelBlock + kBlockSize);
+    place.limit = *channelBlock + kBlockSize;
     for (const std::uint32_t block : kTableBlocks) {
         if (block > *channelBlock && (hasTag(image, block, "TPT") || hasTag(image, block, "TCS"))) {
-            place.limit = std::min<std::size_t>(place.limit, block);
+            place.protectedFrom = std::min<std::size_t>(place.protectedFrom, block);
         }
     }
+    // A table that already runs further keeps its extent, even into another table's block,
+    // where it may only leave the bytes as they are.
+    place.limit = std::max(std::min(place.limit, place.protectedFrom), place.oldEnd);
     place.limit = std::min(place.limit, image.size());
     return place;
 }
@@ -228,6 +231,15 @@ std::optional<std::vector<std::uint8_t>> imageWithChannels(std::span<const std::
             return std::nullopt;
         }
         encodeRecord(*r, record);
+    }
+    // The loader reads a long table on through the block of a later table: an edit there
+    // would overwrite that table.
+    if (place->protectedFrom < image.size() &&
+        !std::equal(image.begin() + static_cast<std::ptrdiff_t>(place->protectedFrom), image.end(),
+                    source.begin() + static_cast<std::ptrdiff_t>(place->protectedFrom))) {
+        error = "The channel list cannot be stored: its table runs into the block of another "
+                "table, and the change would overwrite that table.";
+        return std::nullopt;
     }
     // A record that now spells a tag where a later block keeps its tag would move a table.
     for (const std::uint32_t block : kTableBlocks) {

@@ -10,8 +10,8 @@
 // to the source byte for byte, and an edited one differs only in the records whose bytes changed
 // (and the length field, when the count did).
 // The table keeps its place; it may grow up to the end of its 64 KiB block (or of its old
-// extent, when that already ran further), never into the block of another table nor past the
-// end of the image.
+// extent, when that already ran further), never past the end of the image, and never changes a
+// byte in the block of another table (which a long table may already run into).
 
 #include "channels/channel_tables.h"
 
@@ -25,12 +25,14 @@
 namespace corvex::channels {
 
 /// Where the channel table of an image stands: its length field, the end of the records the
-/// loader reads (and how many it reads), and the end it may grow to.
+/// loader reads (and how many it reads), the end it may grow to, and the first byte of a later
+/// table's block, which a save must leave as it is.
 struct ChannelTablePlace {
     std::size_t start = 0;
     std::size_t oldEnd = 0;
     std::size_t oldCount = 0;
     std::size_t limit = 0;
+    std::size_t protectedFrom = SIZE_MAX;
 };
 
 /// The channel table the loader would read; nullopt when the image lacks either table.
