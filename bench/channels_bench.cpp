@@ -2,11 +2,21 @@
 // transponders, loaded from an image as the editor loads it. Each iteration starts from a fresh
 // copy of the loaded list (copied outside the timed part); the undo step each edit records is
 // inside the figure.
+#include "channels/channel_csv.h"
 #include "channels/channel_editor.h"
 #include "sim/image_builder.h"
 
 #include <benchmark/benchmark.h>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
 #include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
@@ -109,6 +119,62 @@ void BM_Drag50(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_Drag50)->ArgName("advanced")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// A click on a heading: the whole list sorted by the column, as one undo step. Arg 0 sorts by
+// name, 1 by SID; the loaded list is in neither order.
+void BM_Sort4000(benchmark::State& state) {
+    const channels::SortColumn column =
+        state.range(0) == 0 ? channels::SortColumn::Name : channels::SortColumn::Sid;
+    const channels::ChannelListModel start = loaded().channels();
+    for (auto _ : state) {
+        state.PauseTiming();
+        channels::ChannelListModel model = start;
+        state.ResumeTiming();
+        model.sortBy(column, channels::DisplayMode::Decimal);
+    }
+}
+BENCHMARK(BM_Sort4000)->ArgName("sid")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The whole corvexctl process: start, read the 4,000-channel image and a 4,000-row CSV (the
+// export with its rows reversed), arrange, print, write the new image, read it back, fsync and
+// rename it, exit.
+void BM_CorvexctlOrderSaveInto(benchmark::State& state) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("corvex-bench-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string image = (dir / "image.bin").string();
+    const std::string csv = (dir / "order.csv").string();
+    const std::string target = (dir / "arranged.bin").string();
+    const std::vector<std::uint8_t> bytes =
+        sim::channelTableImage(0x40000, sim::generatedTransponders(kTransponders),
+                               sim::generatedChannels(kChannels, kTransponders));
+    std::ofstream(image, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    const channels::ChannelEditor& editor = loaded();
+    std::vector<channels::Line> reversed(editor.channels().lines().rbegin(),
+                                         editor.channels().lines().rend());
+    std::ofstream(csv, std::ios::binary)
+        << channels::channelListCsv(reversed, editor.transponders().lines());
+    const char* args[] = {CORVEXCTL_PATH, "--channels",   image.c_str(), "--order", csv.c_str(),
+                          "--save-into",  target.c_str(), "--force",     nullptr};
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    for (auto _ : state) {
+        pid_t pid = 0;
+        int status = -1;
+        if (posix_spawn(&pid, CORVEXCTL_PATH, &quiet, nullptr, const_cast<char**>(args), environ) !=
+                0 ||
+            waitpid(pid, &status, 0) != pid || status != 0) {
+            state.SkipWithError("corvexctl failed");
+            break;
+        }
+    }
+    posix_spawn_file_actions_destroy(&quiet);
+    fs::remove_all(dir);
+}
+BENCHMARK(BM_CorvexctlOrderSaveInto)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ExpandAll(benchmark::State& state) {
     channels::ChannelEditor editor = loaded();

@@ -61,12 +61,13 @@ const ImageFile& imageFile() {
 
 std::unique_ptr<channelwin::TForm5> openWindow() {
     auto window = std::make_unique<channelwin::TForm5>(false);
-    window->setBoxHandler([](const channels::Notice& notice, QMessageBox::Icon) {
-        if (notice.title == "Error") {
-            throw std::runtime_error(notice.text);
-        }
-        return true;
-    });
+    window->setBoxHandler(
+        [](const channels::Notice& notice, QMessageBox::Icon, QMessageBox::StandardButtons) {
+            if (notice.title == "Error") {
+                throw std::runtime_error(notice.text);
+            }
+            return QMessageBox::Ok;
+        });
     window->show();
     window->loadImage(imageFile().path());
     if (window->editor().channels().size() != kChannels) {
@@ -146,7 +147,8 @@ void BM_SaveIntoImage(benchmark::State& state) {
     list.cut();
     list.setCurrent(std::nullopt);
     list.pasteAfter();
-    window->setBoxHandler([](const channels::Notice&, QMessageBox::Icon) { return true; });
+    window->setBoxHandler([](const channels::Notice&, QMessageBox::Icon,
+                             QMessageBox::StandardButtons) { return QMessageBox::Ok; });
     const std::string target = imageFile().file("saved.bin");
     for (auto _ : state) {
         if (!window->saveIntoImage(target)) {

@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -416,8 +417,9 @@ QPixmap rangePreview(Studio& studio) {
     return studio.keep(std::move(preview)).grab();
 }
 
-// The channel list editor on the simulated receiver's firmware, with one channel picked.
-// `advanced` false switches to simple mode on a screen of 1280 by 560 pixels.
+// The channel list editor on the simulated receiver's firmware, sorted by name with a click on
+// the heading, with one channel picked. `advanced` false switches to simple mode on a screen of
+// 1280 by 560 pixels.
 Build channelEditor(bool advanced, bool transponders) {
     return [advanced, transponders](Studio& studio) {
         const fs::path dir = makeTempDir();
@@ -431,6 +433,7 @@ Build channelEditor(bool advanced, bool transponders) {
         editor->show();
         editor->loadImage(image);
         fs::remove_all(dir);
+        emit editor->channelHeader().sectionClicked(1);
         // A click on channel 4 fills the edit panel.
         QWidget* rows = editor->channelList().viewport();
         for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {

@@ -1,13 +1,12 @@
 #include "channels/channel_csv.h"
 
+#include "link/jobs/replacing_file.h"
+
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
+#include <charconv>
+#include <deque>
 #include <map>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <utility>
 
 namespace corvex::channels {
 
@@ -92,44 +91,6 @@ std::map<long, TransponderInfo> transponderInfo(std::span<const Line> transponde
     return info;
 }
 
-// Written here rather than with the interface library's replacing file: the channel tables
-// stand alone and link nothing of the receiver interface.
-bool writeReplacing(const std::string& path, std::string_view contents, std::string& error) {
-    static std::atomic<unsigned> partCounter{0};
-    const std::string partName = path + "." + std::to_string(::getpid()) + "-" +
-                                 std::to_string(partCounter.fetch_add(1)) + ".part";
-    const int fd = ::open(partName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        // The part file's name is ours; the user asked for `path`.
-        error = "cannot create " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    // Keep the permissions of a file being replaced.
-    struct stat old {};
-    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-        (void)::fchmod(fd, old.st_mode & 07777);
-    }
-    bool ok = true;
-    while (ok && !contents.empty()) {
-        const ssize_t written = ::write(fd, contents.data(), contents.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = written > 0;
-        if (ok) {
-            contents.remove_prefix(static_cast<std::size_t>(written));
-        }
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(partName.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        (void)::unlink(partName.c_str());
-    }
-    return ok;
-}
-
 } // namespace
 
 std::string channelListCsv(std::span<const Line> channels, std::span<const Line> transponders) {
@@ -170,7 +131,151 @@ std::string channelListCsv(std::span<const Line> channels, std::span<const Line>
 
 bool writeChannelListCsv(const std::string& path, std::span<const Line> channels,
                          std::span<const Line> transponders, std::string& error) {
-    return writeReplacing(path, channelListCsv(channels, transponders), error);
+    const std::string csv = channelListCsv(channels, transponders);
+    const std::optional<std::string> failure = link::replaceFileContents(
+        path, {reinterpret_cast<const std::uint8_t*>(csv.data()), csv.size()});
+    if (failure) {
+        error = "cannot write " + path + ": " + *failure;
+        return false;
+    }
+    return true;
+}
+
+// Hand-written rather than taken from a CSV library: it only reads back the export's own dialect
+// (RFC 4180 quoting and CRLF), a few lines that keep the channel core free of another library.
+std::vector<std::vector<std::string>> readCsvRecords(std::string_view csv) {
+    if (csv.starts_with("\xEF\xBB\xBF")) {
+        csv.remove_prefix(3);
+    }
+    std::vector<std::vector<std::string>> records;
+    std::vector<std::string> record;
+    std::string field;
+    bool quoted = false;
+    for (std::size_t i = 0; i < csv.size(); ++i) {
+        const char c = csv[i];
+        if (quoted) {
+            if (c != '"') {
+                field += c;
+            } else if (i + 1 < csv.size() && csv[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else {
+                quoted = false;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            record.push_back(std::exchange(field, {}));
+        } else if (c == '\n' || c == '\r') {
+            if (c == '\r' && i + 1 < csv.size() && csv[i + 1] == '\n') {
+                ++i;
+            }
+            record.push_back(std::exchange(field, {}));
+            records.push_back(std::exchange(record, {}));
+        } else {
+            field += c;
+        }
+    }
+    if (!field.empty() || !record.empty() || quoted) {
+        record.push_back(std::move(field));
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+namespace {
+
+// A channel's place in the matching: its transponder and SID as the list shows them.
+using MatchKey = std::pair<long, std::uint16_t>;
+
+std::optional<MatchKey> lineKey(std::string_view line, DisplayMode mode) {
+    const std::optional<long> transponder = fieldNumber(line, channel_field::kTransponder);
+    const std::optional<std::uint16_t> sid = xswapValue(fieldText(line, channel_field::kSid), mode);
+    if (!transponder || !sid) {
+        return std::nullopt;
+    }
+    return MatchKey{*transponder, *sid};
+}
+
+// A field as the export wrote it, without the apostrophe it puts before formula-like text.
+std::string_view exportedField(const std::vector<std::string>& record, std::size_t column) {
+    if (column >= record.size()) {
+        return {};
+    }
+    std::string_view field = record[column];
+    if (field.starts_with('\'')) {
+        field.remove_prefix(1);
+    }
+    return trimmed(field);
+}
+
+} // namespace
+
+ArrangedList arrangeByCsv(std::span<const Line> channels, std::string_view csv, DisplayMode mode) {
+    std::vector<std::vector<std::string>> records = readCsvRecords(csv);
+    // The export's columns: Number, Name, Favourite, Parental, Active, Category, Transponder, SID.
+    std::size_t transponderColumn = 6;
+    std::size_t sidColumn = 7;
+    std::size_t firstRow = 0;
+    if (!records.empty()) {
+        const auto& head = records.front();
+        const auto named = [&](std::string_view name) {
+            return std::find(head.begin(), head.end(), name) - head.begin();
+        };
+        const auto transponder = static_cast<std::size_t>(named("Transponder"));
+        const auto sid = static_cast<std::size_t>(named("SID"));
+        if (transponder < head.size() && sid < head.size()) {
+            transponderColumn = transponder;
+            sidColumn = sid;
+            firstRow = 1;
+        }
+    }
+
+    std::map<MatchKey, std::deque<std::size_t>> unmatched;
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        if (const std::optional<MatchKey> key = lineKey(channels[i].text, mode)) {
+            unmatched[*key].push_back(i);
+        }
+    }
+    ArrangedList arranged;
+    arranged.channels.reserve(channels.size());
+    std::vector<bool> taken(channels.size(), false);
+    for (std::size_t row = firstRow; row < records.size(); ++row) {
+        const auto& record = records[row];
+        if (std::all_of(record.begin(), record.end(),
+                        [](const std::string& field) { return trimmed(field).empty(); })) {
+            continue;
+        }
+        const std::string_view transponderText = exportedField(record, transponderColumn);
+        const std::string_view sidText = exportedField(record, sidColumn);
+        const std::string where = "row " + std::to_string(row + 1) + " (transponder \"" +
+                                  std::string(transponderText) + "\", SID \"" +
+                                  std::string(sidText) + "\")";
+        long transponder = -1;
+        const auto [end, ec] = std::from_chars(
+            transponderText.data(), transponderText.data() + transponderText.size(), transponder);
+        const std::optional<std::uint16_t> sid = xswapValue(sidText, mode);
+        if (transponderText.empty() || ec != std::errc() ||
+            end != transponderText.data() + transponderText.size() || !sid) {
+            arranged.warnings.push_back(where + " has no transponder and SID to match");
+            continue;
+        }
+        const auto found = unmatched.find(MatchKey{transponder, *sid});
+        if (found == unmatched.end() || found->second.empty()) {
+            arranged.warnings.push_back(where + " matches no channel left in the list");
+            continue;
+        }
+        const std::size_t index = found->second.front();
+        found->second.pop_front();
+        taken[index] = true;
+        arranged.channels.push_back(channels[index]);
+    }
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        if (!taken[i]) {
+            arranged.channels.push_back(channels[i]);
+        }
+    }
+    return arranged;
 }
 
 } // namespace corvex::channels

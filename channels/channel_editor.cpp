@@ -28,6 +28,22 @@ std::string searchKey(std::string_view text) {
 
 } // namespace
 
+std::optional<Notice> warningsNotice(std::span<const std::string> warnings) {
+    if (warnings.empty()) {
+        return std::nullopt;
+    }
+    std::string text;
+    const std::size_t listed = std::min(warnings.size(), kListedWarnings);
+    for (std::size_t i = 0; i < listed; ++i) {
+        text += i == 0 ? "" : "\r\r";
+        text += warnings[i];
+    }
+    if (warnings.size() > listed) {
+        text += "\r\r... and " + std::to_string(warnings.size() - listed) + " more";
+    }
+    return Notice{text, std::string(kWarningTitle)};
+}
+
 std::optional<Notice> ChannelEditor::load(const std::string& fileName,
                                           const WarningCallback& onWarning) {
     const std::optional<std::vector<std::uint8_t>> image = readImageFile(fileName);
@@ -35,6 +51,7 @@ std::optional<Notice> ChannelEditor::load(const std::string& fileName,
         m_caption = "Channel List Editor - [" + fileName + "]";
         m_channels.reset({});
         m_transponders.reset({});
+        markSaved();
         return std::nullopt;
     }
     return load(fileName, *image, onWarning);
@@ -49,11 +66,13 @@ std::optional<Notice> ChannelEditor::load(const std::string& fileName,
     if (auto* failure = std::get_if<LoadFailure>(&loaded)) {
         m_channels.reset({});
         m_transponders.reset({});
+        markSaved();
         return Notice{failure->text, failure->title};
     }
     ChannelTables& tables = std::get<ChannelTables>(loaded);
-    m_channels.reset(std::move(tables.channels));
+    m_channels.reset(std::move(tables.channels), std::move(tables.transponderKeys));
     m_transponders.reset(std::move(tables.transponders));
+    markSaved();
     return std::nullopt;
 }
 

@@ -26,10 +26,15 @@ struct SearchResult {
     friend bool operator==(const SearchResult&, const SearchResult&) = default;
 };
 
-inline constexpr std::string_view kNotPossibleText =
-    "This function is not possible at this moment.";
 inline constexpr std::string_view kInvalidJump = "Invalid jump, you can only jump to channels !";
 inline constexpr std::string_view kInvalidOperation = "Invalid operation";
+
+/// The most interpreter warnings one box lists; the rest are counted.
+inline constexpr std::size_t kListedWarnings = 20;
+
+/// All warnings of one load as one box (title kWarningTitle): the first kListedWarnings texts,
+/// a blank line between two, then "... and N more"; nothing without warnings.
+[[nodiscard]] std::optional<Notice> warningsNotice(std::span<const std::string> warnings);
 
 class ChannelEditor {
 public:
@@ -49,6 +54,14 @@ public:
                                const WarningCallback& onWarning = {});
     /// "Channel List Editor - [name]" after a load, "Channellist Editor" before.
     [[nodiscard]] const std::string& caption() const { return m_caption; }
+
+    /// The channels list differs from the one loaded or saved last: work a load or a close
+    /// would lose.
+    [[nodiscard]] bool hasUnsavedWork() const { return m_channels.lines() != m_savedLines; }
+    /// The list as it stands is in an image now.
+    void markSaved() { m_savedLines = m_channels.lines(); }
+    /// A click on a column heading of the channels list.
+    void sortChannels(SortColumn column) { m_channels.sortBy(column, m_mode); }
 
     [[nodiscard]] EditorPage page() const { return m_page; }
     /// Shows a page; the search box and its results are emptied.
@@ -78,17 +91,13 @@ public:
     void expandAll() { m_transponders.expandAll(m_channels.lines()); }
     void collapseAll() { m_transponders.collapseAll(); }
 
-    /// What "Write firmware to disk" and the edit panel's "OK" answer.
-    [[nodiscard]] static Notice writeNotPossible() {
-        return {std::string(kNotPossibleText), "Info"};
-    }
-
 private:
     std::optional<Notice> goToTransponder(bool expand);
 
     DisplayMode m_mode;
     std::string m_caption = "Channellist Editor";
     ChannelListModel m_channels;
+    std::vector<Line> m_savedLines; // the list as loaded or saved last
     TransponderListModel m_transponders;
     EditorPage m_page = EditorPage::Channels;
     std::string m_searchText;

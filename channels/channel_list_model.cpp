@@ -1,6 +1,10 @@
 #include "channels/channel_list_model.h"
 
 #include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <numeric>
 #include <utility>
 
 namespace corvex::channels {
@@ -30,10 +34,13 @@ unsigned channelFlagMask(const ChannelFlags& flags) {
 
 // ---- State and direct changes ----
 
-void ChannelListModel::reset(std::vector<Line> lines) {
+void ChannelListModel::reset(std::vector<Line> lines, std::vector<TransponderKey> transponders) {
     m_state.selection.assign(lines.size(), false);
     m_state.lines = std::move(lines);
     m_state.cursor = ListCursor{};
+    m_transponders = std::move(transponders);
+    m_anchor.reset();
+    ++m_image;
     m_history.clear();
     changed();
 }
@@ -63,6 +70,7 @@ void ChannelListModel::setSelected(std::size_t index, bool selected) {
 void ChannelListModel::setCurrent(std::optional<std::size_t> index) {
     if (!index || *index < size()) {
         m_state.cursor.current = index;
+        m_anchor = index;
         changed();
     }
 }
@@ -79,12 +87,31 @@ void ChannelListModel::selectOnly(std::size_t index) {
         m_state.selection.assign(size(), false);
         m_state.selection[index] = true;
         m_state.cursor.current = index;
+        m_anchor = index;
         changed();
     }
 }
 
 void ChannelListModel::deselectAll() {
     m_state.selection.assign(size(), false);
+    changed();
+}
+
+void ChannelListModel::extendSelection(std::size_t index) {
+    if (index >= size()) {
+        return;
+    }
+    // An anchor an edit left past the end falls back to the current line.
+    std::size_t anchor = m_anchor.value_or(m_state.cursor.current.value_or(index));
+    if (anchor >= size()) {
+        anchor = m_state.cursor.current.value_or(index);
+    }
+    m_anchor = anchor;
+    m_state.selection.assign(size(), false);
+    std::fill(m_state.selection.begin() + static_cast<std::ptrdiff_t>(std::min(anchor, index)),
+              m_state.selection.begin() + static_cast<std::ptrdiff_t>(std::max(anchor, index)) + 1,
+              true);
+    m_state.cursor.current = index;
     changed();
 }
 
@@ -139,8 +166,7 @@ void ChannelListModel::removeSelected() {
     m_state.cursor.top = std::min(m_state.cursor.top, kept == 0 ? 0 : kept - 1);
 }
 
-void ChannelListModel::insertClipboard(std::size_t at, bool select) {
-    const std::vector<Line>& entries = *m_clipboard;
+void ChannelListModel::insertLines(std::size_t at, const std::vector<Line>& entries, bool select) {
     const auto offset = static_cast<std::ptrdiff_t>(at);
     m_state.lines.insert(m_state.lines.begin() + offset, entries.begin(), entries.end());
     m_state.selection.insert(m_state.selection.begin() + offset, entries.size(), select);
@@ -158,10 +184,10 @@ void ChannelListModel::clearSelected() {
     }
 }
 
-std::optional<Notice> ChannelListModel::replaceFrom(std::size_t from) {
+std::optional<Notice> ChannelListModel::replaceFrom(std::size_t from,
+                                                    const std::vector<Line>& entries) {
     std::vector<Line>& lines = m_state.lines;
     std::vector<bool>& selection = m_state.selection;
-    const std::vector<Line>& entries = *m_clipboard;
     if (selectedCount() > 1) {
         selection.assign(lines.size(), false);
     }
@@ -191,15 +217,70 @@ std::optional<Notice> ChannelListModel::replaceFrom(std::size_t from) {
                   std::string(kMessageTitle)};
 }
 
+std::optional<std::vector<Line>> ChannelListModel::clipboardHere(std::optional<Notice>& refusal) {
+    if (!m_clipboard || m_clipboard->empty()) {
+        return std::nullopt;
+    }
+    std::vector<Line> lines = *m_clipboard;
+    if (m_clipboardImage == m_image) {
+        return lines;
+    }
+    std::vector<const Line*> homeless;
+    std::uint32_t reference = m_nextPastedReference;
+    for (Line& line : lines) {
+        // A cleared channel is the same in every image.
+        if (!line.record) {
+            continue;
+        }
+        std::uint8_t& index = line.record->bytes[17];
+        if (index == kNoTransponder) {
+            line.reference = 0; // as the loader gives every channel without a transponder
+            continue;
+        }
+        const std::optional<TransponderKey>& key = line.record->transponder;
+        const auto found = key ? std::find(m_transponders.begin(), m_transponders.end(), *key)
+                               : m_transponders.end();
+        if (found == m_transponders.end()) {
+            homeless.push_back(&line);
+            continue;
+        }
+        index = static_cast<std::uint8_t>(found - m_transponders.begin() + 1);
+        char number[8];
+        std::snprintf(number, sizeof number, "%3u", unsigned{index});
+        line.text.replace(channel_field::kTransponder.first - 1, 3, number);
+        line.reference = reference--;
+    }
+    if (!homeless.empty()) {
+        const Line& first = *homeless.front();
+        std::string name(fieldText(first.text, channel_field::kName));
+        name.erase(name.find_last_not_of(' ') + 1);
+        std::string text = "Channel \"" + name + "\" cannot be pasted into this list: ";
+        text += first.record->transponder
+                    ? "this image has no transponder at " +
+                          describeTransponder(*first.record->transponder) + "."
+                    : "its transponder was missing in the image it was copied from.";
+        if (homeless.size() > 1) {
+            text += "\r" + std::to_string(homeless.size() - 1) +
+                    " more channel(s) of the clipboard lack their transponder here as well.";
+        }
+        refusal = Notice{text, std::string(kMessageTitle)};
+        return std::nullopt;
+    }
+    m_nextPastedReference = reference;
+    return lines;
+}
+
 // ---- Editing ----
 
 void ChannelListModel::copy() {
     m_clipboard = selectedCopy();
+    m_clipboardImage = m_image;
 }
 
 void ChannelListModel::cut() {
     const std::vector<std::size_t> selected = selectedLines();
     m_clipboard = selectedCopy();
+    m_clipboardImage = m_image;
     if (selected.empty()) {
         return;
     }
@@ -213,23 +294,27 @@ void ChannelListModel::cut() {
     });
 }
 
-void ChannelListModel::paste() {
-    if (!m_clipboard || m_clipboard->empty()) {
-        return;
+std::optional<Notice> ChannelListModel::paste() {
+    std::optional<Notice> refusal;
+    const std::optional<std::vector<Line>> entries = clipboardHere(refusal);
+    if (entries) {
+        edit([&] { insertLines(m_state.cursor.current.value_or(size()), *entries, true); });
     }
-    edit([&] { insertClipboard(m_state.cursor.current.value_or(size()), true); });
+    return refusal;
 }
 
-void ChannelListModel::pasteAfter() {
-    if (!m_clipboard || m_clipboard->empty()) {
-        return;
+std::optional<Notice> ChannelListModel::pasteAfter() {
+    std::optional<Notice> refusal;
+    const std::optional<std::vector<Line>> entries = clipboardHere(refusal);
+    if (entries) {
+        edit([&] {
+            if (!m_state.cursor.current && size() > 0) {
+                m_state.cursor.current = size() - 1;
+            }
+            insertLines(m_state.cursor.current ? *m_state.cursor.current + 1 : 0, *entries, false);
+        });
     }
-    edit([&] {
-        if (!m_state.cursor.current && size() > 0) {
-            m_state.cursor.current = size() - 1;
-        }
-        insertClipboard(m_state.cursor.current ? *m_state.cursor.current + 1 : 0, false);
-    });
+    return refusal;
 }
 
 void ChannelListModel::clear() {
@@ -267,11 +352,14 @@ void ChannelListModel::deleteSelected() {
 
 std::optional<Notice> ChannelListModel::replace() {
     const auto current = m_state.cursor.current;
-    if (!current || *current >= size() || !m_clipboard || m_clipboard->empty()) {
+    if (!current || *current >= size()) {
         return std::nullopt;
     }
     std::optional<Notice> notice;
-    edit([&] { notice = replaceFrom(*current); });
+    const std::optional<std::vector<Line>> entries = clipboardHere(notice);
+    if (entries) {
+        edit([&] { notice = replaceFrom(*current, *entries); });
+    }
     return notice;
 }
 
@@ -284,15 +372,16 @@ DropResult ChannelListModel::drop(std::optional<std::size_t> target) {
     if (selectedCount() >= 2) {
         edit([&] {
             m_clipboard = selectedCopy();
+            m_clipboardImage = m_image;
             clearSelected();
             if (belowEnd) {
                 m_state.cursor.current = lines.size() - 1;
-                insertClipboard(lines.size(), false);
+                insertLines(lines.size(), *m_clipboard, false);
             } else if (m_advancedDragDrop) {
-                result.notice = replaceFrom(onto);
+                result.notice = replaceFrom(onto, *m_clipboard);
             } else {
                 m_state.cursor.current = onto;
-                insertClipboard(onto, true);
+                insertLines(onto, *m_clipboard, true);
             }
         });
         return result;
@@ -338,6 +427,134 @@ DropResult ChannelListModel::drop(std::optional<std::size_t> target) {
         m_state.cursor.current = to;
     });
     return result;
+}
+
+void ChannelListModel::moveSelected(int direction) {
+    const std::size_t count = size();
+    if (count < 2 || selectedCount() == 0) {
+        return;
+    }
+    edit([&] {
+        std::vector<Line>& lines = m_state.lines;
+        std::vector<bool>& selection = m_state.selection;
+        std::optional<std::size_t>& current = m_state.cursor.current;
+        // Walking toward the edge the lines move to, a selected line swaps with an unselected
+        // neighbour; a run that reached the edge finds only selected neighbours and stays.
+        const auto swapWith = [&](std::size_t line, std::size_t neighbour) {
+            if (selection[line] && !selection[neighbour]) {
+                std::swap(lines[line], lines[neighbour]);
+                selection[line] = false;
+                selection[neighbour] = true;
+                if (current == line) {
+                    current = neighbour;
+                } else if (current == neighbour) {
+                    current = line;
+                }
+            }
+        };
+        if (direction < 0) {
+            for (std::size_t i = 1; i < count; ++i) {
+                swapWith(i, i - 1);
+            }
+        } else {
+            for (std::size_t i = count - 1; i-- > 0;) {
+                swapWith(i, i + 1);
+            }
+        }
+    });
+}
+
+namespace {
+
+// What a line sorts by: a rank that keeps blank names and unreadable fields last, then the
+// name in upper case or the field's value.
+struct SortKey {
+    int rank = 0;
+    std::string name;
+    long value = 0;
+};
+
+SortKey sortKey(std::string_view line, SortColumn column, DisplayMode mode) {
+    SortKey key;
+    if (column == SortColumn::Name) {
+        const std::string_view name = fieldText(line, channel_field::kName);
+        key.name.reserve(name.size());
+        for (const char c : name) {
+            key.name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        key.rank = key.name.find_first_not_of(' ') == std::string::npos ? 1 : 0;
+        return key;
+    }
+    std::optional<long> value;
+    if (column == SortColumn::Transponder) {
+        value = fieldNumber(line, channel_field::kTransponder);
+    } else {
+        const FieldPos pos = column == SortColumn::Sid    ? channel_field::kSid
+                             : column == SortColumn::Vpid ? channel_field::kVpid
+                             : column == SortColumn::Apid ? channel_field::kApid
+                                                          : channel_field::kPcr;
+        if (const std::optional<std::uint16_t> raw = xswapValue(fieldText(line, pos), mode)) {
+            value = *raw;
+        }
+    }
+    key.rank = value ? 0 : 1;
+    key.value = value.value_or(LONG_MAX);
+    return key;
+}
+
+} // namespace
+
+void ChannelListModel::sortBy(SortColumn column, DisplayMode mode) {
+    const std::size_t count = size();
+    std::vector<SortKey> keys;
+    keys.reserve(count);
+    for (const Line& line : m_state.lines) {
+        keys.push_back(sortKey(line.text, column, mode));
+    }
+    const auto before = [&](const SortKey& a, const SortKey& b, bool descending) {
+        if (a.rank != b.rank) {
+            return a.rank < b.rank;
+        }
+        const bool byName = column == SortColumn::Name;
+        if (descending) {
+            return byName ? b.name < a.name : b.value < a.value;
+        }
+        return byName ? a.name < b.name : a.value < b.value;
+    };
+    const bool descending =
+        std::is_sorted(keys.begin(), keys.end(),
+                       [&](const SortKey& a, const SortKey& b) { return before(a, b, false); });
+    std::vector<std::size_t> order(count);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return before(keys[a], keys[b], descending);
+    });
+    edit([&] {
+        std::vector<Line> lines;
+        std::vector<bool> selection;
+        lines.reserve(count);
+        selection.reserve(count);
+        std::optional<std::size_t>& current = m_state.cursor.current;
+        std::optional<std::size_t> newCurrent;
+        for (std::size_t i = 0; i < count; ++i) {
+            lines.push_back(std::move(m_state.lines[order[i]]));
+            selection.push_back(m_state.selection[order[i]]);
+            if (current == order[i]) {
+                newCurrent = i;
+            }
+        }
+        m_state.lines = std::move(lines);
+        m_state.selection = std::move(selection);
+        current = newCurrent;
+    });
+}
+
+void ChannelListModel::replaceAll(std::vector<Line> lines) {
+    edit([&] {
+        m_state.selection.assign(lines.size(), false);
+        m_state.lines = std::move(lines);
+        m_state.cursor = ListCursor{};
+    });
 }
 
 // ---- Selecting ----

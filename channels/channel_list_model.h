@@ -49,6 +49,9 @@ struct DropResult {
     bool pointerUpOneLine = false;
 };
 
+/// The columns a click on the channels list's heading sorts by.
+enum class SortColumn { Name, Transponder, Sid, Vpid, Apid, Pcr };
+
 inline constexpr std::string_view kFoundSuffix = " channel object(s) found.";
 inline constexpr std::string_view kNoChannelsFound = "No channels found.";
 inline constexpr std::string_view kMovedByReplacement =
@@ -63,8 +66,10 @@ inline constexpr std::string_view kMovedByReplacement =
 class ChannelListModel {
 public:
     /// A freshly loaded list: nothing selected, no current line, top at the first line, no
-    /// history. The clipboard lives as long as the model, across loads.
-    void reset(std::vector<Line> lines);
+    /// history; `transponders` holds the key of each transponder of its image (number n at
+    /// n - 1). The clipboard lives as long as the model, across loads: what it holds from an
+    /// earlier image is pasted by those keys.
+    void reset(std::vector<Line> lines, std::vector<TransponderKey> transponders = {});
 
     [[nodiscard]] std::size_t size() const { return m_state.lines.size(); }
     [[nodiscard]] const std::vector<Line>& lines() const { return m_state.lines; }
@@ -84,6 +89,9 @@ public:
     /// A plain click: only this line selected, and current.
     void selectOnly(std::size_t index);
     void deselectAll();
+    /// Shift with a click or an arrow key: exactly the lines from the anchor (the line last made
+    /// current by a click, setCurrent or selectOnly) to `index` are selected, `index` current.
+    void extendSelection(std::size_t index);
 
     /// nullopt until Copy or Cut filled it once.
     [[nodiscard]] const std::optional<std::vector<Line>>& clipboard() const { return m_clipboard; }
@@ -98,11 +106,15 @@ public:
     /// The selected lines go to the clipboard and leave the list; when the current line went with
     /// them, the line now standing at the first of them becomes current.
     void cut();
+    // Paste, Paste after and Replace take channels copied from another image onto the
+    // transponders of this one with the same key, and refuse (changing nothing) when one has
+    // no such transponder here: its record could never be saved into this image.
+
     /// Inserts the clipboard before the current line (at the end without one) and selects the
     /// inserted lines.
-    void paste();
+    std::optional<Notice> paste();
     /// Inserts the clipboard after the current line (after the last one without one).
-    void pasteAfter();
+    std::optional<Notice> pasteAfter();
     /// Every selected line becomes a cleared channel and is deselected.
     void clear();
     /// "Clear all channels in table": every line becomes a cleared channel.
@@ -116,6 +128,15 @@ public:
     /// A drop of the current line (or of the selected lines, when two or more are selected)
     /// on line `target`, or below the last line when target is nullopt.
     DropResult drop(std::optional<std::size_t> target);
+    /// Ctrl+Up (-1) or Ctrl+Down (+1): each selected line moves one place past the unselected
+    /// line beside it, with the selection; a run of selected lines at the list's edge stays.
+    void moveSelected(int direction);
+    /// A click on a column heading: the whole list sorted by `column`, ascending, or descending
+    /// when it already is in ascending order. Equal keys keep their order; channels without a
+    /// name, and fields that do not read as numbers in `mode`, stay last either way.
+    void sortBy(SortColumn column, DisplayMode mode);
+    /// The whole list replaced (a recovered arrangement), as one step.
+    void replaceAll(std::vector<Line> lines);
 
     // ---- Selecting ----
 
@@ -153,13 +174,21 @@ private:
 
     // The parts of the operations, without undo steps or notifications.
     void removeSelected();
-    void insertClipboard(std::size_t at, bool select);
+    void insertLines(std::size_t at, const std::vector<Line>& entries, bool select);
     void clearSelected();
-    std::optional<Notice> replaceFrom(std::size_t from);
+    std::optional<Notice> replaceFrom(std::size_t from, const std::vector<Line>& entries);
     [[nodiscard]] std::vector<Line> selectedCopy() const;
+    /// The clipboard's lines as lines of this image; nullopt with the reason when one of them
+    /// has no transponder here.
+    [[nodiscard]] std::optional<std::vector<Line>> clipboardHere(std::optional<Notice>& refusal);
 
     ListState m_state;
     std::optional<std::vector<Line>> m_clipboard;
+    std::uint64_t m_image = 0;          // counts the loads: which list the lines belong to
+    std::uint64_t m_clipboardImage = 0; // the load the clipboard was filled from
+    std::vector<TransponderKey> m_transponders;
+    std::uint32_t m_nextPastedReference = kFirstPastedReference;
+    std::optional<std::size_t> m_anchor; // where a Shift extension starts
     bool m_advancedDragDrop = true;
     EditHistory m_history;
     std::uint64_t m_revision = 0;

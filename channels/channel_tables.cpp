@@ -17,11 +17,6 @@ namespace {
 constexpr std::array<std::uint8_t, 4> kTransponderTagBytes{'T', 'P', 'T', 0};
 constexpr std::array<std::uint8_t, 4> kChannelTagBytes{'T', 'C', 'S', 0};
 
-// A channel can only name transponders 1 to 254, and 255 is the empty-channel line's number: a
-// record beyond 254 could never be referred to, and numbering it would give two lines the
-// number 255 (and, past 9999, overflow the line's four-character number field).
-constexpr std::size_t kMaxTransponders = 254;
-
 constexpr std::uint32_t kLowBandOscillatorKhz = 9'750'000;
 constexpr std::uint32_t kHighBandOscillatorKhz = 10'600'000;
 
@@ -137,6 +132,24 @@ std::string xswap(std::uint16_t value, DisplayMode mode) {
     return LineWriter(5).xswapped(value, mode).take();
 }
 
+std::optional<std::uint16_t> xswapValue(std::string_view field, DisplayMode mode) {
+    const std::size_t first = field.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view text = field.substr(first, field.find_last_not_of(' ') - first + 1);
+    if (text == "-") {
+        return kNoPid;
+    }
+    unsigned value = 0;
+    const int base = mode == DisplayMode::Hexadecimal ? 16 : 10;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (ec != std::errc() || end != text.data() + text.size() || value > 0xFFFF) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
 ChannelRecord decodeChannelRecord(std::span<const std::uint8_t, kChannelRecordSize> bytes) {
     ChannelRecord r;
     std::copy_n(bytes.begin(), kChannelNameSize, r.name.begin());
@@ -211,6 +224,24 @@ std::uint32_t shownFrequencyKhz(const TransponderRecord& r) {
            ((r.flags & kTone22kHz) != 0 ? kHighBandOscillatorKhz : kLowBandOscillatorKhz);
 }
 
+TransponderKey transponderKey(const TransponderRecord& r) {
+    return {shownFrequencyKhz(r), (r.flags & kHorizontal) != 0, r.symbolRateCode};
+}
+
+std::string describeTransponder(const TransponderKey& key) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%u.%03u MHz, %s, %s kS/s", key.frequencyKhz / 1000,
+                  key.frequencyKhz % 1000, key.horizontal ? "H" : "V",
+                  symbolRateText(key.symbolRateCode).c_str());
+    return text;
+}
+
+std::string droppedTranspondersWarning(std::size_t records) {
+    return "TPT holds " + std::to_string(records) +
+           " records; a channel can only refer to the first " + std::to_string(kMaxTransponders) +
+           ", the other " + std::to_string(records - kMaxTransponders) + " were not loaded.";
+}
+
 std::string formatTransponderLine(int number, const TransponderRecord& r, DisplayMode mode) {
     // MHz with three decimals by integer arithmetic ("%11.3f"), exact for every kHz value.
     const std::uint32_t khz = shownFrequencyKhz(r);
@@ -245,28 +276,48 @@ LoadResult loadChannelTables(std::span<const std::uint8_t> image, DisplayMode mo
     }
 
     ChannelTables tables;
+    // A record past the 254th could never be referred to, and numbering it would give two
+    // lines the number 255 (and, past 9999, overflow the line's four-character number field).
+    RecordRange transponders = recordRange(image, *transponderStart, kTransponderRecordSize);
+    const std::size_t transponderRecords = transponders.count;
+    transponders.count = std::min(transponders.count, kMaxTransponders);
+    const auto transponderAt = [&](std::size_t number) {
+        const std::size_t offset = transponders.first + (number - 1) * kTransponderRecordSize;
+        return decodeTransponderRecord(image.subspan(offset).first<kTransponderRecordSize>());
+    };
+    tables.transponderKeys.reserve(transponders.count);
+    for (std::size_t number = 1; number <= transponders.count; ++number) {
+        tables.transponderKeys.push_back(transponderKey(transponderAt(number)));
+    }
+
     int highestTransponder = 0;
     const RecordRange channels = recordRange(image, *channelStart, kChannelRecordSize);
     tables.channels.reserve(channels.count);
     for (std::size_t i = 0; i < channels.count; ++i) {
         const std::size_t offset = channels.first + i * kChannelRecordSize;
-        const ChannelRecord r =
-            decodeChannelRecord(image.subspan(offset).first<kChannelRecordSize>());
+        const auto bytes = image.subspan(offset).first<kChannelRecordSize>();
+        const ChannelRecord r = decodeChannelRecord(bytes);
         if (r.transponder != kNoTransponder) {
             highestTransponder = std::max<int>(highestTransponder, r.transponder);
         }
-        tables.channels.push_back(
-            {formatChannelLine(r, mode),
-             r.transponder == kNoTransponder ? 0 : static_cast<std::uint32_t>(offset)});
+        Line& line = tables.channels.emplace_back();
+        line.text = formatChannelLine(r, mode);
+        line.reference = r.transponder == kNoTransponder ? 0 : static_cast<std::uint32_t>(offset);
+        StoredChannel& stored = line.record.emplace();
+        std::copy(bytes.begin(), bytes.end(), stored.bytes.begin());
+        if (r.transponder >= 1 && r.transponder <= transponders.count) {
+            stored.transponder = tables.transponderKeys[r.transponder - 1];
+        }
     }
 
-    RecordRange transponders = recordRange(image, *transponderStart, kTransponderRecordSize);
-    transponders.count = std::min(transponders.count, kMaxTransponders);
+    // Said first: a damaged table's warnings that follow may run into hundreds.
+    if (transponderRecords > transponders.count && onWarning) {
+        onWarning(droppedTranspondersWarning(transponderRecords));
+    }
     tables.transponders.reserve(transponders.count + 1);
     for (std::size_t i = 0; i < transponders.count; ++i) {
         const std::size_t offset = transponders.first + i * kTransponderRecordSize;
-        const TransponderRecord r =
-            decodeTransponderRecord(image.subspan(offset).first<kTransponderRecordSize>());
+        const TransponderRecord r = transponderAt(i + 1);
         const int added = static_cast<int>(i);
         // A zero record where a channel still needs a transponder: the link is broken.
         if (r.tid == 0 && r.nid == 0 && r.channelCount == 0 && added < highestTransponder &&

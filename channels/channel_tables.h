@@ -25,6 +25,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -54,6 +55,11 @@ inline constexpr std::uint32_t kHeaderLineKind = 0x04000000;
 inline constexpr std::uint32_t kFooterLineKind = 0x06000000;
 inline constexpr std::uint32_t kEmptyChannelReference = 0x01000000;
 inline constexpr std::uint32_t kClearedChannelReference = 0;
+/// References of channels pasted from another image, counted down from here: such a channel has
+/// no record in this image, yet its reference must neither read as an empty slot (0) nor carry
+/// a transponder-list kind bit, and should not meet the offset of a record of the tables, which
+/// lie in the image's first 256 KiB.
+inline constexpr std::uint32_t kFirstPastedReference = 0x00FFFFFF;
 
 /// The line a cleared channel gets, whatever the display mode.
 inline constexpr std::string_view kClearedChannelLine =
@@ -84,18 +90,47 @@ inline constexpr std::uint8_t kHorizontal = 0x02;
 inline constexpr std::uint8_t kCBand = 0x04;
 inline constexpr std::uint8_t kLnb2 = 0x08;
 
-/// One line of either list with its record reference.
+/// What identifies a transponder across images: the frequency shown (kHz, band oscillator
+/// added), the polarisation and the symbol-rate code. Two images number their transponders as
+/// they please; a channel moved between them keeps its transponder by these three.
+struct TransponderKey {
+    std::uint32_t frequencyKhz = 0;
+    bool horizontal = false;
+    std::uint8_t symbolRateCode = 0;
+    friend bool operator==(const TransponderKey&, const TransponderKey&) = default;
+};
+
+/// A channel's own record, carried by its line wherever the line goes (moved, copied, pasted
+/// into the list of another image): the 30 bytes as they stood, which a save writes back as they
+/// are, so that the bits no line shows (flag bit 3, raw name bytes) survive; and its
+/// transponder's key, absent when the index is 255 or names no record of its table.
+struct StoredChannel {
+    std::array<std::uint8_t, kChannelRecordSize> bytes{};
+    std::optional<TransponderKey> transponder;
+    friend bool operator==(const StoredChannel&, const StoredChannel&) = default;
+};
+
+/// One line of either list with its record reference; a channel line from an image also
+/// carries its record (a cleared channel and every transponder-list line carry none).
 struct Line {
+    Line() = default;
+    Line(std::string lineText, std::uint32_t lineReference,
+         std::optional<StoredChannel> ownRecord = std::nullopt)
+        : text(std::move(lineText)), reference(lineReference), record(std::move(ownRecord)) {}
+
     std::string text;
     std::uint32_t reference = 0;
+    std::optional<StoredChannel> record;
     friend bool operator==(const Line&, const Line&) = default;
 };
 
 /// A loaded image: channel lines in table order, transponder lines in table order followed by
-/// the empty-channel line.
+/// the empty-channel line, and the key of each transponder line (transponderKeys[n - 1] for
+/// transponder n).
 struct ChannelTables {
     std::vector<Line> channels;
     std::vector<Line> transponders;
+    std::vector<TransponderKey> transponderKeys;
 };
 
 /// Why nothing was loaded: a text and title for a message box.
@@ -109,10 +144,17 @@ using LoadResult = std::variant<ChannelTables, LoadFailure>;
 /// Receives each interpreter warning (title kWarningTitle); the text holds "\r" line breaks.
 using WarningCallback = std::function<void(const std::string& text)>;
 
+/// A channel can refer to transponders 1 to 254 only, and 255 is the empty-channel line's
+/// number: records past the 254th are not loaded.
+inline constexpr std::size_t kMaxTransponders = 254;
+
+/// The warning for a transponder table with more than kMaxTransponders records.
+[[nodiscard]] std::string droppedTranspondersWarning(std::size_t records);
+
 /// Locates and decodes both tables of an image. Without both tags: LoadFailure with
 /// kNoTablesText. A table that runs past the end of the image ends at the end of the image.
-/// Every warning of the interpreter check goes to onWarning (which may be empty); the load
-/// goes on after it.
+/// Every warning of the interpreter check goes to onWarning (which may be empty), and so does
+/// droppedTranspondersWarning when records were left out; the load goes on after them.
 [[nodiscard]] LoadResult loadChannelTables(std::span<const std::uint8_t> image, DisplayMode mode,
                                            const WarningCallback& onWarning = {});
 
@@ -163,6 +205,9 @@ struct TransponderRecord {
 /// A 16-bit field as five characters. `value` is the field as read big-endian from the image
 /// (stored bytes 01 FF give 0x01FF): "%5d" or "%4.4X ", and 0xFFFF shows "    -" or "   - ".
 [[nodiscard]] std::string xswap(std::uint16_t value, DisplayMode mode);
+/// The value an xswap text stands for (surrounding spaces ignored, "-" for 0xFFFF); nullopt
+/// when it does not read as one in `mode`.
+[[nodiscard]] std::optional<std::uint16_t> xswapValue(std::string_view field, DisplayMode mode);
 
 /// The 65-character channel line of a record (the category is derived from its PIDs).
 [[nodiscard]] std::string formatChannelLine(const ChannelRecord& record, DisplayMode mode);
@@ -172,6 +217,9 @@ struct TransponderRecord {
 /// The shown frequency in kHz: the stored value plus 10,600,000 with the 22 kHz tone, else
 /// plus 9,750,000, in unsigned 32-bit arithmetic.
 [[nodiscard]] std::uint32_t shownFrequencyKhz(const TransponderRecord& record);
+[[nodiscard]] TransponderKey transponderKey(const TransponderRecord& record);
+/// "11700.000 MHz, H, 27500 kS/s" for messages.
+[[nodiscard]] std::string describeTransponder(const TransponderKey& key);
 
 // ---- Reading lines back ----
 

@@ -5,11 +5,11 @@
 // A step keeps only the run of lines an edit changed: the common head and tail of the list
 // before and after the edit are cut off, so dragging one line stores two or three lines and a
 // Replace near the end stores the tail it touched. Whole snapshots of a 4,000-line list would
-// cost about half a megabyte per step (each 65-character line lives in its own allocation),
-// which a long editing session would pile up for nothing. The selection is kept whole, as
-// bitmaps (4,000 lines: 500 bytes), because an edit may change it anywhere (Replace deselects
-// every line). The history drops its oldest steps when it holds more than kMaxSteps steps or
-// kMaxStoredLines lines.
+// cost most of a megabyte per step (each 65-character line lives in its own allocation, beside
+// the channel's 30-byte record it carries), which a long editing session would pile up for
+// nothing. The selection is kept whole, as bitmaps (4,000 lines: 500 bytes), because an edit
+// may change it anywhere (Replace deselects every line). The history drops its oldest steps
+// when it holds more than kMaxSteps steps or kMaxStoredLines lines.
 
 #include "channels/channel_tables.h"
 
@@ -39,7 +39,8 @@ struct ListState {
 class EditHistory {
 public:
     static constexpr std::size_t kMaxSteps = 200;
-    /// About 25 MiB of channel lines; the newest step is kept even when it alone holds more.
+    /// About 35 MiB of channel lines (some 170 bytes each with text and record); the newest step
+    /// is kept even when it alone holds more.
     static constexpr std::size_t kMaxStoredLines = 200'000;
 
     /// Records the edit that turned `before` into `now` and forgets every step that could be

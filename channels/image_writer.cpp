@@ -4,11 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <variant>
 
@@ -24,29 +21,6 @@ bool hasTag(std::span<const std::uint8_t> image, std::uint32_t block, std::strin
     }
     return std::equal(tag.begin(), tag.end(), image.begin() + block + kTagOffset) &&
            image[block + kTagOffset + 3] == 0;
-}
-
-std::string_view trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-// A field as xswap wrote it: "-" for none, else the number in the display mode.
-std::optional<std::uint16_t> xswapValue(std::string_view field, DisplayMode mode) {
-    const std::string_view text = trimmed(field);
-    if (text == "-") {
-        return kNoPid;
-    }
-    unsigned value = 0;
-    const int base = mode == DisplayMode::Hexadecimal ? 16 : 10;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > 0xFFFF) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint16_t>(value);
 }
 
 void putBigEndian16(std::uint8_t* p, std::uint16_t value) {
@@ -79,6 +53,28 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+// The file's whole contents, read through its descriptor; nullopt with errno set on a failure.
+std::optional<std::vector<std::uint8_t>> readAll(int fd, std::size_t expected) {
+    std::vector<std::uint8_t> bytes(expected + 1); // one more shows a file that grew
+    std::size_t used = 0;
+    while (used < bytes.size()) {
+        const ssize_t got =
+            ::pread(fd, bytes.data() + used, bytes.size() - used, static_cast<off_t>(used));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return std::nullopt;
+        }
+        if (got == 0) {
+            break;
+        }
+        used += static_cast<std::size_t>(got);
+    }
+    bytes.resize(used);
+    return bytes;
+}
+
 bool sameFile(const std::string& a, const std::string& b) {
     namespace fs = std::filesystem;
     std::error_code ec;
@@ -88,26 +84,10 @@ bool sameFile(const std::string& a, const std::string& b) {
     return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec) && !ec;
 }
 
-// Why the file open as `fd` does not hold the list, or nothing when it does.
-std::optional<std::string> readBackMismatch(int fd, std::span<const Line> channels,
-                                            DisplayMode mode) {
-    struct stat status {};
-    if (::fstat(fd, &status) != 0) {
-        return std::string(std::strerror(errno));
-    }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(status.st_size));
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t got =
-            ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return got < 0 ? std::string(std::strerror(errno)) : "it is shorter than written";
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    const LoadResult loaded = loadChannelTables(bytes, mode);
+// Why `image` does not give back the list, or nothing when it does.
+std::optional<std::string> listMismatch(std::span<const std::uint8_t> image,
+                                        std::span<const Line> channels, DisplayMode mode) {
+    const LoadResult loaded = loadChannelTables(image, mode);
     if (const auto* failure = std::get_if<LoadFailure>(&loaded)) {
         return failure->text;
     }
@@ -151,14 +131,19 @@ std::optional<ChannelTablePlace> locateChannelTable(std::span<const std::uint8_t
     const std::uint64_t first = place.start + 4;
     const std::uint64_t records = std::max<std::uint64_t>(
         1, (std::max<std::uint64_t>(length, 4) - 4 + kChannelRecordSize - 1) / kChannelRecordSize);
+    const std::uint64_t available = (image.size() - first) / kChannelRecordSize;
+    place.oldCount = static_cast<std::size_t>(std::min(records, available));
     place.oldEnd = static_cast<std::size_t>(
         std::min<std::uint64_t>(first + records * kChannelRecordSize, image.size()));
-    place.limit = std::max<std::size_t>(place.oldEnd, *channelBlock + kBlockSize);
+    place.limit = *channelBlock + kBlockSize;
     for (const std::uint32_t block : kTableBlocks) {
         if (block > *channelBlock && (hasTag(image, block, "TPT") || hasTag(image, block, "TCS"))) {
-            place.limit = std::min<std::size_t>(place.limit, block);
+            place.protectedFrom = std::min<std::size_t>(place.protectedFrom, block);
         }
     }
+    // A table that already runs further keeps its extent, even into another table's block,
+    // where it may only leave the bytes as they are.
+    place.limit = std::max(std::min(place.limit, place.protectedFrom), place.oldEnd);
     place.limit = std::min(place.limit, image.size());
     return place;
 }
@@ -226,22 +211,18 @@ std::optional<std::vector<std::uint8_t>> imageWithChannels(std::span<const std::
         return std::nullopt;
     }
     std::vector<std::uint8_t> image(source.begin(), source.end());
-    const std::size_t length = 4 + channels.size() * kChannelRecordSize;
-    for (std::size_t i = 0; i < 4; ++i) {
-        image[place->start + i] = static_cast<std::uint8_t>(length >> (8 * i));
+    // The loader reads as many records as the old field gives: kept, it keeps its bytes.
+    if (channels.size() != place->oldCount) {
+        const std::size_t length = 4 + channels.size() * kChannelRecordSize;
+        for (std::size_t i = 0; i < 4; ++i) {
+            image[place->start + i] = static_cast<std::uint8_t>(length >> (8 * i));
+        }
     }
     std::uint8_t* record = image.data() + place->start + 4;
     for (std::size_t i = 0; i < channels.size(); ++i, record += kChannelRecordSize) {
         const Line& line = channels[i];
-        if (line.reference != 0) {
-            // Taken from the source, not from `image`: the new table may already cover it.
-            if (line.reference > source.size() ||
-                source.size() - line.reference < kChannelRecordSize) {
-                error =
-                    "Channel " + std::to_string(i + 1) + " refers to a record outside the image.";
-                return std::nullopt;
-            }
-            std::copy_n(source.begin() + line.reference, kChannelRecordSize, record);
+        if (line.record) {
+            std::copy(line.record->bytes.begin(), line.record->bytes.end(), record);
             continue;
         }
         const std::optional<ChannelRecord> r = channelRecordFromLine(line.text, mode);
@@ -250,6 +231,15 @@ std::optional<std::vector<std::uint8_t>> imageWithChannels(std::span<const std::
             return std::nullopt;
         }
         encodeRecord(*r, record);
+    }
+    // The loader reads a long table on through the block of a later table: an edit there
+    // would overwrite that table.
+    if (place->protectedFrom < image.size() &&
+        !std::equal(image.begin() + static_cast<std::ptrdiff_t>(place->protectedFrom), image.end(),
+                    source.begin() + static_cast<std::ptrdiff_t>(place->protectedFrom))) {
+        error = "The channel list cannot be stored: its table runs into the block of another "
+                "table, and the change would overwrite that table.";
+        return std::nullopt;
     }
     // A record that now spells a tag where a later block keeps its tag would move a table.
     for (const std::uint32_t block : kTableBlocks) {
@@ -276,23 +266,37 @@ bool saveListIntoImage(std::span<const std::uint8_t> source, const std::string& 
     if (!image) {
         return false;
     }
-    // The one saver of the program: a link is followed and the old image keeps its mode.
-    link::ReplacingFile out(target);
-    if (!out.valid()) {
-        error = "cannot create " + target + ": " + out.error();
+    link::ReplacingFile file(target);
+    const auto failed = [&](const std::string& why) {
+        file.discard();
+        error = "cannot write " + target + ": " + why;
+        return false;
+    };
+    if (!file.valid()) {
+        error = "cannot create " + target + ": " + file.error();
         return false;
     }
-    if (!writeAll(out.fd(), *image)) {
-        error = "cannot write " + target + ": " + std::strerror(errno);
-        return false;
+    if (!writeAll(file.fd(), *image)) {
+        return failed(std::strerror(errno));
     }
     // Read back before it takes the target's name, so a bad file never replaces a good one.
-    if (const std::optional<std::string> mismatch = readBackMismatch(out.fd(), channels, mode)) {
+    const std::optional<std::vector<std::uint8_t>> written = readAll(file.fd(), image->size());
+    if (!written) {
+        return failed(std::strerror(errno));
+    }
+    std::optional<std::string> mismatch;
+    if (*written != *image) {
+        mismatch = "the file reads back differently from what was written";
+    } else {
+        mismatch = listMismatch(*written, channels, mode);
+    }
+    if (mismatch) {
+        file.discard();
         error = "The new image did not hold the edited list and was deleted: " + *mismatch;
         return false;
     }
-    if (!out.commit()) {
-        error = "cannot write " + target + ": " + out.error();
+    if (!file.commit()) {
+        error = "cannot write " + target + ": " + file.error();
         return false;
     }
     return true;

@@ -3,12 +3,15 @@
 // Saving an arranged channel list into a new firmware image: the source image with its channel
 // table rewritten in the list's order, and nothing else changed.
 //
-// A line with a record reference takes the 30 bytes of that record from the source image as
-// they stand, so flag bits the editor neither shows nor keeps in its lines survive. A line
-// without one (a channel without transponder, or a cleared channel) is encoded from its text.
+// Every line that carries its record (each channel that came from an image) is written as
+// those 30 bytes, so flag bits and name bytes the editor neither shows nor keeps in its text
+// survive; only a cleared channel is encoded from its text. The table's length field is
+// rewritten only when the number of channels changed. So an unchanged list gives an image equal
+// to the source byte for byte, and an edited one differs only in the records whose bytes changed
+// (and the length field, when the count did).
 // The table keeps its place; it may grow up to the end of its 64 KiB block (or of its old
-// extent, when that already ran further), never into the block of another table nor past the
-// end of the image.
+// extent, when that already ran further), never past the end of the image, and never changes a
+// byte in the block of another table (which a long table may already run into).
 
 #include "channels/channel_tables.h"
 
@@ -22,11 +25,14 @@
 namespace corvex::channels {
 
 /// Where the channel table of an image stands: its length field, the end of the records the
-/// loader reads, and the end it may grow to.
+/// loader reads (and how many it reads), the end it may grow to, and the first byte of a later
+/// table's block, which a save must leave as it is.
 struct ChannelTablePlace {
     std::size_t start = 0;
     std::size_t oldEnd = 0;
+    std::size_t oldCount = 0;
     std::size_t limit = 0;
+    std::size_t protectedFrom = SIZE_MAX;
 };
 
 /// The channel table the loader would read; nullopt when the image lacks either table.
@@ -48,10 +54,10 @@ locateChannelTable(std::span<const std::uint8_t> image);
 imageWithChannels(std::span<const std::uint8_t> source, std::span<const Line> channels,
                   DisplayMode mode, std::string& error);
 
-/// Writes imageWithChannels to `target`: into a new file beside it, read back through the loader
-/// and compared with the list, then renamed over `target`. Refuses a target that is the source
-/// file. On any failure nothing is left behind, an existing target is untouched and `error`
-/// says why.
+/// Writes imageWithChannels to `target` through link::ReplacingFile: the new file beside it is
+/// read back, compared with the image made and loaded again to compare with the list, and only
+/// then takes the target's place. Refuses a target that is the source file. On any failure
+/// nothing is left behind, an existing target is untouched and `error` says why.
 [[nodiscard]] bool saveListIntoImage(std::span<const std::uint8_t> source,
                                      const std::string& sourceName, const std::string& target,
                                      std::span<const Line> channels, DisplayMode mode,

@@ -129,44 +129,42 @@ void LineView::resizeEvent(QResizeEvent* event) {
     refresh();
 }
 
-void LineView::keyPressEvent(QKeyEvent* event) {
+std::optional<std::size_t> LineView::navigationTarget(int key) const {
     const std::size_t count = lineCount();
     if (count == 0) {
-        event->accept();
-        return;
+        return std::nullopt;
     }
     const std::size_t current = currentLine().value_or(0);
     const auto page = static_cast<std::size_t>(visibleRows());
-    std::optional<std::size_t> next;
-    switch (event->key()) {
+    switch (key) {
     case Qt::Key_Up:
-        next = current == 0 ? 0 : current - 1;
-        break;
+        return current == 0 ? 0 : current - 1;
     case Qt::Key_Down:
-        next = std::min(count - 1, current + 1);
-        break;
+        return std::min(count - 1, current + 1);
     case Qt::Key_PageUp:
-        next = current > page ? current - page : 0;
-        break;
+        return current > page ? current - page : 0;
     case Qt::Key_PageDown:
-        next = std::min(count - 1, current + page);
-        break;
+        return std::min(count - 1, current + page);
     case Qt::Key_Home:
-        next = 0;
-        break;
+        return 0;
     case Qt::Key_End:
-        next = count - 1;
-        break;
+        return count - 1;
     default:
-        // Typed characters would start an incremental search in a plain list box; here they
-        // are dropped, as are all other keys.
-        event->accept();
+        return std::nullopt;
+    }
+}
+
+void LineView::keyPressEvent(QKeyEvent* event) {
+    // Typed characters would start an incremental search in a plain list box; here they are
+    // dropped, as are all keys that do not move the current line.
+    event->accept();
+    const std::optional<std::size_t> next = navigationTarget(event->key());
+    if (!next) {
         return;
     }
-    moveCurrent(*next);
+    moveCurrent(*next, (event->modifiers() & Qt::ShiftModifier) != 0);
     ensureVisible(*next);
     emit clicked();
-    event->accept();
 }
 
 void LineView::ensureVisible(std::size_t line) {
@@ -215,8 +213,26 @@ void ChannelListView::paintLine(QPainter& p, std::size_t index, const QRect& row
     }
 }
 
-void ChannelListView::moveCurrent(std::size_t line) {
-    m_model.selectOnly(line);
+void ChannelListView::moveCurrent(std::size_t line, bool extend) {
+    if (extend) {
+        m_model.extendSelection(line);
+    } else {
+        m_model.selectOnly(line);
+    }
+}
+
+void ChannelListView::keyPressEvent(QKeyEvent* event) {
+    const bool up = event->key() == Qt::Key_Up;
+    if ((event->modifiers() & Qt::ControlModifier) != 0 && (up || event->key() == Qt::Key_Down)) {
+        event->accept();
+        m_model.moveSelected(up ? -1 : 1);
+        if (const std::optional<std::size_t> current = m_model.current()) {
+            ensureVisible(*current);
+        }
+        emit clicked();
+        return;
+    }
+    LineView::keyPressEvent(event);
 }
 
 void ChannelListView::mousePressEvent(QMouseEvent* event) {
@@ -235,12 +251,7 @@ void ChannelListView::mousePressEvent(QMouseEvent* event) {
         m_model.setSelected(*line, !m_model.isSelected(*line));
         m_model.setCurrent(*line);
     } else if (mods & Qt::ShiftModifier) {
-        const std::size_t anchor = m_model.current().value_or(*line);
-        m_model.deselectAll();
-        for (std::size_t i = std::min(anchor, *line); i <= std::max(anchor, *line); ++i) {
-            m_model.setSelected(i, true);
-        }
-        m_model.setCurrent(*line);
+        m_model.extendSelection(*line);
     } else if (m_model.isSelected(*line)) {
         // Keep a multi-selection for a drag or the context menu; a plain click selects the line
         // alone when the button comes up.
@@ -432,7 +443,7 @@ void TransponderListView::paintLine(QPainter& p, std::size_t index, const QRect&
     }
 }
 
-void TransponderListView::moveCurrent(std::size_t line) {
+void TransponderListView::moveCurrent(std::size_t line, bool /*extend*/) {
     m_model.setCurrent(line);
 }
 

@@ -44,14 +44,17 @@ protected:
     [[nodiscard]] virtual std::size_t topLine() const = 0;
     virtual void setTopLine(std::size_t line) = 0;
     virtual void paintLine(QPainter& painter, std::size_t index, const QRect& pxRow) = 0;
-    /// Up, Down, Page Up/Down, Home and End on the current line: the new current line.
-    virtual void moveCurrent(std::size_t line) = 0;
+    /// Up, Down, Page Up/Down, Home and End moved the current line to `line`; with Shift held
+    /// (`extend`) the selection grows to it where the list has more than one.
+    virtual void moveCurrent(std::size_t line, bool extend) = 0;
     [[nodiscard]] virtual std::optional<std::size_t> currentLine() const = 0;
 
     void paintEvent(QPaintEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    /// Where a navigation key takes the current line; nullopt for other keys and no lines.
+    [[nodiscard]] std::optional<std::size_t> navigationTarget(int key) const;
     /// Brings `line` into sight.
     void ensureVisible(std::size_t line);
 };
@@ -84,9 +87,11 @@ protected:
     std::size_t topLine() const override { return m_model.top(); }
     void setTopLine(std::size_t line) override { m_model.setTop(line); }
     void paintLine(QPainter& painter, std::size_t index, const QRect& pxRow) override;
-    void moveCurrent(std::size_t line) override;
+    void moveCurrent(std::size_t line, bool extend) override;
     std::optional<std::size_t> currentLine() const override { return m_model.current(); }
 
+    /// Beside the navigation keys, Ctrl+Up and Ctrl+Down move the selected channels.
+    void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -119,7 +124,7 @@ protected:
     std::size_t topLine() const override { return m_model.top(); }
     void setTopLine(std::size_t line) override { m_model.setTop(line); }
     void paintLine(QPainter& painter, std::size_t index, const QRect& pxRow) override;
-    void moveCurrent(std::size_t line) override;
+    void moveCurrent(std::size_t line, bool extend) override;
     std::optional<std::size_t> currentLine() const override { return m_model.current(); }
 
     void mousePressEvent(QMouseEvent* event) override;

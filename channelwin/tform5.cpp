@@ -1,9 +1,12 @@
 #include "channelwin/tform5.h"
 
 #include "channels/channel_csv.h"
+#include "channels/channel_recovery.h"
 #include "channels/image_writer.h"
 #include "channelwin/editor_icons.h"
 #include "channelwin/line_views.h"
+#include "channelwin/long_notice.h"
+#include "link/guard/program_files.h"
 
 #include <QAction>
 #include <QApplication>
@@ -27,6 +30,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <filesystem>
+#include <iostream>
 #include <utility>
 
 namespace corvex::channelwin {
@@ -120,8 +125,7 @@ void TForm5::buildControlPanel() {
         return button;
     };
     tool(EditorIcon::Load, "Load firmware from disk", [this] { loadFromDisk(); });
-    tool(EditorIcon::Write, "Write firmware to disk",
-         [this] { showNotice(channels::ChannelEditor::writeNotPossible()); });
+    tool(EditorIcon::Write, "Write firmware to disk", [this] { (void)saveIntoImageAs(); });
     m_search = new QComboBox(m_controlPanel);
     m_search->setEditable(true);
     m_search->setInsertPolicy(QComboBox::NoInsert);
@@ -175,11 +179,8 @@ void TForm5::buildPages() {
                                                {"VECM", 55},
                                                {"AECM", 55},
                                                {"PCR", 55}});
-    connect(m_channelHeader, &QHeaderView::sectionClicked, this, [this](int section) {
-        if (section == 0) {
-            toggleControlPanel();
-        }
-    });
+    connect(m_channelHeader, &QHeaderView::sectionClicked, this,
+            [this](int section) { sortBySection(section); });
     channelColumn->addWidget(m_channelHeader);
     m_channelList = new ChannelListView(m_editor.channels(), channelPage);
     m_channelList->onDrop = [this](std::optional<std::size_t> target) { dropOn(target); };
@@ -259,8 +260,7 @@ void TForm5::buildEditPanel(QWidget* page) {
     }
     auto* ok = new QPushButton(QStringLiteral("OK"), m_editPanel);
     ok->setFixedWidth(40);
-    connect(ok, &QPushButton::clicked, this,
-            [this] { showNotice(channels::ChannelEditor::writeNotPossible()); });
+    connect(ok, &QPushButton::clicked, this, [this] { (void)saveIntoImageAs(); });
     flagRow->addWidget(ok);
     flagRow->addStretch(1);
     for (const char* label : {"TP (index):", "SID:", "VPID:", "APID:", "VECM:", "AECM:", "PCR:"}) {
@@ -299,14 +299,25 @@ void TForm5::buildMenus() {
                        return std::optional<Notice>();
                    }));
     };
+    const auto told = [&](const char* caption, std::optional<Notice> (Model::*operation)()) {
+        return add(m_channelMenu, caption,
+                   edit([&list, operation] { return (list.*operation)(); }));
+    };
     m_channelMenu = new QMenu(this);
-    plain("Cut", &Model::cut);
-    plain("Copy", &Model::copy);
-    plain("Paste", &Model::paste);
-    plain("Paste after", &Model::pasteAfter);
+    // The keys work while the list has the focus; the search box and the edit fields keep
+    // their own.
+    const auto key = [this](QAction* action, QKeySequence::StandardKey keys) {
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WidgetShortcut);
+        m_channelList->addAction(action);
+    };
+    key(plain("Cut", &Model::cut), QKeySequence::Cut);
+    key(plain("Copy", &Model::copy), QKeySequence::Copy);
+    key(told("Paste", &Model::paste), QKeySequence::Paste);
+    told("Paste after", &Model::pasteAfter);
     m_channelMenu->addSeparator();
     plain("Clear", &Model::clear);
-    plain("Delete", &Model::deleteSelected);
+    key(plain("Delete", &Model::deleteSelected), QKeySequence::Delete);
     add(m_channelMenu, "Select All", edit([this, &list] {
             return list.selectAll(
                 {m_favourite->isChecked(), m_parental->isChecked(), m_active->isChecked()});
@@ -347,12 +358,13 @@ void TForm5::buildMenus() {
     m_undo = plain("Undo", &Model::undo);
     m_redo = plain("Redo", &Model::redo);
     m_undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
-    m_redo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
+    m_redo->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
     addAction(m_undo);
     addAction(m_redo);
     m_exportCsv = add(m_channelMenu, "Export list as CSV ...", [this] { exportCsv(); });
     m_saveIntoImage =
-        add(m_channelMenu, "Save list into image as ...", [this] { saveIntoImageAs(); });
+        add(m_channelMenu, "Save list into image as ...", [this] { (void)saveIntoImageAs(); });
 
     m_transponderMenu = new QMenu(this);
     m_selectTpChannels = add(m_transponderMenu, "Select TP channels", [this] {
@@ -403,21 +415,46 @@ void TForm5::bindKeys() {
 
 // ---- State to widgets ----
 
-bool TForm5::showNotice(const std::optional<Notice>& notice, QMessageBox::Icon icon) {
-    if (!notice) {
-        return false;
-    }
+QMessageBox::StandardButton TForm5::ask(const Notice& notice, QMessageBox::StandardButtons buttons,
+                                        QMessageBox::Icon icon) {
     if (m_boxHandler) {
-        return m_boxHandler(*notice, icon);
+        return m_boxHandler(notice, icon, buttons);
     }
-    QString text = qs(notice->text);
+    QString text = qs(notice.text);
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     const QString title =
-        notice->title.empty() ? QApplication::applicationDisplayName() : qs(notice->title);
-    const bool question = icon == QMessageBox::Question;
-    QMessageBox box(icon, title, text,
-                    question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, this);
-    return box.exec() == QMessageBox::Yes;
+        notice.title.empty() ? QApplication::applicationDisplayName() : qs(notice.title);
+    if (buttons == QMessageBox::Ok && text.count(QLatin1Char('\n')) >= kMaxBoxLines) {
+        longNotice(this, icon, title, text);
+        return QMessageBox::Ok;
+    }
+    QMessageBox box(icon, title, text, buttons, this);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+void TForm5::showNotice(const std::optional<Notice>& notice, QMessageBox::Icon icon) {
+    if (notice) {
+        (void)ask(*notice, QMessageBox::Ok, icon);
+    }
+}
+
+bool TForm5::settleUnsavedWork(bool closing) {
+    if (!m_editor.hasUnsavedWork()) {
+        return true;
+    }
+    const std::string text = "The arranged channel list has not been saved into an image. Save it "
+                             "before the editor " +
+                             std::string(closing ? "closes" : "loads another image") + "?";
+    switch (ask(Notice{text, "Warning"},
+                QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                QMessageBox::Warning)) {
+    case QMessageBox::Save:
+        return saveIntoImageAs();
+    case QMessageBox::Discard:
+        return true;
+    default:
+        return false;
+    }
 }
 
 void TForm5::refresh() {
@@ -566,13 +603,12 @@ void TForm5::loadImage(const std::string& image) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_imageName = image;
     m_loaded = false;
+    m_keptForRecovery = false;
     m_image.clear();
     std::string error;
-    const auto onWarning = [this](const std::string& text) {
-        QApplication::restoreOverrideCursor();
-        showNotice(Notice{text, std::string(channels::kWarningTitle)}, QMessageBox::Warning);
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    };
+    // A damaged table warns once per record: they are gathered into one box.
+    std::vector<std::string> warnings;
+    const auto onWarning = [&warnings](const std::string& text) { warnings.push_back(text); };
     std::optional<Notice> notice;
     if (std::optional<std::vector<std::uint8_t>> bytes = channels::readImageFile(image, &error)) {
         m_image = std::move(*bytes);
@@ -586,14 +622,42 @@ void TForm5::loadImage(const std::string& image) {
             notice = Notice{error, "Error"};
         }
     }
-    m_savedLines = m_editor.channels().lines();
     QApplication::restoreOverrideCursor();
     refresh();
     refreshEditPanel();
+    showNotice(channels::warningsNotice(warnings), QMessageBox::Warning);
     showNotice(notice, QMessageBox::Warning);
+    if (m_loaded) {
+        offerRecovery();
+    }
+}
+
+void TForm5::offerRecovery() {
+    std::optional<channels::ArrangedSnapshot> snapshot = channels::findArrangedList(
+        link::userDataFolder("recovery"), m_imageName, m_image, m_editor.mode());
+    if (!snapshot) {
+        return;
+    }
+    const QMessageBox::StandardButton answer =
+        ask(Notice{"A channel list arranged on this image was not saved when the program had to "
+                   "close, and was kept. Restore it?",
+                   std::string(channels::kMessageTitle)},
+            QMessageBox::Yes | QMessageBox::No);
+    if (answer == QMessageBox::Yes) {
+        // One step: Undo gives back the list as the image holds it.
+        m_editor.channels().replaceAll(std::move(snapshot->lines));
+        refresh();
+        refreshEditPanel();
+    }
+    // Offered once: restored, it is unsaved work in this window again; refused, it is gone.
+    std::error_code ignored;
+    std::filesystem::remove(snapshot->file, ignored);
 }
 
 void TForm5::loadFromDisk() {
+    if (!settleUnsavedWork(false)) {
+        return;
+    }
     std::optional<std::string> chosen;
     if (m_fileHandler) {
         chosen = m_fileHandler(QStringLiteral("Open"), false);
@@ -608,6 +672,29 @@ void TForm5::loadFromDisk() {
     if (chosen) {
         loadImage(*chosen);
     }
+}
+
+void TForm5::sortBySection(int section) {
+    using channels::SortColumn;
+    // Sections: Item, Channel Name, Favorite, Parental, Active, TP, SID, VPID, APID, VECM,
+    // AECM, PCR.
+    static constexpr std::array<std::optional<SortColumn>, 12> kSortBy{
+        std::nullopt,    SortColumn::Name, std::nullopt,
+        std::nullopt,    std::nullopt,     SortColumn::Transponder,
+        SortColumn::Sid, SortColumn::Vpid, SortColumn::Apid,
+        std::nullopt,    std::nullopt,     SortColumn::Pcr};
+    if (section == 0) {
+        toggleControlPanel();
+        return;
+    }
+    if (section < 0 || static_cast<std::size_t>(section) >= kSortBy.size() || !kSortBy[section]) {
+        return;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_editor.sortChannels(*kSortBy[section]);
+    QApplication::restoreOverrideCursor();
+    refresh();
+    refreshEditPanel();
 }
 
 void TForm5::runSearch() {
@@ -658,7 +745,7 @@ void TForm5::exportCsv() {
     }
 }
 
-void TForm5::saveIntoImageAs() {
+bool TForm5::saveIntoImageAs() {
     std::optional<std::string> chosen;
     if (m_fileHandler) {
         chosen = m_fileHandler(QStringLiteral("Save list into image as"), true);
@@ -670,9 +757,7 @@ void TForm5::saveIntoImageAs() {
             chosen = std8(name);
         }
     }
-    if (chosen) {
-        saveIntoImage(*chosen);
-    }
+    return chosen && saveIntoImage(*chosen);
 }
 
 bool TForm5::saveIntoImage(const std::string& target) {
@@ -690,9 +775,22 @@ bool TForm5::saveIntoImage(const std::string& target) {
         showNotice(Notice{error, "Error"}, QMessageBox::Critical);
         return false;
     }
-    m_savedLines = m_editor.channels().lines();
+    m_editor.markSaved();
     showNotice(Notice{"The channel list was saved into " + target + ".", "Information"});
     return true;
+}
+
+void TForm5::keepForRecovery() {
+    m_keptForRecovery = true;
+    if (!m_loaded || !m_editor.hasUnsavedWork()) {
+        return;
+    }
+    std::string error;
+    if (!channels::keepArrangedList(link::userDataFolder("recovery"), m_imageName, m_image,
+                                    m_editor.channels().lines(), error)) {
+        // No box: nobody is there to answer it. The terminal is the last place left to say it.
+        std::cerr << "corvex: the arranged channel list could not be kept: " << error << '\n';
+    }
 }
 
 // ---- Events ----
@@ -705,11 +803,7 @@ void TForm5::changeEvent(QEvent* event) {
 }
 
 void TForm5::closeEvent(QCloseEvent* event) {
-    if (m_editor.channels().lines() != m_savedLines &&
-        !showNotice(Notice{"The arranged channel list has not been saved into an image. Close the "
-                           "editor and lose the changes?",
-                           "Warning"},
-                    QMessageBox::Question)) {
+    if (!m_keptForRecovery && !settleUnsavedWork(true)) {
         event->ignore();
         return;
     }

@@ -6,6 +6,7 @@
 
 #include "channels/channel_editor.h"
 #include "channels/notice.h"
+#include "widgets/unsaved_work.h"
 
 #include <QMessageBox>
 #include <QWidget>
@@ -31,7 +32,7 @@ namespace corvex::channelwin {
 class ChannelListView;
 class TransponderListView;
 
-class TForm5 : public QWidget {
+class TForm5 : public QWidget, public widgets::UnsavedWork {
     Q_OBJECT
 
 public:
@@ -46,9 +47,10 @@ public:
     TForm5(const TForm5&) = delete;
     TForm5& operator=(const TForm5&) = delete;
 
-    // Tests answer the boxes and dialogs instead of a user. A box with a question (Yes and No)
-    // returns the answer; every other box is only shown.
-    using BoxHandler = std::function<bool(const channels::Notice&, QMessageBox::Icon)>;
+    // Tests answer the boxes and dialogs instead of a user: a box gets its buttons and returns
+    // the one pressed (a box with only OK is only shown).
+    using BoxHandler = std::function<QMessageBox::StandardButton(
+        const channels::Notice&, QMessageBox::Icon, QMessageBox::StandardButtons)>;
     using FileHandler = std::function<std::optional<std::string>(const QString& title, bool save)>;
     void setBoxHandler(BoxHandler handler) { m_boxHandler = std::move(handler); }
     void setFileHandler(FileHandler handler) { m_fileHandler = std::move(handler); }
@@ -81,6 +83,10 @@ public:
     /// "Save list into image as ..." to `target`; false (and a message) when nothing was saved.
     bool saveIntoImage(const std::string& target);
 
+    /// An arranged list that was not saved goes to a recovery snapshot in the user's data
+    /// folder, offered at the next open of its image; the next close passes without a question.
+    void keepForRecovery() override;
+
 protected:
     void changeEvent(QEvent* event) override;
     /// A list arranged since it was loaded or saved asks before it is dropped.
@@ -94,9 +100,18 @@ private:
     void buildMenus();
     void bindKeys();
 
-    /// Shows the notice, if any; with the Question icon it asks Yes or No and returns the answer.
-    bool showNotice(const std::optional<channels::Notice>& notice,
+    /// Shows the notice, if any, with OK.
+    void showNotice(const std::optional<channels::Notice>& notice,
                     QMessageBox::Icon icon = QMessageBox::Information);
+    /// Asks with the buttons given; the one pressed.
+    QMessageBox::StandardButton ask(const channels::Notice& notice,
+                                    QMessageBox::StandardButtons buttons,
+                                    QMessageBox::Icon icon = QMessageBox::Question);
+    /// Before the list is dropped by a close (or else a load): Save, Discard or Cancel when it
+    /// holds unsaved work. True when the list may go.
+    bool settleUnsavedWork(bool closing);
+    /// Offers a recovery snapshot of the image just loaded.
+    void offerRecovery();
     /// Everything the editor state decides: caption, page, lists, search box, actions.
     void refresh();
     void refreshEditPanel();
@@ -110,13 +125,14 @@ private:
     void loadFromDisk();
     void runSearch();
     void exportCsv();
-    void saveIntoImageAs();
+    bool saveIntoImageAs();
+    void sortBySection(int section);
 
     channels::ChannelEditor m_editor;
     std::vector<std::uint8_t> m_image; // the image as loaded: the records lines refer to
     std::string m_imageName;
-    std::vector<channels::Line> m_savedLines; // the list as loaded or last saved
     bool m_loaded = false;
+    bool m_keptForRecovery = false; // the work is in a snapshot: the close does not ask
     bool m_advanced = true;
     bool m_refreshing = false;
     std::string m_syncedSearch;

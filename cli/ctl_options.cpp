@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <utility>
 
 namespace corvex::cli {
 
@@ -255,6 +256,16 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
                 if (!takeValue(options.csvFile)) {
                     return std::nullopt;
                 }
+            } else if (arg == "--order") {
+                if (!takeValue(options.orderFile)) {
+                    return std::nullopt;
+                }
+            } else if (arg == "--save-into") {
+                if (!takeValue(options.saveIntoFile)) {
+                    return std::nullopt;
+                }
+            } else if (arg == "--force") {
+                options.force = true;
             } else if (arg == "--hex") {
                 options.hex = true;
             } else if (arg == "--find") {
@@ -283,8 +294,6 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
                 options.verbose = true;
             } else if (arg == "--yes") {
                 options.yes = true;
-            } else if (arg == "--force") {
-                options.force = true;
             } else {
                 error = "unknown option " + std::string(arg) + " (corvexctl --help lists them)";
                 return std::nullopt;
@@ -316,9 +325,13 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
         }
         return options;
     }
-    if (!options.csvFile.empty()) {
-        error = "--csv needs --channels";
-        return std::nullopt;
+    for (const auto& [given, name] :
+         {std::pair{&options.csvFile, "--csv"}, std::pair{&options.orderFile, "--order"},
+          std::pair{&options.saveIntoFile, "--save-into"}}) {
+        if (!given->empty()) {
+            error = std::string(name) + " needs --channels";
+            return std::nullopt;
+        }
     }
     if (find) {
         if (findArgs.size() != 2 || !options.commands.empty()) {

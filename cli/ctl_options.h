@@ -31,12 +31,15 @@ struct CtlOptions {
     bool help = false;    // --help or -h: print the usage, run nothing
     bool version = false; // --version: print the version, run nothing
     bool yes = false;     // answers the loopback tests' warning with Yes
-    // Runs RFW, WFW and PFW without first making sure a signature read names a known chip.
+    // --force: runs RFW, WFW and PFW without first making sure a signature read names a known
+    // chip; with --save-into, replaces an existing NEW.
     bool force = false;
     std::optional<int> breakAfterMs;
     std::vector<link::GuardRecord> commands;
     std::string channelsImage; // --channels: print this image's channel list; no port, no COMMAND
     std::string csvFile;       // --csv: also write the channel list there
+    std::string orderFile;     // --order: arrange the list as this CSV says first
+    std::string saveIntoFile;  // --save-into: write the list into a new image there
     // --find PATTERN FILE: the file editor's search over FILE, offline; no port, no COMMAND.
     std::optional<std::string> findPattern;
     std::string findFile;
@@ -64,7 +67,7 @@ struct CtlOptions {
 /// What --help prints.
 inline constexpr std::string_view kHelp =
     R"(usage: corvexctl [OPTION]... COMMAND...
-       corvexctl --channels IMAGE [--hex] [--csv FILE]
+       corvexctl --channels IMAGE [--hex] [--order CSV] [--csv FILE] [--save-into NEW [--force]]
        corvexctl --find PATTERN FILE [--hex | --ignore-case] [--base HEX]
 
 Runs Guard commands on a Corvex interface, one after another, and prints the log book.
@@ -85,7 +88,8 @@ EMI_INIT, SETDRIVER, BLOCKMODE, DEADLOCK, IPRIO, HPRIO, RESTART, RST, ENABLEPGM,
   --hardware 0|1|2           SETHARDWARE first: DSX6071/6072, DSI185D, DSI185D channel list
   --force                    run RFW, WFW and PFW without the signature check: without it
                              the first of them reads the signature (unless SIGNATURE ran)
-                             and they are refused when the chip is not known
+                             and they are refused when the chip is not known; with
+                             --save-into, replace NEW if it exists
   --stop-on-error            WFW stops at the first area that fails
   --no-timeout-control       do not break an exchange that hangs for 3 s (--timeout-control,
                              the default, breaks it and the job fails)
@@ -95,6 +99,9 @@ EMI_INIT, SETDRIVER, BLOCKMODE, DEADLOCK, IPRIO, HPRIO, RESTART, RST, ENABLEPGM,
   --quiet                    no progress line on a terminal
   --yes                      answer Yes to the loopback tests' question
   --ignore-case              with --find and a text PATTERN: A-Z match either case
+  --order CSV                with --channels: arrange the list in the order of CSV's rows (a
+                             --csv export, rows moved or deleted), matched by transponder and SID
+  --save-into NEW            with --channels: write the (arranged) list into a copy of IMAGE
   --help, -h                 this text
   --version                  the program version
 

@@ -835,10 +835,18 @@ void TForm9::openChannelEditor(const std::string& image, bool hex) {
         placeholder(QStringLiteral("The channel list editor"));
         return;
     }
-    if (m_channelEditor && !m_channelEditor->close()) {
-        return;
+    std::erase_if(m_channelEditors, [](const QPointer<QWidget>& editor) { return !editor; });
+    m_channelEditors.emplace_back(m_setup.openChannelEditor(this, image, hex));
+}
+
+std::vector<QWidget*> TForm9::channelEditors() const {
+    std::vector<QWidget*> open;
+    for (const QPointer<QWidget>& editor : m_channelEditors) {
+        if (editor) {
+            open.push_back(editor);
+        }
     }
-    m_channelEditor = m_setup.openChannelEditor(this, image, hex);
+    return open;
 }
 
 std::optional<std::string> TForm9::chooseFile(const FileDialogSpec& dialog,

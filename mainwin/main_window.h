@@ -96,10 +96,12 @@ public:
 
     /// Tools > "Hex Editor" on `file` (none: an empty editor): an open editor is closed first.
     void openHexEditor(const std::string& file);
-    /// The channel list editor on `image`, as from the command line.
+    /// A further channel list editor on `image`, as from the command line; the open ones stay,
+    /// each with its own list.
     void openChannelEditor(const std::string& image, bool hex);
     [[nodiscard]] QWidget* hexEditor() const { return m_hexEditor; }
-    [[nodiscard]] QWidget* channelEditor() const { return m_channelEditor; }
+    /// The channel list editors still open, oldest first.
+    [[nodiscard]] std::vector<QWidget*> channelEditors() const;
 
     /// The close for SIGTERM, SIGHUP and SIGINT: asks nothing. Every open box is answered as
     /// its default (one the Guard waits on too), each tool window keeps its unsaved work for
@@ -201,7 +203,7 @@ private:
     QAction* m_channelHex = nullptr;
     QAction* m_loopbackEnabled = nullptr;
     QPointer<QWidget> m_hexEditor;
-    QPointer<QWidget> m_channelEditor;
+    std::vector<QPointer<QWidget>> m_channelEditors; // a closed one reads null
 
     QTabWidget* m_pages = nullptr;
     AreaMapView* m_map = nullptr;

@@ -1,10 +1,13 @@
 #include "channels/channel_editor.h"
 #include "channels/channel_list_model.h"
 #include "channels/drag_scroll.h"
+#include "channels/image_writer.h"
 #include "channels/transponder_list_model.h"
 #include "sim/image_builder.h"
+#include "tests/link/temp_dir.h"
 
 #include <algorithm>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -97,6 +100,85 @@ TEST(ChannelClipboard, PasteWithoutAFilledClipboardOrCurrentLine) {
     model.copy();
     model.paste(); // no current line: at the end
     EXPECT_EQ(names(model), (Names{"A", "B", "A"}));
+}
+
+// Image A: channels on transponders 1 to 3. Image B: two of those transponders, numbered the
+// other way round, its channel table in the spare block.
+struct TwoImages {
+    static sim::Transponder transponder(std::uint32_t khz, std::uint8_t flags) {
+        return {.frequency = khz, .tid = 1, .nid = 1, .channelCount = 1, .flags = flags};
+    }
+    static sim::Channel onTransponder(std::string name, std::uint8_t transponder) {
+        sim::Channel c;
+        c.name = std::move(name);
+        c.transponder = transponder;
+        c.sid = 0x50;
+        c.vpid = 0x100;
+        c.flags = 0x0C; // active, and bit 3, which no line shows
+        return c;
+    }
+    TwoImages() {
+        const std::vector<sim::Transponder> all = {transponder(1'100'000, 0x01),
+                                                   transponder(2'000'000, 0x02),
+                                                   transponder(1'500'000, 0x00)};
+        sim::ImageBuilder a(0x40000);
+        a.putTransponderTable(sim::kTransponderBlock, all);
+        a.putChannelTable(sim::kChannelBlock,
+                          std::vector{onTransponder("One", 1), onTransponder("Two", 2),
+                                      onTransponder("Three", 3),
+                                      onTransponder("Idle", sim::kNoTransponder)});
+        first = std::move(a).take();
+        sim::ImageBuilder b(0x40000);
+        b.putTransponderTable(sim::kTransponderBlock, std::vector{all[1], all[0]});
+        b.putChannelTable(sim::kSpareTableBlock,
+                          std::vector{onTransponder("Bee", 1), onTransponder("Bop", 2)});
+        second = std::move(b).take();
+    }
+    std::vector<std::uint8_t> first;
+    std::vector<std::uint8_t> second;
+};
+
+TEST(ChannelClipboard, ChannelsFromAnotherImageTakeItsTransponderOrAreRefused) {
+    const TwoImages images;
+    ChannelEditor editor(DisplayMode::Decimal);
+    ChannelListModel& list = editor.channels();
+    ASSERT_EQ(editor.load("a.bin", images.first), std::nullopt);
+    list.selectOnly(0); // One, on 11700 MHz V: number 1 in A, 2 in B
+    list.setSelected(3, true);
+    list.copy();
+    ASSERT_EQ(editor.load("b.bin", images.second), std::nullopt);
+    list.setCurrent(0);
+    EXPECT_EQ(list.paste(), std::nullopt);
+    EXPECT_EQ(names(list), (Names{"One", "Idle", "Bee", "Bop"}));
+    EXPECT_EQ(fieldNumber(list.line(0).text, channel_field::kTransponder), 2);
+    EXPECT_EQ(list.line(1).reference, 0U);
+    for (const std::size_t b : {2U, 3U}) {
+        EXPECT_NE(list.line(0).reference, list.line(b).reference) << "a reference of B's own";
+    }
+    // The pasted record, its hidden bit included, goes into B under B's number.
+    test::TempDir dir;
+    std::string error;
+    ASSERT_TRUE(saveListIntoImage(images.second, "b.bin", dir.file("b2.bin"), list.lines(),
+                                  DisplayMode::Decimal, error))
+        << error;
+    const std::vector<std::uint8_t> saved = test::readBytes(dir.file("b2.bin"));
+    const std::size_t record = sim::kSpareTableBlock + 0x44;
+    EXPECT_EQ(saved[record + 16], 0x0C);
+    EXPECT_EQ(saved[record + 17], 2);
+
+    // Three's transponder is not in B: nothing is pasted, and the message says why.
+    ASSERT_EQ(editor.load("a.bin", images.first), std::nullopt);
+    list.selectOnly(2);
+    list.copy();
+    ASSERT_EQ(editor.load("b.bin", images.second), std::nullopt);
+    list.setCurrent(1);
+    EXPECT_EQ(list.pasteAfter(),
+              (Notice{"Channel \"Three\" cannot be pasted into this list: this image has no "
+                      "transponder at 11250.000 MHz, V, 22000 kS/s.",
+                      "Message"}));
+    EXPECT_EQ(list.replace(), list.pasteAfter());
+    EXPECT_EQ(names(list), (Names{"Bee", "Bop"}));
+    EXPECT_FALSE(list.canUndo());
 }
 
 TEST(ChannelClearDelete, ClearKeepsTheCountAndDeleteSelectsTheNextLine) {
@@ -334,6 +416,98 @@ TEST(ChannelUndo, UndoGivesBackTheSelectionTakenBeforeTheEdit) {
     model.undo();
     EXPECT_EQ(model.state(), before);
     EXPECT_EQ(model.history().storedLines(), 3U + 1U) << "a step keeps only the changed run";
+}
+
+// ---- Keys and headings ----
+
+TEST(ChannelKeys, CtrlArrowsMoveTheSelectedChannelsOnePlaceAsOneStep) {
+    const struct {
+        std::initializer_list<std::size_t> selected;
+        int direction;
+        Names after;
+        std::vector<std::size_t> selectedAfter;
+    } cases[] = {
+        {{2}, -1, {"A", "C", "B", "D", "E"}, {1}},
+        {{1, 2}, -1, {"B", "C", "A", "D", "E"}, {0, 1}},
+        {{0, 2}, -1, {"A", "C", "B", "D", "E"}, {0, 1}}, // the first stays, the other joins it
+        {{1, 3}, 1, {"A", "C", "B", "E", "D"}, {2, 4}},
+        {{3, 4}, 1, {"A", "B", "C", "D", "E"}, {3, 4}},
+    };
+    for (const auto& c : cases) {
+        ChannelListModel model =
+            modelOf({"A", "B", "C", "D", "E"}, c.selected, *c.selected.begin());
+        const std::string current = names(model)[*c.selected.begin()];
+        model.moveSelected(c.direction);
+        EXPECT_EQ(names(model), c.after);
+        EXPECT_EQ(model.selectedLines(), c.selectedAfter);
+        EXPECT_EQ(names(model)[*model.current()], current) << "the current line moves along";
+        EXPECT_EQ(model.history().stepCount(),
+                  c.after == names(modelOf({"A", "B", "C", "D", "E"})) ? 0U : 1U);
+    }
+}
+
+TEST(ChannelKeys, ShiftExtendsTheSelectionFromTheLinePickedLast) {
+    ChannelListModel model = modelOf({"A", "B", "C", "D", "E"});
+    model.selectOnly(2);
+    model.extendSelection(4);
+    EXPECT_EQ(model.selectedLines(), (std::vector<std::size_t>{2, 3, 4}));
+    model.extendSelection(0);
+    EXPECT_EQ(model.selectedLines(), (std::vector<std::size_t>{0, 1, 2}));
+    EXPECT_EQ(model.current(), 0U);
+    EXPECT_FALSE(model.canUndo()) << "selecting is no edit";
+}
+
+TEST(ChannelSort, AHeadingSortsAscendingThenDescendingAsOneStep) {
+    // Name, transponder, SID, VPID (0xFFFF: none), APID and PCR of five channels.
+    const struct Row {
+        const char* name;
+        int transponder;
+        std::uint16_t sid, vpid, apid, pcr;
+    } rows[] = {{"delta", 2, 30, 0x200, 10, 7},
+                {"", kNoTransponder, 0, 0, kNoPid, kNoPid},
+                {"Alpha", 1, 0x1F, kNoPid, 30, 9},
+                {"charlie", 4, 10, 0x100, 20, 8},
+                {"Bravo", 3, 20, 0x300, 40, 6}};
+    std::vector<Line> lines;
+    for (const Row& row : rows) {
+        ChannelRecord r;
+        std::copy_n(row.name, std::strlen(row.name), r.name.begin());
+        r.transponder = static_cast<std::uint8_t>(row.transponder);
+        r.sid = row.sid;
+        r.vpid = row.vpid;
+        r.apid = row.apid;
+        r.pcr = row.pcr;
+        lines.emplace_back(formatChannelLine(r, DisplayMode::Hexadecimal), 0x20044);
+    }
+    const struct {
+        SortColumn column;
+        Names ascending;
+    } cases[] = {
+        {SortColumn::Name, {"Alpha", "Bravo", "charlie", "delta", "-"}},
+        {SortColumn::Transponder, {"Alpha", "delta", "Bravo", "charlie", "-"}},
+        {SortColumn::Sid, {"-", "charlie", "Bravo", "delta", "Alpha"}},
+        {SortColumn::Vpid, {"-", "charlie", "delta", "Bravo", "Alpha"}},
+        {SortColumn::Apid, {"delta", "charlie", "Alpha", "Bravo", "-"}},
+        {SortColumn::Pcr, {"Bravo", "delta", "charlie", "Alpha", "-"}},
+    };
+    for (const auto& c : cases) {
+        ChannelListModel model;
+        model.reset(lines);
+        model.selectOnly(2);
+        model.sortBy(c.column, DisplayMode::Hexadecimal);
+        EXPECT_EQ(names(model), c.ascending);
+        EXPECT_EQ(names(model)[*model.current()], "Alpha") << "the current line moves along";
+        model.sortBy(c.column, DisplayMode::Hexadecimal);
+        Names descending = c.ascending;
+        // Blank names stay last; everything else turns round.
+        const auto blank = c.column == SortColumn::Name ? descending.end() - 1 : descending.end();
+        std::reverse(descending.begin(), blank);
+        EXPECT_EQ(names(model), descending);
+        EXPECT_EQ(model.history().stepCount(), 2U);
+        model.undo();
+        model.undo();
+        EXPECT_EQ(model.lines(), lines);
+    }
 }
 
 // ---- The editor: both lists and the walks between them ----

@@ -4,6 +4,7 @@
 #include "sim/image_builder.h"
 #include "tests/link/temp_dir.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -266,6 +267,22 @@ TEST(TransponderLines, EmptyChannelsNeedNoTransponder) {
     EXPECT_EQ(last.reference, 0x01000000u);
 }
 
+TEST(TransponderLines, RecordsPastThe254thAreLeftOutWithAWarning) {
+    const sim::Transponder record{.frequency = 1'000'000, .tid = 1, .nid = 1, .channelCount = 1};
+    for (const std::size_t records : {254U, 300U}) {
+        sim::ImageBuilder image(kImageSize);
+        image.putTransponderTable(kTransponderBlock, std::vector(records, record));
+        image.putChannelTable(kChannelBlock, std::vector{channel("A")});
+        const Loaded loaded = load(image.bytes());
+        EXPECT_EQ(loaded.tables().transponders.size(), 255U);
+        EXPECT_EQ(loaded.warnings,
+                  records == 254 ? std::vector<std::string>{}
+                                 : std::vector<std::string>{
+                                       "TPT holds 300 records; a channel can only refer to the "
+                                       "first 254, the other 46 were not loaded."});
+    }
+}
+
 TEST(TransponderColumns, CodesAreDecodedAndBlankForAZeroTid) {
     EXPECT_EQ(channels::symbolRateText(2), "27500");
     EXPECT_EQ(channels::symbolRateText(15), "0");
@@ -373,6 +390,93 @@ TEST(ChannelCsv, FieldsASpreadsheetWouldRunAsAFormulaAreWrittenAsText) {
     }
 }
 
+TEST(ChannelCsv, RecordsAreReadAsRfc4180WithEitherLineEnd) {
+    using Records = std::vector<std::vector<std::string>>;
+    const struct {
+        std::string_view csv;
+        Records records;
+    } cases[] = {
+        {"", {}},
+        {"a,b\r\n1,2\r\n", {{"a", "b"}, {"1", "2"}}},
+        {"a,b\n1,2", {{"a", "b"}, {"1", "2"}}},
+        {"\xEF\xBB\xBF"
+         "a,,\n",
+         {{"a", "", ""}}},
+        {"\"Kanal \"\"1\"\", Nord\",x\n", {{"Kanal \"1\", Nord", "x"}}},
+        {"\"two\r\nlines\",y\r\n\r\n", {{"two\r\nlines", "y"}, {""}}},
+        {"\"open", {{"open"}}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(channels::readCsvRecords(c.csv), c.records) << c.csv;
+    }
+}
+
+// A list of channels named by their position, on transponders 1 to 3; two cleared channels
+// share transponder 255 and SID 0.
+std::vector<Line> orderedList(DisplayMode mode) {
+    std::vector<sim::Channel> list;
+    for (int i = 1; i <= 6; ++i) {
+        sim::Channel c = channel(std::string("C").append(std::to_string(i)),
+                                 static_cast<std::uint8_t>(1 + i % 3));
+        c.sid = static_cast<std::uint16_t>(0x100 + i);
+        list.push_back(c);
+    }
+    std::vector<Line> lines = load(imageWith(list).bytes(), mode).tables().channels;
+    lines.insert(lines.begin() + 2, Line{std::string(channels::kClearedChannelLine), 0});
+    lines.push_back(Line{std::string(channels::kClearedChannelLine), 0});
+    return lines;
+}
+
+std::vector<std::string> shortNames(const std::vector<Line>& lines) {
+    std::vector<std::string> shown;
+    for (const Line& line : lines) {
+        std::string name = line.text.substr(0, 16);
+        name.erase(name.find_last_not_of(' ') + 1);
+        shown.push_back(name.empty() ? "-" : name);
+    }
+    return shown;
+}
+
+TEST(ChannelOrder, ACsvArrangesTheListByTransponderAndSid) {
+    using Names = std::vector<std::string>;
+    for (const DisplayMode mode : {DisplayMode::Decimal, DisplayMode::Hexadecimal}) {
+        const std::vector<Line> list = orderedList(mode);
+        const std::string sid4 = mode == DisplayMode::Decimal ? "260" : "0104";
+        const std::string header = "Number,Name,Favourite,Parental,Active,Category,Transponder,SID";
+        const struct {
+            const char* what;
+            std::string csv;
+            Names order;
+            std::size_t warnings;
+        } cases[] = {
+            {"the export itself", channels::channelListCsv(list, {}),
+             Names{"C1", "C2", "-", "C3", "C4", "C5", "C6", "-"}, 0},
+            {"rows moved and deleted", header + "\r\n8,C4,1,0,1,1,2," + sid4 + "\r\n1,,,,,,255,0\n",
+             Names{"C4", "-", "C1", "C2", "C3", "C5", "C6", "-"}, 0},
+            {"columns found by the header",
+             "SID,Transponder\r\n" + sid4 + ",2\r\n0,255\r\n0,255\r\n0,255\r\n",
+             Names{"C4", "-", "-", "C1", "C2", "C3", "C5", "C6"}, 1},
+            {"without a header, the export's columns", "4,C4,1,0,1,1,2," + sid4 + "\n",
+             Names{"C4", "C1", "C2", "-", "C3", "C5", "C6", "-"}, 0},
+            {"rows that match nothing", header + "\n1,X,0,0,0,0,3," + sid4 + "\n2,Y,,,,,,\n",
+             Names{"C1", "C2", "-", "C3", "C4", "C5", "C6", "-"}, 2},
+        };
+        for (const auto& c : cases) {
+            const channels::ArrangedList arranged = channels::arrangeByCsv(list, c.csv, mode);
+            EXPECT_EQ(shortNames(arranged.channels), c.order) << c.what;
+            EXPECT_EQ(arranged.warnings.size(), c.warnings) << c.what;
+        }
+        // Every line keeps its record: the round trip is the list itself.
+        EXPECT_EQ(channels::arrangeByCsv(list, channels::channelListCsv(list, {}), mode).channels,
+                  list);
+    }
+    const auto warned = channels::arrangeByCsv(orderedList(DisplayMode::Decimal),
+                                               "1,X,0,0,0,0,3,99\n", DisplayMode::Decimal);
+    EXPECT_EQ(warned.warnings,
+              std::vector<std::string>{
+                  "row 1 (transponder \"3\", SID \"99\") matches no channel left in the list"});
+}
+
 TEST(ChannelCsv, WritingReplacesTheFileOnlyWhenComplete) {
     TempDir dir;
     const std::string path = dir.file("list.csv");
@@ -386,7 +490,7 @@ TEST(ChannelCsv, WritingReplacesTheFileOnlyWhenComplete) {
     EXPECT_TRUE(firstLine.starts_with("Number,Name,")) << firstLine;
     EXPECT_FALSE(channels::writeChannelListCsv(dir.file("missing/list.csv"), list, {}, error));
     EXPECT_EQ(error,
-              "cannot create " + dir.file("missing/list.csv") + ": No such file or directory");
+              "cannot write " + dir.file("missing/list.csv") + ": No such file or directory");
 }
 
 // ---- Saving an arranged list into a new image ----
@@ -475,7 +579,7 @@ TEST(ChannelImageSave, RefusalsLeaveNoFileBehindAndTheTargetUntouched) {
     writeBytes(target, {1, 2, 3});
     std::vector<Line> tooMany((0xFFC0 - 4) / 30 + 1, list.front()); // one past the block
     std::vector<Line> wrongRecord = list;
-    wrongRecord[0].reference = wrongRecord[1].reference; // reads back as Beta, not Alpha
+    wrongRecord[0].record = wrongRecord[1].record; // reads back as Beta, not Alpha
     const struct {
         const char* what;
         std::string target;
@@ -504,6 +608,126 @@ TEST(ChannelImageSave, RefusalsLeaveNoFileBehindAndTheTargetUntouched) {
     EXPECT_TRUE(channels::saveListIntoImage(image.bytes, image.source, target, tooMany,
                                             DisplayMode::Decimal, error))
         << error;
+}
+
+// ---- What the writer keeps: every byte it has no reason to change ----
+
+struct OddImage {
+    std::string what;
+    std::vector<std::uint8_t> bytes;
+};
+
+// The built-in image, and images with what a writer working from the lines' texts would lose
+// or tidy: flag bit 3 and raw name bytes (on channels with and without a transponder, and one
+// whose transponder is missing), the most channels the block takes, and length fields that do
+// not count whole records or that the end of the file cuts short.
+std::vector<OddImage> oddImages() {
+    std::vector<OddImage> images;
+    images.push_back({"built-in", sim::defaultFirmwareImage(0x80000, "TEST")});
+    std::vector<sim::Channel> odd = {channel("Plain"), channel("Idle", sim::kNoTransponder),
+                                     channel("  Spaced", sim::kNoTransponder), channel("Raw"),
+                                     channel("Lost", 9)};
+    odd[1].flags = 0x0F;
+    odd[2].flags = 0x08;
+    odd[2].name = std::string("  A;b\x80\x01\0tail", 12);
+    odd[3].name = std::string("Raw\0\x7F\xFFzz", 8);
+    odd[4].flags = 0xFF;
+    images.push_back({"odd records", imageWith(odd).take()});
+    images.push_back({"the most channels the block takes",
+                      sim::channelTableImage(kImageSize, sim::generatedTransponders(3),
+                                             sim::generatedChannels((0x10000 - 0x44) / 30, 3))});
+    sim::ImageBuilder lengthFour = imageWith(odd);
+    lengthFour.setTableLength(kChannelBlock, 4);
+    images.push_back({"length 4", std::move(lengthFour).take()});
+    sim::ImageBuilder partial = imageWith(odd);
+    partial.setTableLength(kChannelBlock, 4 + 2 * 30 + 7);
+    images.push_back({"a partial record", std::move(partial).take()});
+    std::vector<std::uint8_t> cut = imageWith(odd).take();
+    cut.resize(kFirstChannel + 3 * 30 + 7);
+    images.push_back({"cut by the end of the file", std::move(cut)});
+    // The last two records run over the tag of the transponder table in the spare block.
+    sim::ImageBuilder into(kImageSize);
+    into.putChannelTable(kChannelBlock, sim::generatedChannels(2184, 3))
+        .putTransponderTable(kSpareTableBlock, sim::generatedTransponders(3));
+    images.push_back({"a table into another table's block", std::move(into).take()});
+    return images;
+}
+
+std::size_t firstDifference(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
+    return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first -
+                                    a.begin());
+}
+
+TEST(ChannelImageSave, AnUnchangedListGivesTheSourceByteForByte) {
+    for (const OddImage& image : oddImages()) {
+        for (const DisplayMode mode : {DisplayMode::Decimal, DisplayMode::Hexadecimal}) {
+            const std::vector<Line> list = load(image.bytes, mode).tables().channels;
+            std::string error;
+            const auto stored = channels::imageWithChannels(image.bytes, list, mode, error);
+            ASSERT_TRUE(stored) << image.what << ": " << error;
+            EXPECT_EQ(firstDifference(*stored, image.bytes), image.bytes.size())
+                << image.what << ": the first byte that changed";
+        }
+    }
+    TempDir dir;
+    const std::vector<std::uint8_t> source = oddImages()[1].bytes;
+    writeBytes(dir.file("source.bin"), source);
+    std::string error;
+    ASSERT_TRUE(channels::saveListIntoImage(source, dir.file("source.bin"), dir.file("copy.bin"),
+                                            load(source).tables().channels, DisplayMode::Decimal,
+                                            error))
+        << error;
+    EXPECT_EQ(readBytes(dir.file("copy.bin")), source);
+}
+
+TEST(ChannelImageSave, AnEditChangesOnlyTheRecordsThatChangedAndTheLengthWithTheCount) {
+    const struct {
+        const char* what;
+        std::size_t needs; // channels in the list
+        void (*edit)(std::vector<Line>&);
+    } edits[] = {
+        {"first and last swapped", 2, [](auto& l) { std::swap(l.front(), l.back()); }},
+        {"reversed", 2, [](auto& l) { std::reverse(l.begin(), l.end()); }},
+        {"second deleted", 2, [](auto& l) { l.erase(l.begin() + 1); }},
+        {"second cleared", 2,
+         [](auto& l) {
+             l[1] = Line{std::string(channels::kClearedChannelLine), 0};
+         }},
+        {"first copied to the end", 1, [](auto& l) { l.push_back(l.front()); }},
+    };
+    for (const OddImage& image : oddImages()) {
+        const std::vector<Line> loaded = load(image.bytes).tables().channels;
+        const auto place = channels::locateChannelTable(image.bytes);
+        ASSERT_TRUE(place) << image.what;
+        for (const auto& [what, needs, edit] : edits) {
+            if (loaded.size() < needs) {
+                continue;
+            }
+            std::vector<Line> list = loaded;
+            edit(list);
+            std::string error;
+            const auto stored =
+                channels::imageWithChannels(image.bytes, list, DisplayMode::Decimal, error);
+            if (!stored) {
+                EXPECT_TRUE(error.find("no longer fits") != std::string::npos ||
+                            error.find("into the block of another table") != std::string::npos)
+                    << image.what << ", " << what << ": " << error;
+                continue;
+            }
+            const std::size_t records = place->start + 4;
+            for (std::size_t i = 0; i < image.bytes.size(); ++i) {
+                if ((*stored)[i] == image.bytes[i]) {
+                    continue;
+                }
+                const std::size_t slot = (i - records) / 30;
+                const bool lengthField = i >= place->start && i < records;
+                const bool changedRecord = i >= records && slot < list.size() &&
+                                           (slot >= loaded.size() || list[slot] != loaded[slot]);
+                ASSERT_TRUE(lengthField ? list.size() != loaded.size() : changedRecord)
+                    << image.what << ", " << what << ": byte " << i << " changed";
+            }
+        }
+    }
 }
 
 TEST(ChannelImageSave, ARecordThatWouldSpellATableTagIsRefused) {

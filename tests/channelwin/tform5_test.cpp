@@ -11,11 +11,14 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
 
 #include <algorithm>
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,13 +46,21 @@ struct Rig {
             file = dir.file(name);
             corvex::test::writeBytes(file, image);
         }
+        reopen(hex);
+    }
+    // A fresh window on the same file, as a later open of the image.
+    void reopen(bool hex = false) {
         window = std::make_unique<TForm5>(hex);
-        window->setBoxHandler([this](const Notice& notice, QMessageBox::Icon) {
-            boxes.push_back(notice);
-            return closeAnyway;
+        window->setBoxHandler(
+            [this](const Notice& notice, QMessageBox::Icon, QMessageBox::StandardButtons buttons) {
+                boxes.push_back(notice);
+                return buttons == QMessageBox::Ok ? QMessageBox::Ok : reply;
+            });
+        window->setFileHandler([this](const QString& title, bool) -> std::optional<std::string> {
+            dialogs.push_back(title.toStdString());
+            const auto named = answers.find(title.toStdString());
+            return named != answers.end() ? std::optional(named->second) : answer;
         });
-        window->setFileHandler(
-            [this](const QString&, bool) -> std::optional<std::string> { return answer; });
         window->show();
         window->loadImage(file);
     }
@@ -95,8 +106,10 @@ struct Rig {
     std::string file;
     std::unique_ptr<TForm5> window;
     std::vector<Notice> boxes;
+    std::vector<std::string> dialogs; // the titles of the file dialogs opened
     std::optional<std::string> answer;
-    bool closeAnyway = true;
+    std::map<std::string, std::string> answers;               // by dialog title, before `answer`
+    QMessageBox::StandardButton reply = QMessageBox::Discard; // to every question
 };
 
 } // namespace
@@ -104,7 +117,24 @@ struct Rig {
 class ChannelWindowTest : public QObject {
     Q_OBJECT
 
+    corvex::test::TempDir m_userData; // the user's data folder of this run: recovery snapshots
+
+    [[nodiscard]] std::vector<std::string> snapshots() const {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (std::filesystem::directory_iterator it(m_userData.path() / "corvex" / "recovery", ec),
+             end;
+             !ec && it != end; it.increment(ec)) {
+            names.push_back(it->path().filename().string());
+        }
+        return names;
+    }
+
 private slots:
+    void initTestCase() {
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(m_userData.path().string()));
+    }
+
     void loadsImagesAndSaysWhyNot() {
         corvex::sim::ImageBuilder hidden(0x40000);
         hidden.putTransponderTable(corvex::sim::kTransponderBlock,
@@ -188,9 +218,6 @@ private slots:
         QCOMPARE(rig.list().size(), std::size_t{8});
         rig.act("Hide edit panel").trigger();
         QVERIFY(rig.window->editPanel().isHidden());
-        rig.window->button(QStringLiteral("Write firmware to disk"))->click();
-        QCOMPARE(rig.boxes.back(),
-                 (Notice{"This function is not possible at this moment.", "Info"}));
     }
 
     // Each command on one and on several lines, then undone and redone.
@@ -351,6 +378,177 @@ private slots:
             (Notice{"This transponder did not have any (active) channels connected.", "Message"}));
     }
 
+    void aLoadAsksBeforeItDropsAnArrangedList() {
+        const struct {
+            QMessageBox::StandardButton reply;
+            std::size_t channels; // after the answer
+            bool saved;
+        } cases[] = {
+            {QMessageBox::Cancel, 7, false},
+            {QMessageBox::Discard, 3, false},
+            {QMessageBox::Save, 3, true},
+        };
+        for (const auto& c : cases) {
+            Rig rig;
+            corvex::test::writeBytes(rig.dir.file("other.bin"), imageOf(3));
+            rig.answers = {{"Open", rig.dir.file("other.bin")},
+                           {"Save list into image as", rig.dir.file("saved.bin")}};
+            rig.select({0}, 0);
+            rig.act("Delete").trigger();
+            rig.reply = c.reply;
+            rig.window->button(QStringLiteral("Load firmware from disk"))->click();
+            QCOMPARE(rig.boxes.front().title, std::string("Warning"));
+            QVERIFY(rig.boxes.front().text.find("loads another image") != std::string::npos);
+            QCOMPARE(rig.list().size(), c.channels);
+            QCOMPARE(std::filesystem::exists(rig.dir.file("saved.bin")), c.saved);
+            if (c.reply == QMessageBox::Cancel) {
+                QVERIFY(rig.dialogs.empty());
+                QVERIFY2(rig.act("Undo").isEnabled(), "the undo history stays as well");
+            }
+        }
+        // Nothing arranged: no question.
+        Rig plain;
+        plain.answer = plain.file;
+        plain.window->button(QStringLiteral("Load firmware from disk"))->click();
+        QVERIFY(plain.boxes.empty());
+    }
+
+    void aDamagedTableWarnsInOneBox() {
+        // Every transponder record zero while a channel needs number 254: one warning each.
+        corvex::sim::ImageBuilder damaged(0x40000);
+        damaged.putTransponderTable(corvex::sim::kTransponderBlock,
+                                    std::vector<corvex::sim::Transponder>(254));
+        corvex::sim::Channel needy;
+        needy.name = "Needy";
+        needy.transponder = 254;
+        damaged.putChannelTable(corvex::sim::kChannelBlock, std::vector{needy});
+        Rig rig(false, damaged.bytes(), "damaged.bin");
+        QCOMPARE(rig.boxes.size(), std::size_t{1});
+        const Notice& box = rig.boxes.front();
+        QCOMPARE(box.title, std::string("Warning"));
+        QVERIFY(box.text.starts_with("TPT Interpreter failure detected.\r\rTPT last Index = 0\r"));
+        std::size_t listed = 0;
+        for (std::size_t at = 0; (at = box.text.find("TPT Interpreter", at)) != std::string::npos;
+             ++at) {
+            ++listed;
+        }
+        QCOMPARE(listed, std::size_t{20});
+        QVERIFY(box.text.ends_with("\r\r... and 234 more"));
+        QCOMPARE(rig.list().size(), std::size_t{1});
+    }
+
+    void aSignalKeepsTheArrangedListForTheNextOpen() {
+        Rig rig;
+        rig.select({0, 5}, 0);
+        rig.act("Delete").trigger();
+        const Names arranged = rig.names();
+        // Kept for a signal: the close passes without a question, even one nobody would answer.
+        rig.reply = QMessageBox::Cancel;
+        rig.window->keepForRecovery();
+        QVERIFY(rig.window->close());
+        QVERIFY(rig.boxes.empty());
+        QCOMPARE(snapshots().size(), std::size_t{1});
+
+        // The next open of the image offers it; No drops it.
+        rig.reply = QMessageBox::No;
+        rig.reopen();
+        QCOMPARE(rig.boxes.size(), std::size_t{1});
+        QVERIFY(rig.boxes.back().text.find("Restore it?") != std::string::npos);
+        QCOMPARE(rig.list().size(), std::size_t{8});
+        QVERIFY(snapshots().empty());
+
+        // Kept again, and restored: one step to undo, and work to save before a close.
+        rig.select({0, 5}, 0);
+        rig.act("Delete").trigger();
+        rig.window->keepForRecovery();
+        QVERIFY(rig.window->close());
+        rig.reply = QMessageBox::Yes;
+        rig.reopen();
+        QCOMPARE(rig.names(), arranged);
+        QVERIFY(snapshots().empty());
+        rig.reply = QMessageBox::Cancel;
+        QVERIFY(!rig.window->close());
+        rig.act("Undo").trigger();
+        QCOMPARE(rig.list().size(), std::size_t{8});
+        QVERIFY(rig.window->close());
+
+        // A snapshot is offered only to the bytes it was arranged on.
+        rig.select({0}, 0);
+        rig.act("Delete").trigger();
+        rig.window->keepForRecovery();
+        QVERIFY(rig.window->close());
+        corvex::test::writeBytes(rig.file, imageOf(9));
+        const std::size_t asked = rig.boxes.size();
+        rig.reopen();
+        QCOMPARE(rig.boxes.size(), asked);
+        QCOMPARE(rig.list().size(), std::size_t{9});
+        QCOMPARE(snapshots().size(), std::size_t{1});
+        std::filesystem::remove_all(m_userData.path() / "corvex" / "recovery");
+    }
+
+    void keysAndHeadingsArrangeTheList() {
+        Rig rig;
+        rig.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+        QWidget& list = rig.window->channelList();
+        list.setFocus();
+        const auto key = [&](Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+            QTest::keyClick(&list, k, mods);
+        };
+        rig.select({0}, 0);
+        key(Qt::Key_C, Qt::ControlModifier);
+        rig.select({3}, 3);
+        key(Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(rig.names(), (Names{"1", "2", "3", "1", "4", "5", "6", "7", "8"}));
+        rig.select({3}, 3);
+        key(Qt::Key_Delete);
+        QCOMPARE(rig.names().size(), std::size_t{8});
+        key(Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(rig.names().size(), std::size_t{9});
+        key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(rig.names().size(), std::size_t{8});
+        key(Qt::Key_Z, Qt::ControlModifier);
+        key(Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(rig.names(), (Names{"1", "2", "3", "4", "5", "6", "7", "8"}));
+        // Shift extends the selection, Ctrl+Down moves it, one step per key.
+        rig.list().selectOnly(1);
+        key(Qt::Key_Down, Qt::ShiftModifier);
+        key(Qt::Key_Down, Qt::ShiftModifier);
+        QCOMPARE(rig.list().selectedLines(), (std::vector<std::size_t>{1, 2, 3}));
+        key(Qt::Key_Down, Qt::ControlModifier);
+        key(Qt::Key_Down, Qt::ControlModifier);
+        QCOMPARE(rig.names(), (Names{"1", "5", "6", "2", "3", "4", "7", "8"}));
+        key(Qt::Key_Up, Qt::ControlModifier);
+        QCOMPARE(rig.names(), (Names{"1", "5", "2", "3", "4", "6", "7", "8"}));
+        key(Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(rig.names(), (Names{"1", "5", "6", "7", "8"}));
+        QCOMPARE(rig.list().history().stepCount(), std::size_t{6}); // two were undone and redone
+
+        // A heading sorts by its column, the other way round when the list already is in its
+        // order; "Item" still toggles the control panel.
+        emit rig.window->channelHeader().sectionClicked(1);
+        QCOMPARE(rig.names(), (Names{"8", "7", "6", "5", "1"}));
+        emit rig.window->channelHeader().sectionClicked(1);
+        QCOMPARE(rig.names(), (Names{"1", "5", "6", "7", "8"}));
+        emit rig.window->channelHeader().sectionClicked(2); // Favorite: no sort
+        QCOMPARE(rig.list().history().stepCount(), std::size_t{8});
+        emit rig.window->channelHeader().sectionClicked(0);
+        QVERIFY(rig.window->controlPanel().isHidden());
+    }
+
+    void writeAndOkSaveTheListIntoAnImage() {
+        Rig rig;
+        rig.answer = rig.dir.file("written.bin");
+        rig.window->button(QStringLiteral("Write firmware to disk"))->click();
+        QCOMPARE(rig.dialogs, std::vector<std::string>{"Save list into image as"});
+        QCOMPARE(corvex::test::readBytes(*rig.answer), corvex::test::readBytes(rig.file));
+        rig.answer = rig.dir.file("ok.bin");
+        for (QPushButton* ok : rig.window->editPanel().findChildren<QPushButton*>()) {
+            ok->click();
+        }
+        QVERIFY(std::filesystem::exists(rig.dir.file("ok.bin")));
+    }
+
     void saveIntoImageRoundTrip() {
         Rig rig;
         rig.select({0, 3}, 0);
@@ -372,16 +570,16 @@ private slots:
         QCOMPARE(rig.boxes.back().title, std::string("Error"));
         QCOMPARE(corvex::test::readBytes(rig.file), source);
 
-        // Saved: closes without a question. Arranged again: asks, and No keeps it open.
+        // Saved: closes without a question. Arranged again: asks, and Cancel keeps it open.
         QVERIFY(rig.window->close());
         rig.window->show();
         const std::size_t asked = rig.boxes.size();
         rig.act("Undo").trigger();
-        rig.closeAnyway = false;
+        rig.reply = QMessageBox::Cancel;
         QVERIFY(!rig.window->close());
         QCOMPARE(rig.boxes.size(), asked + 1);
         QVERIFY(rig.window->isVisible());
-        rig.closeAnyway = true;
+        rig.reply = QMessageBox::Discard;
         QVERIFY(rig.window->close());
     }
 };

@@ -674,6 +674,69 @@ TEST(CorvexctlChannels, PrintsTheChannelListOfAnImageWithoutAPort) {
     EXPECT_EQ(device.err, "corvexctl: /dev/zero is not a regular file\n");
 }
 
+TEST(CorvexctlChannels, OrderAndSaveIntoWriteTheArrangedListIntoANewImage) {
+    TempDir dir;
+    const std::string image = dir.file("receiver.bin");
+    const std::vector<std::uint8_t> bytes = sim::defaultFirmwareImage(0x200000, "TEST FIRMWARE");
+    writeBytes(image, bytes);
+    const std::string csv = dir.file("list.csv");
+    const std::string copy = dir.file("copy.bin");
+    // The export read back as the order changes nothing: the new image is the old one.
+    ASSERT_EQ(corvexctl({"--channels", image, "--csv", csv}).status, 0);
+    const auto same = corvexctl({"--channels", image, "--order", csv, "--save-into", copy});
+    ASSERT_EQ(same.status, 0) << same.err;
+    EXPECT_EQ(readBytes(copy), bytes);
+
+    // A spreadsheet put the fourth row first, dropped the rest and added one that matches
+    // nothing: the fourth channel leads, the others follow in their order.
+    const std::vector<std::uint8_t> exported = readBytes(csv);
+    std::vector<std::string> rows;
+    std::istringstream in(std::string(exported.begin(), exported.end()));
+    for (std::string row; std::getline(in, row);) {
+        rows.push_back(row);
+    }
+    const std::string arranged = rows[0] + "\n" + rows[4] + "\n99,Nowhere,0,0,0,0,9,4711,,,,,,,,\n";
+    writeBytes(csv, std::vector<std::uint8_t>(arranged.begin(), arranged.end()));
+    const auto refused = corvexctl({"--channels", image, "--order", csv, "--save-into", copy});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err,
+              "corvexctl: " + copy + " exists; --force replaces it with the new image\n");
+    EXPECT_TRUE(refused.out.empty());
+    const auto moved =
+        corvexctl({"--channels", image, "--order", csv, "--save-into", copy, "--force"});
+    ASSERT_EQ(moved.status, 0) << moved.err;
+    EXPECT_EQ(moved.out.rfind("WARNING " + csv +
+                                  ": row 3 (transponder \"9\", SID \"4711\") matches no channel "
+                                  "left in the list\n",
+                              0),
+              0U)
+        << moved.out;
+    const auto reread = corvexctl({"--channels", copy});
+    const std::vector<std::string> before = unstamped(same.out);
+    const std::vector<std::string> after = unstamped(reread.out);
+    ASSERT_EQ(after.size(), before.size());
+    EXPECT_EQ(after[0], before[3]);
+    EXPECT_EQ(after[1], before[0]);
+    EXPECT_EQ(after[4], before[4]);
+
+    // No tables, or a list the new image would not hold: exit 1, nothing written.
+    const std::string blank = dir.file("blank.bin");
+    writeBytes(blank, std::vector<std::uint8_t>(0x40000, 0xFF));
+    const auto untagged = corvexctl({"--channels", blank, "--save-into", dir.file("new.bin")});
+    EXPECT_EQ(untagged.status, 1);
+    EXPECT_EQ(untagged.err, "No valid TCS or TPT Tables found !\n");
+    const auto itself = corvexctl({"--channels", image, "--save-into", image, "--force"});
+    EXPECT_EQ(itself.status, 1);
+    EXPECT_NE(itself.err.find("not saved over the image it was loaded from"), std::string::npos);
+    EXPECT_EQ(readBytes(image), bytes);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("new.bin")));
+    for (const char* option : {"--order", "--save-into"}) {
+        const auto usage = corvexctl({"--port", "sim", option, "x", "VERSION"});
+        EXPECT_EQ(usage.status, 2);
+        EXPECT_EQ(usage.err, std::string("corvexctl: ") + option + " needs --channels\n");
+    }
+}
+
 TEST(CorvexctlFind, PrintsTheResultLinesAndTheStatusLineWithoutAPort) {
     TempDir dir;
     const std::string file = dir.file("three.bin");

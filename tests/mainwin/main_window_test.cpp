@@ -395,6 +395,7 @@ private slots:
             };
         check(rig.window->menuBar()->actions(), QStringLiteral("menu bar"));
     }
+    void eachUseOfTheChannelEditorEntryOpensAFurtherWindow();
 
     void closeDuringWrite() {
         Rig rig;
@@ -509,6 +510,31 @@ void MainWindowTest::aSignalKeepsUnsavedWorkAndClosesToolWindowsWithoutAQuestion
     QVERIFY(editor->kept);
     QVERIFY(!editor->isVisible());
     QCOMPARE(editor->questions, 1);
+}
+
+void MainWindowTest::eachUseOfTheChannelEditorEntryOpensAFurtherWindow() {
+    Rig rig([](corvex::mainwin::MainWindowSetup& setup) {
+        setup.openChannelEditor = [](QWidget* owner, const std::string& image, bool) {
+            auto* editor = new ToolWindow(owner, image);
+            editor->setAttribute(Qt::WA_DeleteOnClose);
+            editor->show();
+            return static_cast<QWidget*>(editor);
+        };
+    });
+    // Nothing read in this run: each use asks for an image, here the same one.
+    rig.answer = rig.dir.file("image.bin");
+    std::ofstream(*rig.answer) << "x";
+    rig.act("Tools/Channel List Editor (Dec)").trigger();
+    rig.act("Tools/Channel List Editor (Dec)").trigger();
+    const std::vector<QWidget*> editors = rig.window->channelEditors();
+    QCOMPARE(editors.size(), std::size_t{2});
+    QVERIFY(editors[0]->isVisible() && editors[1]->isVisible());
+    // Each keeps its own unsaved work: the one that holds some keeps the program open.
+    static_cast<ToolWindow*>(editors[1])->unsaved = true;
+    QVERIFY(!rig.window->close());
+    QTRY_VERIFY(rig.window->channelEditors() == std::vector<QWidget*>{editors[1]});
+    static_cast<ToolWindow*>(editors[1])->unsaved = false;
+    QVERIFY(rig.window->close());
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -9,7 +9,8 @@
 // short file is reachable. With bit 4 set the rest of the input is the image itself.
 //
 // Beyond crashes, hangs and leaks it checks what every caller relies on, and aborts otherwise;
-// the loaded list is also stored back into its image and read again.
+// the loaded list is also stored back into its image, which must give the image itself byte for
+// byte, stored again reversed and read back; and the input, read as a CSV, orders the list.
 
 #include "channels/channel_csv.h"
 #include "channels/channel_tables.h"
@@ -94,18 +95,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string csv = channelListCsv(tables->channels, tables->transponders);
     require(std::count(csv.begin(), csv.end(), '\n') ==
             static_cast<std::ptrdiff_t>(tables->channels.size() + 1));
-    // The list stored back into its image, when the image takes it, reads back as itself.
+    // The list stored back unchanged is the image itself; reversed, it reads back reversed.
     std::string error;
-    if (const auto stored = imageWithChannels(image, tables->channels, mode, error)) {
+    if (!tables->channels.empty()) {
+        const auto same = imageWithChannels(image, tables->channels, mode, error);
+        require(same && *same == image);
+    }
+    std::vector<Line> reversed(tables->channels.rbegin(), tables->channels.rend());
+    if (const auto stored = imageWithChannels(image, reversed, mode, error)) {
         require(stored->size() == image.size());
         const LoadResult again = loadChannelTables(*stored, mode);
         const auto* reread = std::get_if<ChannelTables>(&again);
-        require(reread != nullptr && reread->channels.size() == tables->channels.size());
-        for (std::size_t i = 0; i < tables->channels.size(); ++i) {
-            require(reread->channels[i].text == storedLineText(tables->channels[i], mode));
+        require(reread != nullptr && reread->channels.size() == reversed.size());
+        for (std::size_t i = 0; i < reversed.size(); ++i) {
+            require(reread->channels[i].text == storedLineText(reversed[i], mode));
         }
     } else {
         require(!error.empty());
     }
+    // Any text as an order: the same channels come back, each once.
+    const ArrangedList arranged =
+        arrangeByCsv(tables->channels, {reinterpret_cast<const char*>(data), size}, mode);
+    require(arranged.channels.size() == tables->channels.size());
+    require(std::is_permutation(arranged.channels.begin(), arranged.channels.end(),
+                                tables->channels.begin()));
     return 0;
 }
