@@ -10,8 +10,8 @@
 #include "tests/sim/sim_rig.h"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <chrono>
+#include <fcntl.h>
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
