@@ -1,5 +1,7 @@
 #include "port_choice.h"
 
+#include "link/port/port_trace.h"
+
 namespace corvex::sim {
 
 std::string makeSimConfig(const std::string& dir, const std::vector<std::string>& options,
@@ -33,6 +35,8 @@ OpenedPort openPort(std::string_view choice, const SimConfig& config, link::SysC
             opened.description += " - no usable parallel port: " + whyNoRealPort;
         }
     }
+    opened.traced =
+        link::traceFromEnvironment(opened.real ? *opened.real : opened.simulator->port());
     return opened;
 }
 

@@ -18,8 +18,11 @@ struct OpenedPort {
     // "PORT: ..." naming the backend; when the simulator stands in without being asked for,
     // it also says why no real port was usable.
     std::string description;
+    // The port above with its register accesses written to the trace CORVEX_PORT_TRACE names;
+    // declared last so that it goes first.
+    std::unique_ptr<link::PortIo> traced;
 
-    [[nodiscard]] link::PortIo& io() { return real ? *real : simulator->port(); }
+    [[nodiscard]] link::PortIo& io() { return traced ? *traced : real ? *real : simulator->port(); }
 };
 
 /// The simulator settings from --sim-dir and the --sim-option values; an error text, empty on

@@ -1,5 +1,6 @@
 #include "link/port/direct_port.h"
 
+#include "link/port/kernel_ports.h"
 #include "link/port/port_backends.h"
 
 #include <algorithm>
@@ -68,6 +69,16 @@ DirectPort::DirectPort(SysCalls& sys, std::uint16_t base) : m_sys(sys) {
     };
     if (!sys.hasPortInstructions()) {
         fail("not supported on this machine");
+    }
+    // The port instructions pass by the kernel's sharing of the port: while a program or a
+    // driver holds it there, both would drive the same lines.
+    if (const auto ports = kernelPorts(sys)) {
+        if (const auto port = ports->find(base); port != ports->end()) {
+            if (const auto holder = portHolder(sys, port->second)) {
+                fail("busy: the kernel's parport" + std::to_string(port->second) + " is held by " +
+                     holderText(*holder));
+            }
+        }
     }
 
     m_ranges.push_back({base, kRegisterCount});

@@ -1,5 +1,6 @@
 #include "link/port/ppdev_port.h"
 
+#include "link/port/kernel_ports.h"
 #include "link/port/port_backends.h"
 
 #include <algorithm>
@@ -16,7 +17,6 @@ namespace corvex::link {
 
 namespace {
 
-const std::string kParportProcDir = "/proc/sys/dev/parport";
 const std::string kDeviceDir = "/dev/parport";
 
 // The bases the port choice offers; a named device serves them whatever its own base.
@@ -48,75 +48,51 @@ std::string reasonFor(int error) {
     throw PortOpenError("ppdev " + where + ": " + reason);
 }
 
-constexpr std::string_view kDigits = "0123456789";
-
-// A run of decimal digits no larger than a port address; nullopt for anything else.
-std::optional<unsigned> decimal(std::string_view digits) {
-    if (digits.empty() || digits.find_first_not_of(kDigits) != std::string_view::npos) {
-        return std::nullopt;
-    }
-    unsigned value = 0;
-    for (const char c : digits) {
-        value = value * 10 + static_cast<unsigned>(c - '0');
-        if (value > 0xFFFF) {
-            return std::nullopt;
-        }
-    }
-    return value;
-}
-
-// "parport3" -> 3; nullopt for the other entries ("default").
-std::optional<unsigned> parportNumber(std::string_view name) {
-    constexpr std::string_view prefix = "parport";
-    return name.starts_with(prefix) ? decimal(name.substr(prefix.size())) : std::nullopt;
-}
-
-// base-addr holds the base and the base of the extended registers ("888\t1912\n").
-std::optional<std::uint16_t> firstNumber(std::string_view text) {
-    const auto first = text.find_first_of(kDigits);
-    if (first == std::string_view::npos) {
-        return std::nullopt;
-    }
-    const auto value = decimal(text.substr(first, text.find_first_not_of(kDigits, first) - first));
-    return value ? std::optional(static_cast<std::uint16_t>(*value)) : std::nullopt;
-}
-
-// The machine's ports by base address, the lowest-numbered device first on a clash;
-// nullopt when the kernel has no parallel-port support loaded.
+// The machine's ports by base address, with their device paths; nullopt when the kernel has
+// no parallel-port support loaded.
 std::optional<std::map<std::uint16_t, std::string>> scanPorts(SysCalls& sys) {
-    const auto entries = sys.listDirectory(kParportProcDir);
-    if (!entries) {
+    const auto ports = kernelPorts(sys);
+    if (!ports) {
         return std::nullopt;
     }
-    std::map<unsigned, std::string> byNumber;
-    for (const std::string& entry : *entries) {
-        if (const auto number = parportNumber(entry)) {
-            byNumber.emplace(*number, entry);
-        }
+    std::map<std::uint16_t, std::string> paths;
+    for (const auto& [base, number] : *ports) {
+        paths.emplace(base, kDeviceDir + std::to_string(number));
     }
-    std::map<std::uint16_t, std::string> ports;
-    for (const auto& [number, entry] : byNumber) {
-        std::string path = kParportProcDir;
-        path.append("/").append(entry).append("/base-addr");
-        const auto text = sys.readTextFile(path);
-        if (const auto base = text ? firstNumber(*text) : std::nullopt) {
-            ports.emplace(*base, kDeviceDir + std::to_string(number));
-        }
-    }
-    return ports;
+    return paths;
 }
 
-// The descriptor of the opened and claimed device, or -errno.
-int openClaimed(SysCalls& sys, const std::string& path) {
+// An opened and claimed device, or why there is none.
+struct Claim {
+    int fd = -1;
+    std::string problem;
+};
+
+Claim openClaimed(SysCalls& sys, const std::string& path) {
     const int fd = sys.open(path, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        return fd;
+        return {-1, reasonFor(-fd)};
     }
-    if (const int claim = sys.ioctl(fd, PPCLAIM, nullptr); claim < 0) {
+    // Only the kernel's own account tells a port that is held by another program: the claim
+    // itself would wait for it, and stop that program's requests the while.
+    std::optional<std::string> problem;
+    if (const auto number = parportNumber(path)) {
+        if (const auto holder = portHolder(sys, *number)) {
+            problem = "busy: the port is held by " + holderText(*holder);
+        } else {
+            problem = portModeProblem(sys, *number);
+        }
+    }
+    if (!problem) {
+        if (const int claim = sys.ioctl(fd, PPCLAIM, nullptr); claim < 0) {
+            problem = reasonFor(-claim);
+        }
+    }
+    if (problem) {
         sys.close(fd);
-        return claim;
+        return {-1, *problem};
     }
-    return fd;
+    return {fd, {}};
 }
 
 } // namespace
@@ -133,7 +109,7 @@ std::unique_ptr<PpdevPort> PpdevPort::openForBase(SysCalls& sys, std::uint16_t b
     const std::string where = "at " + formatPortBase(base);
     auto ports = scanPorts(sys);
     if (!ports) {
-        fail(where, reasonFor(ENODEV) + " (no " + kParportProcDir + ")");
+        fail(where, reasonFor(ENODEV) + " (no /proc/sys/dev/parport)");
     }
     const auto found = ports->find(base);
     if (found == ports->end()) {
@@ -153,11 +129,11 @@ std::unique_ptr<PpdevPort> PpdevPort::openForBase(SysCalls& sys, std::uint16_t b
     }
     port->m_firstPath = found->second;
     port->m_pathsByBase = std::move(*ports);
-    const int fd = openClaimed(sys, port->m_firstPath);
-    if (fd < 0) {
-        fail(port->m_firstPath + " (" + formatPortBase(base) + ")", reasonFor(-fd));
+    const Claim claim = openClaimed(sys, port->m_firstPath);
+    if (claim.fd < 0) {
+        fail(port->m_firstPath + " (" + formatPortBase(base) + ")", claim.problem);
     }
-    port->m_devices.emplace(base, std::make_unique<Device>(port->m_firstPath, fd));
+    port->m_devices.emplace(base, std::make_unique<Device>(port->m_firstPath, claim.fd));
     return port;
 }
 
@@ -165,11 +141,11 @@ std::unique_ptr<PpdevPort> PpdevPort::openDevice(SysCalls& sys, std::string path
                                                  std::uint16_t base) {
     std::unique_ptr<PpdevPort> port(new PpdevPort(sys, base));
     port->m_firstPath = std::move(path);
-    const int fd = openClaimed(sys, port->m_firstPath);
-    if (fd < 0) {
-        fail(port->m_firstPath, reasonFor(-fd));
+    const Claim claim = openClaimed(sys, port->m_firstPath);
+    if (claim.fd < 0) {
+        fail(port->m_firstPath, claim.problem);
     }
-    port->m_named = std::make_unique<Device>(port->m_firstPath, fd);
+    port->m_named = std::make_unique<Device>(port->m_firstPath, claim.fd);
     return port;
 }
 
@@ -207,8 +183,8 @@ PpdevPort::Device* PpdevPort::deviceFor(std::uint16_t base) {
     }
     std::unique_ptr<Device> device;
     if (const auto path = m_pathsByBase.find(base); path != m_pathsByBase.end()) {
-        if (const int fd = openClaimed(m_sys, path->second); fd >= 0) {
-            device = std::make_unique<Device>(path->second, fd);
+        if (const Claim claim = openClaimed(m_sys, path->second); claim.fd >= 0) {
+            device = std::make_unique<Device>(path->second, claim.fd);
         }
     }
     return m_devices.emplace(base, std::move(device)).first->second.get();

@@ -35,9 +35,11 @@ namespace corvex::link {
 // nothing attached (0xFF: both handshake inputs high). A port opened by device name serves
 // every base with that one device.
 //
-// Devices are claimed on open and released when the object goes; a claim waits while another
-// driver (a printer) holds the port. in() and out() may be called from several threads (the
-// window polls the status while the Guard drives the port).
+// Devices are claimed on open and released when the object goes. A device another program or
+// driver holds is not claimed at all: the kernel's claim would wait for it, and stop the
+// holder's requests the while. A port the kernel cannot switch to input is refused, since the
+// adapter's bytes could not be read on it. in() and out() may be called from several threads
+// (the window polls the status while the Guard drives the port).
 class PpdevPort final : public PortIo {
 public:
     /// Claims the device whose base address (from /proc/sys/dev/parport) is base.

@@ -1,5 +1,7 @@
 #include "link/port/sys_calls.h"
 
+#include "link/port/port_trace.h"
+
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
@@ -156,6 +158,10 @@ public:
 
 SysCalls& realSysCalls() {
     static RealSysCalls calls;
+    if (PortTrace* trace = environmentPortTrace()) {
+        static TracingSysCalls traced(calls, *trace);
+        return traced;
+    }
     return calls;
 }
 

@@ -60,7 +60,7 @@ public:
     listDirectory(const std::string& path) = 0;
 };
 
-/// The calls of the running system.
+/// The calls of the running system; traced when CORVEX_PORT_TRACE names a file.
 [[nodiscard]] SysCalls& realSysCalls();
 
 } // namespace corvex::link

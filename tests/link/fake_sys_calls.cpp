@@ -42,12 +42,35 @@ FakeSysCalls::FakeSysCalls(link::PortIo* hardware)
     m_files[kProcDir + "/default/timeslice"] = "200\n";
 }
 
-void FakeSysCalls::addParport(int number, std::uint16_t base) {
+void FakeSysCalls::addParport(int number, std::uint16_t base, const std::string& modes) {
     const std::string dir = kProcDir + "/parport" + std::to_string(number);
     m_directories.insert(dir);
+    m_directories.insert(dir + "/devices");
     // The kernel lists the base and the base of the extended registers.
     m_files[dir + "/base-addr"] = std::to_string(base) + "\t" + std::to_string(base + 0x400) + "\n";
-    m_devices["/dev/parport" + std::to_string(number)].base = base;
+    m_files[dir + "/modes"] = modes + "\n";
+    Device& device = m_devices["/dev/parport" + std::to_string(number)];
+    device.base = base;
+    device.number = number;
+    device.bidirectional = modes.find("TRISTATE") != std::string::npos;
+    setHolder(device, "none");
+}
+
+void FakeSysCalls::holdPort(int number, const std::string& holder) {
+    setHolder(m_devices.at("/dev/parport" + std::to_string(number)), holder);
+}
+
+void FakeSysCalls::setHolder(const Device& device, const std::string& holder) {
+    if (device.number >= 0 && m_directories.contains(kProcDir)) {
+        m_files[kProcDir + "/parport" + std::to_string(device.number) + "/devices/active"] =
+            holder + "\n";
+    }
+}
+
+std::string FakeSysCalls::holder(const Device& device) const {
+    const auto file =
+        m_files.find(kProcDir + "/parport" + std::to_string(device.number) + "/devices/active");
+    return file == m_files.end() ? "none" : file->second.substr(0, file->second.find('\n'));
 }
 
 void FakeSysCalls::setOpenError(const std::string& path, int error) {
@@ -117,6 +140,9 @@ int FakeSysCalls::close(int fd) {
     }
     // The kernel would release the port itself; a backend that relies on it is noted.
     note("close " + file->second.path + (file->second.claimed ? " (still claimed)" : ""));
+    if (file->second.claimed) {
+        setHolder(m_devices.at(file->second.path), "none");
+    }
     m_fds.erase(file);
     return 0;
 }
@@ -137,8 +163,16 @@ int FakeSysCalls::ioctl(int fd, unsigned long request, void* arg) {
         if (file->second.claimed) {
             return -EINVAL;
         }
+        // The real claim sleeps until the holder lets go, and holds the port device's one lock
+        // the while, so the holder's own requests wait too: both programs stand still.
+        if (const std::string holding = holder(device); holding != "none") {
+            ADD_FAILURE() << "PPCLAIM on " << path << " while " << holding
+                          << " holds the port: the claim would wait, and freeze the holder";
+            return -EINTR;
+        }
         note("PPCLAIM " + path);
         file->second.claimed = true;
+        setHolder(device, "ppdev" + std::to_string(m_nextClaimName++));
         device.control = kKernelInitialControl;
         hardwareOut(static_cast<std::uint16_t>(device.base + 2), device.control);
         return 0;
@@ -149,6 +183,7 @@ int FakeSysCalls::ioctl(int fd, unsigned long request, void* arg) {
         }
         note("PPRELEASE " + path);
         file->second.claimed = false;
+        setHolder(device, "none");
         return 0;
     }
     // The kernel refuses register requests on a port that is not claimed.
@@ -184,8 +219,12 @@ int FakeSysCalls::ioctl(int fd, unsigned long request, void* arg) {
     } else {
         const int reverse = *static_cast<int*>(arg);
         note("PPDATADIR " + path + " " + std::to_string(reverse));
-        device.control = static_cast<std::uint8_t>(reverse != 0 ? device.control | kDirectionBit
-                                                                : device.control & ~kDirectionBit);
+        // The kernel sets the direction bit only on a port it found able to release the data
+        // lines; on any other the request succeeds and changes nothing.
+        if (device.bidirectional) {
+            device.control = static_cast<std::uint8_t>(
+                reverse != 0 ? device.control | kDirectionBit : device.control & ~kDirectionBit);
+        }
         hardwareOut(static_cast<std::uint16_t>(base + 2), device.control);
     }
     return 0;

@@ -31,8 +31,12 @@ public:
     explicit FakeSysCalls(link::PortIo* hardware = nullptr);
 
     // --- the machine ---
-    /// A port known to the kernel as parportN at base, with its device node.
-    void addParport(int number, std::uint16_t base);
+    /// A port known to the kernel as parportN at base, with its device node. modes is what the
+    /// kernel found the port able to do; without TRISTATE it never sets the direction bit.
+    void addParport(int number, std::uint16_t base, const std::string& modes = "PCSPP,TRISTATE");
+    /// Another program (or kernel driver) holds parportN under this name, as the kernel shows
+    /// in devices/active. A claim then waits until the holder lets go.
+    void holdPort(int number, const std::string& holder);
     /// open of the device node fails with error.
     void setOpenError(const std::string& path, int error);
     /// PPCLAIM on the device fails with error.
@@ -83,6 +87,10 @@ private:
         int claimError = 0;
         // The kernel's view of the claimed port's control register.
         std::uint8_t control = 0;
+        // The port can release its data lines (TRISTATE among its modes).
+        bool bidirectional = true;
+        // parportN, for the files the kernel keeps about it; -1 for other device nodes.
+        int number = -1;
     };
     struct OpenFile {
         std::string path;
@@ -90,6 +98,8 @@ private:
     };
 
     void note(std::string line) { m_log.push_back(std::move(line)); }
+    void setHolder(const Device& device, const std::string& holder);
+    [[nodiscard]] std::string holder(const Device& device) const;
     std::uint8_t hardwareIn(std::uint16_t address);
     void hardwareOut(std::uint16_t address, std::uint8_t value);
 
@@ -99,6 +109,8 @@ private:
     std::map<std::string, Device> m_devices;
     std::map<int, OpenFile> m_fds;
     int m_nextFd = 3;
+    // The kernel names each claim through the port device after its own registration number.
+    int m_nextClaimName = 0;
 
     bool m_portInstructions = true;
     int m_iopermError = 0;

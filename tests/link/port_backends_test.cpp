@@ -2,6 +2,7 @@
 #include "link/port/direct_port.h"
 #include "link/port/port.h"
 #include "link/port/port_backends.h"
+#include "link/port/port_trace.h"
 #include "link/port/ppdev_port.h"
 #include "link/protocol/link.h"
 #include "sim/receiver_bus.h"
@@ -10,11 +11,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <fcntl.h>
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
+#include <sstream>
 #include <string>
 
 namespace corvex {
@@ -214,6 +217,27 @@ TEST(PpdevLifetime, ReleasesEveryClaimedDeviceBeforeClosingIt) {
     EXPECT_EQ(sys.openDescriptors(), 0);
 }
 
+TEST(PpdevLifetime, TheHeldPortRefusesASecondOpenUntilItIsReleased) {
+    test::FakeSysCalls sys;
+    sys.addParport(0, kBase);
+    auto first = link::PpdevPort::openForBase(sys, kBase);
+    EXPECT_THROW((void)link::PpdevPort::openForBase(sys, kBase), link::PortOpenError);
+    first.reset();
+    EXPECT_NO_THROW((void)link::PpdevPort::openForBase(sys, kBase));
+}
+
+TEST(PpdevLifetime, ABaseHeldByAnotherProgramReadsAsAnEmptyPort) {
+    test::FakeSysCalls sys;
+    sys.addParport(0, kBase);
+    sys.addParport(1, kOtherBase);
+    sys.holdPort(1, "ppdev3");
+    const auto port = link::PpdevPort::openForBase(sys, kBase);
+
+    EXPECT_EQ(port->in(kOtherBase + link::kStatusOffset), 0xFF);
+    EXPECT_THAT(sys.logOf("PPCLAIM"), ElementsAre("PPCLAIM /dev/parport0"));
+    EXPECT_EQ(sys.openDescriptors(), 1);
+}
+
 class PpdevRegisterTranslation : public ::testing::Test {
 protected:
     PpdevRegisterTranslation() {
@@ -387,6 +411,7 @@ TEST_P(PortOpenErrors, SayWhyInOneLineAndLeaveNothingOpenOrGranted) {
     EXPECT_EQ(openError(sys, GetParam().choice), GetParam().message);
     EXPECT_EQ(sys.openDescriptors(), 0);
     EXPECT_THAT(sys.logOf("ioperm"), IsEmpty());
+    EXPECT_THAT(sys.logOf("PPCLAIM"), IsEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -414,6 +439,31 @@ INSTANTIATE_TEST_SUITE_P(
         OpenFailure{"NamedFileIsNoPortDevice", "ppdev:/dev/null",
                     [](auto& sys) { sys.setClaimError("/dev/null", ENOTTY); },
                     "ppdev /dev/null: not supported on this machine"},
+        OpenFailure{"PortHeldByAnotherProgram", "ppdev",
+                    [](auto& sys) {
+                        sys.addParport(0, kBase);
+                        sys.holdPort(0, "ppdev0");
+                    },
+                    "ppdev /dev/parport0 (0x378): busy: the port is held by ppdev0 (another "
+                    "program)"},
+        OpenFailure{"NamedPortHeldByThePrinterDriver", "ppdev:/dev/parport0",
+                    [](auto& sys) {
+                        sys.addParport(0, kBase);
+                        sys.holdPort(0, "lp0");
+                    },
+                    "ppdev /dev/parport0: busy: the port is held by lp0"},
+        OpenFailure{"PortThatCannotReleaseItsDataLines", "ppdev",
+                    [](auto& sys) { sys.addParport(0, kBase, "PCSPP"); },
+                    "ppdev /dev/parport0 (0x378): the port cannot release its data lines (modes "
+                    "PCSPP): set it to bidirectional, EPP or ECP in the firmware setup"},
+        OpenFailure{"DirectOnAPortHeldThroughTheKernel", "direct",
+                    [](auto& sys) {
+                        sys.addParport(0, kOtherBase);
+                        sys.addParport(1, kBase);
+                        sys.holdPort(1, "ppdev0");
+                    },
+                    "direct I/O at 0x378: busy: the kernel's parport1 is held by ppdev0 (another "
+                    "program)"},
         OpenFailure{"DirectUnprivileged", "direct",
                     [](auto& sys) {
                         sys.setIdentity(1000, 1000);
@@ -428,6 +478,58 @@ INSTANTIATE_TEST_SUITE_P(
         OpenFailure{"PpdevWithoutDevice", "ppdev:", [](auto&) {},
                     "unknown port 'ppdev:': use sim, ppdev[:DEVICE] or direct"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// --- the trace ---
+
+TEST(PortTrace, RecordsEachRequestWithWhatCameBackAndCountsRepeats) {
+    sim::RegisterFile bus;
+    sim::AdapterOptions absent;
+    absent.type = sim::AdapterType::Absent;
+    sim::VirtualPort adapter(bus, absent);
+    test::FakeSysCalls fake(&adapter);
+    fake.addParport(0, kBase);
+    std::ostringstream out;
+    {
+        link::PortTrace trace(out);
+        link::TracingSysCalls sys(fake, trace);
+        const auto port = link::PpdevPort::openForBase(sys, kBase);
+        link::TracingPortIo io(*port, trace);
+        for (int poll = 0; poll < 3; ++poll) {
+            (void)io.in(kBase + link::kStatusOffset);
+        }
+        io.out(kBase + link::kControlOffset, 0x2F);
+        EXPECT_EQ(sys.open("/dev/parport5", O_RDWR | O_NONBLOCK), -ENOENT);
+    }
+    EXPECT_EQ(out.str(), "sys list /proc/sys/dev/parport -> default parport0\n"
+                         "sys read /proc/sys/dev/parport/parport0/base-addr -> \"888\\t1912\\n\"\n"
+                         "sys open /dev/parport0 O_RDWR|O_CLOEXEC = 3\n"
+                         "sys read /proc/sys/dev/parport/parport0/devices/active -> \"none\\n\"\n"
+                         "sys read /proc/sys/dev/parport/parport0/modes -> \"PCSPP,TRISTATE\\n\"\n"
+                         "sys ioctl 3 PPCLAIM = 0\n"
+                         "sys ioctl 3 PPRSTATUS = 0 -> 0x7f\n"
+                         "port in 0x379 -> 0x7f\n"
+                         "sys ioctl 3 PPRSTATUS = 0 -> 0x7f\n"
+                         "port in 0x379 -> 0x7f\n"
+                         "sys ioctl 3 PPRSTATUS = 0 -> 0x7f\n"
+                         "port in 0x379 -> 0x7f\n"
+                         "port out 0x37a 0x2f\n"
+                         "sys ioctl 3 PPDATADIR 1 = 0\n"
+                         "sys ioctl 3 PPWCONTROL 0x0f = 0\n"
+                         "sys open /dev/parport5 O_RDWR|O_NONBLOCK = -1 ENOENT\n"
+                         "sys ioctl 3 PPRELEASE = 0\n"
+                         "sys close 3 = 0\n");
+}
+
+TEST(PortTrace, WritesARunOfEqualLinesOnceWithItsCount) {
+    std::ostringstream out;
+    {
+        link::PortTrace trace(out);
+        for (const char* line : {"a", "b", "b", "b", "a", "c", "c"}) {
+            trace.line(line);
+        }
+    }
+    EXPECT_EQ(out.str(), "a\nb\n  (2 more times)\na\nc\n  (1 more times)\n");
+}
 
 // --- the running system ---
 
