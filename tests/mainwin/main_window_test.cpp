@@ -76,8 +76,13 @@ struct Rig {
             20000);
     }
 
-    bool readFirmware() {
+    // A read of the whole flash, or of area 0 alone where only the job's end matters: whole
+    // reads take most of a minute under the thread checker.
+    bool readFirmware(bool areaZeroOnly = false) {
         act("Flash/Set all areas to PGM").trigger();
+        for (std::size_t area = 1; areaZeroOnly && area < 19; ++area) {
+            window->areas().table().setMode(area, corvex::link::kAreaModeSkip);
+        }
         answer = dir.file("firmware.bin");
         act("Flash/Read Firmware").trigger();
         return window->feedback().mapBusy();
@@ -246,7 +251,7 @@ private slots:
         rig.answer = rig.dir.file("firmware.bin");
         rig.act("Flash/Read Firmware").trigger();
         QVERIFY(rig.window->feedback().mapBusy());
-        QVERIFY(QTest::qWaitFor([&rig] { return !rig.window->feedback().mapBusy(); }, 110000));
+        QVERIFY(QTest::qWaitFor([&rig] { return !rig.window->feedback().mapBusy(); }, 250000));
         std::vector<std::uint8_t> image = readAll(*rig.answer);
         QCOMPARE(image, rig.sim.bus().flashImage());
         for (std::size_t area = 0; area < 19; ++area) {
@@ -264,7 +269,7 @@ private slots:
                    static_cast<std::streamsize>(image.size()));
         QVERIFY(QTest::qWaitFor([&rig] { return rig.window->guard()->isIdle(); }, 20000));
         rig.act("Flash/Write Firmware").trigger();
-        QVERIFY(QTest::qWaitFor([&rig] { return !rig.window->feedback().mapBusy(); }, 110000));
+        QVERIFY(QTest::qWaitFor([&rig] { return !rig.window->feedback().mapBusy(); }, 250000));
         QCOMPARE(rig.sim.bus().flashImage(), image);
         QCOMPARE(rig.window->areas().area(0).statusText, std::string("Programmed - OK"));
         for (std::size_t area = 1; area < 19; ++area) {
@@ -303,8 +308,8 @@ private slots:
                 }
                 return true;
             });
-            QVERIFY(rig.readFirmware());
-            QTRY_VERIFY_WITH_TIMEOUT(closedInBox, 110000);
+            QVERIFY(rig.readFirmware(true));
+            QTRY_VERIFY_WITH_TIMEOUT(closedInBox, 250000);
             // 2 s for the program as users run it (tests/app/keyboard_e2e.sh holds the installed
             // one to that); here the sanitizers and a shared machine get some room.
             QVERIFY2(timer.elapsed() < 5000, c.box);
