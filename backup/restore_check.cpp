@@ -9,6 +9,11 @@ std::string restoreRefusal(const BackupRecord& backup, unsigned selection,
                std::to_string(backup.hardware) + "), the receiver is driven as a " +
                receiverName(selection) + " (hardware " + std::to_string(selection) + ")";
     }
+    // The EEPROM holds the receiver's settings, whatever flash chip it has: a backup of it goes
+    // to any receiver of its type, which is also how one receiver's settings go to another.
+    if (backup.kind == kKindEeprom) {
+        return {};
+    }
     if (backup.signature.empty()) {
         return "the backup does not say which chip it was read from";
     }

@@ -303,7 +303,11 @@ bool CtlSession::refusesFlashJob(const link::GuardRecord& command) {
 }
 
 bool CtlSession::needsSignature(const link::GuardRecord& command) const {
-    return needsKnownChip(command) || m_restore != nullptr;
+    // A restore is its one write, which first needs to know what it writes into.
+    const link::CommandEntry* entry = link::findCommand(command.Text.view());
+    return needsKnownChip(command) ||
+           (m_restore != nullptr && entry != nullptr &&
+            (entry->word == "WRITE FIRMWARE" || entry->word == "EEWRITE"));
 }
 
 bool CtlSession::refusesRestore(const link::GuardRecord& command) {

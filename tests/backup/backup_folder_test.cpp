@@ -245,6 +245,7 @@ TEST_F(BackupFolderTest, TheListIsNewestFirstAndCountsEveryFileOfTheFolder) {
 
 TEST(RestoreRefusal, ABackupGoesOnlyToTheReceiverTypeAndChipItWasReadFrom) {
     backup::BackupRecord dsx;
+    dsx.kind = backup::kKindFlash;
     dsx.hardware = 0;
     dsx.receiver = "DSX6071";
     dsx.signature = "AMD: AM29LV800BB";
@@ -268,6 +269,11 @@ TEST(RestoreRefusal, ABackupGoesOnlyToTheReceiverTypeAndChipItWasReadFrom) {
         dsx.signature = row.backupSignature;
         EXPECT_EQ(backup::restoreRefusal(dsx, row.selection, row.signature), row.refusal);
     }
+    // The EEPROM holds the receiver's settings: any receiver of the type takes them.
+    dsx.kind = backup::kKindEeprom;
+    dsx.signature.clear();
+    EXPECT_EQ(backup::restoreRefusal(dsx, 0, ""), "");
+    EXPECT_NE(backup::restoreRefusal(dsx, 1, "AMD: AM29LV800BB"), "");
 }
 
 } // namespace

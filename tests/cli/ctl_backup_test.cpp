@@ -14,7 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-struct Run {
+struct CtlResult {
     int status;
     std::string out;
     std::string err;
@@ -22,8 +22,8 @@ struct Run {
 
 // corvexctl on the simulated DSI185D kept in the folder, its backups in another.
 struct Receiver {
-    Run ctl(std::vector<std::string> args) const {
-        std::vector<std::string> all = {"--port",    "sim",   "--sim-dir",  simDir,
+    CtlResult ctl(std::vector<std::string> args) const {
+        std::vector<std::string> all = {"--port",       "sim",          "--sim-dir",    simDir,
                                         "--sim-option", "receiver=dsi", "--backup-dir", backups};
         all.insert(all.end(), args.begin(), args.end());
         const std::vector<std::string_view> views(all.begin(), all.end());
@@ -54,8 +54,8 @@ TEST(CorvexctlBackups, AWriteLeavesABackupThatListsAndRestoresTheFlashByteForByt
     const std::string imageFile = receiver.dir.file("new.bin");
     writeBytes(imageFile, image);
 
-    const Run write = receiver.ctl({"--hardware", "1", "--areas", "SKIP", "--areas", "0-1:PGM",
-                                    "--write-file", imageFile, "WFW"});
+    const CtlResult write = receiver.ctl({"--hardware", "1", "--areas", "SKIP", "--areas",
+                                          "0-1:PGM", "--write-file", imageFile, "WFW"});
     ASSERT_EQ(write.status, 0) << write.out << write.err;
     EXPECT_NE(write.out.find(" - Backup of the flash saved in "), std::string::npos) << write.out;
     EXPECT_EQ(receiver.flash(), image);
@@ -64,21 +64,21 @@ TEST(CorvexctlBackups, AWriteLeavesABackupThatListsAndRestoresTheFlashByteForByt
     EXPECT_EQ(kept.chip, "AM29F400BB");
     EXPECT_EQ(kept.image, imageFile);
 
-    const Run list = receiver.ctl({"--list-backups"});
+    const CtlResult list = receiver.ctl({"--list-backups"});
     ASSERT_EQ(list.status, 0) << list.err;
     const std::string line = backup::shownTime(kept.time) +
                              "  flash  AM29F400BB  DSI185D  \"DSI185D V1.07 SIM\"  1048576  " +
                              kept.sha256.substr(0, 12) + "  " + kept.path + "\n";
     const auto total = fs::file_size(kept.path) + fs::file_size(backup::sidecarPathOf(kept.path));
-    EXPECT_EQ(list.out, line + "1 backup, " + std::to_string(total) + " bytes in " +
-                            receiver.backups + "\n");
+    EXPECT_EQ(list.out,
+              line + "1 backup, " + std::to_string(total) + " bytes in " + receiver.backups + "\n");
 
     // Another receiver type is refused before anything is written; --hardware 1 restores.
-    const Run wrongType = receiver.ctl({"--restore", kept.path});
+    const CtlResult wrongType = receiver.ctl({"--restore", kept.path});
     EXPECT_EQ(wrongType.status, 1);
     EXPECT_NE(wrongType.err.find(" not run: "), std::string::npos) << wrongType.err;
     EXPECT_EQ(receiver.flash(), image);
-    const Run restore = receiver.ctl({"--hardware", "1", "--restore", kept.path});
+    const CtlResult restore = receiver.ctl({"--hardware", "1", "--restore", kept.path});
     ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
     EXPECT_EQ(receiver.flash(), before);
     EXPECT_EQ(receiver.kept().size(), 2U) << "the restore kept the flash it overwrote";
@@ -99,7 +99,7 @@ TEST(CorvexctlBackups, AnAlteredBackupIsRefusedBeforeThePortIsOpened) {
     Bytes altered = content;
     altered[7] = 0;
     writeBytes(outcome.path, altered);
-    const Run restore = receiver.ctl({"--hardware", "1", "--restore", outcome.path});
+    const CtlResult restore = receiver.ctl({"--hardware", "1", "--restore", outcome.path});
     EXPECT_EQ(restore.status, 1);
     EXPECT_EQ(restore.err, "corvexctl: --restore " + outcome.path +
                                " refused: SHA-256 mismatch: the content is not what its sidecar "
@@ -116,14 +116,14 @@ TEST(CorvexctlBackups, EepromWritesAreBackedUpAndTheBackupWritesTheEepromBack) {
     const std::string load = receiver.dir.file("eeprom-new.bin");
     writeBytes(load, pattern);
     ASSERT_EQ(receiver.ctl({"--hardware", "1", "--eeprom-load", load, "EEWRITE"}).status, 0);
-    const Run erase = receiver.ctl({"--hardware", "1", "EEERASE"});
+    const CtlResult erase = receiver.ctl({"--hardware", "1", "EEERASE"});
     ASSERT_EQ(erase.status, 0) << erase.out;
     EXPECT_NE(erase.out.find(" - Backup of the EEPROM saved in "), std::string::npos);
     EXPECT_EQ(receiver.eeprom(), Bytes(2048, 0xFF));
     const auto kept = receiver.kept();
     ASSERT_EQ(kept.size(), 2U);
     EXPECT_EQ(kept[0].kind, "eeprom");
-    const Run restore = receiver.ctl({"--hardware", "1", "--restore", kept[0].path});
+    const CtlResult restore = receiver.ctl({"--hardware", "1", "--restore", kept[0].path});
     ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
     EXPECT_EQ(receiver.eeprom(), pattern);
 }
@@ -137,10 +137,9 @@ TEST(CorvexctlBackups, WithoutABackupNothingIsWrittenUnlessNoBackupIsAsked) {
     const std::string imageFile = receiver.dir.file("new.bin");
     writeBytes(imageFile, image);
     writeBytes(receiver.backups, {1, 2, 3}); // a file where the folder should be
-    const std::vector<std::string> write = {"--hardware", "1",          "--areas", "SKIP",
-                                            "--areas",    "0:PGM",      "--write-file",
-                                            imageFile,    "WFW"};
-    const Run refused = receiver.ctl(write);
+    const std::vector<std::string> write = {
+        "--hardware", "1", "--areas", "SKIP", "--areas", "0:PGM", "--write-file", imageFile, "WFW"};
+    const CtlResult refused = receiver.ctl(write);
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.out.find("MESSAGE 5 Backup failed: the backup folder is not a folder\n"),
               std::string::npos)
