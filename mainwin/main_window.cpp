@@ -995,15 +995,12 @@ void TForm9::closeEvent(QCloseEvent* event) {
             event->ignore();
             return;
         }
-        // A tool window with unsaved work asks; when the user keeps it, the program stays. The
-        // others close all the same: which window the system lists first is chance.
-        bool kept = false;
+        // A tool window with unsaved work asks; when the user keeps it, the program stays.
         for (QWidget* tool : toolWindows()) {
-            kept = (!m_closed && !tool->close()) || kept;
-        }
-        if (kept) {
-            event->ignore();
-            return;
+            if (!m_closed && !tool->close()) {
+                event->ignore();
+                return;
+            }
         }
         if (m_closed) {
             // A signal closed the window while a question was open.
