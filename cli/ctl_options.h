@@ -104,8 +104,8 @@ EMI_INIT, SETDRIVER, BLOCKMODE, DEADLOCK, IPRIO, HPRIO, RESTART, RST, ENABLEPGM,
   --list-backups             print the backups, newest first, and the folder's total size
   --restore FILE             write a backup back: WFW of it with every area PGM (EEWRITE for
                              an EEPROM backup), after checking it whole and reading the
-                             signature; refused for another receiver type or chip (--force
-                             restores it anyway)
+                             signature; refused for another receiver type, or a flash
+                             backup of another chip (--force restores it anyway)
   --no-timeout-control       do not break an exchange that hangs for 3 s (--timeout-control,
                              the default, breaks it and the job fails)
   --break-after MS           break the running job MS milliseconds after the first command
