@@ -141,7 +141,9 @@ TEST(FlashBackup, AWriteKeepsTheWholeFlashBeforeItsFirstEraseAndItUndoesACutOffW
     rig.setModes(kAreaModeSkip, {{0, kAreaModePgm}, {1, link::kAreaModeClr}, {3, kAreaModePgm}});
     const Bytes before = rig.flash();
     writeBytes(rig.writeFile, scribbled(before, {0, 1, 2, 3}));
+    // Guard thread only while the job runs; read once it has ended.
     bool checked = false;
+    bool programming = false;
     rig.events.setHook([&](link::TCorvexThread& guard, AreaEvent event, std::uint32_t area) {
         if (event == AreaEvent::Erasing && !checked) {
             checked = true;
@@ -151,7 +153,8 @@ TEST(FlashBackup, AWriteKeepsTheWholeFlashBeforeItsFirstEraseAndItUndoesACutOffW
         }
         // The power goes half-way through the program of area 3: the adapter answers no more,
         // and the run ends as a killed one would.
-        if (event == AreaEvent::Progress && area == 3 && rig.logged("PROGRAMMING AREA 3")) {
+        programming = programming || (event == AreaEvent::Programming && area == 3);
+        if (event == AreaEvent::Progress && area == 3 && programming) {
             rig.port->silence();
             guard.Break();
         }
@@ -254,9 +257,10 @@ TEST(FlashBackup, WithoutAVerifiedCopyNothingIsErased) {
          "Backup failed: the backup folder is not a folder"},
         {"break during the backup read",
          [](BackupRig& rig) {
+             // Area 3 is SKIP: only the backup reads it.
              rig.events.setHook(
-                 [&rig](link::TCorvexThread& guard, AreaEvent event, std::uint32_t area) {
-                     if (event == AreaEvent::Progress && area == 3 && rig.logged("BACKUP READ")) {
+                 [](link::TCorvexThread& guard, AreaEvent event, std::uint32_t area) {
+                     if (event == AreaEvent::Progress && area == 3) {
                          guard.Break();
                      }
                  });
