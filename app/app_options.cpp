@@ -38,6 +38,8 @@ std::optional<AppOptions> parseAppOptions(const std::vector<std::string_view>& a
             options.version = true;
         } else if (arg == "--hex") {
             hex = true;
+        } else if (arg == "--no-backup") {
+            options.noBackup = true;
         } else if (arg == "--sim-option") {
             if (!takeValue(value)) {
                 return std::nullopt;
@@ -45,6 +47,7 @@ std::optional<AppOptions> parseAppOptions(const std::vector<std::string_view>& a
             options.simOptions.push_back(value);
         } else if (std::string* into = arg == "--port"             ? &options.port
                                        : arg == "--sim-dir"        ? &options.simDir
+                                       : arg == "--backup-dir"     ? &options.backupDir
                                        : arg == "--hex-editor"     ? &options.hexEditorFile
                                        : arg == "--channel-editor" ? &options.channelEditorImage
                                                                    : nullptr) {

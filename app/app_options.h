@@ -17,6 +17,8 @@ struct AppOptions {
     std::string channelEditorImage;      // --channel-editor: open the channel list editor
     bool channelEditorHex = false;       // --hex with --channel-editor
     std::string file;                    // the file Tools > "Hex Editor" loads
+    std::string backupDir;               // --backup-dir: where the backups before writes go
+    bool noBackup = false;               // --no-backup: this run writes without them
     bool help = false;
     bool version = false;
 };
@@ -42,6 +44,10 @@ The Corvex desktop program. FILE is loaded when Tools > Hex Editor opens.
   --sim-option KEY=VALUE     a simulator setting or fault (repeatable)
   --hex-editor FILE          open the file editor on FILE
   --channel-editor [--hex] IMAGE   open the channel list editor on IMAGE
+  --backup-dir DIR           keep the backups made before each write in DIR
+                             (default ~/.local/share/corvex/backups)
+  --no-backup                write the flash and the EEPROM without a backup first
+                             (this run only; Config > Backup before writing)
   --help, -h                 this text
   --version                  the program version
 

@@ -99,6 +99,8 @@ int main(int argc, char** argv) {
     setup.simulated = port->simulator != nullptr;
     setup.portLine = port->description;
     setup.fileArgument = options->file;
+    setup.backupDir = options->backupDir;
+    setup.noBackup = options->noBackup;
     setup.showAbout = [](QWidget* parent) { app::showAboutModal(parent); };
     setup.showHelp = [](QWidget* parent) { app::openHelpPage(parent); };
     setup.openHexEditor = [programPath = setup.programPath](QWidget* owner,

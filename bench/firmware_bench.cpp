@@ -1,6 +1,7 @@
 // Whole-stack firmware jobs on the simulated receiver: the Guard thread, the job, the work file,
 // the target file and the area events, as corvexctl runs them. Each figure includes the Guard's
 // fixed 20 ms pause between commands.
+#include "backup/backup_folder.h"
 #include "link/guard/guard.h"
 #include "link/jobs/area_table.h"
 #include "sim/simulator.h"
@@ -42,12 +43,32 @@ private:
     std::atomic<bool> m_lastOk{false};
 };
 
+// Counts the port accesses the jobs make: what a backup adds to the exchanges.
+class CountingPort : public link::PortIo {
+public:
+    explicit CountingPort(link::PortIo& inner) : m_inner(inner) {}
+    std::uint8_t in(std::uint16_t address) override {
+        m_count.fetch_add(1, std::memory_order_relaxed);
+        return m_inner.in(address);
+    }
+    void out(std::uint16_t address, std::uint8_t value) override {
+        m_count.fetch_add(1, std::memory_order_relaxed);
+        m_inner.out(address, value);
+    }
+    [[nodiscard]] std::uint64_t count() const { return m_count.load(); }
+
+private:
+    link::PortIo& m_inner;
+    std::atomic<std::uint64_t> m_count{0}; // written by the Guard, read between jobs
+};
+
 class Rig {
 public:
     Rig() : m_dir(fs::temp_directory_path() / ("corvex_bench_" + std::to_string(::getpid()))) {
         fs::create_directories(m_dir);
         m_sim = std::make_unique<sim::Simulator>(sim::SimConfig{});
-        m_guard = std::make_unique<link::TCorvexThread>(m_sim->port(), link::Synchroniser{},
+        m_port = std::make_unique<CountingPort>(m_sim->port());
+        m_guard = std::make_unique<link::TCorvexThread>(*m_port, link::Synchroniser{},
                                                         (m_dir / "work.LRF").string());
         m_guard->setAreaTable(&m_table);
         m_guard->bindEvents(&m_reports);
@@ -67,6 +88,7 @@ public:
     [[nodiscard]] std::string path(const char* name) const { return (m_dir / name).string(); }
     link::AreaTable& table() { return m_table; }
     link::TCorvexThread& guard() { return *m_guard; }
+    [[nodiscard]] std::uint64_t portAccesses() const { return m_port->count(); }
 
     /// Runs one job to its final report; throws when it did not succeed.
     void run(const char* command) {
@@ -90,6 +112,7 @@ private:
     Reports m_reports;
     link::AreaTable m_table;
     std::unique_ptr<sim::Simulator> m_sim;
+    std::unique_ptr<CountingPort> m_port;
     std::unique_ptr<link::TCorvexThread> m_guard;
 };
 
@@ -152,5 +175,70 @@ void BM_PreviewEqualImage(benchmark::State& state) {
     reportPeakMemory(state);
 }
 BENCHMARK(BM_PreviewEqualImage)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// "WFW" of an image that differs in every area, with a backup first (backup:1) and without
+// (backup:0). `areas`: 0 every area PGM (the compare reads them all, the backup reuses that),
+// 1 area 0 PGM and the rest SKIP (the backup reads what the compare did not). Each iteration
+// keeps its backup in a fresh folder, so none is found already kept.
+void BM_WriteFirmwareBackup(benchmark::State& state) {
+    const bool keep = state.range(0) != 0;
+    const bool onlyArea0 = state.range(1) != 0;
+    Rig rig;
+    rig.guard().SetReadFileName(rig.path("original.bin"));
+    rig.run("RFW");
+    std::vector<char> changed = readFile(rig.path("original.bin"));
+    for (std::size_t area = 0; area + 1 < link::kDefaultAreaStart.size(); ++area) {
+        changed.at(link::kDefaultAreaStart[area] + 0x100) ^= 0x5A;
+    }
+    writeFile(rig.path("changed.bin"), changed);
+    for (std::size_t area = 1; onlyArea0 && area < link::kAreaSlots; ++area) {
+        rig.table().setMode(area, link::kAreaModeSkip);
+    }
+    bool toChanged = true;
+    int folder = 0;
+    std::uint64_t accesses = 0;
+    std::unique_ptr<backup::BackupFolder> backups;
+    for (auto _ : state) {
+        state.PauseTiming();
+        backups = std::make_unique<backup::BackupFolder>(
+            rig.path(("backups" + std::to_string(folder++)).c_str()));
+        rig.guard().setBackupKeeper(keep ? backups.get() : nullptr);
+        // What the write finds read already is what a RFW, or the last write's compare, left.
+        for (std::size_t area = 0; area < link::kAreaSlots; ++area) {
+            rig.table().clearBits(area, link::kAreaReadMark);
+        }
+        rig.guard().SetWriteFileName(rig.path(toChanged ? "changed.bin" : "original.bin"));
+        const std::uint64_t before = rig.portAccesses();
+        state.ResumeTiming();
+        rig.run("WFW");
+        accesses += rig.portAccesses() - before;
+        toChanged = !toChanged;
+    }
+    rig.guard().setBackupKeeper(nullptr);
+    state.counters["port_accesses"] =
+        static_cast<double>(accesses) / static_cast<double>(state.iterations());
+    reportPeakMemory(state);
+}
+BENCHMARK(BM_WriteFirmwareBackup)
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->ArgNames({"backup", "area0_only"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);
+
+// One "RFW" of the whole flash, with its port accesses: what the backup's extra reads compare to.
+void BM_ReadFirmwareAccesses(benchmark::State& state) {
+    Rig rig;
+    rig.guard().SetReadFileName(rig.path("read.bin"));
+    std::uint64_t accesses = 0;
+    for (auto _ : state) {
+        const std::uint64_t before = rig.portAccesses();
+        rig.run("RFW");
+        accesses += rig.portAccesses() - before;
+    }
+    state.counters["port_accesses"] =
+        static_cast<double>(accesses) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_ReadFirmwareAccesses)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 } // namespace

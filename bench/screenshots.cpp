@@ -13,6 +13,7 @@
 #include "mainwin/area_map_view.h"
 #include "mainwin/guard_feedback.h"
 #include "mainwin/main_window.h"
+#include "mainwin/restore_dialog.h"
 #include "sim/image_builder.h"
 #include "sim/simulator.h"
 
@@ -26,6 +27,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QPushButton>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QWidget>
@@ -417,6 +419,58 @@ QPixmap rangePreview(Studio& studio) {
     return studio.keep(std::move(preview)).grab();
 }
 
+// Flash > "Restore Backup ...": three backups of the simulated receivers' flash, the newest
+// chosen and compared with the receiver.
+QPixmap restoreBackup(Studio& /*studio*/) {
+    const fs::path dir = makeTempDir();
+    backup::BackupFolder folder(dir.string());
+    std::time_t when = 1796654102; // 2026-12-07 14:35:02 UTC
+    folder.setClock([&when] { return when; });
+    struct Made {
+        std::uint32_t hardwareType;
+        std::uint32_t flashBase;
+        const char* signature;
+        std::time_t later;
+    };
+    for (const Made& made : {Made{0, 0x7FE00000, "AMD: AM29LV800BB", 0},
+                             Made{1, 0x7FF00000, "AMD: AM29F400BB", 86400 + 3121},
+                             Made{0, 0x7FE00000, "AMD: AM29LV800BB", 2 * 86400 + 907}}) {
+        sim::SimConfig config;
+        if (made.hardwareType == 1) {
+            (void)sim::applySimOption(config, "receiver=dsi");
+        }
+        std::vector<std::uint8_t> flash = sim::Simulator(config).bus().flashImage();
+        flash[made.later % flash.size()] ^= 0x5A; // each a flash of its own
+        link::BackupRequest request;
+        request.content = flash;
+        request.hardwareType = made.hardwareType;
+        request.flashBase = made.flashBase;
+        request.signature = made.signature;
+        when = 1796654102 + made.later;
+        (void)folder.keep(request);
+    }
+    mainwin::RestoreModel model(dir.string(), backup::kKindFlash);
+    link::AreaTable table;
+    for (const std::size_t area : {0, 1, 6}) {
+        table.setBits(area, link::kAreaDiffersMark);
+    }
+    auto dialog = std::make_unique<mainwin::RestoreBackupDialog>(
+        model,
+        mainwin::RestoreDialogHooks{[] { return true; }, [] { return false; },
+                                    [table = &table] {
+                                        return mainwin::RestoreModel::differingAreas(*table, 19);
+                                    },
+                                    [] { return std::string(); }});
+    dialog->show();
+    dialog->compareButton().click();
+    waitFor([&dialog] { return dialog->statusText().startsWith(QStringLiteral("Areas")); },
+            "the compare");
+    const QPixmap picture = dialog->grab();
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+    return picture;
+}
+
 // The channel list editor on the simulated receiver's firmware, sorted by name with a click on
 // the heading, with one channel picked. `advanced` false switches to simple mode on a screen of
 // 1280 by 560 pixels.
@@ -474,6 +528,7 @@ const std::array kPictures{
     Picture{"channel-editor", channelEditor(true, false)},
     Picture{"channel-editor-simple", channelEditor(false, false)},
     Picture{"channel-editor-transponders", channelEditor(true, true)},
+    Picture{"restore-backup", restoreBackup},
 };
 
 bool render(const Picture& picture, Studio& studio, const fs::path& outDir) {

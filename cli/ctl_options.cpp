@@ -170,6 +170,7 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
     }
     bool commandsOnly = false;
     bool find = false;
+    bool areasGiven = false;
     std::vector<std::string_view> findArgs;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
@@ -222,6 +223,7 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
                 if (!takeValue(value) || !parseAreas(value, options.areaModes, error)) {
                     return std::nullopt;
                 }
+                areasGiven = true;
             } else if (arg == "--hardware") {
                 if (!takeValue(value)) {
                     return std::nullopt;
@@ -294,6 +296,18 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
                 options.verbose = true;
             } else if (arg == "--yes") {
                 options.yes = true;
+            } else if (arg == "--backup-dir") {
+                if (!takeValue(options.backupDir)) {
+                    return std::nullopt;
+                }
+            } else if (arg == "--no-backup") {
+                options.noBackup = true;
+            } else if (arg == "--list-backups") {
+                options.listBackups = true;
+            } else if (arg == "--restore") {
+                if (!takeValue(options.restoreFile)) {
+                    return std::nullopt;
+                }
             } else {
                 error = "unknown option " + std::string(arg) + " (corvexctl --help lists them)";
                 return std::nullopt;
@@ -313,6 +327,23 @@ std::optional<CtlOptions> parseOptions(const std::vector<std::string_view>& args
     if (options.ignoreCase && (!find || options.hex)) {
         error = "--ignore-case needs --find with a text PATTERN, not --hex";
         return std::nullopt;
+    }
+    if (options.listBackups) {
+        if (find || !options.channelsImage.empty() || !options.restoreFile.empty() ||
+            !options.commands.empty()) {
+            error = "--list-backups works on the backup folder alone and takes no COMMAND";
+            return std::nullopt;
+        }
+        return options;
+    }
+    if (!options.restoreFile.empty()) {
+        if (find || !options.channelsImage.empty() || !options.commands.empty() ||
+            !options.writeFile.empty() || !options.eepromLoadFile.empty() || areasGiven) {
+            error = "--restore writes the backup alone: no COMMAND, --areas, --write-file or "
+                    "--eeprom-load";
+            return std::nullopt;
+        }
+        return options;
     }
     if (!options.channelsImage.empty() && find) {
         error = "--channels and --find do not go together";

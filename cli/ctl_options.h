@@ -48,6 +48,12 @@ struct CtlOptions {
     // hexadecimal digits, not text.
     bool hex = false;
     bool ignoreCase = false; // --ignore-case: a --find text pattern matches either case of A-Z
+    // Backups before writes: the folder (--backup-dir; empty: the user's data folder), and
+    // --no-backup for those who write without one.
+    std::string backupDir;
+    bool noBackup = false;
+    bool listBackups = false; // --list-backups: print the backups; no port, no COMMAND
+    std::string restoreFile;  // --restore: write this backup back; no COMMAND
 };
 
 /// Parses the arguments after the program name. On a usage error returns nullopt and sets
@@ -69,6 +75,8 @@ inline constexpr std::string_view kHelp =
     R"(usage: corvexctl [OPTION]... COMMAND...
        corvexctl --channels IMAGE [--hex] [--order CSV] [--csv FILE] [--save-into NEW [--force]]
        corvexctl --find PATTERN FILE [--hex | --ignore-case] [--base HEX]
+       corvexctl --list-backups [--backup-dir DIR]
+       corvexctl --restore FILE [--hardware 0|1|2] [--force] [OPTION]...
 
 Runs Guard commands on a Corvex interface, one after another, and prints the log book.
 COMMAND is a command word, optionally with fields: SETHARDWARE:param=1,
@@ -91,6 +99,13 @@ EMI_INIT, SETDRIVER, BLOCKMODE, DEADLOCK, IPRIO, HPRIO, RESTART, RST, ENABLEPGM,
                              and they are refused when the chip is not known; with
                              --save-into, replace NEW if it exists
   --stop-on-error            WFW stops at the first area that fails
+  --backup-dir DIR           keep the backups in DIR (default ~/.local/share/corvex/backups)
+  --no-backup                write the flash and the EEPROM without a backup first
+  --list-backups             print the backups, newest first, and the folder's total size
+  --restore FILE             write a backup back: WFW of it with every area PGM (EEWRITE for
+                             an EEPROM backup), after checking it whole and reading the
+                             signature; refused for another receiver type, or a flash
+                             backup of another chip (--force restores it anyway)
   --no-timeout-control       do not break an exchange that hangs for 3 s (--timeout-control,
                              the default, breaks it and the job fails)
   --break-after MS           break the running job MS milliseconds after the first command
@@ -104,6 +119,9 @@ EMI_INIT, SETDRIVER, BLOCKMODE, DEADLOCK, IPRIO, HPRIO, RESTART, RST, ENABLEPGM,
   --save-into NEW            with --channels: write the (arranged) list into a copy of IMAGE
   --help, -h                 this text
   --version                  the program version
+
+Before WFW erases anything, and before EEWRITE or EEERASE, a copy of the flash or the
+EEPROM is saved in the backup folder and read back; if that fails, nothing is written.
 
 Exit status: 0 every job succeeded, 1 a job failed, was aborted or was refused,
 2 usage error, 3 the flash differs from the image (PFW found areas to update, or WFW left

@@ -1,5 +1,7 @@
 #include "ctl_session.h"
 
+#include "backup/restore_check.h"
+#include "ctl_backups.h"
 #include "ctl_channels.h"
 #include "ctl_find.h"
 #include "link/guard/guard_commands.h"
@@ -154,6 +156,10 @@ CtlSession::CtlSession(const CtlOptions& options, link::PortIo& port, std::strin
         std::move(workFile));
     m_guard->setAreaTable(&m_areaTable);
     m_guard->bindEvents(this);
+    if (!m_options.noBackup) {
+        m_backups = std::make_unique<backup::BackupFolder>(m_options.backupDir);
+        m_guard->setBackupKeeper(m_backups.get());
+    }
 }
 
 std::size_t CtlSession::commandCount() const {
@@ -296,9 +302,37 @@ bool CtlSession::refusesFlashJob(const link::GuardRecord& command) {
     return true;
 }
 
+bool CtlSession::needsSignature(const link::GuardRecord& command) const {
+    // A restore is its one write, which first needs to know what it writes into.
+    const link::CommandEntry* entry = link::findCommand(command.Text.view());
+    return needsKnownChip(command) ||
+           (m_restore != nullptr && entry != nullptr &&
+            (entry->word == "WRITE FIRMWARE" || entry->word == "EEWRITE"));
+}
+
+bool CtlSession::refusesRestore(const link::GuardRecord& command) {
+    if (m_restore == nullptr || m_options.force || m_chip == Chip::NotRead) {
+        return false;
+    }
+    const std::string why = backup::restoreRefusal(*m_restore, m_options.hardware.value_or(0),
+                                                   m_chip == Chip::Known ? m_chipText : "");
+    if (why.empty()) {
+        return false;
+    }
+    if (m_progressLine) {
+        m_err << "\r\x1b[K";
+    }
+    m_err << "corvexctl: " << command.Text.view() << " of " << m_restore->path
+          << " not run: " << why << " (--force restores it anyway)\n"
+          << std::flush;
+    m_failed = true;
+    return true;
+}
+
 void CtlSession::submitNext() {
     // Refused jobs are passed over; the commands after them still run, as after a failed job.
-    while (!m_stopping && m_next < commandCount() && refusesFlashJob(commandAt(m_next))) {
+    while (!m_stopping && m_next < commandCount() &&
+           (refusesFlashJob(commandAt(m_next)) || refusesRestore(commandAt(m_next)))) {
         ++m_next;
     }
     const bool last = m_next == commandCount() || m_stopping;
@@ -306,7 +340,7 @@ void CtlSession::submitNext() {
     // A flash job on a chip nobody has identified would read or write whatever answers: an
     // empty port or an unpowered receiver reads as all ones, and a read of it "succeeds".
     const bool signatureFirst =
-        !last && !m_options.force && m_chip == Chip::NotRead && needsKnownChip(command);
+        !last && !m_options.force && m_chip == Chip::NotRead && needsSignature(command);
     if (signatureFirst) {
         command = link::GuardRecord::command("SIGNATURE");
     }
@@ -646,6 +680,17 @@ int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, s
     if (options->findPattern) {
         return runFind(*options, out, err);
     }
+    if (options->listBackups) {
+        return runListBackups(*options, out, err);
+    }
+    std::optional<RestorePlan> restore;
+    if (!options->restoreFile.empty()) {
+        restore = planRestore(*options, err);
+        if (!restore) {
+            return 1;
+        }
+    }
+    const CtlOptions& runOptions = restore ? restore->options : *options;
 
     sim::SimConfig simConfig;
     if (const std::string problem =
@@ -676,11 +721,12 @@ int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, s
 
     int status = 0;
     {
-        CtlSession session(*options, port.io(), port.description, workFile->path(), out, err);
+        CtlSession session(runOptions, port.io(), port.description, workFile->path(), out, err);
         if (simulator) {
             session.dropPollDelays();
         }
         session.setStopSignal(stopSignal);
+        session.setRestore(restore ? &restore->backup : nullptr);
         status = session.run();
     }
     if (simulator) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backup/backup_folder.h"
 #include "ctl_options.h"
 #include "link/guard/guard.h"
 #include "link/guard/timeout_watch.h"
@@ -56,6 +57,11 @@ public:
     /// A signal number set from another thread stops the run: the running job is broken,
     /// nothing more is submitted and the Guard is ended. Call before run().
     void setStopSignal(const std::atomic<int>* signal) { m_stopSignal = signal; }
+    /// The run writes this backup back: its job waits for a signature read and is refused for
+    /// another receiver type or chip unless --force. Call before run().
+    void setRestore(const backup::BackupRecord* backup) { m_restore = backup; }
+    /// The keeper the Guard's writes use (null with --no-backup); tests set its clock.
+    [[nodiscard]] backup::BackupFolder* backups() { return m_backups.get(); }
 
     /// Runs every command and "EXIT"; the exit status: 0 all succeeded, 1 any failed, 3 a
     /// firmware job completed but the flash does not match the image.
@@ -94,6 +100,9 @@ private:
     void submitNext();
     /// A flash job that is not to run on the chip the last signature read found: prints why.
     [[nodiscard]] bool refusesFlashJob(const link::GuardRecord& command);
+    /// The restore's write, when the backup is not for the receiver the signature named.
+    [[nodiscard]] bool refusesRestore(const link::GuardRecord& command);
+    [[nodiscard]] bool needsSignature(const link::GuardRecord& command) const;
     void startJob(const link::GuardRecord& command);
     void startPhase(std::string_view name, std::uint64_t total, bool countsSteps);
     [[nodiscard]] std::uint64_t areaBytes(bool (*counts)(std::uint32_t flags)) const;
@@ -119,6 +128,8 @@ private:
     link::AreaTable m_areaTable;    // shared with the Guard's firmware jobs
     mainwin::AreaModel m_areaModel; // what the map would show
     link::TimeoutWatch m_watch;
+    std::unique_ptr<backup::BackupFolder> m_backups; // outlives the Guard that calls it
+    const backup::BackupRecord* m_restore = nullptr;
     std::unique_ptr<link::TCorvexThread> m_guard;
 
     // Owner thread only: events reach it through the dispatcher.

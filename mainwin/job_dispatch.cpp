@@ -120,6 +120,14 @@ std::string JobDispatch::fileFor(const JobSpec& entry, bool& cancelled) {
 }
 
 DispatchResult JobDispatch::dispatch(Job job) {
+    return dispatchJob(job, nullptr);
+}
+
+DispatchResult JobDispatch::dispatchWithFile(Job job, const std::string& file) {
+    return dispatchJob(job, &file);
+}
+
+DispatchResult JobDispatch::dispatchJob(Job job, const std::string* given) {
     const JobSpec& entry = jobSpec(job);
     m_feedback.removeHintHandler();
     if (entry.flashPage) {
@@ -140,7 +148,7 @@ DispatchResult JobDispatch::dispatch(Job job) {
     std::string file;
     if (entry.file) {
         bool cancelled = false;
-        file = fileFor(entry, cancelled);
+        file = given != nullptr ? *given : fileFor(entry, cancelled);
         if (cancelled) {
             return DispatchResult::Cancelled;
         }
@@ -149,7 +157,9 @@ DispatchResult JobDispatch::dispatch(Job job) {
                 {"Error", "Operation failed.\rFile (" + file + ") not found.", BoxKind::Error});
             return DispatchResult::FileMissing;
         }
-        m_settings.lastFile(*entry.file) = file;
+        if (given == nullptr) {
+            m_settings.lastFile(*entry.file) = file;
+        }
     }
     if (entry.resetAreas) {
         m_areas.resetAreaStatus();

@@ -114,6 +114,9 @@ public:
     void bindGuard(GuardJobs* guard) { m_guard = guard; }
 
     DispatchResult dispatch(Job job);
+    /// The job on `file`, as chosen elsewhere (a backup to restore): no dialog, no default
+    /// file, and the job's last-file path stays as it was.
+    DispatchResult dispatchWithFile(Job job, const std::string& file);
     /// A Corvex menu radio item; returns the type checked afterwards.
     int selectHardware(int type);
 
@@ -138,6 +141,7 @@ public:
     bool openChannelEditor(ChannelMode mode, std::string& file);
 
 private:
+    DispatchResult dispatchJob(Job job, const std::string* given);
     std::string fileFor(const JobSpec& entry, bool& cancelled);
 
     Settings& m_settings;

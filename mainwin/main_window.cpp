@@ -3,6 +3,7 @@
 #include "app/icons/icon_list.h"
 #include "mainwin/area_map_view.h"
 #include "mainwin/diagnostics_page.h"
+#include "mainwin/restore_dialog.h"
 #include "widgets/unsaved_work.h"
 
 #include <QAction>
@@ -235,7 +236,7 @@ private:
 TForm9::TForm9(MainWindowSetup setup, QWidget* parent)
     : QMainWindow(parent), m_setup(std::move(setup)),
       m_settingsFile(settingsFileName(m_setup.programPath)),
-      m_logFile(link::programFileName(m_setup.programPath, "LOG")),
+      m_logFile(link::programFileName(m_setup.programPath, "LOG")), m_backups(m_setup.backupDir),
       m_feedback(m_areas, *this, std8(m_setup.title), m_logFile),
       m_dispatch(m_settings, m_areas, m_feedback, *this),
       m_diagModel(m_settings, m_areas, m_feedback, *this) {
@@ -324,6 +325,7 @@ void TForm9::startGuard() {
     m_dispatch.bindGuard(m_jobsLink.get());
     m_diagModel.bindGuard(m_jobsLink.get());
     m_guard->SetStopOnError(m_stopOnError->isChecked());
+    applyBackupSwitch();
 }
 
 void TForm9::stopGuard() {
@@ -433,7 +435,9 @@ void TForm9::buildMenus() {
            Job::PreviewWriteFirmware);
     addJob(flash, flashPath, QStringLiteral("&Write Firmware"),
            QStringLiteral("Program a firmware file into the flash."), Job::WriteFirmware);
-    for (const char* item : {"Read Firmware", "Preview Write Firmware", "Write Firmware"}) {
+    addRestoreEntry(flash, flashPath, true);
+    for (const char* item :
+         {"Read Firmware", "Preview Write Firmware", "Write Firmware", "Restore Backup ..."}) {
         m_flashGroup.push_back(action(flashPath + QLatin1Char('/') + QLatin1String(item)));
     }
     flash->addSeparator();
@@ -479,6 +483,7 @@ void TForm9::buildMenus() {
            Job::WriteConfiguration);
     addJob(eeprom, eepromPath, QStringLiteral("&Erase Configuration"),
            QStringLiteral("Erase the configuration EEPROM."), Job::EraseConfiguration);
+    addRestoreEntry(eeprom, eepromPath, false);
     m_flashGroup.push_back(eeprom->menuAction());
     for (QAction* item : eeprom->actions()) {
         m_flashGroup.push_back(item);
@@ -551,6 +556,7 @@ void TForm9::buildMenus() {
                                    }
                                });
     m_stopOnError->setCheckable(true);
+    addBackupSwitch(config, configPath);
     QMenu* defaults = config->addMenu(QStringLiteral("&Default files ..."));
     const QString defaultsPath = configPath + QStringLiteral("/Default files ...");
     // The entries' mnemonics, in the order of FileKind: unique within the submenu.
@@ -756,6 +762,7 @@ void TForm9::applySettings() {
     m_timeoutControl->setChecked(m_settings.timeoutControl);
     m_feedback.setTimeoutControl(m_settings.timeoutControl);
     m_stopOnError->setChecked(m_settings.stopOnError);
+    m_backupBeforeWrite->setChecked(m_settings.backupBeforeWrite && !m_setup.noBackup);
     for (std::size_t area = 0; area < link::kAreaSlots; ++area) {
         m_table.AreaFlags[area].store(m_settings.areaFlags[area]);
     }
@@ -1022,6 +1029,90 @@ void TForm9::finishClose() {
         std::cerr << "corvex: " << problem << '\n';
     }
     emit closed();
+}
+
+// ---- backups before writes ------------------------------------------------------------------
+
+void TForm9::addBackupSwitch(QMenu* config, const QString& configPath) {
+    m_backupBeforeWrite = addCommand(
+        config, configPath, QStringLiteral("&Backup before writing"),
+        QStringLiteral("Keep a verified copy of the flash or EEPROM before a write changes it."),
+        [this] {
+            // Stored only when the user says so: --no-backup is for this run alone.
+            m_settings.backupBeforeWrite = m_backupBeforeWrite->isChecked();
+            applyBackupSwitch();
+        });
+    m_backupBeforeWrite->setCheckable(true);
+    m_backupBeforeWrite->setChecked(!m_setup.noBackup);
+}
+
+void TForm9::addRestoreEntry(QMenu* menu, const QString& path, bool flash) {
+    addCommand(menu, path, QStringLiteral("Restore &Backup ..."),
+               flash ? QStringLiteral("Write a backup of the flash back into the receiver.")
+                     : QStringLiteral("Write a backup of the EEPROM back into the receiver."),
+               [this, flash] { restoreBackup(flash); });
+}
+
+void TForm9::applyBackupSwitch() {
+    if (m_guard) {
+        // Switched while idle: the menus that change it are the window's, and a job reads the
+        // keeper only as it starts its write.
+        m_guard->setBackupKeeper(m_backupBeforeWrite->isChecked() ? &m_backups : nullptr);
+    }
+}
+
+void TForm9::restoreBackup(bool flash) {
+    RestoreModel model(m_backups.path(), flash ? backup::kKindFlash : backup::kKindEeprom);
+    // The chip the last signature read named; without a known chip the flash group is off.
+    const auto refusal = [this, &model] {
+        const std::string signature =
+            m_feedback.flashGroupEnabled() ? m_feedback.panel(0).text : std::string();
+        return model.refusal(static_cast<unsigned>(m_areas.hardwareType()), signature);
+    };
+    const auto compare = [this, &model] {
+        const backup::BackupRecord* chosen = model.chosenBackup();
+        if (chosen == nullptr || jobRunning()) {
+            return false;
+        }
+        m_areas.setAll(link::kAreaModePgm);
+        m_map->refresh();
+        return m_dispatch.dispatchWithFile(Job::PreviewWriteFirmware, chosen->path) ==
+               DispatchResult::Submitted;
+    };
+    bool restore = false;
+    if (m_restoreHandler) {
+        restore = m_restoreHandler(model);
+    } else {
+        RestoreBackupDialog dialog(model,
+                                   {compare, [this] { return jobRunning(); },
+                                    [this] {
+                                        return RestoreModel::differingAreas(
+                                            m_table,
+                                            static_cast<std::uint32_t>(m_areas.shownAreaCount()));
+                                    },
+                                    refusal},
+                                   this);
+        restore = dialog.exec() == QDialog::Accepted;
+    }
+    const backup::BackupRecord* chosen = model.chosenBackup();
+    if (!restore || chosen == nullptr) {
+        return;
+    }
+    if (const std::string why = refusal(); !why.empty()) {
+        messageBox({"Error", why, BoxKind::Error});
+        return;
+    }
+    if (!messageBox(
+            {"Confirm", model.question(m_backupBeforeWrite->isChecked()), BoxKind::Question})) {
+        return;
+    }
+    if (flash) {
+        m_areas.setAll(link::kAreaModePgm);
+        m_map->refresh();
+        m_dispatch.dispatchWithFile(Job::WriteFirmware, chosen->path);
+    } else {
+        m_dispatch.dispatchWithFile(Job::WriteConfiguration, chosen->path);
+    }
 }
 
 } // namespace corvex::mainwin

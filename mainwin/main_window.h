@@ -1,11 +1,13 @@
 #pragma once
 
+#include "backup/backup_folder.h"
 #include "link/guard/guard.h"
 #include "link/guard/program_files.h"
 #include "mainwin/area_model.h"
 #include "mainwin/diagnostics_model.h"
 #include "mainwin/guard_feedback.h"
 #include "mainwin/job_dispatch.h"
+#include "mainwin/restore_model.h"
 #include "mainwin/settings_file.h"
 
 #include <QMainWindow>
@@ -56,6 +58,8 @@ struct MainWindowSetup {
     // window owned by `owner`, already shown. Left empty, the commands say the tool is missing.
     std::function<QWidget*(QWidget* owner, const std::string& file)> openHexEditor;
     std::function<QWidget*(QWidget* owner, const std::string& image, bool hex)> openChannelEditor;
+    std::string backupDir; // --backup-dir; empty: the user's data folder
+    bool noBackup = false; // --no-backup: this run writes without a backup first
 };
 
 // The main window: menus, toolbar, the three pages, the status panels and the 100 ms timer,
@@ -79,6 +83,9 @@ public:
         std::function<std::optional<std::string>(const FileDialogSpec&, const std::string&)>;
     void setBoxHandler(BoxHandler handler) { m_boxHandler = std::move(handler); }
     void setFileHandler(FileHandler handler) { m_fileHandler = std::move(handler); }
+    /// Chooses in the restore dialog instead of a user: true restores the model's chosen row.
+    using RestoreHandler = std::function<bool(RestoreModel&)>;
+    void setRestoreHandler(RestoreHandler handler) { m_restoreHandler = std::move(handler); }
 
     /// The window's menu and toolbar commands by caption path, e.g. "Flash/Read Firmware";
     /// toolbar buttons under "Toolbar/". Null when there is no such command.
@@ -158,11 +165,17 @@ private:
     void collectSettings();
     void updateDefaultFileEntries();
     void placeholder(const QString& tool);
+    // Backups before writes: the Config switch and the two "Restore Backup ..." entries.
+    void addBackupSwitch(QMenu* config, const QString& configPath);
+    void addRestoreEntry(QMenu* menu, const QString& path, bool flash);
+    void applyBackupSwitch();
+    void restoreBackup(bool flash);
 
     MainWindowSetup m_setup;
     std::string m_settingsFile;
     std::string m_logFile;
     Settings m_settings;
+    backup::BackupFolder m_backups; // before the Guard, which calls it until it is joined
     link::AreaTable m_table;
     AreaModel m_areas{m_table};
     GuardFeedback m_feedback;
@@ -187,6 +200,8 @@ private:
 
     BoxHandler m_boxHandler;
     FileHandler m_fileHandler;
+    RestoreHandler m_restoreHandler;
+    QAction* m_backupBeforeWrite = nullptr;
     QTimer m_timer;
     bool m_closed = false;
     bool m_signalClose = false;

@@ -24,6 +24,9 @@ constexpr std::string_view kBlanks = " \t\v\f";
 constexpr std::string_view kConfig = "Config";
 constexpr std::string_view kLastFiles = "LastFiles";
 constexpr std::string_view kAreas = "Areas";
+// Our own section, after every key the settings always had, so those keep their places.
+constexpr std::string_view kBackup = "Backup";
+constexpr std::string_view kBackupBeforeWrite = "BackupBeforeWrite";
 constexpr std::string_view kAreaKeyPrefix = "Area";
 constexpr std::string_view kTimeoutControl = "TimeoutControl";
 constexpr std::string_view kStopOnError = "StopOnError";
@@ -97,6 +100,7 @@ struct FoundValues {
     std::optional<std::string_view> stopOnError;
     std::array<std::optional<std::string_view>, kFileKinds> lastFiles;
     std::array<std::optional<std::string_view>, kAreaSlots> areas;
+    std::optional<std::string_view> backupBeforeWrite;
 
     // A repeated key keeps its first value, and repeated sections are one section.
     void take(std::string_view section, std::string_view key, std::string_view value) {
@@ -120,6 +124,8 @@ struct FoundValues {
             if (const std::optional<std::size_t> area = areaOfKey(key)) {
                 slot = &areas[*area];
             }
+        } else if (sameName(section, kBackup) && sameName(key, kBackupBeforeWrite)) {
+            slot = &backupBeforeWrite;
         }
         if (slot != nullptr && !slot->has_value()) {
             *slot = value;
@@ -240,6 +246,9 @@ std::string settingsText(const Settings& settings) {
                       static_cast<unsigned>(settings.areaFlags[area]));
         line(key, value);
     }
+    text += "\n[";
+    text.append(kBackup).append("]\n");
+    line(kBackupBeforeWrite, settings.backupBeforeWrite ? "1" : "0");
     return text;
 }
 
@@ -252,6 +261,7 @@ void readSettings(std::string_view text, Settings& settings) {
     // Checked only by exactly "1": "yes", "on" or "" uncheck.
     settings.timeoutControl = found.timeoutControl.value_or("1") == "1";
     settings.stopOnError = found.stopOnError.value_or("1") == "1";
+    settings.backupBeforeWrite = found.backupBeforeWrite.value_or("1") == "1";
     for (std::size_t area = 0; area < kAreaSlots; ++area) {
         const std::optional<std::uint32_t> flags = hexWord(found.areas[area].value_or("2"));
         // Mode 3 names no mode; a job would treat the area as neither programmed nor skipped.

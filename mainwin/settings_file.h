@@ -29,6 +29,8 @@ struct Settings {
     std::array<std::string, kFileKinds> defaultFiles;
     bool timeoutControl = true;
     bool stopOnError = true;
+    /// Config > "Backup before writing": a write keeps a copy of what it changes first.
+    bool backupBeforeWrite = true;
     /// Where each kind of job's file dialog last pointed.
     std::array<std::string, kFileKinds> lastFiles;
     /// AreaFlags of all twenty entries: mode, area icon and job marks.

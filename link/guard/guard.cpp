@@ -365,9 +365,13 @@ void TCorvexThread::setHardware(std::uint32_t selection) {
         break;
     }
     // The work file holds the flash that was read under the old selection; its read marks
-    // would let a write compare another receiver's flash against it.
-    if (AreaTable* table = areaTable();
-        table != nullptr && (oldType != m_hardwareType || oldBase != m_flashBase)) {
+    // would let a write compare another receiver's flash against it. The chip read then names
+    // another receiver's chip.
+    const bool changed = oldType != m_hardwareType || oldBase != m_flashBase;
+    if (changed) {
+        m_lastSignature.clear();
+    }
+    if (AreaTable* table = areaTable(); table != nullptr && changed) {
         for (std::size_t i = 0; i < kAreaSlots; ++i) {
             table->clearBits(i, kAreaReadMark | kAreaDiffersMark);
         }

@@ -14,9 +14,11 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 namespace corvex::link {
 
+class BackupKeeper;
 class TCorvexThread;
 struct AreaTable;
 
@@ -126,6 +128,11 @@ public:
     void SetStopOnError(bool on);
     /// Hands the Guard the owner's flash area table (may be null: firmware jobs then refuse).
     void setAreaTable(AreaTable* table) { m_areaTable.store(table, std::memory_order_release); }
+    /// Hands the Guard what keeps a copy before each flash or EEPROM write (null: none). Set
+    /// while idle; the keeper must outlive the Guard or be taken back first.
+    void setBackupKeeper(BackupKeeper* keeper) {
+        m_backupKeeper.store(keeper, std::memory_order_release);
+    }
     void SetWriteFileName(std::string name);
     void SetReadFileName(std::string name);
     /// EELOADFILENAME: the file EEWRITE and BOOTCODE load; logs the name.
@@ -190,6 +197,11 @@ public:
     [[nodiscard]] const std::string& tempFileName() const override { return m_tempFileName; }
     bool jobPrologue() override;
     bool portPrologue() override;
+    [[nodiscard]] BackupKeeper* backupKeeper() const override {
+        return m_backupKeeper.load(std::memory_order_acquire);
+    }
+    void noteSignature(std::string text) override { m_lastSignature = std::move(text); }
+    [[nodiscard]] const std::string& lastSignature() const override { return m_lastSignature; }
 
     // Command actions that need the Guard's private state.
     void setHardware(std::uint32_t selection);
@@ -215,6 +227,8 @@ private:
     Synchroniser m_synchroniser;
     std::atomic<GuardEvents*> m_events{nullptr};
     std::atomic<AreaTable*> m_areaTable{nullptr}; // owned by the owner, bound once
+    // Written by the owner (its backup switch), read by the write jobs.
+    std::atomic<BackupKeeper*> m_backupKeeper{nullptr};
 
     RecordQueue m_commandQueue;
     RecordQueue m_logQueue;
@@ -248,6 +262,7 @@ private:
     std::uint32_t m_hardwareType = 0;
     std::uint32_t m_areaCount = kDefaultAreaCount;
     std::uint32_t m_flashBase = kDefaultFlashBase;
+    std::string m_lastSignature; // the chip the last signature read found under this selection
 
     mutable std::mutex m_fileNameMutex; // guards the four file names below
     std::string m_writeFileName;

@@ -38,6 +38,10 @@ struct AreaTable {
     std::array<std::atomic<std::uint32_t>, kAreaSlots> AreaStart;
     /// Mode, icon and job marks of each area.
     std::array<std::atomic<std::uint32_t>, kAreaSlots> AreaFlags{};
+    /// Bit per area: its part of the work file was read from the flash by this run. The read
+    /// marks are kept in the settings file, so at start they may speak of a work file an
+    /// earlier run left; a backup trusts only what this run read. Set by the Guard's jobs.
+    std::atomic<std::uint32_t> ReadThisRun{0};
 
     [[nodiscard]] std::uint32_t mode(std::size_t area) const {
         return AreaFlags[area].load(std::memory_order_acquire) & kAreaModeMask;
@@ -50,6 +54,15 @@ struct AreaTable {
     }
     void setBits(std::size_t area, std::uint32_t bits) { AreaFlags[area].fetch_or(bits); }
     void clearBits(std::size_t area, std::uint32_t bits) { AreaFlags[area].fetch_and(~bits); }
+    /// Sets the area's read mark after a complete read of it into the work file.
+    void markRead(std::size_t area) {
+        setBits(area, kAreaReadMark);
+        ReadThisRun.fetch_or(1U << area);
+    }
+    /// The work file holds the area as this run read it from the flash.
+    [[nodiscard]] bool readThisRun(std::size_t area) const {
+        return has(area, kAreaReadMark) && (ReadThisRun.load() >> area & 1U) != 0;
+    }
     [[nodiscard]] bool has(std::size_t area, std::uint32_t bits) const {
         return (AreaFlags[area].load(std::memory_order_acquire) & bits) != 0;
     }

@@ -1,5 +1,6 @@
 #include "link/jobs/eeprom_jobs.h"
 
+#include "link/jobs/backup_hook.h"
 #include "link/jobs/eeprom_i2c.h"
 #include "link/jobs/flash_jobs.h"
 #include "link/jobs/job_context.h"
@@ -100,9 +101,64 @@ void readJob(JobContext& guard, bool view) {
     guard.Log(logLineOf("EESaveToFile - " + name + " - OK"));
 }
 
-// Writes the image and reports; `erase` selects the erase job's lines and codes.
-void writeJob(JobContext& guard, const EepromImage& image, bool erase) {
+// Reads the EEPROM as it is, with the read method of the hardware type, and keeps it before a
+// write changes it. False, with the reason logged and reported, when no copy could be kept:
+// then nothing is written.
+bool keepEepromBackup(JobContext& guard, const std::string& image) {
+    BackupKeeper* const keeper = guard.backupKeeper();
+    if (keeper == nullptr) {
+        return true;
+    }
+    auto failed = [&](std::string_view problem, std::string_view where) {
+        const std::string text = "Backup failed: " + std::string(problem);
+        guard.Log(where.empty() ? std::string(logLineOf(text))
+                                : fileProblemLine("Backup failed: ", where, problem));
+        // A user break ends the job with its log line alone, as a write does.
+        if (!guard.link().breakRequested()) {
+            postFinal(guard, logLineOf(text), kStyleError);
+        }
+        return false;
+    };
+    if (const BackupOutcome ready = keeper->prepare(); !ready.kept) {
+        return failed(ready.problem, ready.path);
+    }
+    EepromImage present{};
+    // The read's own progress lines belong to "EEREAD"; here they would only crowd the log.
+    const EepromRead read =
+        guard.hardwareType() == 1
+            ? readEepromPins(guard.link(), present)
+            : readEepromController(guard.link(), present, [](std::string_view /*line*/) {});
+    if (read.bytes != kEepromSize) {
+        return failed(formatLine("the EEPROM could not be read (%8.8X @ %u)",
+                                 static_cast<unsigned>(read.status),
+                                 static_cast<unsigned>(read.bytes)),
+                      {});
+    }
+    BackupRequest request;
+    request.kind = BackupKind::Eeprom;
+    request.content = present;
+    request.hardwareType = guard.hardwareType();
+    request.flashBase = guard.flashBase();
+    request.areaCount = guard.areaCount();
+    request.signature = guard.lastSignature();
+    request.image = image;
+    const BackupOutcome outcome = keeper->keep(request);
+    if (!outcome.kept) {
+        return failed(outcome.problem, outcome.path);
+    }
+    guard.Log(fileLine(outcome.existing ? "Backup of the EEPROM already held in "
+                                        : "Backup of the EEPROM saved in ",
+                       outcome.path));
+    return true;
+}
+
+// Writes the image and reports; `erase` selects the erase job's lines and codes. `source` is
+// the file the image came from (empty for an erase), for the backup's record.
+void writeJob(JobContext& guard, const EepromImage& image, bool erase, const std::string& source) {
     (void)guard.jobPrologue();
+    if (!keepEepromBackup(guard, source)) {
+        return;
+    }
     const std::uint32_t result = writeEeprom(guard.link(), image);
     if (result == kEepromComplete) {
         guard.Log(erase ? "EEPROM ERASE - OK" : "EEPROM WRITE - OK");
@@ -151,13 +207,13 @@ void eepromWriteJob(JobContext& guard, const GuardRecord& /*command*/) {
     EepromImage image{};
     std::copy(file.bytes.begin(), file.bytes.end(), image.begin());
     guard.Log(logLineOf("EELoadFromFile - " + name + " - OK"));
-    writeJob(guard, image, false);
+    writeJob(guard, image, false, name);
 }
 
 void eepromEraseJob(JobContext& guard, const GuardRecord& /*command*/) {
     EepromImage image;
     image.fill(0xFF);
-    writeJob(guard, image, true);
+    writeJob(guard, image, true, {});
 }
 
 void bootcodeJob(JobContext& guard, const GuardRecord& /*command*/) {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace corvex::link {
@@ -42,53 +43,83 @@ AreaRead fillSkippedArea(JobContext& guard, std::uint32_t start, std::uint32_t e
 
 } // namespace
 
+namespace {
+
+// Looks for the firmware marker in bytes fed block by block, and collects the name after it.
+class FirmwareNameScanner {
+public:
+    FirmwareNameScanner() {
+        // How far a partial match falls back on a mismatch, so a marker that starts inside a
+        // failed attempt (or right at its last byte) is still found, across block edges too.
+        for (std::size_t i = 1, k = 0; i < kFirmwareMarker.size(); ++i) {
+            while (k > 0 && kFirmwareMarker[i] != kFirmwareMarker[k]) {
+                k = m_fallback[k - 1];
+            }
+            if (kFirmwareMarker[i] == kFirmwareMarker[k]) {
+                ++k;
+            }
+            m_fallback[i] = k;
+        }
+    }
+
+    /// True once the name is complete.
+    bool feed(const char* bytes, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i) {
+            const char c = bytes[i];
+            if (m_inName) {
+                if (c == '\0') {
+                    return true;
+                }
+                if (m_name.size() < kFirmwareNameLimit) {
+                    m_name.push_back(c);
+                }
+                continue;
+            }
+            while (m_matched > 0 && c != kFirmwareMarker[m_matched]) {
+                m_matched = m_fallback[m_matched - 1];
+            }
+            if (c == kFirmwareMarker[m_matched] && ++m_matched == kFirmwareMarker.size()) {
+                m_inName = true;
+            }
+        }
+        return false;
+    }
+    [[nodiscard]] std::string name() && { return std::move(m_name); }
+
+private:
+    std::array<std::size_t, kFirmwareMarker.size()> m_fallback{};
+    std::size_t m_matched = 0;
+    bool m_inName = false;
+    std::string m_name;
+};
+
+} // namespace
+
 std::optional<std::string> findFirmwareName(const std::string& fileName) {
     const FileHandle file = openForReading(fileName);
     if (!file.valid()) {
         return std::nullopt;
     }
-    // How far a partial match falls back on a mismatch, so a marker that starts inside a failed
-    // attempt (or right at its last byte) is still found, across block edges too.
-    std::array<std::size_t, kFirmwareMarker.size()> fallback{};
-    for (std::size_t i = 1, k = 0; i < kFirmwareMarker.size(); ++i) {
-        while (k > 0 && kFirmwareMarker[i] != kFirmwareMarker[k]) {
-            k = fallback[k - 1];
-        }
-        if (kFirmwareMarker[i] == kFirmwareMarker[k]) {
-            ++k;
-        }
-        fallback[i] = k;
-    }
-
+    FirmwareNameScanner scanner;
     std::array<char, kSearchBlock> block;
-    std::size_t matched = 0;
-    bool inName = false;
-    std::string name;
     for (off_t position = 0;;) {
         const ssize_t got = readAt(file.fd(), block.data(), block.size(), position);
         if (got <= 0) {
             return std::nullopt;
         }
         position += got;
-        for (ssize_t i = 0; i < got; ++i) {
-            const char c = block[static_cast<std::size_t>(i)];
-            if (inName) {
-                if (c == '\0') {
-                    return name;
-                }
-                if (name.size() < kFirmwareNameLimit) {
-                    name.push_back(c);
-                }
-                continue;
-            }
-            while (matched > 0 && c != kFirmwareMarker[matched]) {
-                matched = fallback[matched - 1];
-            }
-            if (c == kFirmwareMarker[matched] && ++matched == kFirmwareMarker.size()) {
-                inName = true;
-            }
+        if (scanner.feed(block.data(), static_cast<std::size_t>(got))) {
+            return std::move(scanner).name();
         }
     }
+}
+
+std::optional<std::string> findFirmwareName(std::span<const std::uint8_t> bytes) {
+    FirmwareNameScanner scanner;
+    if (scanner.feed(reinterpret_cast<const char*>(bytes.data()), bytes.size())) {
+        return std::move(scanner).name();
+    }
+    return std::nullopt;
 }
 
 void IdentifyFirmware(JobContext& guard, const std::string& fileName) {
@@ -209,7 +240,7 @@ void readFirmwareJob(JobContext& guard, const GuardRecord& command) {
             }
             guard.raise(link.breakRequested() ? AreaEvent::ReadError : AreaEvent::ReadOK, i);
             if (result == AreaRead::Complete) {
-                table->setBits(i, kAreaReadMark);
+                table->markRead(i);
             }
             continue;
         }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,8 @@ inline constexpr std::size_t kFirmwareNameLimit = 100;
 /// kFirmwareNameLimit characters; nothing when the file cannot be read, has no marker, or ends
 /// before the 0 byte.
 [[nodiscard]] std::optional<std::string> findFirmwareName(const std::string& fileName);
+/// The same search over bytes in memory.
+[[nodiscard]] std::optional<std::string> findFirmwareName(std::span<const std::uint8_t> bytes);
 
 /// Reports the firmware the file holds (message code 4, also logged): its name, or
 /// "Unknown Firmware".

@@ -1,4 +1,5 @@
 #include "link/jobs/area_table.h"
+#include "link/jobs/backup_hook.h"
 #include "link/jobs/firmware_read.h"
 #include "link/jobs/flash_jobs.h"
 #include "link/jobs/flash_ops.h"
@@ -86,6 +87,9 @@ private:
     enum class Compare { Same, Differs, ImageError };
     [[nodiscard]] Compare workAreaMatchesImage(std::uint32_t area);
     void reportCompareBroken();
+    [[nodiscard]] bool anyAreaToErase() const;
+    bool keepBackup();
+    void readAreaForBackup(std::uint32_t area, std::uint8_t* into);
     void programAreas();
     void updateArea(std::uint32_t area);
     [[nodiscard]] bool programArea(std::uint32_t area);
@@ -223,7 +227,91 @@ void WriteJob::run() {
                     kStyleNormal);
         return;
     }
+    if (!keepBackup()) {
+        (void)m_image.close();
+        return;
+    }
     programAreas();
+}
+
+// The areas phase 2 will erase: changed, not protected, and still not SKIP.
+bool WriteJob::anyAreaToErase() const {
+    for (std::uint32_t i = 0; i < m_areaCount; ++i) {
+        if (m_table.has(i, kAreaDiffersMark) && !m_table.has(i, kAreaProtectedMark) &&
+            m_table.mode(i) != kAreaModeSkip) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Before the first erase, a verified copy of the whole flash, every area whatever its mode. The
+// compare has just read the areas it looks at into the work file: those are taken from there,
+// and only the rest is read from the flash now. Without a copy nothing is erased.
+bool WriteJob::keepBackup() {
+    BackupKeeper* const keeper = m_guard.backupKeeper();
+    if (keeper == nullptr || !anyAreaToErase()) {
+        return true;
+    }
+    auto failed = [&](std::string_view problem, std::string_view where) {
+        const std::string text = "Backup failed: " + std::string(problem);
+        m_guard.Log(where.empty() ? std::string(logLineOf(text))
+                                  : fileProblemLine("Backup failed: ", where, problem));
+        // Nothing was erased: the areas keep the marks the compare gave them. With the link
+        // broken the Guard's own report says so instead.
+        if (m_guard.PendingDepth() == 0) {
+            postFinal(m_guard, logLineOf(text), kStyleError);
+        }
+        return false;
+    };
+    if (const BackupOutcome ready = keeper->prepare(); !ready.kept) {
+        return failed(ready.problem, ready.path);
+    }
+    std::vector<std::uint8_t> flash(areaStart(m_areaCount));
+    const FileHandle work = openForReading(m_workName);
+    for (std::uint32_t i = 0; i < m_areaCount && !broken(); ++i) {
+        const std::uint32_t start = areaStart(i);
+        const std::uint32_t size = areaStart(i + 1) - start;
+        if (m_table.readThisRun(i) && work.valid() &&
+            readAt(work.fd(), &flash[start], size, start) == static_cast<ssize_t>(size)) {
+            continue;
+        }
+        readAreaForBackup(i, &flash[start]);
+    }
+    if (broken()) {
+        return failed("the read of the flash was broken off", {});
+    }
+    const BackupRequest request{BackupKind::Flash, flash,       m_guard.hardwareType(),
+                                m_flashBase,       m_areaCount, m_guard.lastSignature(),
+                                m_imageName};
+    const BackupOutcome outcome = keeper->keep(request);
+    if (!outcome.kept) {
+        return failed(outcome.problem, outcome.path);
+    }
+    m_guard.Log(fileLine(outcome.existing ? "Backup of the flash already held in "
+                                          : "Backup of the flash saved in ",
+                         outcome.path));
+    return true;
+}
+
+// Reads an area the compare did not, with the area's progress steps and no other event: the
+// map keeps showing what the compare found.
+void WriteJob::readAreaForBackup(std::uint32_t area, std::uint8_t* into) {
+    const std::uint32_t start = m_flashBase + areaStart(area);
+    const std::uint32_t end = m_flashBase + areaStart(area + 1);
+    m_guard.Log(
+        formatLine("BACKUP READ FLASHROM AREA %2u - Range %8.8X...%8.8X", area, start, end - 1));
+    const std::uint32_t mask = progressMask(start, end);
+    for (std::uint32_t address = start; address < end && !broken(); address += 4) {
+        if ((address & mask) == 0) {
+            m_guard.raise(AreaEvent::Progress, area);
+        }
+        const std::uint32_t word = m_link.readWord(address);
+        for (int shift = 0; shift < 32; shift += 8) {
+            *into++ = static_cast<std::uint8_t>(word >> shift);
+        }
+    }
+    m_guard.raise(AreaEvent::Reset, area);
 }
 
 void WriteJob::compareArea(std::uint32_t area) {
@@ -249,7 +337,7 @@ void WriteJob::compareArea(std::uint32_t area) {
                 return;
             }
             m_guard.raise(AreaEvent::ReadOK, area);
-            m_table.setBits(area, kAreaReadMark);
+            m_table.markRead(area);
         }
         bool unchanged = false;
         if (mode == kAreaModeClr) {

@@ -8,6 +8,7 @@
 
 namespace corvex::link {
 
+class BackupKeeper;
 class Link;
 class Port;
 struct AreaTable;
@@ -72,6 +73,13 @@ public:
     /// PortSetup alone, for a job that must not reset the receiver (the microcode upload);
     /// false, as above, when no interface answers.
     virtual bool portPrologue() = 0;
+    /// What keeps a copy of the flash or EEPROM before a write changes it; null when the owner
+    /// wants none.
+    [[nodiscard]] virtual BackupKeeper* backupKeeper() const = 0;
+    /// The signature job's report of the chip, kept for the backups of later writes until the
+    /// hardware selection changes; empty when the chip was not known.
+    virtual void noteSignature(std::string text) = 0;
+    [[nodiscard]] virtual const std::string& lastSignature() const = 0;
 
 protected:
     JobContext() = default;

@@ -95,6 +95,20 @@ std::string readErrorProblem(int error) {
     return std::string("read error (") + std::strerror(error) + ")";
 }
 
+std::string fileLine(std::string_view prefix, std::string_view name) {
+    constexpr std::string_view kCut = "...";
+    std::string line(prefix);
+    if (prefix.size() + name.size() > kLogLineLimit &&
+        prefix.size() + kCut.size() < kLogLineLimit) {
+        line += kCut;
+        line += name.substr(name.size() -
+                            std::min(name.size(), kLogLineLimit - prefix.size() - kCut.size()));
+    } else {
+        line += name;
+    }
+    return line;
+}
+
 std::string fileProblemLine(std::string_view prefix, std::string_view name,
                             std::string_view problem) {
     constexpr std::string_view kCut = "...";

@@ -56,6 +56,9 @@ struct InputFile {
 [[nodiscard]] std::string fileProblemLine(std::string_view prefix, std::string_view name,
                                           std::string_view problem);
 
+/// `prefix` and the file name within the log line limit, the name giving up its beginning.
+[[nodiscard]] std::string fileLine(std::string_view prefix, std::string_view name);
+
 /// Reads up to `size` bytes at `offset`, short only at the end of the file; -1 on an error.
 [[nodiscard]] ssize_t readAt(int fd, void* buffer, std::size_t size, off_t offset);
 /// Writes every byte at `offset`; false on an error (a full disk among them).

@@ -30,6 +30,7 @@ void signatureJob(JobContext& guard, const GuardRecord& /*command*/) {
         flash.FlashReset();
     }
     const ChipIdentity chip = identifyChip(guard.hardwareType(), maker, device);
+    guard.noteSignature(chip.known ? chip.text : std::string());
     guard.messageRecord().Flag = chip.known ? 0 : 1;
     guard.Post(kMsgSignature, chip.text, guard.messageRecord().Data);
 }

@@ -70,6 +70,7 @@ TEST(SettingsFile, WritesEveryKeyInItsOrder) {
     }
     settings.areaFlags[5] |= link::kAreaReadMark | link::kAreaProtectedMark;
     settings.stopOnError = false;
+    settings.backupBeforeWrite = false;
     std::string expected = "[Config]\nAutoReadFirmware=\nAutoWriteFirmware=\nAutoReadConfig=\n"
                            "AutoWriteConfig=\nAutoBootCode=\nTimeoutControl=1\nStopOnError=0\n"
                            "\n[LastFiles]\nLastReadFirmwarePath=\nLastReadEEpromPath=\n"
@@ -83,7 +84,11 @@ TEST(SettingsFile, WritesEveryKeyInItsOrder) {
                                   : "00000002");
         expected += line;
     }
+    // The backup switch comes after every key the file always had.
+    expected += "\n[Backup]\nBackupBeforeWrite=0\n";
     EXPECT_EQ(mainwin::settingsText(settings), expected);
+    EXPECT_TRUE(read("").backupBeforeWrite) << "on when the file does not say";
+    EXPECT_FALSE(read("[Backup]\nBackupBeforeWrite=no\n").backupBeforeWrite);
 
     // Each kind of file goes under its own key, though the two groups list them differently.
     settings.lastFile(FileKind::ReadConfig) = "ee-read";
