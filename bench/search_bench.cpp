@@ -97,36 +97,11 @@ private:
     fs::path m_name;
 };
 
-// Compare at every offset: the same pread blocks and overlap as the search, no skipping.
-std::uint64_t baselineScan(int fd, const std::vector<std::uint8_t>& pattern) {
-    const std::size_t carry = pattern.size() - 1;
-    std::vector<std::uint8_t> buffer(fileeditor::kScanBlockBytes + carry);
-    std::size_t kept = 0;
-    std::uint64_t offset = 0;
-    std::uint64_t matches = 0;
-    while (true) {
-        const ssize_t got = ::pread(fd, buffer.data() + kept, fileeditor::kScanBlockBytes,
-                                    static_cast<off_t>(offset));
-        if (got <= 0) {
-            return matches;
-        }
-        offset += static_cast<std::uint64_t>(got);
-        const std::size_t filled = kept + static_cast<std::size_t>(got);
-        for (std::size_t s = 0; s + pattern.size() <= filled; ++s) {
-            if (std::equal(pattern.begin(), pattern.end(), buffer.begin() + static_cast<long>(s))) {
-                ++matches;
-            }
-        }
-        kept = std::min(carry, filled);
-        std::memmove(buffer.data(), buffer.data() + filled - kept, kept);
-    }
-}
-
-// A finder from a library: the first start of the pattern in [from, to), or `to`.
+// A finder: the first start of the pattern in [from, to), or `to`.
 using Finder = std::function<const std::uint8_t*(const std::uint8_t* from, const std::uint8_t* to)>;
 
-// The same pread blocks and overlap, every match found by `find` and counted.
-std::uint64_t libraryScan(int fd, std::size_t patternBytes, const Finder& find) {
+// The search's pread blocks and overlap, every match found by `find` and counted.
+std::uint64_t finderScan(int fd, std::size_t patternBytes, const Finder& find) {
     const std::size_t carry = patternBytes - 1;
     std::vector<std::uint8_t> buffer(fileeditor::kScanBlockBytes + carry);
     std::size_t kept = 0;
@@ -147,6 +122,20 @@ std::uint64_t libraryScan(int fd, std::size_t patternBytes, const Finder& find) 
         kept = std::min(carry, filled);
         std::memmove(buffer.data(), buffer.data() + filled - kept, kept);
     }
+}
+
+// Compare at every offset: the same pread blocks and overlap as the search, no skipping.
+std::uint64_t baselineScan(int fd, const std::vector<std::uint8_t>& pattern) {
+    return finderScan(fd, pattern.size(),
+                      [&pattern](const std::uint8_t* from, const std::uint8_t* to) {
+                          for (const std::uint8_t* at = from;
+                               to - at >= static_cast<std::ptrdiff_t>(pattern.size()); ++at) {
+                              if (std::equal(pattern.begin(), pattern.end(), at)) {
+                                  return at;
+                              }
+                          }
+                          return to;
+                      });
 }
 
 Finder memmemFinder(const std::vector<std::uint8_t>& pattern) {
@@ -224,8 +213,13 @@ void BM_Search1ByteFrequent(benchmark::State& state) {
     report(state, matches);
 }
 
+ErasedFile& erasedFile() {
+    static ErasedFile file;
+    return file;
+}
+
 void BM_Search1ByteEveryOffset(benchmark::State& state) {
-    static ErasedFile erased;
+    ErasedFile& erased = erasedFile();
     std::uint64_t matches = 0;
     for (auto _ : state) {
         fileeditor::SearchResults results;
@@ -261,7 +255,7 @@ const std::vector<std::uint8_t> kFourLower = {'c', 'v', 'x', '1'};
 void BM_Memmem4Byte(benchmark::State& state) {
     std::uint64_t matches = 0;
     for (auto _ : state) {
-        matches = libraryScan(dataFile().fd(), kFourBytes.size(), memmemFinder(kFourBytes));
+        matches = finderScan(dataFile().fd(), kFourBytes.size(), memmemFinder(kFourBytes));
     }
     report(state, matches);
 }
@@ -269,8 +263,8 @@ void BM_Memmem4Byte(benchmark::State& state) {
 void BM_Horspool4Byte(benchmark::State& state) {
     std::uint64_t matches = 0;
     for (auto _ : state) {
-        matches = libraryScan(dataFile().fd(), kFourBytes.size(),
-                              horspoolFinder(kFourBytes, fileeditor::CaseMatch::Exact));
+        matches = finderScan(dataFile().fd(), kFourBytes.size(),
+                             horspoolFinder(kFourBytes, fileeditor::CaseMatch::Exact));
     }
     report(state, matches);
 }
@@ -279,7 +273,7 @@ void BM_Memmem1ByteFrequent(benchmark::State& state) {
     const std::vector<std::uint8_t> pattern = {kFrequentByte};
     std::uint64_t matches = 0;
     for (auto _ : state) {
-        matches = libraryScan(dataFile().fd(), 1, memmemFinder(pattern));
+        matches = finderScan(dataFile().fd(), 1, memmemFinder(pattern));
     }
     report(state, matches);
 }
@@ -289,8 +283,30 @@ void BM_Horspool1ByteFrequent(benchmark::State& state) {
     std::uint64_t matches = 0;
     for (auto _ : state) {
         matches =
-            libraryScan(dataFile().fd(), 1, horspoolFinder(pattern, fileeditor::CaseMatch::Exact));
+            finderScan(dataFile().fd(), 1, horspoolFinder(pattern, fileeditor::CaseMatch::Exact));
     }
+    report(state, matches);
+}
+
+// Every offset a match: the densest hits a search can meet.
+void BM_Scan1ByteEveryOffset(benchmark::State& state) {
+    const int fd = ::open(erasedFile().name().c_str(), O_RDONLY);
+    std::uint64_t matches = 0;
+    for (auto _ : state) {
+        matches = fastScan(fd, {0xFF});
+    }
+    ::close(fd);
+    report(state, matches);
+}
+
+void BM_Memmem1ByteEveryOffset(benchmark::State& state) {
+    const int fd = ::open(erasedFile().name().c_str(), O_RDONLY);
+    const std::vector<std::uint8_t> pattern = {0xFF};
+    std::uint64_t matches = 0;
+    for (auto _ : state) {
+        matches = finderScan(fd, 1, memmemFinder(pattern));
+    }
+    ::close(fd);
     report(state, matches);
 }
 
@@ -305,8 +321,8 @@ void BM_Ours4ByteFolded(benchmark::State& state) {
 void BM_Horspool4ByteFolded(benchmark::State& state) {
     std::uint64_t matches = 0;
     for (auto _ : state) {
-        matches = libraryScan(dataFile().fd(), kFourLower.size(),
-                              horspoolFinder(kFourLower, fileeditor::CaseMatch::IgnoreAsciiCase));
+        matches = finderScan(dataFile().fd(), kFourLower.size(),
+                             horspoolFinder(kFourLower, fileeditor::CaseMatch::IgnoreAsciiCase));
     }
     report(state, matches);
 }
@@ -321,6 +337,8 @@ BENCHMARK(BM_Memmem4Byte)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Horspool4Byte)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Memmem1ByteFrequent)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Horspool1ByteFrequent)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Scan1ByteEveryOffset)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Memmem1ByteEveryOffset)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Ours4ByteFolded)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Horspool4ByteFolded)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -186,7 +186,11 @@ int CtlSession::run() {
         }
         if (now >= nextTick) {
             tick();
-            nextTick = std::max(nextTick + kTick, now);
+            nextTick += kTick;
+            if (nextTick <= now) {
+                nextTick =
+                    now + kTick; // fell behind: the line still changes 10 times a second at most
+            }
         }
     }
     if (m_stop != nullptr) {
