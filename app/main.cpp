@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (options->help) {
-        std::cout << app::kAppHelp;
+        std::cout << app::appHelpText();
         return 0;
     }
     if (options->version) {

@@ -1,6 +1,7 @@
 #include "channelwin/line_views.h"
 
 #include "channelwin/editor_icons.h"
+#include "link/jobs/plain_text.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -38,13 +39,7 @@ QString qs(std::string_view text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-std::string_view trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
+using link::trimmed;
 
 // Text one pixel below the row's top, from x on.
 void drawAt(QPainter& p, const QRect& row, int x, std::string_view text) {

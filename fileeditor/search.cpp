@@ -1,5 +1,6 @@
 #include "search.h"
 
+#include "link/jobs/plain_text.h"
 #include "work_files.h"
 
 #include <algorithm>
@@ -31,19 +32,6 @@ constexpr std::array<char, 256> kShownChar = [] {
     }
     return shown;
 }();
-
-int hexDigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 // Lower-cases the ASCII letters of `size` bytes into `to`; every other byte is copied as it is.
 // A case-blind search folds the pattern and each block alike and then compares exactly, so the
@@ -190,7 +178,7 @@ std::vector<std::uint8_t> buildPattern(std::string_view text, PatternMode mode) 
     } else if (mode == PatternMode::Hexadecimal) {
         int high = -1;
         for (const char c : text) {
-            const int digit = hexDigitValue(c);
+            const int digit = link::hexDigitValue(c);
             if (digit < 0) {
                 continue;
             }

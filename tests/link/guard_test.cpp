@@ -217,6 +217,42 @@ TEST(GuardBreak, BreakWhileIdleDoesNothing) {
     EXPECT_FALSE(h.contains("Operation aborted."));
 }
 
+// Records the Guard's state at each wake, for an owner that sleeps until told.
+class WakeRecorder : public link::GuardWake {
+public:
+    void watch(const link::TCorvexThread* guard) { m_guard.store(guard); }
+    void wake() override {
+        const std::lock_guard lock(m_mutex);
+        m_last = m_guard.load()->GuardState();
+        m_changed.notify_all();
+    }
+    /// True once a wake found the Guard in `state`; false after ten seconds.
+    bool waitFor(GuardStateValue state) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_last == state; });
+    }
+
+private:
+    std::atomic<const link::TCorvexThread*> m_guard{nullptr}; // set by the test before binding
+    std::mutex m_mutex; // guards m_last: the Guard writes it, the test waits on it
+    std::condition_variable m_changed;
+    GuardStateValue m_last = GuardStateValue::Stopped;
+};
+
+TEST(GuardWake, TheOwnerIsWokenWhenAJobStartsAndWhenTheGuardIsIdleAgain) {
+    WakeRecorder wakes; // outlives the Guard, which may be waking it as it ends
+    FloatingPort port;
+    GuardHarness h(port);
+    wakes.watch(h.guard.get());
+    h.guard->bindWake(&wakes);
+    ASSERT_TRUE(h.waitIdle());
+    ASSERT_GE(h.guard->Submit(GuardRecord::command("DEADLOCK")), 0);
+    EXPECT_TRUE(wakes.waitFor(GuardStateValue::Busy)) << "a held break could not be given";
+    h.guard->Break();
+    EXPECT_TRUE(wakes.waitFor(GuardStateValue::Idle)) << "the next command would wait";
+    EXPECT_TRUE(h.guard->isIdle());
+}
+
 TEST(GuardBreak, DeadlockHoldsTheGuardRefusingJobsUntilBreakThenReportsTheAbort) {
     FloatingPort port;
     GuardHarness h(port);
