@@ -258,7 +258,8 @@ private slots:
         QVERIFY(QTest::qWaitFor([&rig] { return !rig.window->feedback().mapBusy(); }, 250000));
         std::vector<std::uint8_t> image = rig.sim.bus().flashImage();
         const std::size_t read = table.AreaStart[2].load() - table.AreaStart[0].load();
-        QCOMPARE(readAll(*rig.answer), std::vector<std::uint8_t>(image.begin(), image.begin() + read));
+        QCOMPARE(readAll(*rig.answer),
+                 std::vector<std::uint8_t>(image.begin(), image.begin() + read));
         for (std::size_t area = 0; area < 2; ++area) {
             const auto& view = rig.window->areas().area(area);
             QCOMPARE(view.progress, corvex::mainwin::kProgressFull);
