@@ -40,23 +40,29 @@ TEST(GuardLifecycle, StartsIdleAndExitStopsItAndLaterSubmissionsAreRefused) {
     EXPECT_EQ(refusal.Data, 0x1000U);
 }
 
+// Each command's replies in the log book; unknown words are case-sensitive, and the empty
+// command has no echo.
 TEST(GuardCommands, RepliesWithTheFixedTextsAndUnknownWordsAreCaseSensitive) {
     FloatingPort port;
     GuardHarness h(port);
-    h.run("VERSION");
-    EXPECT_EQ(h.repliesTo("VERSION"),
-              std::vector<std::string>{"3.00 BUILD 020411 / DEBUG EXTENSION 020416"});
-    h.run("RESTART");
-    EXPECT_EQ(h.repliesTo("RESTART"),
-              std::vector<std::string>{"Corvex Guard is restarted by user program."});
-    h.run("version");
-    EXPECT_EQ(h.repliesTo("version"),
-              std::vector<std::string>{"ERROR - UNKNOWN COMMAND SEND \"version\""});
-    // The empty command has no echo.
+    const std::pair<const char*, const char*> replies[] = {
+        {"VERSION", "3.00 BUILD 020411 / DEBUG EXTENSION 020416"},
+        {"RESTART", "Corvex Guard is restarted by user program."},
+        {"version", "ERROR - UNKNOWN COMMAND SEND \"version\""},
+    };
+    for (const auto& [command, reply] : replies) {
+        h.run(command);
+        EXPECT_EQ(h.repliesTo(command), std::vector<std::string>{reply});
+    }
     const auto before = h.log.size();
     h.run(GuardRecord{});
     ASSERT_EQ(h.log.size(), before + 1);
     EXPECT_EQ(h.log.back(), "ERROR - UNKNOWN COMMAND SEND \"\"");
+    h.guard->SetStopOnError(true);
+    h.guard->SetStopOnError(false);
+    ASSERT_TRUE(h.waitForLine("DISABLE STOP ON ERROR"));
+    EXPECT_TRUE(h.contains("ENABLE STOP ON ERROR"));
+    EXPECT_FALSE(h.guard->stopOnError());
 }
 
 TEST(GuardCommands, SetHardwareSelectsTypeAreasAndFlashBase) {
@@ -109,26 +115,6 @@ TEST(GuardCommands, PriorityResetAndProgrammingPostTheirMessages) {
     EXPECT_TRUE(h.contains("SET GUARD PRIORITY TO HIGH"));
     EXPECT_TRUE(h.contains("RESET CORVEX INTERFACE"));
     EXPECT_TRUE(h.contains("Set programming to disabled."));
-}
-
-TEST(GuardCommands, StopOnErrorSwitchIsLogged) {
-    FloatingPort port;
-    GuardHarness h(port);
-    h.guard->SetStopOnError(true);
-    h.guard->SetStopOnError(false);
-    ASSERT_TRUE(h.waitForLine("DISABLE STOP ON ERROR"));
-    EXPECT_TRUE(h.contains("ENABLE STOP ON ERROR"));
-    EXPECT_FALSE(h.guard->stopOnError());
-}
-
-TEST(GuardLifecycle, StoppingAnIdleGuardReportsNoAbort) {
-    FloatingPort port;
-    GuardHarness h(port);
-    h.run("VERSION");
-    h.guard->stop();
-    h.drain();
-    EXPECT_FALSE(h.contains("Operation aborted.")) << "nothing ran that a close could break";
-    EXPECT_TRUE(h.events.messages().empty());
 }
 
 // Two owners' threads submit block writes, each with a file name of its own, as fast as they can:
@@ -203,7 +189,8 @@ TEST(GuardCommands, ASignatureReadDropsTheJobMarksAndKeepsTheModes) {
     }
 }
 
-TEST(GuardBreak, BreakWhileIdleDoesNothing) {
+// Nothing ran that a break or a close could break: no abort is reported.
+TEST(GuardBreak, AnIdleGuardHasNothingToBreakOrAbort) {
     FloatingPort port;
     GuardHarness h(port);
     ASSERT_TRUE(h.waitIdle());
@@ -212,6 +199,7 @@ TEST(GuardBreak, BreakWhileIdleDoesNothing) {
     EXPECT_EQ(h.guard->PendingDepth(), 0) << "a time-out mark with no exchange to break";
     h.run("VERSION");
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    h.guard->stop();
     h.drain();
     EXPECT_TRUE(h.events.messages().empty());
     EXPECT_FALSE(h.contains("Operation aborted."));
