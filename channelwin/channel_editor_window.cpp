@@ -2,8 +2,6 @@
 
 #include "channels/channel_csv.h"
 #include "channels/channel_recovery.h"
-#include "channels/image_writer.h"
-#include "channelwin/editor_icons.h"
 #include "channelwin/line_views.h"
 #include "channelwin/long_notice.h"
 #include "link/guard/program_files.h"

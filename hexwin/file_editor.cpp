@@ -3,7 +3,6 @@
 #include "fileeditor/hex_field.h"
 #include "hex_grid.h"
 #include "range_dialog.h"
-#include "widgets/hex_key_filter.h"
 #include "widgets/qt_text.h"
 
 #include <QAbstractButton>

@@ -2,9 +2,7 @@
 #include "fileeditor/hex_field.h"
 #include "hex_grid.h"
 #include "hexwin/search_results_model.h"
-#include "range_dialog.h"
 #include "widgets/hex_key_filter.h"
-#include "widgets/qt_text.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -31,8 +29,6 @@ namespace corvex::hexwin {
 using fileeditor::FillAction;
 using fileeditor::Notice;
 using fileeditor::PatternMode;
-using widgets::qsLatin1;
-using widgets::stdLatin1;
 
 namespace {
 

@@ -2,8 +2,6 @@
 #include "fileeditor/hex_field.h"
 #include "hex_grid.h"
 #include "hexwin/search_results_model.h"
-#include "range_dialog.h"
-#include "widgets/hex_key_filter.h"
 #include "widgets/qt_text.h"
 
 #include <QApplication>
@@ -20,7 +18,6 @@
 // walks through it.
 namespace corvex::hexwin {
 
-using fileeditor::FillAction;
 using fileeditor::Notice;
 using fileeditor::PatternMode;
 using widgets::qsLatin1;
