@@ -205,8 +205,10 @@ std::optional<std::vector<Line>> ChannelListModel::clipboardHere(std::optional<N
                           describeTransponder(*first.record->transponder) + "."
                     : "its transponder was missing in the image it was copied from.";
         if (homeless.size() > 1) {
-            text += "\r" + std::to_string(homeless.size() - 1) +
-                    " more channel(s) of the clipboard lack their transponder here as well.";
+            // Appended piece by piece: "\r" + std::string trips GCC 12's -Wrestrict at -O3.
+            text += '\r';
+            text += std::to_string(homeless.size() - 1);
+            text += " more channel(s) of the clipboard lack their transponder here as well.";
         }
         refusal = Notice{text, std::string(kMessageTitle)};
         return std::nullopt;
