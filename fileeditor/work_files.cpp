@@ -275,4 +275,15 @@ CopyEnd copyWholeFile(int from, int to, std::uint64_t size, CopyWatch* watch) {
     return stopped() ? CopyEnd::Cancelled : CopyEnd::Done;
 }
 
+std::string lockedWorkFileName(const std::string& programPath,
+                               std::optional<link::WorkFile>& lock) {
+    std::string error;
+    lock = link::lockWorkFile(programPath, "TBF.lock", error);
+    if (lock) {
+        const std::string& path = lock->path();
+        return path.substr(0, path.size() - std::string_view(".lock").size());
+    }
+    return link::programFileName(programPath, std::to_string(::getpid()) + ".TBF");
+}
+
 } // namespace corvex::fileeditor

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "link/guard/guard.h"
 #include "link/jobs/area_table.h"
 #include "link/jobs/guard_record.h"
+#include "link/jobs/job_context.h"
 
 #include <array>
 #include <cstdint>

@@ -94,10 +94,6 @@ enum class GuardStateValue : std::uint32_t { Idle = 0, Busy = 1, Stopped = 2 };
 // The Guard's file names a submission can carry.
 enum class FileSlot { Read, Write, EELoad, EESave };
 
-/// The Guard's own report of a job broken off by the user (message code 5).
-inline constexpr std::string_view kAbortReport =
-    "Job aborted and Corvex guard ready to start new job !";
-
 inline constexpr std::uint32_t kDefaultAreaCount = 19;
 inline constexpr std::uint32_t kDefaultFlashBase = 0x7FE00000;
 
