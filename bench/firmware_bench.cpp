@@ -4,6 +4,7 @@
 #include "backup/backup_folder.h"
 #include "link/guard/guard.h"
 #include "link/jobs/area_table.h"
+#include "sim/counting_port.h"
 #include "sim/simulator.h"
 
 #include <atomic>
@@ -43,24 +44,7 @@ private:
     std::atomic<bool> m_lastOk{false};
 };
 
-// Counts the port accesses the jobs make: what a backup adds to the exchanges.
-class CountingPort : public link::PortIo {
-public:
-    explicit CountingPort(link::PortIo& inner) : m_inner(inner) {}
-    std::uint8_t in(std::uint16_t address) override {
-        m_count.fetch_add(1, std::memory_order_relaxed);
-        return m_inner.in(address);
-    }
-    void out(std::uint16_t address, std::uint8_t value) override {
-        m_count.fetch_add(1, std::memory_order_relaxed);
-        m_inner.out(address, value);
-    }
-    [[nodiscard]] std::uint64_t count() const { return m_count.load(); }
-
-private:
-    link::PortIo& m_inner;
-    std::atomic<std::uint64_t> m_count{0}; // written by the Guard, read between jobs
-};
+using sim::CountingPort;
 
 class Rig {
 public:

@@ -2,6 +2,7 @@
 #include "flash_rig.h"
 #include "link/jobs/area_table.h"
 #include "link/jobs/eeprom_i2c.h"
+#include "sim/counting_port.h"
 #include "sim/receiver.h"
 #include "sim/simulator.h"
 #include "sim/virtual_port.h"
@@ -45,24 +46,7 @@ std::vector<std::string> backupsIn(const std::string& dir) {
     return names;
 }
 
-// Counts the port accesses of the jobs: what a backup adds to the exchanges with the receiver.
-class CountingPort : public link::PortIo {
-public:
-    explicit CountingPort(link::PortIo& inner) : m_inner(inner) {}
-    std::uint8_t in(std::uint16_t address) override {
-        m_count.fetch_add(1, std::memory_order_relaxed);
-        return m_inner.in(address);
-    }
-    void out(std::uint16_t address, std::uint8_t value) override {
-        m_count.fetch_add(1, std::memory_order_relaxed);
-        m_inner.out(address, value);
-    }
-    [[nodiscard]] std::uint64_t count() const { return m_count.load(); }
-
-private:
-    link::PortIo& m_inner;
-    std::atomic<std::uint64_t> m_count{0}; // written by the Guard, read by the test when idle
-};
+using sim::CountingPort;
 
 // A Guard on the simulated receiver whose writes keep their backups in a folder of their own.
 // The simulator records nothing: these jobs read and write the whole flash.
