@@ -156,7 +156,7 @@ void BM_ReadFirmwareThroughCorvexctl(benchmark::State& state) {
         std::ostringstream err;
         cli::CtlSession session(*options, receiver.port(), "PORT: SIM", folder.file("work.LRF"),
                                 out, err);
-        session.dropPollDelays();
+        session.dropHardwarePauses();
         if (session.run() != 0) {
             state.SkipWithError("corvexctl's read failed");
             break;

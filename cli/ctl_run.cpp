@@ -73,7 +73,7 @@ int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, s
     {
         CtlSession session(runOptions, port.io(), port.description, workFile->path(), out, err);
         if (simulator) {
-            session.dropPollDelays();
+            session.dropHardwarePauses();
         }
         session.setStopRequest(stop);
         session.setRestore(restore ? &restore->backup : nullptr);

@@ -6,6 +6,7 @@
 #include "mainwin/message_texts.h"
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -114,8 +115,9 @@ CtlSession::~CtlSession() {
     m_guard.reset();
 }
 
-void CtlSession::dropPollDelays() {
+void CtlSession::dropHardwarePauses() {
     m_guard->link().setMicroDelay([](std::uint64_t /*microseconds*/) {});
+    m_guard->link().setSleeper([](std::chrono::milliseconds /*ms*/) {});
 }
 
 void CtlSession::waitForGuardStart() {

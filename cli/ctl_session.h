@@ -32,9 +32,10 @@ public:
     CtlSession(const CtlSession&) = delete;
     CtlSession& operator=(const CtlSession&) = delete;
 
-    /// The simulated receiver counts flash polls rather than time: the waits between polls
-    /// only cost wall time there. Call before run().
-    void dropPollDelays();
+    /// The simulated receiver has no clock: it counts flash polls and follows the lines'
+    /// levels, so the waits a real adapter needs (between polls, the 100 ms reset pulse, the
+    /// loopback switch) only cost wall time there. Call before run().
+    void dropHardwarePauses();
     /// The progress line on `err`; by default on when `err` is a terminal and not --quiet.
     void setProgressLine(bool on) { m_progress.setOn(on); }
     /// A stop requested from another thread stops the run: the running job is broken,

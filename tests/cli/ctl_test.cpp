@@ -459,7 +459,7 @@ TEST(CorvexctlProgress, ATerminalSeesPercentAndTimeLeftOnStandardErrorOnly) {
     {
         cli::CtlSession session(*options, simulator.port(), "PORT: TEST", dir.file("work.LRF"), out,
                                 err);
-        session.dropPollDelays();
+        session.dropHardwarePauses();
         session.setProgressLine(true);
         EXPECT_EQ(session.run(), 0) << out.str();
     }
