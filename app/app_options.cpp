@@ -1,79 +1,118 @@
 #include "app_options.h"
 
+#include <QCommandLineParser>
+#include <QStringList>
+
 #include <filesystem>
 
 namespace corvex::app {
 
+namespace {
+
+// The options as Qt's parser knows them; the version option only when there is a version to
+// show (the parser prints it as "corvex VERSION").
+void describeOptions(QCommandLineParser& parser) {
+    parser.setApplicationDescription(QString::fromLatin1(
+        kAppDescription.data(), static_cast<qsizetype>(kAppDescription.size())));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({
+        {QStringLiteral("port"),
+         QStringLiteral("The interface (default: a usable ppdev port, else sim)."),
+         QStringLiteral("sim|ppdev[:DEVICE]|direct")},
+        {QStringLiteral("sim-dir"),
+         QStringLiteral("The simulated receiver keeps flash.bin and eeprom.bin in DIR."),
+         QStringLiteral("DIR")},
+        {QStringLiteral("sim-option"), QStringLiteral("A simulator setting or fault (repeatable)."),
+         QStringLiteral("KEY=VALUE")},
+        {QStringLiteral("hex-editor"), QStringLiteral("Open the file editor on FILE."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("channel-editor"),
+         QStringLiteral("Open the channel list editor on IMAGE (--channel-editor --hex IMAGE "
+                        "shows its numbers in hexadecimal)."),
+         QStringLiteral("IMAGE")},
+        {QStringLiteral("hex"), QStringLiteral("With --channel-editor: hexadecimal numbers.")},
+        {QStringLiteral("backup-dir"),
+         QStringLiteral("Keep the backups made before each write in DIR (default "
+                        "~/.local/share/corvex/backups)."),
+         QStringLiteral("DIR")},
+        {QStringLiteral("no-backup"),
+         QStringLiteral("Write the flash and the EEPROM without a backup first (this run only; "
+                        "Config > Backup before writing).")},
+    });
+    parser.addPositionalArgument(QStringLiteral("FILE"),
+                                 QStringLiteral("Loaded when Tools > Hex Editor opens."),
+                                 QStringLiteral("[FILE]"));
+}
+
+std::string utf8(const QString& text) {
+    return text.toStdString();
+}
+
+} // namespace
+
 std::optional<AppOptions> parseAppOptions(const std::vector<std::string_view>& args,
                                           std::string& error) {
-    AppOptions options;
+    QStringList words{QStringLiteral("corvex")};
     bool filesOnly = false;
-    bool fileGiven = false;
-    bool hex = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        if (filesOnly || !arg.starts_with("-")) {
-            if (fileGiven) {
-                error = "more than one FILE given ('" + std::string(arg) + "')";
-                return std::nullopt;
-            }
-            options.file = arg;
-            fileGiven = true;
+        filesOnly = filesOnly || args[i] == "--";
+        // The documented form puts the mode between the option and its image.
+        if (!filesOnly && args[i] == "--channel-editor" && i + 1 < args.size() &&
+            args[i + 1] == "--hex") {
+            words << QStringLiteral("--hex") << QStringLiteral("--channel-editor");
+            ++i;
             continue;
         }
-        auto takeValue = [&](std::string& into) {
-            if (i + 1 >= args.size()) {
-                error = std::string(arg) + " needs a value";
-                return false;
-            }
-            into = args[++i];
-            return true;
-        };
-        std::string value;
-        if (arg == "--") {
-            filesOnly = true;
-        } else if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--version") {
-            options.version = true;
-        } else if (arg == "--hex") {
-            hex = true;
-        } else if (arg == "--no-backup") {
-            options.noBackup = true;
-        } else if (arg == "--sim-option") {
-            if (!takeValue(value)) {
-                return std::nullopt;
-            }
-            options.simOptions.push_back(value);
-        } else if (std::string* into = arg == "--port"             ? &options.port
-                                       : arg == "--sim-dir"        ? &options.simDir
-                                       : arg == "--backup-dir"     ? &options.backupDir
-                                       : arg == "--hex-editor"     ? &options.hexEditorFile
-                                       : arg == "--channel-editor" ? &options.channelEditorImage
-                                                                   : nullptr) {
-            // The documented form puts the mode between the option and its image.
-            if (into == &options.channelEditorImage && i + 1 < args.size() &&
-                args[i + 1] == "--hex") {
-                hex = true;
-                ++i;
-            }
-            if (!takeValue(*into)) {
-                return std::nullopt;
-            }
-        } else {
-            error = "unknown option " + std::string(arg) + " (corvex --help lists them)";
-            return std::nullopt;
-        }
+        words << QString::fromLocal8Bit(args[i].data(), static_cast<qsizetype>(args[i].size()));
     }
+    QCommandLineParser parser;
+    describeOptions(parser);
+    if (!parser.parse(words)) {
+        error = utf8(parser.errorText());
+        return std::nullopt;
+    }
+    AppOptions options;
+    options.help = parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"));
+    options.version = parser.isSet(QStringLiteral("version"));
     if (options.help || options.version) {
         return options;
     }
-    if (hex && options.channelEditorImage.empty()) {
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1) {
+        error = "more than one FILE given ('" + utf8(files[1]) + "')";
+        return std::nullopt;
+    }
+    if (!files.isEmpty()) {
+        options.file = files.front().toLocal8Bit().toStdString();
+    }
+    const auto value = [&](const char* name) {
+        return parser.value(QString::fromLatin1(name)).toLocal8Bit().toStdString();
+    };
+    options.port = value("port");
+    options.simDir = value("sim-dir");
+    for (const QString& option : parser.values(QStringLiteral("sim-option"))) {
+        options.simOptions.push_back(option.toLocal8Bit().toStdString());
+    }
+    options.hexEditorFile = value("hex-editor");
+    options.channelEditorImage = value("channel-editor");
+    options.backupDir = value("backup-dir");
+    options.noBackup = parser.isSet(QStringLiteral("no-backup"));
+    options.channelEditorHex = parser.isSet(QStringLiteral("hex"));
+    if (options.channelEditorHex && options.channelEditorImage.empty()) {
         error = "--hex needs --channel-editor IMAGE";
         return std::nullopt;
     }
-    options.channelEditorHex = hex;
     return options;
+}
+
+std::string appHelpText() {
+    QCommandLineParser parser;
+    describeOptions(parser);
+    QString text = parser.helpText();
+    // Before the application object exists Qt names the program by a placeholder.
+    text.replace(QStringLiteral("<executable_name>"), QStringLiteral("corvex"));
+    return utf8(text) + '\n' + std::string(kAppHelpNotes);
 }
 
 std::vector<StartRequest> startRequests(const AppOptions& options) {

@@ -33,27 +33,16 @@ struct AppOptions {
 /// absolutely.
 [[nodiscard]] std::vector<StartRequest> startRequests(const AppOptions& options);
 
-/// What --help prints.
-inline constexpr std::string_view kAppHelp =
-    R"(usage: corvex [OPTION]... [FILE]
-
-The Corvex desktop program. FILE is loaded when Tools > Hex Editor opens.
-
-  --port sim|ppdev[:DEVICE]|direct   the interface (default: a usable ppdev port, else sim)
-  --sim-dir DIR              the simulated receiver keeps flash.bin and eeprom.bin in DIR
-  --sim-option KEY=VALUE     a simulator setting or fault (repeatable)
-  --hex-editor FILE          open the file editor on FILE
-  --channel-editor [--hex] IMAGE   open the channel list editor on IMAGE
-  --backup-dir DIR           keep the backups made before each write in DIR
-                             (default ~/.local/share/corvex/backups)
-  --no-backup                write the flash and the EEPROM without a backup first
-                             (this run only; Config > Backup before writing)
-  --help, -h                 this text
-  --version                  the program version
-
-A second start while the program runs brings the running window to the front, and
+/// The program's line in --help.
+inline constexpr std::string_view kAppDescription = "The Corvex desktop program.";
+/// What --help prints after Qt's list of the options.
+inline constexpr std::string_view kAppHelpNotes =
+    R"(A second start while the program runs brings the running window to the front, and
 opens the editor there on the file given with --hex-editor or --channel-editor; it
 ends with 0 once the running program took the request, else with 1.
 )";
+
+/// What --help prints: Qt's usage line and list of the options, then kAppHelpNotes.
+[[nodiscard]] std::string appHelpText();
 
 } // namespace corvex::app

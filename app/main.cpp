@@ -1,15 +1,15 @@
 #include "about_box.h"
 #include "app_options.h"
-#include "channelwin/tform5.h"
+#include "channelwin/channel_editor_window.h"
 #include "help_page.h"
 #include "hexwin/file_editor.h"
-#include "icons/icon_list.h"
 #include "link/guard/program_files.h"
 #include "link/port/sys_calls.h"
 #include "mainwin/main_window.h"
 #include "signal_closer.h"
 #include "sim/port_choice.h"
 #include "single_instance.h"
+#include "widgets/icon_list.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (options->help) {
-        std::cout << app::kAppHelp;
+        std::cout << app::appHelpText();
         return 0;
     }
     if (options->version) {
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("corvex"));
     QApplication::setApplicationVersion(QStringLiteral(CORVEX_VERSION));
-    QApplication::setWindowIcon(app::programIcon());
+    QApplication::setWindowIcon(widgets::programIcon());
     if (!port) {
         std::cerr << "corvex: " << error << '\n';
         QMessageBox::critical(nullptr, QStringLiteral("Error"), QString::fromStdString(error));

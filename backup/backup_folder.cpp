@@ -186,6 +186,7 @@ BackupList listBackups(const std::string& dir) {
         list.problem = "the backup folder cannot be read (" + error.message() + ")";
         return list;
     }
+    std::vector<std::pair<std::int64_t, BackupRecord>> found; // sidecar written (ns), record
     for (const fs::directory_entry& entry : entries) {
         std::error_code ignored;
         if (!entry.is_regular_file(ignored)) {
@@ -211,12 +212,26 @@ BackupList listBackups(const std::string& dir) {
         std::string path = entry.path().string();
         path.resize(path.size() - 5);
         record->path = path + ".bin";
-        list.backups.push_back(std::move(*record));
+        // The stored time has whole seconds; a write and the restore of its backup can share
+        // one. The sidecar's own modification time tells such backups apart.
+        struct stat status {};
+        const std::int64_t written =
+            ::stat(entry.path().c_str(), &status) == 0
+                ? std::int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec
+                : 0;
+        found.emplace_back(written, std::move(*record));
     }
-    std::sort(list.backups.begin(), list.backups.end(),
-              [](const BackupRecord& a, const BackupRecord& b) {
-                  return a.time != b.time ? a.time > b.time : a.path > b.path;
-              });
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+        const BackupRecord& x = a.second;
+        const BackupRecord& y = b.second;
+        if (x.time != y.time) {
+            return x.time > y.time;
+        }
+        return a.first != b.first ? a.first > b.first : x.path > y.path;
+    });
+    for (auto& [written, record] : found) {
+        list.backups.push_back(std::move(record));
+    }
     std::sort(list.problems.begin(), list.problems.end());
     return list;
 }

@@ -1,8 +1,8 @@
 // The channel list editor window on a full list: 4,000 channels over 254 transponders in an
 // image file. Runs on the offscreen platform, so no display is needed and nothing reaches a
 // screen.
+#include "channelwin/channel_editor_window.h"
 #include "channelwin/line_views.h"
-#include "channelwin/tform5.h"
 #include "sim/image_builder.h"
 
 #include <QApplication>

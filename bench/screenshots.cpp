@@ -4,14 +4,15 @@
 //
 //   corvex_screenshots OUTDIR [NAME...]    (no names: every picture)
 #include "app/about_box.h"
+#include "channelwin/channel_editor_window.h"
 #include "channelwin/line_views.h"
-#include "channelwin/tform5.h"
 #include "hexwin/file_editor.h"
 #include "hexwin/hex_grid.h"
 #include "hexwin/range_dialog.h"
 #include "link/guard/guard.h"
 #include "mainwin/area_map_view.h"
 #include "mainwin/guard_feedback.h"
+#include "mainwin/guard_links.h"
 #include "mainwin/main_window.h"
 #include "mainwin/restore_dialog.h"
 #include "sim/image_builder.h"
@@ -27,8 +28,8 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPixmap>
-#include <QPushButton>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QWidget>
 
@@ -455,12 +456,10 @@ QPixmap restoreBackup(Studio& /*studio*/) {
         table.setBits(area, link::kAreaDiffersMark);
     }
     auto dialog = std::make_unique<mainwin::RestoreBackupDialog>(
-        model,
-        mainwin::RestoreDialogHooks{[] { return true; }, [] { return false; },
-                                    [table = &table] {
-                                        return mainwin::RestoreModel::differingAreas(*table, 19);
-                                    },
-                                    [] { return std::string(); }});
+        model, mainwin::RestoreDialogHooks{
+                   [] { return true; }, [] { return false; },
+                   [table = &table] { return mainwin::RestoreModel::differingAreas(*table, 19); },
+                   [] { return std::string(); }});
     dialog->show();
     dialog->compareButton().click();
     waitFor([&dialog] { return dialog->statusText().startsWith(QStringLiteral("Areas")); },

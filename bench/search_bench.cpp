@@ -1,14 +1,17 @@
-// The file editor's pattern search over a 256 MiB working copy in the page cache, against a
-// plain compare at every offset over the same blocks.
+// The file editor's pattern search over a 256 MiB working copy in the page cache (set
+// CORVEX_SEARCH_MIB for another size), against a plain compare at every offset over the same
+// blocks and against the finders of the C and C++ libraries behind the same scan.
 #include "fileeditor/search.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
@@ -19,7 +22,10 @@ namespace {
 using namespace corvex;
 namespace fs = std::filesystem;
 
-constexpr std::size_t kFileBytes = std::size_t{256} << 20;
+const std::size_t kFileBytes = [] {
+    const char* mib = std::getenv("CORVEX_SEARCH_MIB");
+    return std::size_t{mib != nullptr ? std::strtoul(mib, nullptr, 10) : 256} << 20;
+}();
 constexpr std::uint8_t kFrequentByte = 0x00; // about one byte in 16, as in a firmware image
 const std::vector<std::uint8_t> kFourBytes = {'C', 'V', 'X', '1'};
 constexpr std::size_t kPlanted = 1000; // copies of kFourBytes in the file
@@ -39,7 +45,7 @@ public:
             byte = (state & 0xF) == 0 ? kFrequentByte : std::max<std::uint8_t>(value, 1);
         }
         for (std::size_t i = 0; i < kPlanted; ++i) {
-            const std::size_t at = (i * 268'435'399) % (kFileBytes - 4);
+            const std::size_t at = (i * std::size_t{268'435'399}) % (kFileBytes - 4);
             std::copy(kFourBytes.begin(), kFourBytes.end(), data.begin() + static_cast<long>(at));
         }
         std::FILE* out = std::fopen(m_name.c_str(), "wb");
@@ -91,9 +97,12 @@ private:
     fs::path m_name;
 };
 
-// Compare at every offset: the same pread blocks and overlap as the search, no skipping.
-std::uint64_t baselineScan(int fd, const std::vector<std::uint8_t>& pattern) {
-    const std::size_t carry = pattern.size() - 1;
+// A finder: the first start of the pattern in [from, to), or `to`.
+using Finder = std::function<const std::uint8_t*(const std::uint8_t* from, const std::uint8_t* to)>;
+
+// The search's pread blocks and overlap, every match found by `find` and counted.
+std::uint64_t finderScan(int fd, std::size_t patternBytes, const Finder& find) {
+    const std::size_t carry = patternBytes - 1;
     std::vector<std::uint8_t> buffer(fileeditor::kScanBlockBytes + carry);
     std::size_t kept = 0;
     std::uint64_t offset = 0;
@@ -106,20 +115,62 @@ std::uint64_t baselineScan(int fd, const std::vector<std::uint8_t>& pattern) {
         }
         offset += static_cast<std::uint64_t>(got);
         const std::size_t filled = kept + static_cast<std::size_t>(got);
-        for (std::size_t s = 0; s + pattern.size() <= filled; ++s) {
-            if (std::equal(pattern.begin(), pattern.end(), buffer.begin() + static_cast<long>(s))) {
-                ++matches;
-            }
+        const std::uint8_t* const end = buffer.data() + filled;
+        for (const std::uint8_t* at = find(buffer.data(), end); at != end; at = find(at + 1, end)) {
+            ++matches;
         }
         kept = std::min(carry, filled);
         std::memmove(buffer.data(), buffer.data() + filled - kept, kept);
     }
 }
 
-std::uint64_t fastScan(int fd, const std::vector<std::uint8_t>& pattern) {
+// Compare at every offset: the same pread blocks and overlap as the search, no skipping.
+std::uint64_t baselineScan(int fd, const std::vector<std::uint8_t>& pattern) {
+    return finderScan(fd, pattern.size(),
+                      [&pattern](const std::uint8_t* from, const std::uint8_t* to) {
+                          for (const std::uint8_t* at = from;
+                               to - at >= static_cast<std::ptrdiff_t>(pattern.size()); ++at) {
+                              if (std::equal(pattern.begin(), pattern.end(), at)) {
+                                  return at;
+                              }
+                          }
+                          return to;
+                      });
+}
+
+Finder memmemFinder(const std::vector<std::uint8_t>& pattern) {
+    return [&pattern](const std::uint8_t* from, const std::uint8_t* to) {
+        const void* hit =
+            ::memmem(from, static_cast<std::size_t>(to - from), pattern.data(), pattern.size());
+        return hit != nullptr ? static_cast<const std::uint8_t*>(hit) : to;
+    };
+}
+
+std::uint8_t foldAscii(std::uint8_t byte) {
+    return byte >= 'A' && byte <= 'Z' ? static_cast<std::uint8_t>(byte | 0x20) : byte;
+}
+
+// Boyer-Moore-Horspool from the C++ library, exact or with the ASCII letters folded.
+Finder horspoolFinder(const std::vector<std::uint8_t>& pattern, fileeditor::CaseMatch caseMatch) {
+    if (caseMatch == fileeditor::CaseMatch::Exact) {
+        return [searcher = std::boyer_moore_horspool_searcher(pattern.begin(), pattern.end())](
+                   const std::uint8_t* from, const std::uint8_t* to) {
+            return searcher(from, to).first;
+        };
+    }
+    const auto hash = [](std::uint8_t byte) { return std::hash<std::uint8_t>{}(foldAscii(byte)); };
+    const auto same = [](std::uint8_t a, std::uint8_t b) { return foldAscii(a) == foldAscii(b); };
+    return
+        [searcher = std::boyer_moore_horspool_searcher(pattern.begin(), pattern.end(), hash, same)](
+            const std::uint8_t* from, const std::uint8_t* to) { return searcher(from, to).first; };
+}
+
+std::uint64_t fastScan(int fd, const std::vector<std::uint8_t>& pattern,
+                       fileeditor::CaseMatch caseMatch = fileeditor::CaseMatch::Exact) {
     std::uint64_t matches = 0;
     const auto end = fileeditor::scanFile(
-        fd, pattern, [&](std::uint64_t, std::span<const std::uint8_t>) { ++matches; });
+        fd, pattern, [&](std::uint64_t, std::span<const std::uint8_t>) { ++matches; }, {},
+        fileeditor::kScanBlockBytes, caseMatch);
     if (end != fileeditor::ScanEnd::Completed) {
         throw std::runtime_error("scan failed");
     }
@@ -162,8 +213,13 @@ void BM_Search1ByteFrequent(benchmark::State& state) {
     report(state, matches);
 }
 
+ErasedFile& erasedFile() {
+    static ErasedFile file;
+    return file;
+}
+
 void BM_Search1ByteEveryOffset(benchmark::State& state) {
-    static ErasedFile erased;
+    ErasedFile& erased = erasedFile();
     std::uint64_t matches = 0;
     for (auto _ : state) {
         fileeditor::SearchResults results;
@@ -192,11 +248,98 @@ void BM_Baseline1Byte(benchmark::State& state) {
     report(state, matches);
 }
 
+// The libraries' finders behind the same count-only scan, against Search4Byte and
+// Scan1ByteFrequent; and "cvx1" with the ASCII letters folded (it matches the planted "CVX1").
+const std::vector<std::uint8_t> kFourLower = {'c', 'v', 'x', '1'};
+
+void BM_Memmem4Byte(benchmark::State& state) {
+    std::uint64_t matches = 0;
+    for (auto _ : state) {
+        matches = finderScan(dataFile().fd(), kFourBytes.size(), memmemFinder(kFourBytes));
+    }
+    report(state, matches);
+}
+
+void BM_Horspool4Byte(benchmark::State& state) {
+    std::uint64_t matches = 0;
+    for (auto _ : state) {
+        matches = finderScan(dataFile().fd(), kFourBytes.size(),
+                             horspoolFinder(kFourBytes, fileeditor::CaseMatch::Exact));
+    }
+    report(state, matches);
+}
+
+void BM_Memmem1ByteFrequent(benchmark::State& state) {
+    const std::vector<std::uint8_t> pattern = {kFrequentByte};
+    std::uint64_t matches = 0;
+    for (auto _ : state) {
+        matches = finderScan(dataFile().fd(), 1, memmemFinder(pattern));
+    }
+    report(state, matches);
+}
+
+void BM_Horspool1ByteFrequent(benchmark::State& state) {
+    const std::vector<std::uint8_t> pattern = {kFrequentByte};
+    std::uint64_t matches = 0;
+    for (auto _ : state) {
+        matches =
+            finderScan(dataFile().fd(), 1, horspoolFinder(pattern, fileeditor::CaseMatch::Exact));
+    }
+    report(state, matches);
+}
+
+// Every offset a match: the densest hits a search can meet.
+void BM_Scan1ByteEveryOffset(benchmark::State& state) {
+    const int fd = ::open(erasedFile().name().c_str(), O_RDONLY);
+    std::uint64_t matches = 0;
+    for (auto _ : state) {
+        matches = fastScan(fd, {0xFF});
+    }
+    ::close(fd);
+    report(state, matches);
+}
+
+void BM_Memmem1ByteEveryOffset(benchmark::State& state) {
+    const int fd = ::open(erasedFile().name().c_str(), O_RDONLY);
+    const std::vector<std::uint8_t> pattern = {0xFF};
+    std::uint64_t matches = 0;
+    for (auto _ : state) {
+        matches = finderScan(fd, 1, memmemFinder(pattern));
+    }
+    ::close(fd);
+    report(state, matches);
+}
+
+void BM_Ours4ByteFolded(benchmark::State& state) {
+    std::uint64_t matches = 0;
+    for (auto _ : state) {
+        matches = fastScan(dataFile().fd(), kFourLower, fileeditor::CaseMatch::IgnoreAsciiCase);
+    }
+    report(state, matches);
+}
+
+void BM_Horspool4ByteFolded(benchmark::State& state) {
+    std::uint64_t matches = 0;
+    for (auto _ : state) {
+        matches = finderScan(dataFile().fd(), kFourLower.size(),
+                             horspoolFinder(kFourLower, fileeditor::CaseMatch::IgnoreAsciiCase));
+    }
+    report(state, matches);
+}
+
 BENCHMARK(BM_Search4Byte)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Baseline4Byte)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Search1ByteFrequent)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Search1ByteEveryOffset)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Scan1ByteFrequent)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Baseline1Byte)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Memmem4Byte)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Horspool4Byte)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Memmem1ByteFrequent)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Horspool1ByteFrequent)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Scan1ByteEveryOffset)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Memmem1ByteEveryOffset)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Ours4ByteFolded)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Horspool4ByteFolded)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace

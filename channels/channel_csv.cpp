@@ -1,5 +1,6 @@
 #include "channels/channel_csv.h"
 
+#include "link/jobs/plain_text.h"
 #include "link/jobs/replacing_file.h"
 
 #include <algorithm>
@@ -16,13 +17,7 @@ constexpr std::string_view kHeader =
     "Number,Name,Favourite,Parental,Active,Category,Transponder,SID,VPID,APID,VECM,AECM,PCR,"
     "Frequency (MHz),Polarisation,Symbol rate";
 
-std::string_view trimmed(std::string_view text) {
-    const std::size_t begin = text.find_first_not_of(' ');
-    if (begin == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(begin, text.find_last_not_of(' ') - begin + 1);
-}
+using link::trimmed;
 
 // A plain decimal number, negative ones included, and the lone "-" that stands for a missing
 // PID: a spreadsheet reads them as values, never as formulas.

@@ -1,5 +1,7 @@
 #include "channels/channel_editor.h"
 
+#include "channels/image_writer.h"
+
 #include <algorithm>
 #include <cctype>
 #include <variant>
@@ -44,17 +46,44 @@ std::optional<Notice> warningsNotice(std::span<const std::string> warnings) {
     return Notice{text, std::string(kWarningTitle)};
 }
 
-std::optional<Notice> ChannelEditor::load(const std::string& fileName,
-                                          const WarningCallback& onWarning) {
-    const std::optional<std::vector<std::uint8_t>> image = readImageFile(fileName);
-    if (!image) {
-        m_caption = "Channel List Editor - [" + fileName + "]";
-        m_channels.reset({});
-        m_transponders.reset({});
-        markSaved();
+std::optional<Notice> ChannelEditor::openImage(const std::string& fileName,
+                                               const WarningCallback& onWarning) {
+    m_imageName = fileName;
+    m_imageLoaded = false;
+    m_keptForRecovery = false;
+    m_image.clear();
+    std::string error;
+    if (std::optional<std::vector<std::uint8_t>> bytes = readImageFile(fileName, &error)) {
+        m_image = std::move(*bytes);
+        std::optional<Notice> notice = load(fileName, m_image, onWarning);
+        m_imageLoaded = !notice;
+        return notice;
+    }
+    (void)load(fileName, std::span<const std::uint8_t>());
+    if (fileName.empty()) {
         return std::nullopt;
     }
-    return load(fileName, *image, onWarning);
+    return Notice{error, "Error"};
+}
+
+bool ChannelEditor::saveIntoImage(const std::string& target, std::string& error) {
+    if (!saveListIntoImage(m_image, m_imageName, target, m_channels.lines(), m_mode, error)) {
+        return false;
+    }
+    markSaved();
+    return true;
+}
+
+bool ChannelEditor::keepForRecovery(const std::string& folder, std::string& error) {
+    m_keptForRecovery = true;
+    if (!m_imageLoaded || !hasUnsavedWork()) {
+        return true;
+    }
+    return keepArrangedList(folder, m_imageName, m_image, m_channels.lines(), error).has_value();
+}
+
+std::optional<ArrangedSnapshot> ChannelEditor::findRecovery(const std::string& folder) const {
+    return findArrangedList(folder, m_imageName, m_image, m_mode);
 }
 
 std::optional<Notice> ChannelEditor::load(const std::string& fileName,

@@ -6,11 +6,13 @@
 // they return.
 
 #include "channels/channel_list_model.h"
+#include "channels/channel_recovery.h"
 #include "channels/channel_tables.h"
 #include "channels/notice.h"
 #include "channels/transponder_list_model.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,12 +48,21 @@ public:
     [[nodiscard]] TransponderListModel& transponders() { return m_transponders; }
     [[nodiscard]] const TransponderListModel& transponders() const { return m_transponders; }
 
-    /// Loads the tables of an image file into both lists (emptied first). A file that cannot be
-    /// read leaves them empty without a notice; an image without both tables gives the failure.
-    std::optional<Notice> load(const std::string& fileName, const WarningCallback& onWarning = {});
-    /// The same for an image already in memory, shown under `fileName`.
+    /// Reads an image file and loads its tables into both lists (emptied first), keeping the
+    /// image's bytes: the lines refer to its records, and a save or a recovery snapshot starts
+    /// from them. A file that cannot be read leaves both lists empty under its name and gives the
+    /// reason (nothing for an empty name: before any firmware was read there is nothing to
+    /// load); an image without both tables gives the failure.
+    std::optional<Notice> openImage(const std::string& fileName,
+                                    const WarningCallback& onWarning = {});
+    /// Loads the tables of an image already in memory, shown under `fileName`; the bytes are
+    /// not kept.
     std::optional<Notice> load(const std::string& fileName, std::span<const std::uint8_t> image,
                                const WarningCallback& onWarning = {});
+    /// An image with both tables was opened: there is a list to save or keep.
+    [[nodiscard]] bool imageLoaded() const { return m_imageLoaded; }
+    /// The image the lists were opened from, as named then.
+    [[nodiscard]] const std::string& imageName() const { return m_imageName; }
     /// "Channel List Editor - [name]" after a load, "Channellist Editor" before.
     [[nodiscard]] const std::string& caption() const { return m_caption; }
 
@@ -60,6 +71,17 @@ public:
     [[nodiscard]] bool hasUnsavedWork() const { return m_channels.lines() != m_savedLines; }
     /// The list as it stands is in an image now.
     void markSaved() { m_savedLines = m_channels.lines(); }
+    /// A close asks about the list: it holds unsaved work not kept for recovery.
+    [[nodiscard]] bool closeAsks() const { return !m_keptForRecovery && hasUnsavedWork(); }
+
+    /// Writes the list into a copy of the opened image at `target` and marks it saved; false
+    /// with `error` set when nothing was saved.
+    [[nodiscard]] bool saveIntoImage(const std::string& target, std::string& error);
+    /// Keeps unsaved work on an opened image as a recovery snapshot in `folder`, and lets the
+    /// next close pass without a question; false with `error` set when it could not be kept.
+    [[nodiscard]] bool keepForRecovery(const std::string& folder, std::string& error);
+    /// The snapshot in `folder` kept for the opened image while it held these very bytes.
+    [[nodiscard]] std::optional<ArrangedSnapshot> findRecovery(const std::string& folder) const;
     /// A click on a column heading of the channels list.
     void sortChannels(SortColumn column) { m_channels.sortBy(column, m_mode); }
 
@@ -97,7 +119,11 @@ private:
     DisplayMode m_mode;
     std::string m_caption = "Channellist Editor";
     ChannelListModel m_channels;
-    std::vector<Line> m_savedLines; // the list as loaded or saved last
+    std::vector<Line> m_savedLines;    // the list as loaded or saved last
+    std::vector<std::uint8_t> m_image; // the image as opened: the records the lines refer to
+    std::string m_imageName;
+    bool m_imageLoaded = false;
+    bool m_keptForRecovery = false; // the work is in a snapshot: the close does not ask
     TransponderListModel m_transponders;
     EditorPage m_page = EditorPage::Channels;
     std::string m_searchText;

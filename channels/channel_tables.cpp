@@ -255,30 +255,47 @@ std::string formatTransponderLine(int number, const TransponderRecord& r, Displa
     return line.take();
 }
 
-LoadResult loadChannelTables(std::span<const std::uint8_t> image, DisplayMode mode,
-                             const WarningCallback& onWarning) {
-    std::optional<std::size_t> channelStart;
-    std::optional<std::size_t> transponderStart;
-    // A later block overrides an earlier one with the same tag.
+TableTag tableTagAt(std::span<const std::uint8_t> image, std::uint32_t block) {
+    if (image.size() < std::size_t{block} + kTagOffset + 4) {
+        return TableTag::None;
+    }
+    const auto tag = image.subspan(block + kTagOffset, 4);
+    if (std::ranges::equal(tag, kTransponderTagBytes)) {
+        return TableTag::Transponders;
+    }
+    return std::ranges::equal(tag, kChannelTagBytes) ? TableTag::Channels : TableTag::None;
+}
+
+TableBlocks findTableBlocks(std::span<const std::uint8_t> image) {
+    TableBlocks found;
     for (const std::uint32_t block : kTableBlocks) {
-        if (image.size() < block + kTagOffset + 4) {
+        switch (tableTagAt(image, block)) {
+        case TableTag::Transponders:
+            found.transponders = block;
+            break;
+        case TableTag::Channels:
+            found.channels = block;
+            break;
+        case TableTag::None:
             break;
         }
-        const auto tag = image.subspan(block + kTagOffset, 4);
-        if (std::ranges::equal(tag, kTransponderTagBytes)) {
-            transponderStart = block + kTableOffset;
-        } else if (std::ranges::equal(tag, kChannelTagBytes)) {
-            channelStart = block + kTableOffset;
-        }
     }
-    if (!channelStart || !transponderStart) {
+    return found;
+}
+
+LoadResult loadChannelTables(std::span<const std::uint8_t> image, DisplayMode mode,
+                             const WarningCallback& onWarning) {
+    const TableBlocks blocks = findTableBlocks(image);
+    if (!blocks.channels || !blocks.transponders) {
         return LoadFailure{std::string(kNoTablesText), std::string(kNoTablesTitle)};
     }
+    const std::size_t channelStart = *blocks.channels + kTableOffset;
+    const std::size_t transponderStart = *blocks.transponders + kTableOffset;
 
     ChannelTables tables;
     // A record past the 254th could never be referred to, and numbering it would give two
     // lines the number 255 (and, past 9999, overflow the line's four-character number field).
-    RecordRange transponders = recordRange(image, *transponderStart, kTransponderRecordSize);
+    RecordRange transponders = recordRange(image, transponderStart, kTransponderRecordSize);
     const std::size_t transponderRecords = transponders.count;
     transponders.count = std::min(transponders.count, kMaxTransponders);
     const auto transponderAt = [&](std::size_t number) {
@@ -291,7 +308,7 @@ LoadResult loadChannelTables(std::span<const std::uint8_t> image, DisplayMode mo
     }
 
     int highestTransponder = 0;
-    const RecordRange channels = recordRange(image, *channelStart, kChannelRecordSize);
+    const RecordRange channels = recordRange(image, channelStart, kChannelRecordSize);
     tables.channels.reserve(channels.count);
     for (std::size_t i = 0; i < channels.count; ++i) {
         const std::size_t offset = channels.first + i * kChannelRecordSize;

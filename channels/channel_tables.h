@@ -38,6 +38,18 @@ enum class DisplayMode { Decimal, Hexadecimal };
 inline constexpr std::array<std::uint32_t, 3> kTableBlocks{0x10000, 0x20000, 0x30000};
 inline constexpr std::uint32_t kTagOffset = 0x20;   // 4-byte tag within a block
 inline constexpr std::uint32_t kTableOffset = 0x40; // length field within a block
+
+/// What a table block's tag marks it as.
+enum class TableTag { None, Transponders, Channels };
+/// The tag of the block at `block` ("TPT" or "TCS" and a NUL); None past the image's end.
+[[nodiscard]] TableTag tableTagAt(std::span<const std::uint8_t> image, std::uint32_t block);
+/// The blocks the tables stand in: for each, the last block tagged for it (a later block
+/// overrides an earlier one); nullopt where none is.
+struct TableBlocks {
+    std::optional<std::uint32_t> transponders;
+    std::optional<std::uint32_t> channels;
+};
+[[nodiscard]] TableBlocks findTableBlocks(std::span<const std::uint8_t> image);
 inline constexpr std::size_t kChannelRecordSize = 30;
 inline constexpr std::size_t kTransponderRecordSize = 12;
 inline constexpr std::size_t kChannelNameSize = 16;

@@ -1,5 +1,6 @@
 #include "channels/image_writer.h"
 
+#include "link/jobs/job_files.h"
 #include "link/jobs/replacing_file.h"
 
 #include <algorithm>
@@ -14,14 +15,6 @@ namespace corvex::channels {
 namespace {
 
 constexpr std::uint32_t kBlockSize = 0x10000;
-
-bool hasTag(std::span<const std::uint8_t> image, std::uint32_t block, std::string_view tag) {
-    if (image.size() < block + kTagOffset + 4) {
-        return false;
-    }
-    return std::equal(tag.begin(), tag.end(), image.begin() + block + kTagOffset) &&
-           image[block + kTagOffset + 3] == 0;
-}
 
 void putBigEndian16(std::uint8_t* p, std::uint16_t value) {
     p[0] = static_cast<std::uint8_t>(value >> 8);
@@ -39,39 +32,14 @@ void encodeRecord(const ChannelRecord& r, std::uint8_t* p) {
     }
 }
 
-bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 // The file's whole contents, read through its descriptor; nullopt with errno set on a failure.
 std::optional<std::vector<std::uint8_t>> readAll(int fd, std::size_t expected) {
     std::vector<std::uint8_t> bytes(expected + 1); // one more shows a file that grew
-    std::size_t used = 0;
-    while (used < bytes.size()) {
-        const ssize_t got =
-            ::pread(fd, bytes.data() + used, bytes.size() - used, static_cast<off_t>(used));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return std::nullopt;
-        }
-        if (got == 0) {
-            break;
-        }
-        used += static_cast<std::size_t>(got);
+    const ssize_t got = link::readAt(fd, bytes.data(), bytes.size(), 0);
+    if (got < 0) {
+        return std::nullopt;
     }
-    bytes.resize(used);
+    bytes.resize(static_cast<std::size_t>(got));
     return bytes;
 }
 
@@ -107,20 +75,13 @@ std::optional<std::string> listMismatch(std::span<const std::uint8_t> image,
 } // namespace
 
 std::optional<ChannelTablePlace> locateChannelTable(std::span<const std::uint8_t> image) {
-    std::optional<std::uint32_t> channelBlock;
-    bool transponders = false;
-    for (const std::uint32_t block : kTableBlocks) {
-        if (hasTag(image, block, "TPT")) {
-            transponders = true;
-        } else if (hasTag(image, block, "TCS")) {
-            channelBlock = block; // a later block overrides an earlier one, as in the loader
-        }
-    }
-    if (!channelBlock || !transponders) {
+    const TableBlocks blocks = findTableBlocks(image);
+    if (!blocks.channels || !blocks.transponders) {
         return std::nullopt;
     }
+    const std::uint32_t channelBlock = *blocks.channels;
     ChannelTablePlace place;
-    place.start = *channelBlock + kTableOffset;
+    place.start = channelBlock + kTableOffset;
     if (image.size() < place.start + 4) {
         return std::nullopt;
     }
@@ -135,9 +96,9 @@ std::optional<ChannelTablePlace> locateChannelTable(std::span<const std::uint8_t
     place.oldCount = static_cast<std::size_t>(std::min(records, available));
     place.oldEnd = static_cast<std::size_t>(
         std::min<std::uint64_t>(first + records * kChannelRecordSize, image.size()));
-    place.limit = *channelBlock + kBlockSize;
+    place.limit = channelBlock + kBlockSize;
     for (const std::uint32_t block : kTableBlocks) {
-        if (block > *channelBlock && (hasTag(image, block, "TPT") || hasTag(image, block, "TCS"))) {
+        if (block > channelBlock && tableTagAt(image, block) != TableTag::None) {
             place.protectedFrom = std::min<std::size_t>(place.protectedFrom, block);
         }
     }
@@ -243,12 +204,10 @@ std::optional<std::vector<std::uint8_t>> imageWithChannels(std::span<const std::
     }
     // A record that now spells a tag where a later block keeps its tag would move a table.
     for (const std::uint32_t block : kTableBlocks) {
-        for (const std::string_view tag : {"TPT", "TCS"}) {
-            if (hasTag(image, block, tag) != hasTag(source, block, tag)) {
-                error = "The channel list cannot be stored: a channel would stand where the image "
-                        "marks its tables.";
-                return std::nullopt;
-            }
+        if (tableTagAt(image, block) != tableTagAt(source, block)) {
+            error = "The channel list cannot be stored: a channel would stand where the image "
+                    "marks its tables.";
+            return std::nullopt;
         }
     }
     return image;
@@ -276,7 +235,7 @@ bool saveListIntoImage(std::span<const std::uint8_t> source, const std::string& 
         error = "cannot create " + target + ": " + file.error();
         return false;
     }
-    if (!writeAll(file.fd(), *image)) {
+    if (!link::writeAt(file.fd(), image->data(), image->size(), 0)) {
         return failed(std::strerror(errno));
     }
     // Read back before it takes the target's name, so a bad file never replaces a good one.

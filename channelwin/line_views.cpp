@@ -1,6 +1,8 @@
 #include "channelwin/line_views.h"
 
 #include "channelwin/editor_icons.h"
+#include "link/jobs/plain_text.h"
+#include "widgets/qt_text.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -18,6 +20,8 @@
 
 namespace corvex::channelwin {
 
+using widgets::qsLatin1;
+
 namespace {
 
 using channels::splitField;
@@ -34,22 +38,12 @@ const QColor kHeaderBlue(0, 0, 255);
 constexpr int kPxBandLeft = 60;
 constexpr int kPxBandRight = 730;
 
-QString qs(std::string_view text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string_view trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
+using link::trimmed;
 
 // Text one pixel below the row's top, from x on.
 void drawAt(QPainter& p, const QRect& row, int x, std::string_view text) {
     p.drawText(QRect(row.left() + x, row.top() + 1, row.right() - x, row.height() - 1),
-               Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, qs(text));
+               Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, qsLatin1(text));
 }
 
 void iconAt(QPainter& p, const QRect& row, int x, const QPixmap* pixmap) {

@@ -1,16 +1,9 @@
 #include "ctl_session.h"
 
-#include "backup/restore_check.h"
-#include "ctl_backups.h"
-#include "ctl_channels.h"
-#include "ctl_find.h"
 #include "link/guard/guard_commands.h"
 #include "link/guard/log_book.h"
-#include "link/guard/program_files.h"
 #include "link/port/port_backends.h"
-#include "link/port/sys_calls.h"
 #include "mainwin/message_texts.h"
-#include "sim/port_choice.h"
 
 #include <algorithm>
 #include <csignal>
@@ -23,14 +16,9 @@ namespace corvex::cli {
 namespace {
 
 constexpr auto kTick = std::chrono::milliseconds(100);
-constexpr std::string_view kAbortReport = "Job aborted and Corvex guard ready to start new job !";
 constexpr std::uint32_t kStyleMask = 0xFF00;
 // The Guard logs this before it takes its first command.
 constexpr std::string_view kGuardRunning = "CORVEX GUARD RUNNING";
-// After this long without progress the progress line says the interface keeps it waiting.
-constexpr auto kQuietInterface = std::chrono::seconds(1);
-// The block jobs raise about 32 progress steps, whatever the block's size.
-constexpr std::uint64_t kBlockSteps = 32;
 
 // A final report counts as a failure when it is styled as an error, marks the area stopped, or
 // is the Guard's own abort report; so do an unknown chip, a broken link and a stop on error.
@@ -40,7 +28,7 @@ bool isFailureReport(const link::GuardRecord& message) {
         return message.Flag != 0; // a chip that is not in the table cannot be flashed
     case link::kMsgFinalReport:
         return (message.Data & kStyleMask) == link::kStyleError || message.Flag != 0 ||
-               message.Text == kAbortReport;
+               message.Text == link::kAbortReport;
     case link::kMsgBrokenLink:
     case link::kMsgStoppedOnError:
         return true;
@@ -49,7 +37,8 @@ bool isFailureReport(const link::GuardRecord& message) {
     }
 }
 
-// Message boxes break lines at "\r"; one printed line per message keeps the output greppable.
+} // namespace
+
 std::string escapeLineBreaks(std::string_view text) {
     std::string escaped;
     for (const char c : text) {
@@ -61,6 +50,8 @@ std::string escapeLineBreaks(std::string_view text) {
     }
     return escaped;
 }
+
+namespace {
 
 // "0-3,5,7-9", or "none".
 std::string areaList(std::uint32_t areas) {
@@ -95,58 +86,12 @@ std::string_view signalName(int signal) {
     }
 }
 
-bool isReadFirmware(const link::GuardRecord& command) {
-    const link::CommandEntry* entry = link::findCommand(command.Text.view());
-    return entry != nullptr && entry->word == "READ FIRMWARE";
-}
-
-bool readsForCompare(std::uint32_t flags) {
-    return (flags & link::kAreaModeMask) != link::kAreaModeSkip &&
-           (flags & link::kAreaReadMark) == 0;
-}
-
-bool isRead(std::uint32_t flags) {
-    return (flags & link::kAreaModeMask) != link::kAreaModeSkip;
-}
-
-// The jobs that read or write the flash chip through its command words.
-bool needsKnownChip(const link::GuardRecord& command) {
-    const link::CommandEntry* entry = link::findCommand(command.Text.view());
-    return entry != nullptr && (entry->word == "READ FIRMWARE" || entry->word == "WRITE FIRMWARE" ||
-                                entry->word == "PREVIEW FIRMWARE");
-}
-
-bool isProgrammed(std::uint32_t flags) {
-    return (flags & link::kAreaModeMask) == link::kAreaModePgm &&
-           (flags & link::kAreaDiffersMark) != 0 && (flags & link::kAreaProtectedMark) == 0;
-}
-
 } // namespace
-
-void Dispatcher::call(const std::function<void()>& fn) {
-    const std::lock_guard lock(m_mutex);
-    m_tasks.push_back(fn);
-    m_arrived.notify_one();
-}
-
-void Dispatcher::runUntil(std::chrono::steady_clock::time_point deadline) {
-    std::unique_lock lock(m_mutex);
-    while (true) {
-        if (!m_arrived.wait_until(lock, deadline, [&] { return !m_tasks.empty(); })) {
-            return;
-        }
-        const std::function<void()> task = std::move(m_tasks.front());
-        m_tasks.pop_front();
-        lock.unlock();
-        task();
-        lock.lock();
-    }
-}
 
 CtlSession::CtlSession(const CtlOptions& options, link::PortIo& port, std::string portDescription,
                        std::string workFile, std::ostream& out, std::ostream& err)
     : m_options(options), m_out(out), m_err(err), m_portDescription(std::move(portDescription)),
-      m_progressLine(!options.quiet && &err == &std::cerr && ::isatty(STDERR_FILENO) == 1),
+      m_progress(err, !options.quiet && &err == &std::cerr && ::isatty(STDERR_FILENO) == 1),
       m_areaModel(m_areaTable) {
     for (std::size_t area = 0; area < link::kAreaSlots; ++area) {
         m_areaTable.setMode(area, m_options.areaModes[area]);
@@ -156,24 +101,11 @@ CtlSession::CtlSession(const CtlOptions& options, link::PortIo& port, std::strin
         std::move(workFile));
     m_guard->setAreaTable(&m_areaTable);
     m_guard->bindEvents(this);
+    m_guard->bindWake(&m_dispatcher);
     if (!m_options.noBackup) {
         m_backups = std::make_unique<backup::BackupFolder>(m_options.backupDir);
         m_guard->setBackupKeeper(m_backups.get());
     }
-}
-
-std::size_t CtlSession::commandCount() const {
-    return m_options.commands.size() + (m_options.hardware ? 1 : 0);
-}
-
-link::GuardRecord CtlSession::commandAt(std::size_t index) const {
-    if (m_options.hardware) {
-        if (index == 0) {
-            return link::GuardRecord::command("SETHARDWARE", *m_options.hardware);
-        }
-        --index;
-    }
-    return m_options.commands[index];
 }
 
 CtlSession::~CtlSession() {
@@ -187,22 +119,27 @@ void CtlSession::dropPollDelays() {
 }
 
 void CtlSession::waitForGuardStart() {
-    // The setters log from this thread; before the Guard's own start lines are out, their
-    // lines would land among them in an order that changes from run to run.
-    while (!m_guardStarted && !m_terminated) {
-        m_dispatcher.runUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(2));
-        drainLog();
+    // These setters log from this thread; before the Guard's own start lines are out, their
+    // lines would land among them in an order that changes from run to run. Its lines wake
+    // the dispatcher; those logged before the wake was bound are found by the first drain.
+    for (drainLog(); !m_guardStarted && !m_terminated; drainLog()) {
+        m_dispatcher.runPending(std::chrono::steady_clock::now() + kTick);
     }
 }
 
 int CtlSession::run() {
     printLogLine(m_portDescription);
-    waitForGuardStart();
+    // Set before the Guard has started, so that the first command can be in its queue when it
+    // first looks: these two log nothing.
     if (!m_options.readFile.empty()) {
         m_guard->SetReadFileName(m_options.readFile);
     }
     if (!m_options.writeFile.empty()) {
         m_guard->SetWriteFileName(m_options.writeFile);
+    }
+    if (!m_options.eepromLoadFile.empty() || !m_options.eepromSaveFile.empty() ||
+        m_options.stopOnError) {
+        waitForGuardStart();
     }
     if (!m_options.eepromLoadFile.empty()) {
         m_guard->SetEELoadFileName(m_options.eepromLoadFile);
@@ -218,17 +155,11 @@ int CtlSession::run() {
     // optional time point as uninitialised).
     auto breakAt = std::chrono::steady_clock::time_point::max();
     auto nextTick = std::chrono::steady_clock::now() + kTick;
+    if (m_stop != nullptr) {
+        m_stop->bindWake(&m_dispatcher);
+    }
     while (!m_terminated) {
-        if (!m_stopping && m_stopSignal != nullptr && m_stopSignal->load() != 0) {
-            m_stopping = true;
-            m_breakPending = true;
-            if (m_progressLine) {
-                m_err << "\r\x1b[K";
-            }
-            m_err << "corvexctl: " << signalName(m_stopSignal->load())
-                  << ": breaking the running job and stopping the Guard\n"
-                  << std::flush;
-        }
+        noticeStop();
         if (m_stopping && m_guard->isIdle()) {
             m_breakPending = false; // nothing runs, and nothing more will be submitted
         }
@@ -240,38 +171,34 @@ int CtlSession::run() {
                           std::chrono::milliseconds(*m_options.breakAfterMs);
             }
         }
-        auto wake = nextTick;
-        wake = std::min(wake, breakAt);
-        if (m_breakPending) {
-            // A due break waits (in 1 ms steps) for a job to be running: Break on an idle
-            // Guard is ignored, and the job submitted last may not have been taken yet.
-            wake = std::min(wake, std::chrono::steady_clock::now() + std::chrono::milliseconds(1));
+        // A due break waits for a job to be running: Break on an idle Guard is ignored, and
+        // the job submitted last may not have been taken yet. The Guard wakes us when it is.
+        if (m_breakPending && m_guard->GuardState() == link::GuardStateValue::Busy) {
+            m_breakPending = false;
+            m_guard->Break();
         }
-        m_dispatcher.runUntil(wake);
+        m_dispatcher.runPending(std::min(nextTick, breakAt));
+        drainLog();
         const auto now = std::chrono::steady_clock::now();
         if (now >= breakAt) {
             breakAt = std::chrono::steady_clock::time_point::max();
             m_breakPending = true;
         }
-        if (m_breakPending && m_guard->GuardState() == link::GuardStateValue::Busy) {
-            m_breakPending = false;
-            m_guard->Break();
-        }
         if (now >= nextTick) {
             tick();
             nextTick += kTick;
+            if (nextTick <= now) {
+                nextTick =
+                    now + kTick; // fell behind: the line still changes 10 times a second at most
+            }
         }
-        if (m_exitSubmitted && m_guard->GuardState() == link::GuardStateValue::Stopped &&
-            !m_terminated) {
-            // A Guard that refused a submission has already ended; its end notification may
-            // still be on its way through the dispatcher.
-            m_dispatcher.runUntil(std::chrono::steady_clock::now() + kTick);
-        }
+    }
+    if (m_stop != nullptr) {
+        m_stop->bindWake(nullptr);
     }
     drainLog();
-    if (m_progressLine) {
-        m_err << "\r\x1b[K" << std::flush;
-    }
+    clearProgress();
+    m_err << std::flush;
     if (!m_options.logFile.empty() && !m_pendingLogFile.empty()) {
         if (const std::string error = link::appendLogFile(m_options.logFile, m_pendingLogFile);
             !error.empty()) {
@@ -285,133 +212,16 @@ int CtlSession::run() {
     return m_mismatch ? 3 : 0;
 }
 
-bool CtlSession::refusesFlashJob(const link::GuardRecord& command) {
-    if (m_options.force || m_chip != Chip::Unknown || !needsKnownChip(command)) {
-        return false;
-    }
-    if (m_progressLine) {
-        m_err << "\r\x1b[K";
-    }
-    m_err << "corvexctl: " << command.Text.view() << " not run: "
-          << (m_chipText.empty() ? std::string("no signature was read")
-                                 : "the signature reads \"" + escapeLineBreaks(m_chipText) +
-                                       "\", not a known flash chip")
-          << " (--force runs it anyway)\n"
-          << std::flush;
-    m_failed = true;
-    return true;
-}
-
-bool CtlSession::needsSignature(const link::GuardRecord& command) const {
-    // A restore is its one write, which first needs to know what it writes into.
-    const link::CommandEntry* entry = link::findCommand(command.Text.view());
-    return needsKnownChip(command) ||
-           (m_restore != nullptr && entry != nullptr &&
-            (entry->word == "WRITE FIRMWARE" || entry->word == "EEWRITE"));
-}
-
-bool CtlSession::refusesRestore(const link::GuardRecord& command) {
-    if (m_restore == nullptr || m_options.force || m_chip == Chip::NotRead) {
-        return false;
-    }
-    const std::string why = backup::restoreRefusal(*m_restore, m_options.hardware.value_or(0),
-                                                   m_chip == Chip::Known ? m_chipText : "");
-    if (why.empty()) {
-        return false;
-    }
-    if (m_progressLine) {
-        m_err << "\r\x1b[K";
-    }
-    m_err << "corvexctl: " << command.Text.view() << " of " << m_restore->path
-          << " not run: " << why << " (--force restores it anyway)\n"
-          << std::flush;
-    m_failed = true;
-    return true;
-}
-
-void CtlSession::submitNext() {
-    // Refused jobs are passed over; the commands after them still run, as after a failed job.
-    while (!m_stopping && m_next < commandCount() &&
-           (refusesFlashJob(commandAt(m_next)) || refusesRestore(commandAt(m_next)))) {
-        ++m_next;
-    }
-    const bool last = m_next == commandCount() || m_stopping;
-    link::GuardRecord command = last ? link::GuardRecord::command("EXIT") : commandAt(m_next);
-    // A flash job on a chip nobody has identified would read or write whatever answers: an
-    // empty port or an unpowered receiver reads as all ones, and a read of it "succeeds".
-    const bool signatureFirst =
-        !last && !m_options.force && m_chip == Chip::NotRead && needsSignature(command);
-    if (signatureFirst) {
-        command = link::GuardRecord::command("SIGNATURE");
-    }
-    if (!last && link::findCommand(command.Text.view()) == nullptr) {
-        m_failed = true; // the Guard answers with its unknown-command line
-    }
-    if (!last && isReadFirmware(command) && m_areaModel.readSavesNothing()) {
-        // It would report success and write no file: refused before it starts.
-        m_err << "corvexctl: " << command.Text.view()
-              << " refused: no area is set to PGM, so the read would save nothing\n"
-              << std::flush;
-        m_failed = true;
-        ++m_next;
+void CtlSession::noticeStop() {
+    if (m_stopping || m_stop == nullptr || m_stop->signal() == 0) {
         return;
     }
-    const bool accepted = m_guard->Submit(command) >= 0;
-    if (command.Text == "SETHARDWARE") {
-        m_areaModel.selectHardwareType(static_cast<int>(command.Param), accepted);
-    }
-    if (!accepted) {
-        m_failed = true;
-        m_exitSubmitted = true; // stopped Guard: nothing more will run
-    } else if (last) {
-        m_exitSubmitted = true;
-    } else {
-        startJob(command);
-        if (!signatureFirst) {
-            ++m_next; // the flash job itself comes once the signature has been read
-        }
-    }
-}
-
-void CtlSession::startJob(const link::GuardRecord& command) {
-    const link::CommandEntry* entry = link::findCommand(command.Text.view());
-    m_jobText = command.Text.str();
-    m_job = entry != nullptr ? entry->word : std::string_view{};
-    if (m_job == "SIGNATURE") {
-        // Unknown until its report says otherwise: a job broken off sends none.
-        m_chip = Chip::Unknown;
-        m_chipText.clear();
-    } else if (m_job == "SETHARDWARE") {
-        m_chip = Chip::NotRead;
-    }
-    m_differs = m_equal = m_protected = m_notWritten = 0;
-    m_phase = Phase{};
-    m_lastProgress = std::chrono::steady_clock::now();
-    // The Guard is idle: the area marks are what the job will start from.
-    if (m_job == "READ FIRMWARE") {
-        startPhase("reading", areaBytes(isRead), false);
-    } else if (m_job == "WRITE FIRMWARE" || m_job == "PREVIEW FIRMWARE") {
-        startPhase("comparing", areaBytes(readsForCompare), false);
-    } else if (m_job == "RBB") {
-        startPhase("reading", kBlockSteps, true);
-    } else if (m_job == "WBB") {
-        startPhase("writing", kBlockSteps, true);
-    }
-}
-
-void CtlSession::startPhase(std::string_view name, std::uint64_t total, bool countsSteps) {
-    m_phase = Phase{name, total, 0, countsSteps, std::chrono::steady_clock::now()};
-}
-
-std::uint64_t CtlSession::areaBytes(bool (*counts)(std::uint32_t flags)) const {
-    std::uint64_t bytes = 0;
-    const auto areas = static_cast<std::size_t>(m_areaModel.shownAreaCount());
-    for (std::size_t area = 0; area < areas && area + 1 < link::kAreaSlots; ++area) {
-        if (counts(m_areaTable.AreaFlags[area].load())) {
-            bytes += m_areaTable.AreaStart[area + 1].load() - m_areaTable.AreaStart[area].load();
-        }
-    }
-    return bytes;
+    m_stopping = true;
+    m_breakPending = true;
+    clearProgress();
+    m_err << "corvexctl: " << signalName(m_stop->signal())
+          << ": breaking the running job and stopping the Guard\n"
+          << std::flush;
 }
 
 void CtlSession::tick() {
@@ -437,9 +247,8 @@ void CtlSession::drainLog() {
 
 void CtlSession::printLogLine(std::string_view text) {
     const std::string line = link::logBookLine(text, std::chrono::system_clock::now());
-    if (m_progressLine) {
-        m_err << "\r\x1b[K" << std::flush;
-    }
+    clearProgress();
+    m_err << std::flush;
     m_out << line << '\n' << std::flush;
     if (!m_options.logFile.empty()) {
         m_pendingLogFile.push_back(line);
@@ -477,33 +286,14 @@ void CtlSession::printMessage(const link::GuardRecord& message) {
 }
 
 void CtlSession::showProgress() {
-    if (!m_progressLine || m_terminated) {
+    if (m_terminated) {
         return;
     }
     const std::size_t shown = std::max<std::size_t>(m_next, 1);
     const std::string word = m_next == 0 ? commandAt(0).Text.str() : m_jobText;
-    m_err << "\r\x1b[K[" << shown << '/' << commandCount() << "] " << word;
-    const auto now = std::chrono::steady_clock::now();
-    if (m_phase.total > 0 && m_guard->GuardState() == link::GuardStateValue::Busy) {
-        // Never 100 % while the job runs: the steps are counted where they start.
-        const auto percent = std::min<std::uint64_t>(99, m_phase.done * 100 / m_phase.total);
-        m_err << ' ' << m_phase.name << ' ' << percent << '%';
-        const auto elapsed =
-            std::chrono::duration_cast<std::chrono::milliseconds>(now - m_phase.started).count();
-        if (m_phase.done > 0) {
-            const auto left = static_cast<long long>(
-                static_cast<double>(elapsed) / 1000.0 *
-                static_cast<double>(m_phase.total - std::min(m_phase.done, m_phase.total)) /
-                static_cast<double>(m_phase.done));
-            char time[32];
-            std::snprintf(time, sizeof time, " %lld:%02lld left", left / 60, left % 60);
-            m_err << time;
-        }
-    }
-    if (m_guard->PendingDepth() > 0 && now - m_lastProgress > kQuietInterface) {
-        m_err << "  waiting for the interface";
-    }
-    m_err << std::flush;
+    m_progress.draw(shown, commandCount(), word,
+                    m_guard->GuardState() == link::GuardStateValue::Busy,
+                    m_guard->PendingDepth() > 0, std::chrono::steady_clock::now());
 }
 
 void CtlSession::jobReport(const link::GuardRecord& message) {
@@ -577,12 +367,15 @@ void CtlSession::areaEvent(link::AreaEvent event) {
     switch (event) {
     case link::AreaEvent::Progress:
         m_watch.restart();
-        m_lastProgress = std::chrono::steady_clock::now();
-        if (m_phase.countsSteps) {
-            ++m_phase.done;
-        } else if (area + 1 < link::kAreaSlots) {
-            m_phase.done +=
-                (m_areaTable.AreaStart[area + 1].load() - m_areaTable.AreaStart[area].load()) / 32;
+        if (m_progress.countsSteps()) {
+            m_progress.advance(1, std::chrono::steady_clock::now());
+        } else {
+            const std::uint64_t step = area + 1 < link::kAreaSlots
+                                           ? (m_areaTable.AreaStart[area + 1].load() -
+                                              m_areaTable.AreaStart[area].load()) /
+                                                 32
+                                           : 0;
+            m_progress.advance(step, std::chrono::steady_clock::now());
         }
         return;
     case link::AreaEvent::Reset:
@@ -594,10 +387,7 @@ void CtlSession::areaEvent(link::AreaEvent event) {
         m_equal |= bit;
         break;
     case link::AreaEvent::Erasing:
-        if (m_phase.name == "comparing") {
-            // The compare has set the differs marks: now the areas to program are known.
-            startPhase("programming", areaBytes(isProgrammed), false);
-        }
+        startProgramming();
         break;
     default:
         break;
@@ -656,91 +446,6 @@ void CtlSession::OnAreaUpToDate(link::TCorvexThread&) {
 }
 void CtlSession::OnAreaNeedsUpdate(link::TCorvexThread&) {
     areaEvent(link::AreaEvent::NeedsUpdate);
-}
-
-int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, std::ostream& err,
-                 const std::atomic<int>* stopSignal) {
-    std::string error;
-    const auto options = parseOptions(args, error);
-    if (!options) {
-        err << "corvexctl: " << error << '\n';
-        return 2;
-    }
-    if (options->help) {
-        out << kHelp;
-        return 0;
-    }
-    if (options->version) {
-        out << "corvexctl " << CORVEX_VERSION << '\n';
-        return 0;
-    }
-    if (!options->channelsImage.empty()) {
-        return runChannels(*options, out, err);
-    }
-    if (options->findPattern) {
-        return runFind(*options, out, err);
-    }
-    if (options->listBackups) {
-        return runListBackups(*options, out, err);
-    }
-    std::optional<RestorePlan> restore;
-    if (!options->restoreFile.empty()) {
-        restore = planRestore(*options, err);
-        if (!restore) {
-            return 1;
-        }
-    }
-    const CtlOptions& runOptions = restore ? restore->options : *options;
-
-    sim::SimConfig simConfig;
-    if (const std::string problem =
-            sim::makeSimConfig(options->simDir, options->simOptions, simConfig);
-        !problem.empty()) {
-        err << "corvexctl: " << problem << '\n';
-        return 2;
-    }
-
-    // Before the port: a run that cannot have a work file of its own must not touch it.
-    auto workFile = link::lockWorkFile(link::currentProgramPath(), "LRF", error);
-    if (!workFile) {
-        err << "corvexctl: " << error << '\n';
-        return 1;
-    }
-
-    sim::OpenedPort port;
-    try {
-        port = sim::openPort(options->port, simConfig, link::realSysCalls());
-    } catch (const link::PortOpenError& failure) {
-        err << "corvexctl: " << failure.what() << '\n';
-        return 2;
-    } catch (const sim::SimError& failure) {
-        err << "corvexctl: " << failure.what() << '\n';
-        return 2;
-    }
-    std::unique_ptr<sim::Simulator>& simulator = port.simulator;
-
-    int status = 0;
-    {
-        CtlSession session(runOptions, port.io(), port.description, workFile->path(), out, err);
-        if (simulator) {
-            session.dropPollDelays();
-        }
-        session.setStopSignal(stopSignal);
-        session.setRestore(restore ? &restore->backup : nullptr);
-        status = session.run();
-    }
-    if (simulator) {
-        // The receiver's flash outlives the run only through its folder: a failed save is a
-        // failed run, and the previous flash.bin is still there.
-        if (const std::string problem = simulator->save(); !problem.empty()) {
-            err << "corvexctl: " << problem << '\n';
-            status = 1;
-        }
-    }
-    if (stopSignal != nullptr && stopSignal->load() != 0) {
-        status = 128 + stopSignal->load();
-    }
-    return status;
 }
 
 } // namespace corvex::cli

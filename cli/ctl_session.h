@@ -1,19 +1,16 @@
 #pragma once
 
 #include "backup/backup_folder.h"
+#include "ctl_loop.h"
 #include "ctl_options.h"
+#include "ctl_progress.h"
 #include "link/guard/guard.h"
 #include "link/guard/timeout_watch.h"
 #include "link/port/port_backends.h"
 #include "mainwin/area_model.h"
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -22,24 +19,10 @@
 
 namespace corvex::cli {
 
-// Runs calls handed over by the Guard on the thread that owns the session, and blocks the
-// Guard until each has run: the role the window's event loop plays for the GUI.
-class Dispatcher {
-public:
-    /// Guard side: queues the call for the owner's thread and returns; the Guard waits for it
-    /// itself, so a Guard being destroyed can drop a call the owner has not run yet.
-    void call(const std::function<void()>& fn);
-    /// Owner side: runs handed-over calls until `deadline`.
-    void runUntil(std::chrono::steady_clock::time_point deadline);
-
-private:
-    std::mutex m_mutex; // guards m_tasks; the Guard appends, the owner takes
-    std::condition_variable m_arrived;
-    std::deque<std::function<void()>> m_tasks;
-};
-
-// The headless owner of a Guard: submits the commands one after another, drains the log queue
-// every 100 ms, runs the time-out watch and prints what the window would show.
+// The headless owner of a Guard: submits the commands one after another, prints what the
+// window would show and runs the time-out watch. It sleeps until the Guard hands over an event,
+// logs a line or changes its state, a break is due, a signal comes or its 100 ms tick (the
+// watch and the progress line) is due; nothing waits out a tick.
 class CtlSession : public link::GuardEvents {
 public:
     /// `workFile` is the Guard's work file, which the caller holds for this run alone.
@@ -53,10 +36,10 @@ public:
     /// only cost wall time there. Call before run().
     void dropPollDelays();
     /// The progress line on `err`; by default on when `err` is a terminal and not --quiet.
-    void setProgressLine(bool on) { m_progressLine = on; }
-    /// A signal number set from another thread stops the run: the running job is broken,
+    void setProgressLine(bool on) { m_progress.setOn(on); }
+    /// A stop requested from another thread stops the run: the running job is broken,
     /// nothing more is submitted and the Guard is ended. Call before run().
-    void setStopSignal(const std::atomic<int>* signal) { m_stopSignal = signal; }
+    void setStopRequest(StopRequest* stop) { m_stop = stop; }
     /// The run writes this backup back: its job waits for a signature read and is refused for
     /// another receiver type or chip unless --force. Call before run().
     void setRestore(const backup::BackupRecord* backup) { m_restore = backup; }
@@ -86,16 +69,6 @@ public:
     void OnTerminate(link::TCorvexThread& sender) override;
 
 private:
-    // What the progress line counts for the running job: bytes for the firmware jobs,
-    // progress steps for the block jobs.
-    struct Phase {
-        std::string_view name;
-        std::uint64_t total = 0;
-        std::uint64_t done = 0;
-        bool countsSteps = false;
-        std::chrono::steady_clock::time_point started;
-    };
-
     void waitForGuardStart();
     void submitNext();
     /// A flash job that is not to run on the chip the last signature read found: prints why.
@@ -104,8 +77,10 @@ private:
     [[nodiscard]] bool refusesRestore(const link::GuardRecord& command);
     [[nodiscard]] bool needsSignature(const link::GuardRecord& command) const;
     void startJob(const link::GuardRecord& command);
-    void startPhase(std::string_view name, std::uint64_t total, bool countsSteps);
+    /// The compare of a write has set the differs marks: the bytes to program are known.
+    void startProgramming();
     [[nodiscard]] std::uint64_t areaBytes(bool (*counts)(std::uint32_t flags)) const;
+    void noticeStop();
     void jobReport(const link::GuardRecord& message);
     void tick();
     void drainLog();
@@ -116,13 +91,15 @@ private:
     [[nodiscard]] link::GuardRecord commandAt(std::size_t index) const;
     [[nodiscard]] std::size_t commandCount() const;
     void showProgress();
+    /// Erases the progress line before a line of ours goes to `err`.
+    void clearProgress() { m_progress.clear(); }
 
     const CtlOptions& m_options;
     std::ostream& m_out;
     std::ostream& m_err;
     std::string m_portDescription;
-    bool m_progressLine;
-    const std::atomic<int>* m_stopSignal = nullptr; // written by the signal watch, read here
+    ProgressLine m_progress;
+    StopRequest* m_stop = nullptr;
 
     Dispatcher m_dispatcher;
     link::AreaTable m_areaTable;    // shared with the Guard's firmware jobs
@@ -158,14 +135,15 @@ private:
     std::uint32_t m_equal = 0;      // bit per area
     std::uint32_t m_protected = 0;  // bit per area
     std::uint32_t m_notWritten = 0; // protected areas a write left as they were
-    Phase m_phase;
-    std::chrono::steady_clock::time_point m_lastProgress;
 };
+
+/// Message boxes break lines at "\r"; one printed line per message keeps the output greppable.
+[[nodiscard]] std::string escapeLineBreaks(std::string_view text);
 
 /// corvexctl itself: parses the arguments, opens the port and runs the session.
 /// Returns the exit status (2 for a usage error, with one line on `err`); 128 + the signal
-/// number when `stopSignal` was set during the run.
+/// number when `stop` was requested during the run.
 int runCorvexctl(const std::vector<std::string_view>& args, std::ostream& out, std::ostream& err,
-                 const std::atomic<int>* stopSignal = nullptr);
+                 StopRequest* stop = nullptr);
 
 } // namespace corvex::cli

@@ -48,8 +48,7 @@ void SignalWatch::watch() {
             }
             continue;
         }
-        int none = 0;
-        if (!m_caught.compare_exchange_strong(none, signal)) {
+        if (!m_stop.request(signal)) {
             std::_Exit(128 + signal); // asked twice: the user will not wait for the job
         }
     }

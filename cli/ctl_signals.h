@@ -1,11 +1,13 @@
 #pragma once
 
+#include "ctl_loop.h"
+
 #include <atomic>
 #include <thread>
 
 namespace corvex::cli {
 
-// Turns SIGINT, SIGTERM and SIGHUP into a stop request the session sees on its next pass: the
+// Turns SIGINT, SIGTERM and SIGHUP into a stop request that wakes the session at once: the
 // running job is broken as by Break, the log book is written and the simulated receiver saved.
 // A second of these signals ends the process at once. The signals are blocked in every thread
 // and taken by one thread of ours with sigwait, so no handler runs and any call is safe there.
@@ -17,13 +19,13 @@ public:
     SignalWatch(const SignalWatch&) = delete;
     SignalWatch& operator=(const SignalWatch&) = delete;
 
-    /// 0, or the number of the first signal caught.
-    [[nodiscard]] const std::atomic<int>& caught() const { return m_caught; }
+    /// The first signal caught, for the session to see and be woken by.
+    [[nodiscard]] StopRequest& stopRequest() { return m_stop; }
 
 private:
     void watch();
 
-    std::atomic<int> m_caught{0};    // written by the watch thread, read by the session
+    StopRequest m_stop;
     std::atomic<bool> m_done{false}; // written by the destructor, read by the watch thread
     std::thread m_thread;
 };

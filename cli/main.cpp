@@ -6,7 +6,7 @@
 #include <vector>
 
 int main(int argc, char** argv) {
-    const corvex::cli::SignalWatch signals; // first: every later thread inherits its mask
+    corvex::cli::SignalWatch signals; // first: every later thread inherits its mask
     const std::vector<std::string_view> args(argv + 1, argv + argc);
-    return corvex::cli::runCorvexctl(args, std::cout, std::cerr, &signals.caught());
+    return corvex::cli::runCorvexctl(args, std::cout, std::cerr, &signals.stopRequest());
 }

@@ -1,5 +1,7 @@
 #include "work_files.h"
 
+#include "link/jobs/job_files.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -170,40 +172,12 @@ std::optional<ReadableFile> openRegularFile(const std::string& name, bool& notRe
 }
 
 std::optional<std::size_t> preadAll(int fd, void* buffer, std::size_t size, std::uint64_t offset) {
-    auto* bytes = static_cast<char*>(buffer);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got =
-            ::pread(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return std::nullopt;
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return done;
+    const ssize_t got = link::readAt(fd, buffer, size, static_cast<off_t>(offset));
+    return got < 0 ? std::nullopt : std::optional(static_cast<std::size_t>(got));
 }
 
 bool pwriteAll(int fd, const void* data, std::size_t size, std::uint64_t offset) {
-    const auto* bytes = static_cast<const char*>(data);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t put =
-            ::pwrite(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
-        if (put < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
+    return link::writeAt(fd, data, size, static_cast<off_t>(offset));
 }
 
 std::optional<std::uint64_t> fileSizeOf(int fd) {
@@ -299,6 +273,17 @@ CopyEnd copyWholeFile(int from, int to, std::uint64_t size, CopyWatch* watch) {
         watch->done.store(size, std::memory_order_relaxed);
     }
     return stopped() ? CopyEnd::Cancelled : CopyEnd::Done;
+}
+
+std::string lockedWorkFileName(const std::string& programPath,
+                               std::optional<link::WorkFile>& lock) {
+    std::string error;
+    lock = link::lockWorkFile(programPath, "TBF.lock", error);
+    if (lock) {
+        const std::string& path = lock->path();
+        return path.substr(0, path.size() - std::string_view(".lock").size());
+    }
+    return link::programFileName(programPath, std::to_string(::getpid()) + ".TBF");
 }
 
 } // namespace corvex::fileeditor

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/guard/program_files.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -78,5 +80,12 @@ enum class CopyEnd { Done, Cancelled, Failed };
 /// `watch` sees the progress and can stop it. Holes of `from` stay holes: only its data is
 /// copied, so a sparse image of gigabytes copies in the time its data takes.
 [[nodiscard]] CopyEnd copyWholeFile(int from, int to, std::uint64_t size, CopyWatch* watch);
+
+/// The file editor's working copy for this run: named after the program, with a lock held in
+/// `lock` on a companion file so that two runs side by side never work in the same copy (the
+/// copy itself is replaced by a rename on every open, which a lock on it would not survive).
+/// With every slot taken, a copy of this process's own.
+[[nodiscard]] std::string lockedWorkFileName(const std::string& programPath,
+                                             std::optional<link::WorkFile>& lock);
 
 } // namespace corvex::fileeditor

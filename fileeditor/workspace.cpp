@@ -1,6 +1,7 @@
 #include "workspace.h"
 
 #include "hex_field.h"
+#include "link/jobs/plain_text.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -24,16 +25,8 @@ bool isCharPane(int column) {
 }
 
 std::optional<std::uint8_t> hexDigitValue(char typed) {
-    if (typed >= '0' && typed <= '9') {
-        return static_cast<std::uint8_t>(typed - '0');
-    }
-    if (typed >= 'a' && typed <= 'f') {
-        return static_cast<std::uint8_t>(typed - 'a' + 10);
-    }
-    if (typed >= 'A' && typed <= 'F') {
-        return static_cast<std::uint8_t>(typed - 'A' + 10);
-    }
-    return std::nullopt;
+    const int value = link::hexDigitValue(typed);
+    return value >= 0 ? std::optional(static_cast<std::uint8_t>(value)) : std::nullopt;
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "hex_field.h"
+#include "link/jobs/plain_text.h"
 #include "workspace.h"
 
 #include <array>
@@ -11,19 +12,6 @@ namespace corvex::fileeditor {
 namespace {
 
 constexpr std::string_view kDigits = "0123456789ABCDEF";
-
-int digitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 bool isSeparator(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ',' || c == ';';
@@ -44,7 +32,7 @@ std::optional<std::vector<std::uint8_t>> parseHexBytes(std::string_view text) {
             i += 2;
         }
         const std::size_t start = i;
-        while (i < text.size() && digitValue(text[i]) >= 0) {
+        while (i < text.size() && link::hexDigitValue(text[i]) >= 0) {
             ++i;
         }
         const std::size_t digits = i - start;
@@ -52,8 +40,8 @@ std::optional<std::vector<std::uint8_t>> parseHexBytes(std::string_view text) {
             return std::nullopt;
         }
         for (std::size_t d = start; d < i; d += 2) {
-            bytes.push_back(
-                static_cast<std::uint8_t>(digitValue(text[d]) << 4 | digitValue(text[d + 1])));
+            bytes.push_back(static_cast<std::uint8_t>(link::hexDigitValue(text[d]) << 4 |
+                                                      link::hexDigitValue(text[d + 1])));
         }
     }
     return bytes;

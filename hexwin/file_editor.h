@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fileeditor/search.h"
+#include "fileeditor/search_job.h"
 #include "fileeditor/workspace.h"
 #include "link/guard/program_files.h"
 #include "widgets/unsaved_work.h"
@@ -130,6 +131,8 @@ private:
     [[nodiscard]] fileeditor::CaseMatch caseMatch() const;
     void resultsChanged();
     void selectResult(long index);
+    /// Selects result line `index` and shows its match in the workspace (none for -1).
+    void goToResult(long index);
     [[nodiscard]] std::vector<std::size_t> selectedResults() const;
     void removeWorkFile();
 
@@ -139,7 +142,7 @@ private:
     std::vector<std::string> m_patternHistory;
     fileeditor::PatternMode m_patternMode = fileeditor::PatternMode::Text;
     bool m_searching = false;
-    std::atomic<bool>* m_searchCancel = nullptr; // the running search's Cancel, while it runs
+    fileeditor::SearchJob* m_searchJob = nullptr; // the running search, while it runs
     bool m_keptForRecovery = false;
     int m_refreshing = 0; // non-zero while the page is shown again: paging keys wait
 

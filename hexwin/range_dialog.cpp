@@ -2,6 +2,7 @@
 
 #include "fileeditor/hex_field.h"
 #include "fileeditor/range_preview.h"
+#include "widgets/hex_key_filter.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -185,25 +186,8 @@ bool TOpenFavDialog::eventFilter(QObject* watched, QEvent* event) {
         return QFileDialog::eventFilter(watched, event);
     }
     // Enter is swallowed too: it must not confirm a file from a range field.
-    return typeIntoHexField(*static_cast<QLineEdit*>(watched), *static_cast<QKeyEvent*>(event));
-}
-
-bool typeIntoHexField(QLineEdit& field, const QKeyEvent& key) {
-    if (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) {
-        return true;
-    }
-    const QString text = key.text();
-    if (text.isEmpty() || key.key() == Qt::Key_Backspace || key.key() == Qt::Key_Delete ||
-        (key.modifiers() & Qt::ControlModifier)) {
-        return false;
-    }
-    const auto passed = text.size() == 1 && text.at(0).unicode() < 128
-                            ? fileeditor::filterHexKey(static_cast<char>(text.at(0).unicode()))
-                            : std::nullopt;
-    if (passed) {
-        field.insert(QString(QChar(*passed)));
-    }
-    return true;
+    return widgets::typeIntoHexField(*static_cast<QLineEdit*>(watched),
+                                     *static_cast<QKeyEvent*>(event));
 }
 
 QString TOpenFavDialog::selectedFile() const {

@@ -4,7 +4,6 @@
 #include <QStringList>
 
 class QComboBox;
-class QKeyEvent;
 class QDialog;
 class QFrame;
 class QLabel;
@@ -12,11 +11,6 @@ class QLineEdit;
 class QToolButton;
 
 namespace corvex::hexwin {
-
-/// A key typed into a field that takes hexadecimal digits only: a digit goes in upper-cased,
-/// editing, movement and Ctrl keys pass to the field, other characters and Enter are swallowed.
-/// True when the key was handled here and the field must not see it.
-bool typeIntoHexField(QLineEdit& field, const QKeyEvent& key);
 
 // The open file dialog with an area below the standard controls where the user gives a base
 // address, an offset and a length (hexadecimal) for the file and picks a preference; a button

@@ -1,6 +1,6 @@
 #include "mainwin/area_map_view.h"
 
-#include "app/icons/icon_list.h"
+#include "widgets/icon_list.h"
 
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -24,7 +24,7 @@ QColor colour(Rgb rgb) {
 void drawIcon(QPainter& painter, const Box& cell, int number) {
     if (number > 0) {
         painter.drawPixmap(cell.left + map::kIconInsetX, cell.top + map::kIconInsetY,
-                           app::iconPixmap(number, map::kIconSize));
+                           widgets::iconPixmap(number, map::kIconSize));
     }
 }
 
@@ -192,10 +192,10 @@ void AreaMapView::paintRow(QPainter& painter, int row) {
     if (look.shown) {
         for (int cell = 0; cell < map::kProgressCells; ++cell) {
             const Box box = map::progressCell(row, cell);
-            painter.drawPixmap(
-                box.left, box.top,
-                app::iconPixmap(map::progressIcon(cell, map::progressValue(look.progress, cell)),
-                                map::kIconSize));
+            painter.drawPixmap(box.left, box.top,
+                               widgets::iconPixmap(
+                                   map::progressIcon(cell, map::progressValue(look.progress, cell)),
+                                   map::kIconSize));
         }
     }
 
@@ -223,7 +223,7 @@ void AreaMapView::paintRow(QPainter& painter, int row) {
         } else if (column == look.mode) {
             image = 2;
         }
-        painter.drawPixmap(button.left, button.top, app::modeButtonPixmap(image));
+        painter.drawPixmap(button.left, button.top, widgets::modeButtonPixmap(image));
     }
 }
 

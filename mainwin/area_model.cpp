@@ -102,6 +102,13 @@ int AreaModel::selectHardwareType(int type, bool accepted) {
     return m_hardwareType;
 }
 
+int AreaModel::submitHardwareType(int type,
+                                  const std::function<int(const link::GuardRecord&)>& submit) {
+    const auto command =
+        link::GuardRecord::command("SETHARDWARE", static_cast<std::uint32_t>(type));
+    return selectHardwareType(type, submit(command) >= 0);
+}
+
 void AreaModel::setStatus(std::size_t area, std::string text, int icon, Rgb colour) {
     if (text.size() > kStatusTextLimit) {
         text.resize(kStatusTextLimit);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "link/guard/guard.h"
 #include "link/jobs/area_table.h"
 #include "link/jobs/guard_record.h"
+#include "link/jobs/job_context.h"
 
 #include <array>
 #include <cstdint>
@@ -78,6 +78,9 @@ public:
     /// After "SETHARDWARE" with `type` was submitted: `accepted` is whether the Guard took it.
     /// Returns the type whose radio item is checked afterwards.
     int selectHardwareType(int type, bool accepted);
+    /// Submits "SETHARDWARE" with `type` through `submit` (a Guard's Submit: the slot taken, or
+    /// -1 when refused), then selectHardwareType with the answer.
+    int submitHardwareType(int type, const std::function<int(const link::GuardRecord&)>& submit);
 
     /// A Guard area event for the area the Guard names in CurrentArea.
     void applyAreaEvent(link::AreaEvent event, std::size_t area);

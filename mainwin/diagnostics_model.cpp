@@ -1,6 +1,7 @@
 #include "diagnostics_model.h"
 
 #include "link/jobs/diag_jobs.h"
+#include "link/jobs/plain_text.h"
 
 #include <filesystem>
 #include <fstream>
@@ -38,19 +39,6 @@ constexpr std::array<DiagControlSpec, 18> kControls{{
     {link::kPidEchoForever, false, true, 0},
 }};
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 // A block file the job could write: an existing regular file or a new one in a folder that
 // takes files. The job itself writes beside it and renames, so the folder must be writable.
 bool writableTarget(const std::string& name) {
@@ -77,7 +65,7 @@ std::string hexFieldText(std::string_view typed, std::size_t width) {
         if (kept.size() == width) {
             break;
         }
-        if (hexDigit(c) >= 0) {
+        if (link::hexDigitValue(c) >= 0) {
             kept += c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c;
         }
     }
@@ -90,7 +78,7 @@ std::optional<std::uint32_t> parseHex(std::string_view text) {
     }
     std::uint32_t value = 0;
     for (const char c : text) {
-        const int digit = hexDigit(c);
+        const int digit = link::hexDigitValue(c);
         if (digit < 0) {
             return std::nullopt;
         }
@@ -240,10 +228,7 @@ DiagnosticsModel::Result DiagnosticsModel::block(bool reading, std::string_view 
     }
     const link::GuardRecord command =
         link::GuardRecord::command(reading ? "RBB" : "WBB", 0, address, length);
-    if (m_guard->busy()) {
-        // The running job may still read the file name it was given: leave it that name and
-        // let the Guard refuse the block with its own words.
-        m_guard->Submit(command);
+    if (m_guard->refuseWhileBusy(command)) {
         return Result::Refused;
     }
     if (m_guard->Submit(command, reading ? FileSetter::WriteFile : FileSetter::ReadFile, file) <

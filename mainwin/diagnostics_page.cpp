@@ -1,5 +1,8 @@
 #include "diagnostics_page.h"
 
+#include "widgets/click_label.h"
+#include "widgets/qt_text.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -13,6 +16,8 @@
 
 namespace corvex::mainwin {
 
+using widgets::std8;
+
 namespace {
 
 constexpr int kWordWidth = 8;
@@ -23,28 +28,9 @@ constexpr int kPxFieldPadding = 14;
 constexpr int kPxBoxSize = 20;
 constexpr int kPxSmallButton = 26;
 
-std::string std8(const QString& text) {
-    return text.toUtf8().toStdString();
-}
-
 QString colourName(Rgb colour) {
     return QColor(colour.red, colour.green, colour.blue).name();
 }
-
-// The label that shows or hides the factory check's controls.
-class ToggleLabel : public QLabel {
-public:
-    ToggleLabel(const QString& text, std::function<void()> clicked, QWidget* parent)
-        : QLabel(text, parent), m_clicked(std::move(clicked)) {
-        setCursor(Qt::PointingHandCursor);
-    }
-
-protected:
-    void mousePressEvent(QMouseEvent* /*event*/) override { m_clicked(); }
-
-private:
-    std::function<void()> m_clicked;
-};
 
 QGroupBox* group(const QString& title, QWidget* parent) {
     auto* box = new QGroupBox(title, parent);
@@ -283,7 +269,7 @@ QWidget* DiagnosticsPage::buildOptionsGroup() {
     exchange->addStretch(1);
     layout->addLayout(exchange, 2, 0, 1, 4);
 
-    auto* factory = new ToggleLabel(
+    auto* factory = new widgets::ClickLabel(
         QStringLiteral("Factory hardware check"),
         [this] {
             const bool shown = !m_factoryControls.front()->isVisibleTo(this);

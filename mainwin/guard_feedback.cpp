@@ -291,14 +291,14 @@ void GuardFeedback::continueRestart() {
         if (!m_guard->isIdle()) {
             return;
         }
-        const int type = m_areas.hardwareType();
-        const auto command =
-            link::GuardRecord::command("SETHARDWARE", static_cast<std::uint32_t>(type));
-        const bool accepted = m_guard->Submit(command) >= 0;
-        if (accepted) {
-            jobSubmitted(command);
-        }
-        m_areas.selectHardwareType(type, accepted);
+        (void)m_areas.submitHardwareType(m_areas.hardwareType(),
+                                         [this](const link::GuardRecord& command) {
+                                             const int slot = m_guard->Submit(command);
+                                             if (slot >= 0) {
+                                                 jobSubmitted(command);
+                                             }
+                                             return slot;
+                                         });
         m_breakEnabled = true;
         m_restart = RestartStep::None;
         return;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "link/guard/guard.h"
 #include "link/guard/log_book.h"
 #include "link/guard/timeout_watch.h"
 #include "link/jobs/guard_record.h"
@@ -44,8 +43,9 @@ inline constexpr std::size_t kLogSpillBlock = 2'000;
 inline constexpr int kHintTicksAtStart = 10;
 inline constexpr int kHintTicksAfterMessage = 20;
 
-// What the window needs from its Guard; TCorvexThread gives it through GuardThreadLink, tests
-// through a fake that can hang an exchange on demand.
+// What the window needs from its Guard. The model knows the Guard only by this: the running
+// TCorvexThread gives it through GuardThreadLink (guard_links.h), tests through a fake that can
+// hang an exchange on demand.
 class GuardLink {
 public:
     virtual ~GuardLink() = default;
@@ -57,22 +57,6 @@ public:
     [[nodiscard]] virtual std::uint32_t CurrentArea() const = 0;
     virtual int takeLog(link::GuardRecord& record) = 0;
     [[nodiscard]] virtual bool isIdle() const = 0;
-};
-
-class GuardThreadLink final : public GuardLink {
-public:
-    explicit GuardThreadLink(link::TCorvexThread& guard) : m_guard(guard) {}
-    int Submit(const link::GuardRecord& record) override { return m_guard.Submit(record); }
-    void Break() override { m_guard.Break(); }
-    void BreakOnTimeout() override { m_guard.BreakOnTimeout(); }
-    [[nodiscard]] std::int32_t PendingDepth() const override { return m_guard.PendingDepth(); }
-    [[nodiscard]] std::uint32_t ExchangesDone() const override { return m_guard.ExchangesDone(); }
-    [[nodiscard]] std::uint32_t CurrentArea() const override { return m_guard.CurrentArea(); }
-    int takeLog(link::GuardRecord& record) override { return m_guard.takeLog(record); }
-    [[nodiscard]] bool isIdle() const override { return m_guard.isIdle(); }
-
-private:
-    link::TCorvexThread& m_guard;
 };
 
 enum class BoxKind { Information, Warning, Error, Question };
@@ -250,46 +234,6 @@ private:
     std::uint64_t m_linesAdded = 0;
     std::vector<std::string> m_spilled;     // left the view, not yet in the log book
     std::size_t m_spillAt = kLogSpillBlock; // m_spilled's size that triggers the next write
-};
-
-// Hands a Guard's events to the model; the window binds one to each Guard it creates.
-class FeedbackEvents final : public link::GuardEvents {
-public:
-    explicit FeedbackEvents(GuardFeedback& feedback) : m_feedback(feedback) {}
-
-    void OnProgress(link::TCorvexThread& s) override { area(s, link::AreaEvent::Progress); }
-    void OnAreaReset(link::TCorvexThread& s) override { area(s, link::AreaEvent::Reset); }
-    void OnAreaReading(link::TCorvexThread& s) override { area(s, link::AreaEvent::Reading); }
-    void OnAreaReadOK(link::TCorvexThread& s) override { area(s, link::AreaEvent::ReadOK); }
-    void OnAreaReadError(link::TCorvexThread& s) override { area(s, link::AreaEvent::ReadError); }
-    void OnAreaErasing(link::TCorvexThread& s) override { area(s, link::AreaEvent::Erasing); }
-    void OnAreaErased(link::TCorvexThread& s) override { area(s, link::AreaEvent::Erased); }
-    void OnAreaEraseFailed(link::TCorvexThread& s) override {
-        area(s, link::AreaEvent::EraseFailed);
-    }
-    void OnAreaProgramming(link::TCorvexThread& s) override {
-        area(s, link::AreaEvent::Programming);
-    }
-    void OnAreaProgrammed(link::TCorvexThread& s) override { area(s, link::AreaEvent::Programmed); }
-    void OnAreaProgramFailed(link::TCorvexThread& s) override {
-        area(s, link::AreaEvent::ProgramFailed);
-    }
-    void OnAreaSkipped(link::TCorvexThread& s) override { area(s, link::AreaEvent::Skipped); }
-    void OnAreaUpToDate(link::TCorvexThread& s) override { area(s, link::AreaEvent::UpToDate); }
-    void OnAreaNeedsUpdate(link::TCorvexThread& s) override {
-        area(s, link::AreaEvent::NeedsUpdate);
-    }
-    void OnMessage(link::TCorvexThread& /*sender*/, const link::GuardRecord& message) override {
-        m_feedback.onMessage(message);
-    }
-    void OnTerminate(link::TCorvexThread& /*sender*/) override { m_feedback.onTerminate(); }
-
-private:
-    void area(link::TCorvexThread& sender, link::AreaEvent event) {
-        m_feedback.onAreaEvent(event, sender.CurrentArea());
-    }
-
-    GuardFeedback& m_feedback;
 };
 
 } // namespace corvex::mainwin

@@ -133,11 +133,9 @@ DispatchResult JobDispatch::dispatchJob(Job job, const std::string* given) {
     if (entry.flashPage) {
         m_host.showFlashPage();
     }
-    if (m_guard != nullptr && m_guard->busy()) {
-        // The running job reads its file name when it gets there (the read job only at its
-        // end), so a name set now would send its data elsewhere. Ask nothing, touch nothing:
-        // the Guard refuses the command and says why.
-        m_guard->Submit(link::GuardRecord::command(entry.command));
+    // The running job reads its file name when it gets there (the read job only at its end),
+    // so a name set now would send its data elsewhere.
+    if (m_guard != nullptr && m_guard->refuseWhileBusy(link::GuardRecord::command(entry.command))) {
         return DispatchResult::Refused;
     }
     if (job == Job::ReadFirmware && m_areas.readSavesNothing()) {
@@ -182,10 +180,9 @@ DispatchResult JobDispatch::dispatchJob(Job job, const std::string* given) {
 }
 
 int JobDispatch::selectHardware(int type) {
-    const bool accepted =
-        m_guard != nullptr && m_guard->Submit(link::GuardRecord::command(
-                                  "SETHARDWARE", static_cast<std::uint32_t>(type))) >= 0;
-    return m_areas.selectHardwareType(type, accepted);
+    return m_areas.submitHardwareType(type, [this](const link::GuardRecord& command) {
+        return m_guard != nullptr ? m_guard->Submit(command) : -1;
+    });
 }
 
 std::string JobDispatch::defaultFileCaption(FileKind kind) const {

@@ -86,6 +86,16 @@ public:
                        const std::string& name) = 0;
     /// A job runs or waits in the queue: the file names and the map are that job's.
     [[nodiscard]] virtual bool busy() const = 0;
+    /// While busy: submits `record` only for the Guard to refuse it in its own words, and says
+    /// so. The running job may still read the file name it was given, so the caller then asks
+    /// nothing and sets no name.
+    bool refuseWhileBusy(const link::GuardRecord& record) {
+        if (!busy()) {
+            return false;
+        }
+        (void)Submit(record);
+        return true;
+    }
 };
 
 // The window's part in a dispatch: dialogs, the file system and the page control.

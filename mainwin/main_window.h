@@ -6,6 +6,9 @@
 #include "mainwin/area_model.h"
 #include "mainwin/diagnostics_model.h"
 #include "mainwin/guard_feedback.h"
+#include "mainwin/guard_links.h"
+#include "mainwin/guard_page.h"
+#include "mainwin/hand_over_queue.h"
 #include "mainwin/job_dispatch.h"
 #include "mainwin/restore_model.h"
 #include "mainwin/settings_file.h"
@@ -15,11 +18,9 @@
 #include <QTimer>
 
 #include <array>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,11 +29,9 @@
 
 class QAction;
 class QActionGroup;
-class QLabel;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
-class QPushButton;
 class QTabWidget;
 
 namespace corvex::mainwin {
@@ -96,8 +95,8 @@ public:
     [[nodiscard]] const Settings& settings() const { return m_settings; }
     [[nodiscard]] link::TCorvexThread* guard() { return m_guard.get(); }
     [[nodiscard]] QTabWidget& pages() { return *m_pages; }
-    [[nodiscard]] QPlainTextEdit& logView() { return *m_logView; }
-    [[nodiscard]] QLineEdit& commandField() { return *m_command; }
+    [[nodiscard]] QPlainTextEdit& logView() { return m_guardPage->logView(); }
+    [[nodiscard]] QLineEdit& commandField() { return m_guardPage->commandField(); }
     [[nodiscard]] std::string logBookFile() const { return m_logFile; }
     [[nodiscard]] DiagnosticsPage& diagnostics() { return *m_diagPage; }
 
@@ -137,8 +136,6 @@ private:
     void showFlashPage() override;
     bool showMessage(const MessageBox& box) override { return messageBox(box); }
 
-    class GuardJobsLink;
-
     void buildMenus();
     void buildToolbar();
     QWidget* buildGuardPage();
@@ -156,11 +153,8 @@ private:
     [[nodiscard]] bool jobRunning() const;
     /// The visible top-level windows the window owns: tool windows and the about box.
     [[nodiscard]] std::vector<QWidget*> toolWindows() const;
-    void post(const std::function<void()>& call);
-    void runPosted();
     void onTick();
     void restartGuard();
-    void sendCommand();
     void applySettings();
     void collectSettings();
     void updateDefaultFileEntries();
@@ -190,13 +184,7 @@ private:
     // it waited on), kept until the window goes.
     std::unique_ptr<link::TCorvexThread> m_retired;
     std::pair<std::unique_ptr<GuardThreadLink>, std::unique_ptr<GuardJobsLink>> m_retiredLinks;
-    int m_callDepth = 0; // Guard calls running on the window's thread, nested in boxes
-
-    // Calls the Guard posts to this thread: the Guard thread appends, the window's thread takes
-    // them in order. A Qt queued call only wakes the window; the queue itself is ours so that
-    // the hand-over stays visible to the thread checker.
-    std::mutex m_postedMutex;
-    std::deque<std::function<void()>> m_posted;
+    HandOverQueue m_handOver; // the calls the Guard posts to the window's thread
 
     BoxHandler m_boxHandler;
     FileHandler m_fileHandler;
@@ -205,7 +193,6 @@ private:
     QTimer m_timer;
     bool m_closed = false;
     bool m_signalClose = false;
-    std::uint64_t m_linesShown = 0;
 
     std::map<QString, QAction*> m_actions;
     std::vector<QAction*> m_flashGroup;
@@ -223,9 +210,7 @@ private:
     QTabWidget* m_pages = nullptr;
     AreaMapView* m_map = nullptr;
     DiagnosticsPage* m_diagPage = nullptr;
-    QPlainTextEdit* m_logView = nullptr;
-    QLineEdit* m_command = nullptr;
-    QPushButton* m_restart = nullptr;
+    GuardPage* m_guardPage = nullptr;
     StatusPanels* m_panels = nullptr;
 };
 

@@ -1,5 +1,7 @@
 #include "mainwin/restore_dialog.h"
 
+#include "widgets/qt_text.h"
+
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -9,11 +11,9 @@
 
 namespace corvex::mainwin {
 
-namespace {
+using widgets::qs;
 
-QString qs(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+namespace {
 
 constexpr int kWatchMs = 100;
 

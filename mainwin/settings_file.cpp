@@ -2,6 +2,7 @@
 
 #include "link/guard/program_files.h"
 #include "link/jobs/job_files.h"
+#include "link/jobs/plain_text.h"
 
 #include <cerrno>
 #include <charconv>
@@ -49,11 +50,7 @@ constexpr std::array<LastFileKey, kFileKinds> kLastFileKeys = {{
 }};
 
 std::string_view trimmed(std::string_view text) {
-    const std::size_t begin = text.find_first_not_of(kBlanks);
-    if (begin == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(begin, text.find_last_not_of(kBlanks) - begin + 1);
+    return link::trimmed(text, kBlanks);
 }
 
 // Section and key names match whatever their case, as in other INI readers.

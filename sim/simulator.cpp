@@ -2,6 +2,7 @@
 
 #include "image_builder.h"
 #include "link/jobs/flash_chips.h"
+#include "link/jobs/replacing_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -82,30 +83,10 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Writes beside the target and renames over it, so the old file stays whole until the new one
-// is complete.
+// Through the program's one saver: the old file stays whole until the new one is on disk.
 std::string writeReplacing(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-    fs::path temporary = path;
-    temporary += ".new";
-    File file(std::fopen(temporary.c_str(), "wb"));
-    if (!file) {
-        return systemError("create", temporary, errno);
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    const int writeError = errno;
-    const bool closed = std::fclose(file.release()) == 0;
-    if (!written || !closed) {
-        const int error = written ? errno : writeError;
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        return systemError("write", temporary, error);
-    }
-    std::error_code renamed;
-    fs::rename(temporary, path, renamed);
-    if (renamed) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        return "cannot replace " + path.string() + ": " + renamed.message();
+    if (const auto problem = link::replaceFileContents(path.string(), bytes)) {
+        return "cannot save " + path.string() + ": " + *problem;
     }
     return {};
 }
@@ -311,14 +292,18 @@ std::string Simulator::save() {
     if (m_config.dir.empty()) {
         return {};
     }
-    const std::uint64_t generation = m_bus.flashGeneration();
-    std::string problem = writeReplacing(flashPath(), m_bus.flashImage());
-    if (problem.empty()) {
-        m_savedGeneration = generation;
-    }
-    // The EEPROM file is written only once the EEPROM changed, or when a run finds none yet.
-    const std::uint64_t eepromGeneration = m_bus.eepromGeneration();
+    // Each file is written only once its memory changed, or when a run finds none yet: a run
+    // that only reads costs no write and no flush to disk.
     std::error_code ignored;
+    std::string problem;
+    const std::uint64_t generation = m_bus.flashGeneration();
+    if (generation != m_savedGeneration || !fs::exists(flashPath(), ignored)) {
+        problem = writeReplacing(flashPath(), m_bus.flashImage());
+        if (problem.empty()) {
+            m_savedGeneration = generation;
+        }
+    }
+    const std::uint64_t eepromGeneration = m_bus.eepromGeneration();
     if (eepromGeneration != m_savedEepromGeneration || !fs::exists(eepromPath(), ignored)) {
         std::string eepromProblem = writeReplacing(eepromPath(), m_bus.eepromImage());
         if (eepromProblem.empty()) {

@@ -63,8 +63,8 @@ public:
     [[nodiscard]] std::string flashPath() const;
     /// Where the EEPROM is kept (all 0xFF when the file is new); empty without a folder.
     [[nodiscard]] std::string eepromPath() const;
-    /// Writes the flash and the EEPROM each to a file beside flash.bin and eeprom.bin and
-    /// renames it over the old one, so a failed save leaves the previous file whole. Returns a
+    /// Saves flash.bin and eeprom.bin, each when its memory changed since the last save or the
+    /// file is missing, so a failed save leaves the previous file whole. Returns a
     /// one-line error text, empty on success or when there is no folder. Call it while the
     /// Guard is idle.
     [[nodiscard]] std::string save();

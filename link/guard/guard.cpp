@@ -150,6 +150,7 @@ int TCorvexThread::refuse(GuardStateValue state) {
         refusal.Data = kStyleAttention;
     }
     (void)m_logQueue.append(refusal);
+    wakeOwner();
     return -1;
 }
 
@@ -264,6 +265,13 @@ void TCorvexThread::Log(std::string_view text) {
 
 void TCorvexThread::Log(const GuardRecord& record) {
     (void)m_logQueue.append(record);
+    wakeOwner();
+}
+
+void TCorvexThread::wakeOwner() {
+    if (GuardWake* wake = m_wake.load(std::memory_order_acquire)) {
+        wake->wake();
+    }
 }
 
 void TCorvexThread::Post(std::uint32_t code, std::string_view text, std::uint32_t data) {
@@ -425,6 +433,7 @@ void TCorvexThread::runLoop() {
             return;
         }
         if (GuardRecord command; takeCommand(command)) {
+            wakeOwner(); // busy now: a break the owner holds back can be given
             m_running = command;
             if (!command.Text.empty()) {
                 Log(command);
@@ -461,17 +470,21 @@ bool TCorvexThread::takeCommand(GuardRecord& command) {
 // and no command can slip in between the job and its abort report. A second break that comes
 // while the report is on its way belongs to the same job and gives no second report.
 void TCorvexThread::finishCommand() {
+    bool broken = false;
     {
         const std::lock_guard lock(m_stateMutex);
-        if (!m_flags.breakFlag.exchange(false)) {
+        broken = m_flags.breakFlag.exchange(false);
+        if (!broken) {
             m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Idle));
-            return;
         }
     }
-    reportAbort(); // outside the lock: the owner may submit from inside the hand-over
-    const std::lock_guard lock(m_stateMutex);
-    m_flags.breakFlag.store(false);
-    m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Idle));
+    if (broken) {
+        reportAbort(); // outside the lock: the owner may submit from inside the hand-over
+        const std::lock_guard lock(m_stateMutex);
+        m_flags.breakFlag.store(false);
+        m_guardState.store(static_cast<std::uint32_t>(GuardStateValue::Idle));
+    }
+    wakeOwner(); // idle: the owner may submit the next command
 }
 
 void TCorvexThread::reportAbort() {

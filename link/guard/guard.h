@@ -62,6 +62,15 @@ public:
     virtual void OnTerminate(TCorvexThread& /*sender*/) {}
 };
 
+// For an owner that sleeps until the Guard has news rather than polling it: told, on the
+// Guard's thread, after every log line and every change of GuardState. It must return at once
+// and not call back into the Guard.
+class GuardWake {
+public:
+    virtual ~GuardWake() = default;
+    virtual void wake() = 0;
+};
+
 /// Calls the event handler that belongs to an area event.
 void dispatchAreaEvent(GuardEvents& events, TCorvexThread& sender, AreaEvent event);
 
@@ -84,10 +93,6 @@ enum class GuardStateValue : std::uint32_t { Idle = 0, Busy = 1, Stopped = 2 };
 
 // The Guard's file names a submission can carry.
 enum class FileSlot { Read, Write, EELoad, EESave };
-
-/// The Guard's own report of a job broken off by the user (message code 5).
-inline constexpr std::string_view kAbortReport =
-    "Job aborted and Corvex guard ready to start new job !";
 
 inline constexpr std::uint32_t kDefaultAreaCount = 19;
 inline constexpr std::uint32_t kDefaultFlashBase = 0x7FE00000;
@@ -113,6 +118,9 @@ public:
     // ---- owner side -------------------------------------------------------------------
     /// Binds the event handlers (may be null); done once, right after creation.
     void bindEvents(GuardEvents* events) { m_events.store(events, std::memory_order_release); }
+    /// Binds the owner's wake (may be null). News from before the binding wakes nobody, so
+    /// the owner looks at the log and the state once after binding, before it first sleeps.
+    void bindWake(GuardWake* wake) { m_wake.store(wake, std::memory_order_release); }
     /// Queues a command; the slot used, or -1 when refused: while a command runs or waits in
     /// the queue, after the Guard stopped, or when the queue is full. The refusal is logged.
     int Submit(const GuardRecord& record);
@@ -223,9 +231,12 @@ private:
     void storeFileName(FileSlot slot, std::string name);
     void fatalReport(int lastErrno, std::string_view what);
     void synchronise(const std::function<void()>& call);
+    void wakeOwner();
+    void setState(GuardStateValue state);
 
     Synchroniser m_synchroniser;
     std::atomic<GuardEvents*> m_events{nullptr};
+    std::atomic<GuardWake*> m_wake{nullptr};      // bound once by the owner, called by the Guard
     std::atomic<AreaTable*> m_areaTable{nullptr}; // owned by the owner, bound once
     // Written by the owner (its backup switch), read by the write jobs.
     std::atomic<BackupKeeper*> m_backupKeeper{nullptr};

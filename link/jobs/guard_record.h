@@ -89,4 +89,8 @@ enum MessageCode : std::uint32_t {
     kMsgAreaColour = 17,
 };
 
+/// The Guard's own report of a job broken off by the user (message code 5).
+inline constexpr std::string_view kAbortReport =
+    "Job aborted and Corvex guard ready to start new job !";
+
 } // namespace corvex::link

@@ -1,5 +1,7 @@
 #include "link/jobs/replacing_file.h"
 
+#include "link/jobs/job_files.h"
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -26,21 +28,6 @@ std::string folderOf(const std::string& name) {
         return ".";
     }
     return slash == 0 ? "/" : name.substr(0, slash);
-}
-
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 } // namespace
@@ -149,7 +136,7 @@ std::optional<std::string> replaceFileContents(const std::string& target,
     if (!file.valid()) {
         return file.error();
     }
-    if (!writeAll(file.fd(), bytes.data(), bytes.size())) {
+    if (!writeAt(file.fd(), bytes.data(), bytes.size(), 0)) {
         const int error = errno;
         file.discard();
         return std::string(std::strerror(error));

@@ -221,6 +221,18 @@ private slots:
             QVERIFY(!parseAppOptions(bad, error));
             QVERIFY(!error.empty());
         }
+        // Qt's conventions: -v and --version, --option=value, and its help layout.
+        QVERIFY(parseAppOptions({"-v"}, error)->version);
+        QCOMPARE(parseAppOptions({"--port=sim"}, error)->port, std::string("sim"));
+        const std::string help = corvex::app::appHelpText();
+        QVERIFY(help.starts_with("Usage: "));
+        QVERIFY(help.find(" [options] [FILE]\n") != std::string::npos);
+        for (const char* option :
+             {"--port <sim|ppdev[:DEVICE]|direct>", "--sim-dir <DIR>", "--sim-option <KEY=VALUE>",
+              "--hex-editor <FILE>", "--channel-editor <IMAGE>", "--hex", "--backup-dir <DIR>",
+              "--no-backup", "-v, --version", "A second start"}) {
+            QVERIFY2(help.find(option) != std::string::npos, option);
+        }
     }
 };
 

@@ -3,12 +3,14 @@
 #include "backup/sha256.h"
 #include "temp_dir.h"
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace corvex::test {
 namespace {
@@ -241,6 +243,27 @@ TEST_F(BackupFolderTest, TheListIsNewestFirstAndCountsEveryFileOfTheFolder) {
         total += entry.file_size();
     }
     EXPECT_EQ(list.totalBytes, total);
+}
+
+// A write and the restore of its backup can fall in one second: "newest first" must still
+// name the later backup first, whatever the content hashes in the names.
+TEST_F(BackupFolderTest, BackupsOfTheSameSecondListInTheOrderTheyWereMade) {
+    TempDir dir;
+    BackupFolder backups(dir.path().string());
+    backups.setClock([] { return kDecember7; });
+    for (std::uint8_t seed = 1; seed <= 4; ++seed) {
+        const auto content = pattern(1024, seed);
+        ASSERT_TRUE(backups.keep(flashRequest(content)).kept);
+        // Past the file system's clock step, so that the files' own times tell them apart.
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    }
+    const backup::BackupList list = backup::listBackups(dir.path().string());
+    ASSERT_EQ(list.backups.size(), 4U);
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(list.backups[i].sha256,
+                  backup::sha256Hex(pattern(1024, static_cast<std::uint8_t>(4 - i))))
+            << "place " << i;
+    }
 }
 
 TEST(RestoreRefusal, ABackupGoesOnlyToTheReceiverTypeAndChipItWasReadFrom) {

@@ -212,6 +212,26 @@ TEST(ChannelLines, FieldsStandAtTheirPositionsInBothModes) {
               std::nullopt);
 }
 
+// A PID field holds one 16-bit word: a larger number typed into it is refused, never cut.
+TEST(ChannelLines, APidFieldReadsBackOnlyWhatAWordHolds) {
+    const struct {
+        std::string_view field;
+        DisplayMode mode;
+        std::optional<std::uint16_t> value;
+    } cases[] = {
+        {"65535", DisplayMode::Decimal, 0xFFFF},
+        {"65536", DisplayMode::Decimal, std::nullopt},
+        {"99999", DisplayMode::Decimal, std::nullopt},
+        {" 12x", DisplayMode::Decimal, std::nullopt},
+        {"FFFF ", DisplayMode::Hexadecimal, 0xFFFF},
+        {"10000", DisplayMode::Hexadecimal, std::nullopt},
+        {"   - ", DisplayMode::Hexadecimal, channels::kNoPid},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(channels::xswapValue(c.field, c.mode), c.value) << c.field;
+    }
+}
+
 TEST(TransponderLines, FrequencyAddsTheOscillatorOfTheToneBand) {
     for (const auto& [flags, shown] :
          {std::pair<std::uint8_t, const char*>{0x01, "  11700.000"}, {0x00, "  10850.000"}}) {

@@ -1,6 +1,6 @@
 #include "channels/image_writer.h"
+#include "channelwin/channel_editor_window.h"
 #include "channelwin/line_views.h"
-#include "channelwin/tform5.h"
 #include "sim/image_builder.h"
 #include "tests/link/temp_dir.h"
 

@@ -54,9 +54,12 @@ TEST(CorvexctlBackups, AWriteLeavesABackupThatListsAndRestoresTheFlashByteForByt
     const std::string imageFile = receiver.dir.file("new.bin");
     writeBytes(imageFile, image);
 
-    const CtlResult write = receiver.ctl({"--hardware", "1", "--areas", "SKIP", "--areas",
-                                          "0-1:PGM", "--write-file", imageFile, "WFW"});
+    // The simulated flash lives in --sim-dir: each run loads what the one before it left.
+    const CtlResult write =
+        receiver.ctl({"--hardware", "1", "--areas", "SKIP", "--areas", "0-1:PGM", "--write-file",
+                      imageFile, "--verbose", "WFW"});
     ASSERT_EQ(write.status, 0) << write.out << write.err;
+    EXPECT_NE(write.out.find("AREA  1 Programmed - OK"), std::string::npos) << write.out;
     EXPECT_NE(write.out.find(" - Backup of the flash saved in "), std::string::npos) << write.out;
     EXPECT_EQ(receiver.flash(), image);
     ASSERT_EQ(receiver.kept().size(), 1U);
@@ -126,6 +129,13 @@ TEST(CorvexctlBackups, EepromWritesAreBackedUpAndTheBackupWritesTheEepromBack) {
     const CtlResult restore = receiver.ctl({"--hardware", "1", "--restore", kept[0].path});
     ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
     EXPECT_EQ(receiver.eeprom(), pattern);
+
+    // The next run finds in the EEPROM what this one wrote, and views it.
+    const std::string readBack = receiver.dir.file("read-back.bin");
+    const CtlResult view = receiver.ctl({"--hardware", "1", "--eeprom-save", readBack, "EEVIEW"});
+    ASSERT_EQ(view.status, 0) << view.out << view.err;
+    EXPECT_NE(view.out.find("MESSAGE 12 " + readBack + "\n"), std::string::npos) << view.out;
+    EXPECT_EQ(readBytes(readBack), pattern);
 }
 
 TEST(CorvexctlBackups, WithoutABackupNothingIsWrittenUnlessNoBackupIsAsked) {

@@ -52,7 +52,7 @@ struct TimedRun {
 // corvexctl in this process; a run that has not ended after a minute is stopped as a signal
 // would stop it, so a job that never ends fails the test instead of holding it.
 TimedRun timedCorvexctl(const std::vector<std::string>& args) {
-    std::atomic<int> stop{0};
+    cli::StopRequest stop;
     std::ostringstream out;
     std::ostringstream err;
     const std::vector<std::string_view> views(args.begin(), args.end());
@@ -60,7 +60,7 @@ TimedRun timedCorvexctl(const std::vector<std::string>& args) {
     auto run =
         std::async(std::launch::async, [&] { return cli::runCorvexctl(views, out, err, &stop); });
     if (run.wait_for(std::chrono::minutes(1)) != std::future_status::ready) {
-        stop.store(SIGTERM);
+        (void)stop.request(SIGTERM);
     }
     TimedRun result;
     result.status = run.get();

@@ -110,26 +110,30 @@ class HexEditorWindow : public QObject {
     Q_OBJECT
 
 private slots:
-    void typingInBothPanesMarksTheByte() {
+    // Qt gives Delete the text "\x7f"; it once went into the character pane as a byte.
+    void keysTypeIntoBothPanesButControlKeysTypeNothing() {
         Rig rig;
         QCOMPARE(rig.editor->windowTitle(),
                  QString::fromStdString("File Editor - [" + rig.file + "]"));
-        rig.type("12");
-        QCOMPARE(rig.ws().pageByte(0), 0x12);
-        QCOMPARE(rig.ws().cursorColumn(), 3);
-        for (int column : {1, 2, 34}) {
-            QVERIFY2(rig.ws().cellChanged(column, 1), qPrintable(QString::number(column)));
+        QTest::keyClick(&rig.grid(), Qt::Key_Tab); // to the character pane
+        // The texts X11 gives these keys.
+        const std::pair<Qt::Key, QChar> keys[] = {
+            {Qt::Key_Delete, QChar(0x7F)}, {Qt::Key_Escape, QChar(0x1B)}, {Qt::Key_Insert, {}}};
+        for (const auto& [key, text] : keys) {
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier,
+                            text.isNull() ? QString() : QString(text));
+            QApplication::sendEvent(&rig.grid(), &press);
         }
-        QTest::keyClick(&rig.grid(), Qt::Key_Tab); // to the character of byte 1
-        QCOMPARE(rig.ws().cursorColumn(), 35);
+        QCOMPARE(rig.ws().pageByte(0), rig.bytes[0]);
+        QCOMPARE(rig.ws().cursorColumn(), 34);
+        QVERIFY(!rig.editor->modified());
+
         rig.type("z");
-        QCOMPARE(rig.ws().pageByte(1), 'z');
-        QVERIFY(rig.ws().cellChanged(3, 1) && rig.ws().cellChanged(35, 1));
+        QTest::keyClick(&rig.grid(), Qt::Key_Tab); // to the high nibble of byte 1
+        rig.type("12");
+        QCOMPARE(rig.ws().pageByte(0), 'z');
+        QCOMPARE(rig.ws().pageByte(1), 0x12);
         QVERIFY(rig.editor->modified());
-        // A letter that is no digit changes nothing in the hexadecimal pane.
-        QTest::keyClick(&rig.grid(), Qt::Key_Tab);
-        rig.type("x");
-        QCOMPARE(rig.ws().pageByte(2), rig.bytes[2]);
     }
 
     void pagingKeysAreIgnoredDuringARefresh() {
@@ -157,10 +161,6 @@ private slots:
         bar->setValue(48);
         QCOMPARE(rig.ws().pageOffset(), 768u);
         QCOMPARE(rig.field("FileOffsetField").text(), QStringLiteral("00000300"));
-        QCOMPARE(rig.ws().cellText(0, 1), std::string("00000300"));
-        // Offset 999 is row 15, byte 7; the cells after it lie past the end of the file.
-        QVERIFY(!rig.ws().cellText(15, 15).empty() && !rig.ws().cellText(41, 15).empty());
-        QVERIFY(rig.ws().cellText(17, 15).empty() && rig.ws().cellText(1, 16).empty());
         QTest::keyClick(&rig.grid(), Qt::Key_PageDown);
         QCOMPARE(bar->value(), 48);
     }
@@ -196,10 +196,6 @@ private slots:
         QCOMPARE(base.text(), QStringLiteral("10000123"));
         QTest::keyClick(&base, Qt::Key_Return);
         QCOMPARE(rig.ws().baseAddress(), 0x10000120u);
-        QCOMPARE(rig.ws().cellText(0, 2), std::string("10000130"));
-        base.clear();
-        rig.editor->setBaseAddress();
-        QCOMPARE(rig.lastNotice(), QStringLiteral("Invalid base address specified !"));
     }
 
     void searchListsMatchesAndJumpsToOneSelected() {
@@ -236,11 +232,8 @@ private slots:
             }
             rig.editor->jumpToSelectedResult();
         };
-        select({3, 4});
+        select({3, 4}); // refused, as the results list says why
         QVERIFY(rig.lastNotice().startsWith(QStringLiteral("Cannot jump to multiple addresses.")));
-        select({5});
-        QVERIFY(rig.lastNotice().startsWith(
-            QStringLiteral("Cannot jump, you selected a status line.")));
         select({4});
         QCOMPARE(rig.ws().cursorOffset(), 0x450u);
         QCOMPARE(rig.field("JumpField").text(), QStringLiteral("00000450"));
@@ -288,13 +281,9 @@ private slots:
             return rig.lastNotice();
         };
         QCOMPARE(fillWith("", "0", "1"), QStringLiteral("Invalid fill value !"));
-        QCOMPARE(fillWith("00", "", "1"), QStringLiteral("Invalid Start address !"));
         QCOMPARE(fillWith("00", "200", "100"),
                  QString::fromLatin1(corvex::fileeditor::kEndAsLengthMessage.data()));
         QCOMPARE(rig.field("FillEnd").text(), QStringLiteral("00000263"));
-        QCOMPARE(
-            fillWith("00", "0", "10000"),
-            QStringLiteral("End address must be lower or equal than maximum workspace size !"));
         QVERIFY(!rig.editor->modified());
 
         QCOMPARE(fillWith("00", "10", "1F"), QString());
@@ -305,7 +294,7 @@ private slots:
         QCOMPARE(rig.ws().pageByte(0x1F), rig.bytes[0x1F]);
     }
 
-    void integrityCheckAfterEditsAndAfterSavingOntoTheFile() {
+    void integrityCheckTakesTheFillFieldsRange() {
         Rig rig(8192);
         rig.type("00");
         rig.field("FillStart").setText(QStringLiteral("0"));
@@ -314,30 +303,6 @@ private slots:
         QCOMPARE(rig.lastNotice(), QStringLiteral("Integrity Check Done"));
         QCOMPARE(rig.editor->results().size(), 1u);
         QCOMPARE(rig.editor->results().offset(0), 0u);
-
-        rig.dialogFile = rig.file;
-        QVERIFY(rig.editor->saveWithDialog());
-        QVERIFY(!rig.editor->modified());
-        QCOMPARE(corvex::test::readBytes(rig.file).at(0), 0);
-        rig.editor->checkIntegrity();
-        QCOMPARE(rig.editor->results().size(), 1u); // no new difference
-        QVERIFY(!rig.ws().byteChanged(0));
-    }
-
-    void undoAndRedoAcrossPages() {
-        Rig rig(4096);
-        rig.type("AA");
-        QTest::keyClick(&rig.grid(), Qt::Key_PageDown);
-        rig.type("BB"); // byte 257: the cursor stayed in its column
-        QCOMPARE(rig.ws().pageByte(1), 0xBB);
-        QTest::keyClick(rig.editor, Qt::Key_Z, Qt::ControlModifier);
-        QCOMPARE(rig.ws().pageByte(1), rig.bytes[257]);
-        QTest::keyClick(rig.editor, Qt::Key_Z, Qt::ControlModifier);
-        QCOMPARE(rig.ws().pageOffset(), 0u);
-        QCOMPARE(rig.ws().pageByte(0), rig.bytes[0]);
-        QTest::keyClick(rig.editor, Qt::Key_Y, Qt::ControlModifier);
-        QCOMPARE(rig.ws().pageByte(0), 0xAA);
-        QVERIFY(rig.ws().cellChanged(1, 1));
     }
 
     void openDialogInsertsAFileAtTheCursor() {
@@ -407,23 +372,6 @@ private slots:
         std::filesystem::permissions(work, std::filesystem::perms::owner_read);
         QVERIFY(second.openByName(rig.file));
         QCOMPARE(corvex::test::readBytes(work), rig.bytes);
-    }
-
-    // Qt gives Delete the text "\x7f"; it once went into the character pane as a byte.
-    void controlKeysTypeNoByte() {
-        Rig rig;
-        QTest::keyClick(&rig.grid(), Qt::Key_Tab); // to the character pane
-        // The texts X11 gives these keys.
-        const std::pair<Qt::Key, QChar> keys[] = {
-            {Qt::Key_Delete, QChar(0x7F)}, {Qt::Key_Escape, QChar(0x1B)}, {Qt::Key_Insert, {}}};
-        for (const auto& [key, text] : keys) {
-            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier,
-                            text.isNull() ? QString() : QString(text));
-            QApplication::sendEvent(&rig.grid(), &press);
-        }
-        QCOMPARE(rig.ws().pageByte(0), rig.bytes[0]);
-        QCOMPARE(rig.ws().cursorColumn(), 34);
-        QVERIFY(!rig.editor->modified());
     }
 
     // A result past 4 GiB once jumped to its offset modulo 2^32.
@@ -561,6 +509,10 @@ private slots:
         QTest::keyClick(&grid, Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(rig.ws().pageByte(16), rig.bytes[16]);
         QTest::keyClick(&grid, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(rig.ws().pageByte(16), 'H');
+        QTest::keyClick(rig.editor, Qt::Key_Z, Qt::ControlModifier); // the window's own keys
+        QCOMPARE(rig.ws().pageByte(16), rig.bytes[16]);
+        QTest::keyClick(rig.editor, Qt::Key_Y, Qt::ControlModifier);
         QCOMPARE(rig.ws().pageByte(16), 'H');
 
         // Ctrl+S writes the file back; the title loses its mark.

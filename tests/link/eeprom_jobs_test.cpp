@@ -54,10 +54,16 @@ TEST_P(EepromRoundTrip, AnImageReadBackAndWrittenAgainLeavesTheEepromAsItWas) {
     const int hardware = GetParam();
     EepromRig rig({hardware == 1 ? "receiver=dsi" : "receiver=dsx"});
     rig.run(GuardRecord::command("SETHARDWARE", static_cast<std::uint32_t>(hardware)));
+    // A long file name is cut in the log lines but used whole.
+    rig.load = rig.dir.file(std::string(120, 'n') + ".bin");
+    rig.guard->SetEELoadFileName(rig.load);
     writeBytes(rig.load, pattern());
     rig.run("EEWRITE");
     ASSERT_TRUE(rig.contains("EEPROM WRITE - OK"));
     ASSERT_EQ(rig.eeprom(), pattern());
+    EXPECT_TRUE(rig.contains(("EELOADFILENAME " + rig.load).substr(0, 100)));
+    EXPECT_THAT(rig.repliesTo("EEWRITE"),
+                Contains(("EELoadFromFile - " + rig.load + " - OK").substr(0, 100)));
     EXPECT_GT(rig.sim->bus().eepromBusyRefusals(), 0U)
         << "no page write was waited out by acknowledge polling";
 
@@ -78,20 +84,15 @@ TEST_P(EepromRoundTrip, AnImageReadBackAndWrittenAgainLeavesTheEepromAsItWas) {
     rig.run("EEWRITE");
     EXPECT_EQ(rig.eeprom(), pattern());
     EXPECT_EQ(rig.sim->bus().eepromGeneration() - before, 128U) << "every page written once";
-}
 
-INSTANTIATE_TEST_SUITE_P(ByReadMethod, EepromRoundTrip, ::testing::Values(0, 1),
-                         [](const auto& info) { return info.param == 0 ? "Controller" : "Pins"; });
-
-TEST(EepromJobs, EraseLeavesEveryByteErased) {
-    EepromRig rig;
-    writeBytes(rig.load, pattern());
-    rig.run("EEWRITE");
     rig.run("EEERASE");
     EXPECT_EQ(rig.eeprom(), Bytes(kEeprom, 0xFF));
     EXPECT_THAT(rig.repliesTo("EEERASE"), Contains("EEPROM ERASE - OK"));
     EXPECT_EQ(rig.lastMessage().Text.view(), "Erasing configuration EEprom succeeded.");
 }
+
+INSTANTIATE_TEST_SUITE_P(ByReadMethod, EepromRoundTrip, ::testing::Values(0, 1),
+                         [](const auto& info) { return info.param == 0 ? "Controller" : "Pins"; });
 
 TEST(EepromJobs, AByteThatDoesNotComeBackEndsTheWriteAtItsAddress) {
     const struct {
@@ -207,19 +208,6 @@ TEST(EepromJobs, ALoadFileThatIsNotARegularFileBreaksTheJobOffWithoutAReport) {
             EXPECT_THAT(rig.sim->adapter().microcodeUploads(), IsEmpty()) << c.what << ' ' << job;
         }
     }
-}
-
-TEST(EepromJobs, ALongFileNameIsCutInTheLogLineButUsedWhole) {
-    EepromRig rig;
-    const std::string name = rig.dir.file(std::string(120, 'n') + ".bin");
-    ASSERT_GT(name.size(), 85U);
-    writeBytes(name, pattern());
-    rig.guard->SetEELoadFileName(name);
-    rig.run("EEWRITE");
-    EXPECT_TRUE(rig.contains(("EELOADFILENAME " + name).substr(0, 100)));
-    EXPECT_THAT(rig.repliesTo("EEWRITE"),
-                Contains(("EELoadFromFile - " + name + " - OK").substr(0, 100)));
-    EXPECT_EQ(rig.eeprom(), pattern());
 }
 
 TEST(BootcodeJob, SendsTwoTo255BytesAndRefusesOthersUnsent) {

@@ -40,23 +40,29 @@ TEST(GuardLifecycle, StartsIdleAndExitStopsItAndLaterSubmissionsAreRefused) {
     EXPECT_EQ(refusal.Data, 0x1000U);
 }
 
+// Each command's replies in the log book; unknown words are case-sensitive, and the empty
+// command has no echo.
 TEST(GuardCommands, RepliesWithTheFixedTextsAndUnknownWordsAreCaseSensitive) {
     FloatingPort port;
     GuardHarness h(port);
-    h.run("VERSION");
-    EXPECT_EQ(h.repliesTo("VERSION"),
-              std::vector<std::string>{"3.00 BUILD 020411 / DEBUG EXTENSION 020416"});
-    h.run("RESTART");
-    EXPECT_EQ(h.repliesTo("RESTART"),
-              std::vector<std::string>{"Corvex Guard is restarted by user program."});
-    h.run("version");
-    EXPECT_EQ(h.repliesTo("version"),
-              std::vector<std::string>{"ERROR - UNKNOWN COMMAND SEND \"version\""});
-    // The empty command has no echo.
+    const std::pair<const char*, const char*> replies[] = {
+        {"VERSION", "3.00 BUILD 020411 / DEBUG EXTENSION 020416"},
+        {"RESTART", "Corvex Guard is restarted by user program."},
+        {"version", "ERROR - UNKNOWN COMMAND SEND \"version\""},
+    };
+    for (const auto& [command, reply] : replies) {
+        h.run(command);
+        EXPECT_EQ(h.repliesTo(command), std::vector<std::string>{reply});
+    }
     const auto before = h.log.size();
     h.run(GuardRecord{});
     ASSERT_EQ(h.log.size(), before + 1);
     EXPECT_EQ(h.log.back(), "ERROR - UNKNOWN COMMAND SEND \"\"");
+    h.guard->SetStopOnError(true);
+    h.guard->SetStopOnError(false);
+    ASSERT_TRUE(h.waitForLine("DISABLE STOP ON ERROR"));
+    EXPECT_TRUE(h.contains("ENABLE STOP ON ERROR"));
+    EXPECT_FALSE(h.guard->stopOnError());
 }
 
 TEST(GuardCommands, SetHardwareSelectsTypeAreasAndFlashBase) {
@@ -109,26 +115,6 @@ TEST(GuardCommands, PriorityResetAndProgrammingPostTheirMessages) {
     EXPECT_TRUE(h.contains("SET GUARD PRIORITY TO HIGH"));
     EXPECT_TRUE(h.contains("RESET CORVEX INTERFACE"));
     EXPECT_TRUE(h.contains("Set programming to disabled."));
-}
-
-TEST(GuardCommands, StopOnErrorSwitchIsLogged) {
-    FloatingPort port;
-    GuardHarness h(port);
-    h.guard->SetStopOnError(true);
-    h.guard->SetStopOnError(false);
-    ASSERT_TRUE(h.waitForLine("DISABLE STOP ON ERROR"));
-    EXPECT_TRUE(h.contains("ENABLE STOP ON ERROR"));
-    EXPECT_FALSE(h.guard->stopOnError());
-}
-
-TEST(GuardLifecycle, StoppingAnIdleGuardReportsNoAbort) {
-    FloatingPort port;
-    GuardHarness h(port);
-    h.run("VERSION");
-    h.guard->stop();
-    h.drain();
-    EXPECT_FALSE(h.contains("Operation aborted.")) << "nothing ran that a close could break";
-    EXPECT_TRUE(h.events.messages().empty());
 }
 
 // Two owners' threads submit block writes, each with a file name of its own, as fast as they can:
@@ -203,7 +189,8 @@ TEST(GuardCommands, ASignatureReadDropsTheJobMarksAndKeepsTheModes) {
     }
 }
 
-TEST(GuardBreak, BreakWhileIdleDoesNothing) {
+// Nothing ran that a break or a close could break: no abort is reported.
+TEST(GuardBreak, AnIdleGuardHasNothingToBreakOrAbort) {
     FloatingPort port;
     GuardHarness h(port);
     ASSERT_TRUE(h.waitIdle());
@@ -212,9 +199,46 @@ TEST(GuardBreak, BreakWhileIdleDoesNothing) {
     EXPECT_EQ(h.guard->PendingDepth(), 0) << "a time-out mark with no exchange to break";
     h.run("VERSION");
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    h.guard->stop();
     h.drain();
     EXPECT_TRUE(h.events.messages().empty());
     EXPECT_FALSE(h.contains("Operation aborted."));
+}
+
+// Records the Guard's state at each wake, for an owner that sleeps until told.
+class WakeRecorder : public link::GuardWake {
+public:
+    void watch(const link::TCorvexThread* guard) { m_guard.store(guard); }
+    void wake() override {
+        const std::lock_guard lock(m_mutex);
+        m_last = m_guard.load()->GuardState();
+        m_changed.notify_all();
+    }
+    /// True once a wake found the Guard in `state`; false after ten seconds.
+    bool waitFor(GuardStateValue state) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_last == state; });
+    }
+
+private:
+    std::atomic<const link::TCorvexThread*> m_guard{nullptr}; // set by the test before binding
+    std::mutex m_mutex; // guards m_last: the Guard writes it, the test waits on it
+    std::condition_variable m_changed;
+    GuardStateValue m_last = GuardStateValue::Stopped;
+};
+
+TEST(GuardWake, TheOwnerIsWokenWhenAJobStartsAndWhenTheGuardIsIdleAgain) {
+    WakeRecorder wakes; // outlives the Guard, which may be waking it as it ends
+    FloatingPort port;
+    GuardHarness h(port);
+    wakes.watch(h.guard.get());
+    h.guard->bindWake(&wakes);
+    ASSERT_TRUE(h.waitIdle());
+    ASSERT_GE(h.guard->Submit(GuardRecord::command("DEADLOCK")), 0);
+    EXPECT_TRUE(wakes.waitFor(GuardStateValue::Busy)) << "a held break could not be given";
+    h.guard->Break();
+    EXPECT_TRUE(wakes.waitFor(GuardStateValue::Idle)) << "the next command would wait";
+    EXPECT_TRUE(h.guard->isIdle());
 }
 
 TEST(GuardBreak, DeadlockHoldsTheGuardRefusingJobsUntilBreakThenReportsTheAbort) {

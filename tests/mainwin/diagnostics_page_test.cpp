@@ -284,8 +284,8 @@ private slots:
         QCOMPARE(box.text(), QStringLiteral("1"));
     }
 
-    // The short test from the menu passes on a loopback interface, fails on an empty port and
-    // is broken off by a No to the warning.
+    // The short test from the menu passes on a loopback interface and is broken off by a No to
+    // the warning; which interface passes which test is the diagnostics jobs' own test.
     void loopbackTests() {
         {
             Rig rig;
@@ -301,13 +301,6 @@ private slots:
             QVERIFY(rig.idle());
             QCOMPARE(rig.get<QProgressBar>("gauge").value(), 0);
             QVERIFY(rig.get<QCheckBox>("loopback").isEnabled());
-        }
-        {
-            Rig rig("adapter=absent");
-            rig.window->action(QStringLiteral("Corvex/Loopback test/Ack"))->trigger();
-            QVERIFY(
-                QTest::qWaitFor([&] { return rig.boxSaid("Loopback ACK-test failed."); }, 20000));
-            QVERIFY(!rig.boxSaid("Loopback ACK-test succeeded."));
         }
         {
             Rig rig;

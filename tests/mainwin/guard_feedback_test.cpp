@@ -1,4 +1,5 @@
 #include "mainwin/guard_feedback.h"
+#include "mainwin/guard_links.h"
 #include "mainwin/message_texts.h"
 #include "tests/link/guard_harness.h"
 #include "tests/link/temp_dir.h"

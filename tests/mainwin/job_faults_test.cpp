@@ -1,4 +1,5 @@
 #include "mainwin/diagnostics_model.h"
+#include "mainwin/guard_links.h"
 #include "mainwin/job_dispatch.h"
 #include "sim/simulator.h"
 #include "tests/link/fault_rows.h"

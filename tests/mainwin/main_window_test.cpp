@@ -242,23 +242,32 @@ private slots:
         QCOMPARE(group(), off);
     }
 
-    // A firmware read through the menus: the file is the receiver's flash, every area done.
-    // Read, change one area of the image, write it back: the map ends with each area's outcome.
+    // A firmware read through the menus: the file holds the PGM areas of the receiver's flash,
+    // each of them done. Change one area of the image and write it back: the map ends with each
+    // area's outcome. Two areas, not the whole flash: the window's part is the same.
     void readAndWriteFirmwareThroughTheWindow() {
-        Rig rig;
+        // Without the backup, which would read the whole flash: its window switch is the restore
+        // test's, the copy itself the backup jobs'.
+        Rig rig([](corvex::mainwin::MainWindowSetup& setup) { setup.noBackup = true; });
         QVERIFY(rig.readSignature());
-        rig.act("Flash/Set all areas to PGM").trigger();
+        rig.act("Flash/Set all areas to SKIP").trigger();
+        auto& table = rig.window->areas().table();
+        table.setMode(0, corvex::link::kAreaModePgm);
+        table.setMode(1, corvex::link::kAreaModePgm);
         rig.answer = rig.dir.file("firmware.bin");
         rig.act("Flash/Read Firmware").trigger();
         QVERIFY(rig.window->feedback().mapBusy());
         QVERIFY(QTest::qWaitFor([&rig] { return !rig.window->feedback().mapBusy(); }, 250000));
-        std::vector<std::uint8_t> image = readAll(*rig.answer);
-        QCOMPARE(image, rig.sim.bus().flashImage());
-        for (std::size_t area = 0; area < 19; ++area) {
+        std::vector<std::uint8_t> image = rig.sim.bus().flashImage();
+        const std::size_t read = table.AreaStart[2].load() - table.AreaStart[0].load();
+        QCOMPARE(readAll(*rig.answer),
+                 std::vector<std::uint8_t>(image.begin(), image.begin() + read));
+        for (std::size_t area = 0; area < 2; ++area) {
             const auto& view = rig.window->areas().area(area);
             QCOMPARE(view.progress, corvex::mainwin::kProgressFull);
             QCOMPARE(view.statusIcon, corvex::mainwin::kIconDone);
         }
+        QVERIFY(rig.window->areas().area(2).statusIcon != corvex::mainwin::kIconDone);
         QCOMPARE(rig.window->feedback().panel(1).text, std::string("Ready"));
         QCOMPARE(rig.window->settings().lastFiles[0], *rig.answer);
 
@@ -272,9 +281,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&rig] { return !rig.window->feedback().mapBusy(); }, 250000));
         QCOMPARE(rig.sim.bus().flashImage(), image);
         QCOMPARE(rig.window->areas().area(0).statusText, std::string("Programmed - OK"));
-        for (std::size_t area = 1; area < 19; ++area) {
-            QCOMPARE(rig.window->areas().area(area).statusText, std::string("Up-to-Date - OK"));
-        }
+        QCOMPARE(rig.window->areas().area(1).statusText, std::string("Up-to-Date - OK"));
     }
 
     void toolWindowsOpenOneAtATimeAndHoldTheClose();

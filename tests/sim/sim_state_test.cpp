@@ -39,6 +39,13 @@ TEST_F(SimulatorState, MissingFlashIsCreatedFromTheDefaultImage) {
         EXPECT_EQ(sim.flashPath(), flashFile());
     }
     EXPECT_EQ(readBytes(flashFile()), defaultFirmwareImage(0x100000, "DSI185D V1.07 SIM"));
+
+    // A run that only reads leaves the files alone: no write, no flush to disk.
+    const auto before = fs::last_write_time(flashFile());
+    Simulator sim(inDir({"receiver=dsi"}));
+    fs::last_write_time(flashFile(), before - std::chrono::hours(1));
+    EXPECT_THAT(sim.save(), IsEmpty());
+    EXPECT_EQ(fs::last_write_time(flashFile()), before - std::chrono::hours(1));
 }
 
 TEST_F(SimulatorState, AProgrammedWordIsThereInTheNextRun) {
@@ -82,12 +89,16 @@ TEST_F(SimulatorState, AFailedSaveLeavesTheOldFileWhole) {
     rig.prologue();
     ASSERT_TRUE(rig.program(rig.base() + 0x8000, 0));
 
-    // A folder where the new file should go makes the save fail before the rename.
-    fs::create_directory(flashFile() + ".new");
-    EXPECT_THAT(sim.save(), HasSubstr("flash.bin.new"));
+    // A file whose name leaves no room for the part file beside it fails the save before
+    // anything is written; flash.bin links to it.
+    const std::string longName = m_dir.file("state/" + std::string(250, 'f'));
+    fs::rename(flashFile(), longName);
+    fs::create_symlink(longName, flashFile());
+    EXPECT_THAT(sim.save(), HasSubstr("cannot save " + flashFile()));
     EXPECT_EQ(readBytes(flashFile()), before);
 
-    fs::remove(flashFile() + ".new");
+    fs::remove(flashFile());
+    fs::rename(longName, flashFile());
     EXPECT_THAT(sim.save(), IsEmpty());
     EXPECT_EQ(readBytes(flashFile()), sim.bus().flashImage());
     EXPECT_NE(readBytes(flashFile()), before);

@@ -1,4 +1,4 @@
-#include "app/icons/icon_list.h"
+#include "widgets/icon_list.h"
 
 #include <QImage>
 #include <QTest>
@@ -32,8 +32,8 @@ private slots:
                                   13, 14, 15, 16, 17, 18, 19, 21, 28, 32, 34, 38};
         for (int number = -1; number <= 40; ++number) {
             const bool expected = inUse.count(number) != 0;
-            QCOMPARE(corvex::app::hasIcon(number), expected);
-            const QPixmap pixmap = corvex::app::iconPixmap(number, 16);
+            QCOMPARE(corvex::widgets::hasIcon(number), expected);
+            const QPixmap pixmap = corvex::widgets::iconPixmap(number, 16);
             QCOMPARE(pixmap.isNull(), !expected);
             if (expected) {
                 QCOMPARE(pixmap.size(), QSize(16, 16));
@@ -44,13 +44,13 @@ private slots:
 
     void modeButtonsAndTheProgramIconAreDrawn() {
         for (const int state : {0, 2, 3}) {
-            const QPixmap button = corvex::app::modeButtonPixmap(state);
+            const QPixmap button = corvex::widgets::modeButtonPixmap(state);
             QCOMPARE(button.size(), QSize(50, 20));
             QVERIFY(drawsSomething(button));
         }
-        QVERIFY(corvex::app::modeButtonPixmap(1).isNull());
-        QVERIFY(!corvex::app::programIcon().isNull());
-        QVERIFY(drawsSomething(corvex::app::programIcon().pixmap(48, 48)));
+        QVERIFY(corvex::widgets::modeButtonPixmap(1).isNull());
+        QVERIFY(!corvex::widgets::programIcon().isNull());
+        QVERIFY(drawsSomething(corvex::widgets::programIcon().pixmap(48, 48)));
     }
 };
 

@@ -1,11 +1,11 @@
-#include "app/icons/icon_list.h"
+#include "widgets/icon_list.h"
 
 #include <QFile>
 #include <QHash>
 #include <QPainter>
 #include <QSvgRenderer>
 
-namespace corvex::app {
+namespace corvex::widgets {
 
 namespace {
 
@@ -74,4 +74,4 @@ QIcon programIcon() {
     return icon;
 }
 
-} // namespace corvex::app
+} // namespace corvex::widgets

@@ -76,7 +76,7 @@ public:
     [[nodiscard]] QCheckBox* checkBox(const QString& caption) const;
     [[nodiscard]] bool advancedMode() const { return m_advanced; }
     /// The image the lists were loaded from, as read then.
-    [[nodiscard]] const std::string& imageName() const { return m_imageName; }
+    [[nodiscard]] const std::string& imageName() const { return m_editor.imageName(); }
 
     /// The drop of a drag on the channels list, on `target` (nullopt: below the last line).
     void dropOn(std::optional<std::size_t> target);
@@ -129,10 +129,6 @@ private:
     void sortBySection(int section);
 
     channels::ChannelEditor m_editor;
-    std::vector<std::uint8_t> m_image; // the image as loaded: the records lines refer to
-    std::string m_imageName;
-    bool m_loaded = false;
-    bool m_keptForRecovery = false; // the work is in a snapshot: the close does not ask
     bool m_advanced = true;
     bool m_refreshing = false;
     std::string m_syncedSearch;

@@ -3,7 +3,7 @@
 #include <QIcon>
 #include <QPixmap>
 
-namespace corvex::app {
+namespace corvex::widgets {
 
 /// Whether the icon list has a picture for `number`; the numbers without one draw nothing.
 [[nodiscard]] bool hasIcon(int number);
@@ -18,4 +18,4 @@ namespace corvex::app {
 /// The program's own icon, for windows and the desktop entry.
 [[nodiscard]] QIcon programIcon();
 
-} // namespace corvex::app
+} // namespace corvex::widgets
