@@ -31,8 +31,8 @@ QString findHelpPage(const QString& programPath, const QStringList& shareDirs) {
 
 QStringList helpShareDirs(const QString& programPath) {
     const QDir programDir = QFileInfo(programPath).absoluteDir();
-    return {QDir::cleanPath(programDir.filePath(QStringLiteral("../" CORVEX_DATADIR "/corvex"))),
-            QStringLiteral(CORVEX_FULL_DATADIR "/corvex")};
+    return {QDir::cleanPath(programDir.filePath(QStringLiteral("../" CORVEX_DOCDIR))),
+            QStringLiteral(CORVEX_FULL_DOCDIR)};
 }
 
 void openHelpPage(QWidget* parent) {

@@ -11,8 +11,8 @@ namespace corvex::app {
 /// ".HTM"), then `shareDirs` in order.
 [[nodiscard]] QString findHelpPage(const QString& programPath, const QStringList& shareDirs);
 
-/// The installed share folders for this program: the one relative to the program's folder (an
-/// install moved as a whole) and the one it was configured for.
+/// The installed documentation folders (share/doc/corvex) for this program: the one relative to the
+/// program's folder (an install moved as a whole) and the one it was configured for.
 [[nodiscard]] QStringList helpShareDirs(const QString& programPath);
 
 /// Opens the help page in the desktop's browser; when it is missing or cannot be opened, says

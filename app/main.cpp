@@ -77,6 +77,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("corvex"));
     QApplication::setApplicationVersion(QStringLiteral(CORVEX_VERSION));
     QApplication::setWindowIcon(widgets::programIcon());
+    // Ties the windows to corvex.desktop, so a desktop shows the menu entry's name and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("corvex"));
     if (!port) {
         std::cerr << "corvex: " << error << '\n';
         QMessageBox::critical(nullptr, QStringLiteral("Error"), QString::fromStdString(error));

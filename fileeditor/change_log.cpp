@@ -106,7 +106,8 @@ void ChangeLog::dropRedo() {
     m_redo.clear();
     if (m_undo.empty() && m_scratch.valid()) {
         // Nothing refers to the scratch file any more: start it again from nothing.
-        (void)::ftruncate(m_scratch.get(), 0);
+        // Left long, the file is only bigger: writes start again at its beginning.
+        [[maybe_unused]] const int cut = ::ftruncate(m_scratch.get(), 0);
         m_scratchEnd = 0;
         m_scratchHeld = 0;
     }

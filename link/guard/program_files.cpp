@@ -1,5 +1,6 @@
 #include "link/guard/program_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +42,25 @@ std::string userDataFolder(std::string_view sub) {
     return data.string();
 }
 
+namespace {
+
+// The folders a package manager owns. Root may write there, but a program installed in them that
+// left its settings and log book beside itself would scatter files no package owns into them.
+bool isSystemFolder(const fs::path& folder) {
+    const fs::path absolute = folder.lexically_normal();
+    for (const char* system : {"/usr", "/bin", "/sbin"}) {
+        const fs::path top(system);
+        const auto [end, unused] =
+            std::mismatch(top.begin(), top.end(), absolute.begin(), absolute.end());
+        if (end == top.end()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 std::string programFileName(const std::string& programPath, std::string_view extension) {
     const fs::path program(programPath);
     std::string name = program.filename().string();
@@ -51,7 +71,7 @@ std::string programFileName(const std::string& programPath, std::string_view ext
     if (folder.empty()) {
         folder = ".";
     }
-    if (::access(folder.c_str(), W_OK) == 0) {
+    if (!isSystemFolder(folder) && ::access(folder.c_str(), W_OK) == 0) {
         return (folder / name).string();
     }
     const std::string data = userDataFolder();

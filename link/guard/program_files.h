@@ -15,8 +15,9 @@ namespace corvex::link {
 [[nodiscard]] std::string userDataFolder(std::string_view sub = {});
 
 /// A file that belongs to the program, named after it: the program's path, ".", the extension
-/// ("corvex.LOG"). Where the program's folder is not writable the file goes to the user's data
-/// folder ($XDG_DATA_HOME/corvex, else ~/.local/share/corvex), which is created when missing.
+/// ("corvex.LOG"). Where the program's folder is not writable, or is a system folder (under /usr,
+/// /bin or /sbin, where an installed program lives), the file goes to the user's data folder
+/// ($XDG_DATA_HOME/corvex, else ~/.local/share/corvex), which is created when missing.
 [[nodiscard]] std::string programFileName(const std::string& programPath,
                                           std::string_view extension);
 

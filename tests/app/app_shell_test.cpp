@@ -184,7 +184,7 @@ private slots:
         QCOMPARE(findHelpPage(program, shares), program + ".HTM");
         // Relative to the program first, so an installed tree moved as a whole finds its page.
         QCOMPARE(corvex::app::helpShareDirs(program).value(0),
-                 QDir::cleanPath(root.filePath("bin/../share/corvex")));
+                 QDir::cleanPath(root.filePath("bin/../share/doc/corvex")));
     }
 
     void theAboutBoxClosesAfterItsTimeAndOnAClick() {

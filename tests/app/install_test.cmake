@@ -4,8 +4,10 @@ execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "cmake --install failed: ${status}")
 endif()
-foreach(file bin/corvex share/corvex/corvex.HTM share/applications/corvex.desktop
-        share/icons/hicolor/scalable/apps/corvex.svg)
+foreach(file bin/corvex share/doc/corvex/corvex.HTM share/applications/corvex.desktop
+        share/icons/hicolor/scalable/apps/corvex.svg share/icons/hicolor/48x48/apps/corvex.png
+        share/icons/hicolor/256x256/apps/corvex.png share/metainfo/org.corvex.corvex.metainfo.xml
+        share/man/man1/corvex.1)
     if(NOT EXISTS "${PREFIX}/${file}")
         message(FATAL_ERROR "${file} is not installed")
     endif()

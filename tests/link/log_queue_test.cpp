@@ -116,6 +116,12 @@ TEST(ProgramFiles, NamedAfterTheProgramOrPlacedInTheUserDataFolder) {
     EXPECT_EQ(link::programFileName((root / "absent" / "corvex").string(), "INI"),
               (data / "corvex" / "corvex.INI").string());
     EXPECT_TRUE(fs::is_directory(data / "corvex"));
+
+    // An installed program writes nothing beside itself, even run by root, who may write there.
+    for (const char* program : {"/usr/bin/corvex", "/usr/local/bin/corvex", "/bin/corvex"}) {
+        EXPECT_EQ(link::programFileName(program, "INI"), (data / "corvex" / "corvex.INI").string())
+            << program;
+    }
     ::unsetenv("XDG_DATA_HOME");
 }
 
