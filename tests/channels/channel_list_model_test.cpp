@@ -187,7 +187,6 @@ TEST(ChannelClearDelete, ClearKeepsTheCountAndDeleteSelectsTheNextLine) {
     EXPECT_EQ(names(model), (Names{"A", std::string(kCleared), "C", std::string(kCleared), "E"}));
     EXPECT_EQ(model.line(1).reference, 0U);
     EXPECT_EQ(model.selectedCount(), 0U);
-
     model.setSelected(0, true);
     model.setSelected(2, true);
     model.deleteSelected();
@@ -345,7 +344,6 @@ TEST(ChannelDragDrop, HoldingThePointerAtAnEdgeScrollsAfterAQuarterSecond) {
     }
     EXPECT_EQ(actions, (std::vector{Action::None, Action::None, Action::None, Action::None,
                                     Action::ScrollUp, Action::ScrollUp}));
-
     const struct {
         DragScroll::Pointer pointer;
         Action action;
@@ -387,7 +385,6 @@ TEST(ChannelUndo, UndoAndRedoRestoreLinesReferencesSelectionAndCursorExactly) {
     step([&] { model.selectOnly(0); }, [&] { model.clear(); });
     ASSERT_EQ(model.history().stepCount(), steps.size());
     EXPECT_GT(notified, 12);
-
     for (std::size_t i = steps.size(); i-- > 0;) {
         ASSERT_TRUE(model.canUndo());
         model.undo();
@@ -399,7 +396,6 @@ TEST(ChannelUndo, UndoAndRedoRestoreLinesReferencesSelectionAndCursorExactly) {
         EXPECT_EQ(model.state(), steps[i].second) << "redo of step " << i;
     }
     EXPECT_FALSE(model.canRedo());
-
     model.undo();
     model.selectOnly(0);
     model.copy();
@@ -562,7 +558,6 @@ TEST(TransponderExpansion, CollapsingOneTransponderKeepsTheOtherBlocks) {
     EXPECT_EQ(list.line(4).text, editor.channels().line(2).text + "    3;");
     EXPECT_EQ(list.line(4).reference, editor.channels().line(2).reference);
     EXPECT_EQ(list.line(5).text, "2");
-
     editor.toggleTransponderChannels();
     EXPECT_EQ(kinds(list), (std::vector{Transponder, Transponder, Spacer, Header, ChannelSubLine,
                                         ChannelSubLine, Footer, Transponder, Transponder}));
@@ -576,7 +571,6 @@ TEST(TransponderExpansion, ExpandAllListsEachTransponderAndCollapseAllUndoesIt) 
     editor.channels().selectOnly(1);
     editor.channels().clear(); // a cleared channel is listed under the empty-channel line
     const std::vector<Line> collapsed = editor.transponders().lines();
-
     ChannelEditor byHand = loadedEditor();
     byHand.channels().selectOnly(1);
     byHand.channels().clear();
@@ -584,14 +578,12 @@ TEST(TransponderExpansion, ExpandAllListsEachTransponderAndCollapseAllUndoesIt) 
         byHand.transponders().setCurrent(t);
         byHand.toggleTransponderChannels();
     }
-
     editor.transponders().setCurrent(1);
     editor.expandAll();
     EXPECT_EQ(editor.transponders().lines(), byHand.transponders().lines());
     EXPECT_EQ(editor.transponders().current(), 6U) << "the current transponder stays current";
     const std::size_t empty = *editor.transponders().findTransponder(255);
     EXPECT_EQ(editor.transponders().line(empty + 5).text, "2") << "empty and cleared channel";
-
     editor.collapseAll();
     EXPECT_EQ(editor.transponders().lines(), collapsed);
     EXPECT_EQ(editor.transponders().current(), 1U);
@@ -607,7 +599,6 @@ TEST(ChannelSearch, APickedResultSearchesForTheNameAgain) {
     EXPECT_EQ(editor.searchText(), first[0].text);
     EXPECT_EQ(editor.channels().selectedLines(), (std::vector<std::size_t>{2}));
     EXPECT_EQ(editor.channels().top(), 2U);
-
     editor.channels().selectOnly(0);
     editor.search();
     EXPECT_EQ(editor.searchResults(), first);
@@ -623,13 +614,11 @@ TEST(ChannelSearch, PidTextsAndTheTransponderPage) {
     hex.search();
     ASSERT_EQ(hex.searchResults().size(), 1U);
     EXPECT_EQ(hex.searchResults()[0].index, 0U);
-
     ChannelEditor editor = loadedEditor();
     editor.search();
     editor.setSearchText("1ff");
     editor.search();
     EXPECT_TRUE(editor.searchResults().empty()) << "decimal mode shows 511";
-
     editor.showPage(EditorPage::Transponders);
     editor.setSearchText("empty");
     editor.search();
@@ -645,21 +634,18 @@ TEST(ChannelWalks, JumpsBetweenTheLists) {
     ChannelEditor editor = loadedEditor();
     TransponderListModel& list = editor.transponders();
     EXPECT_EQ(editor.jumpToTransponder(), (Notice{std::string(kInvalidOperation), ""}));
-
     editor.channels().selectOnly(4);
     EXPECT_EQ(editor.viewFamilyChannels(), std::nullopt);
     EXPECT_EQ(editor.page(), EditorPage::Transponders);
     EXPECT_EQ(list.current(), 1U);
     EXPECT_EQ(list.top(), 1U);
     EXPECT_TRUE(list.isExpanded(1));
-
     EXPECT_EQ(editor.jumpToChannel(), (Notice{std::string(kInvalidJump), "Message"}));
     list.setCurrent(5); // Movies' sub-line
     EXPECT_EQ(editor.jumpToChannel(), std::nullopt);
     EXPECT_EQ(editor.page(), EditorPage::Channels);
     EXPECT_EQ(editor.channels().selectedLines(), (std::vector<std::size_t>{4}));
     EXPECT_EQ(editor.channels().current(), 4U);
-
     list.setCurrent(0);
     EXPECT_EQ(editor.selectTransponderChannels(), std::nullopt);
     EXPECT_EQ(editor.channels().selectedLines(), (std::vector<std::size_t>{0, 2}));
@@ -679,7 +665,6 @@ TEST(ChannelWalks, EditPanelAndCategory) {
     EXPECT_EQ(values.apid, "-");
     channels.setSelected(1, true);
     EXPECT_EQ(channels.editPanel(), EditPanelValues{});
-
     channels.setCurrent(1);
     channels.selectCategory();
     EXPECT_EQ(channels.selectedLines(), (std::vector<std::size_t>{0, 1, 4}));

@@ -30,7 +30,6 @@ constexpr std::uint32_t kFirstTransponder = kTransponderBlock + 0x44;
 struct Loaded {
     channels::LoadResult result;
     std::vector<std::string> warnings;
-
     [[nodiscard]] const ChannelTables& tables() const {
         const auto* tables = std::get_if<ChannelTables>(&result);
         if (tables == nullptr) {
@@ -307,7 +306,6 @@ TEST(TransponderColumns, CodesAreDecodedAndBlankForAZeroTid) {
     EXPECT_EQ(channels::symbolRateText(0x10), " 0x10 ?");
     EXPECT_EQ(channels::flagsText(0x00), "Off/Down  V  Ku  LNB-1");
     EXPECT_EQ(channels::flagsText(0xFF), " On/Up    H  C  LNB-2  FF");
-
     sim::Transponder live;
     live.tid = 1;
     live.symbolRateCode = 4;
@@ -337,7 +335,6 @@ TEST(ImageFiles, OnlyARegularFileUpToTheLimitIsAnImage) {
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
     EXPECT_EQ(channels::readImageFile(dir.file("image.bin")), bytes);
-
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0); // would block a plain open
     std::ofstream(dir.file("huge.bin")).put('x');
     std::filesystem::resize_file(dir.file("huge.bin"),

@@ -293,7 +293,6 @@ private slots:
         QCOMPARE(box.currentText(), QStringLiteral("Channel 7        (7)"));
         QVERIFY(rig.list().isSelected(6));
         QCOMPARE(rig.list().top(), std::size_t{6});
-
         rig.list().selectOnly(6);
         rig.act("View family channels").trigger();
         QCOMPARE(rig.window->pages().currentIndex(), 1);

@@ -92,7 +92,6 @@ TEST(SearchPatterns, AreBuiltFromThePatternBoxText) {
               Bytes(64, 0xEE));
     EXPECT_EQ(fileeditor::refuseSearchButton(PatternMode::Binary)->text, "Not yet implemented !");
     EXPECT_FALSE(fileeditor::refuseSearchButton(PatternMode::Text));
-
     std::vector<std::string> history = {"a", "b", "c"};
     fileeditor::rememberPattern(history, "c");
     fileeditor::rememberPattern(history, "d");
@@ -113,7 +112,6 @@ TEST(SearchWorkFile, FindsOverlappingMatchesAndClosesWithTheStatusLine) {
     EXPECT_EQ(results.offset(3), 2u);
     EXPECT_EQ(results.text(4), "COMPLETED OK - Found 3 matches.");
     EXPECT_TRUE(results.isStatus(4));
-
     EXPECT_EQ(results.firstResult(), 1);
     EXPECT_EQ(results.lastResult(), 3);
     EXPECT_EQ(results.currentResult(), 1);
@@ -123,7 +121,6 @@ TEST(SearchWorkFile, FindsOverlappingMatchesAndClosesWithTheStatusLine) {
     EXPECT_FALSE(results.canGoNext());
     EXPECT_EQ(results.nextResult(), -1);
     EXPECT_EQ(results.previousResult(), 2);
-
     results.erase({4, 0});
     EXPECT_EQ(results.size(), 3u);
     EXPECT_EQ(results.currentResult(), -1);
@@ -144,19 +141,16 @@ TEST(SearchWorkFile, ShowsContextFromSixteenBytesBeforeEachMatch) {
     data[8191] = 'y';
     writeBytes(dir.file("w"), data);
     SearchResults results;
-
     fileeditor::searchWorkFile(dir.file("w"), Bytes{'x', 'y', 'z', '!'}, 0x10000, results);
     ASSERT_EQ(results.size(), 2u);
     EXPECT_EQ(results.text(0),
               " 00010FFE   00000FFE   " + std::string(16, '.') + "xyz!" + std::string(44, '.'));
-
     fileeditor::searchWorkFile(dir.file("w"), Bytes{'D', 'E'}, 0, results);
     ASSERT_EQ(results.size(), 7u); // DE at 3, 29, 55 and 81
     // Near the start the context starts at offset 0 and still holds 64 bytes.
     EXPECT_EQ(results.text(2), " 00000003   00000003   ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKLMNOPQR"
                                "STUVWXYZABCDEFGHIJKL");
     EXPECT_EQ(results.text(3).substr(0, 27), " 0000001D   0000001D   NOPQ");
-
     fileeditor::searchWorkFile(dir.file("w"), Bytes{'x', 'y'}, 0, results);
     // At the end of the file the context is what is left.
     EXPECT_EQ(results.text(results.size() - 2),

@@ -127,7 +127,6 @@ private slots:
         QCOMPARE(rig.ws().pageByte(0), rig.bytes[0]);
         QCOMPARE(rig.ws().cursorColumn(), 34);
         QVERIFY(!rig.editor->modified());
-
         rig.type("z");
         QTest::keyClick(&rig.grid(), Qt::Key_Tab); // to the high nibble of byte 1
         rig.type("12");
@@ -171,7 +170,6 @@ private slots:
         button->click();
         QTRY_VERIFY_WITH_TIMEOUT(!button->isChecked(), 3000); // pops up at the last page
         QCOMPARE(rig.ws().scrollPosition(), 48u);
-
         rig.ws().setScrollPosition(0);
         HexGrid& grid = rig.grid();
         QTest::mousePress(&grid, Qt::LeftButton, {}, QPoint(80, HexGrid::pxRowHeight + 5));
@@ -215,7 +213,6 @@ private slots:
         QCOMPARE(rig.ws().cursorOffset(), 0x10u);
         rig.editor->nextResult();
         QCOMPARE(rig.ws().cursorOffset(), 0x450u);
-
         auto* list = rig.editor->findChild<QListView*>("ResultsList");
         const auto select = [&](std::initializer_list<int> rows) {
             list->clearSelection();
@@ -277,7 +274,6 @@ private slots:
                  QString::fromLatin1(corvex::fileeditor::kEndAsLengthMessage.data()));
         QCOMPARE(rig.field("FillEnd").text(), QStringLiteral("00000263"));
         QVERIFY(!rig.editor->modified());
-
         QCOMPARE(fillWith("00", "10", "1F"), QString());
         QCOMPARE(rig.ws().pageByte(0x1F), 0);
         QVERIFY(rig.ws().byteChanged(0x10) && !rig.ws().byteChanged(0x20));
@@ -545,7 +541,6 @@ private slots:
         QTest::keyClicks(dialog.OffsetEdit, QStringLiteral("g 1b\r00"));
         QCOMPARE(dialog.OffsetEdit->text(), QStringLiteral("1B00"));
         dialog.OffsetEdit->setText(QStringLiteral("00000100"));
-
         const auto previewValues = [&] {
             std::unique_ptr<QDialog> preview(dialog.makePreview(nullptr));
             QStringList values{QString::number(preview->width()) + "x" +
@@ -558,7 +553,6 @@ private slots:
         QCOMPARE(previewValues(), QStringList({"379x297", "   00000000", "   00000100",
                                                "   00000100", "   00000100", "   00000200"}));
         dialog.LengthEdit->setText(QStringLiteral("1000"));
-
         dialog.done(QDialog::Rejected);
         QCOMPARE(dialog.offset(), QStringLiteral("00000100"));
         QCOMPARE(dialog.length(), QStringLiteral("1000"));
