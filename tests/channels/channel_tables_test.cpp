@@ -87,7 +87,6 @@ TEST(ChannelTableLocation, WithoutBothTagsNothingLoads) {
     failsWith(image.bytes(), "tag followed by a non-NUL byte");
     failsWith(sim::ImageBuilder(kImageSize).bytes(), "erased image");
     failsWith({}, "empty file");
-    failsWith(std::vector<std::uint8_t>(10, 0), "10-byte file");
     // Cut off inside the channel block's tag.
     failsWith(std::span(imageWith({channel("A")}).bytes()).first(kChannelBlock + 0x22),
               "file ending inside a tag");
@@ -142,28 +141,21 @@ TEST(ChannelTableLengths, OverlappingTablesReadTheSameBytesTwice) {
 }
 
 TEST(ChannelLines, NamesAreCleanedAndLeftAligned) {
-    struct Case {
-        std::string stored;
-        const char* shown;
-    };
-    const Case cases[] = {
-        {std::string("  ABC\0\0\0", 8), "ABC             "},
-        {std::string(16, ' '), "                "},
-        {"A;B\x80"
-         "C",
-         "A B C           "},
-        {std::string("AB\0CD", 5), "AB              "},
-        {std::string("\x01\x1F"
-                     "Z\x7F",
-                     4),
-         "Z               "},
-        {"", "                "},
+    using namespace std::string_literals;
+    const std::pair<std::string, std::string> cases[] = {
+        {"  ABC\0\0\0"s, "ABC"},
+        {std::string(16, ' '), ""},
+        {"A;B\200C", "A B C"},
+        {"AB\0CD"s, "AB"},
+        {"\1\37Z\177"s, "Z"},
+        {"", ""},
         {"Sixteen chars ok", "Sixteen chars ok"},
     };
-    for (const Case& c : cases) {
-        const Loaded loaded = load(imageWith({channel(c.stored)}).bytes());
-        EXPECT_EQ(loaded.tables().channels.at(0).text.substr(0, 17), std::string(c.shown) + ";")
-            << c.shown;
+    for (const auto& [stored, shown] : cases) {
+        const Loaded loaded = load(imageWith({channel(stored)}).bytes());
+        EXPECT_EQ(loaded.tables().channels.at(0).text.substr(0, 17),
+                  shown + std::string(16 - shown.size(), ' ') + ";")
+            << shown;
     }
 }
 
@@ -342,7 +334,6 @@ TEST(ImageFiles, OnlyARegularFileUpToTheLimitIsAnImage) {
     const std::pair<std::string, std::string> refused[] = {
         {dir.file("missing.bin"),
          "cannot open " + dir.file("missing.bin") + ": No such file or directory"},
-        {dir.path().string(), dir.path().string() + " is not a regular file"},
         {"/dev/zero", "/dev/zero is not a regular file"},
         {dir.file("fifo"), dir.file("fifo") + " is not a regular file"},
         {dir.file("huge.bin"),
@@ -534,7 +525,7 @@ TEST(ChannelImageSave, ALinkIsFollowedAndTheOldImageKeepsItsMode) {
         ASSERT_TRUE(channels::saveListIntoImage(image.bytes, image.source, target, list,
                                                 DisplayMode::Decimal, error))
             << error;
-        EXPECT_EQ(readBytes(real).size(), image.bytes.size()) << target;
+        EXPECT_EQ(readBytes(real), image.bytes) << target; // the list as loaded: the source
         EXPECT_EQ(std::filesystem::status(real).permissions(), std::filesystem::perms(0640))
             << target;
         EXPECT_TRUE(std::filesystem::is_symlink(link)) << target;
@@ -622,39 +613,13 @@ std::vector<OddImage> oddImages() {
     return images;
 }
 
-std::size_t firstDifference(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
-    return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first -
-                                    a.begin());
-}
-
-TEST(ChannelImageSave, AnUnchangedListGivesTheSourceByteForByte) {
-    for (const OddImage& image : oddImages()) {
-        for (const DisplayMode mode : {DisplayMode::Decimal, DisplayMode::Hexadecimal}) {
-            const std::vector<Line> list = load(image.bytes, mode).tables().channels;
-            std::string error;
-            const auto stored = channels::imageWithChannels(image.bytes, list, mode, error);
-            ASSERT_TRUE(stored) << image.what << ": " << error;
-            EXPECT_EQ(firstDifference(*stored, image.bytes), image.bytes.size())
-                << image.what << ": the first byte that changed";
-        }
-    }
-    TempDir dir;
-    const std::vector<std::uint8_t> source = oddImages()[1].bytes;
-    writeBytes(dir.file("source.bin"), source);
-    std::string error;
-    ASSERT_TRUE(channels::saveListIntoImage(source, dir.file("source.bin"), dir.file("copy.bin"),
-                                            load(source).tables().channels, DisplayMode::Decimal,
-                                            error))
-        << error;
-    EXPECT_EQ(readBytes(dir.file("copy.bin")), source);
-}
-
 TEST(ChannelImageSave, AnEditChangesOnlyTheRecordsThatChangedAndTheLengthWithTheCount) {
     const struct {
         const char* what;
         std::size_t needs; // channels in the list
         void (*edit)(std::vector<Line>&);
     } edits[] = {
+        {"unchanged: the source byte for byte", 0, [](auto&) {}},
         {"first and last swapped", 2, [](auto& l) { std::swap(l.front(), l.back()); }},
         {"reversed", 2, [](auto& l) { std::reverse(l.begin(), l.end()); }},
         {"second deleted", 2, [](auto& l) { l.erase(l.begin() + 1); }},
@@ -667,8 +632,8 @@ TEST(ChannelImageSave, AnEditChangesOnlyTheRecordsThatChangedAndTheLengthWithThe
     std::vector<std::pair<OddImage, DisplayMode>> runs;
     for (OddImage& image : oddImages()) {
         runs.emplace_back(image, DisplayMode::Decimal);
+        runs.emplace_back(std::move(image), DisplayMode::Hexadecimal);
     }
-    runs.emplace_back(oddImages()[1], DisplayMode::Hexadecimal);
     for (const auto& [image, mode] : runs) {
         const std::vector<Line> loaded = load(image.bytes, mode).tables().channels;
         const auto place = channels::locateChannelTable(image.bytes);
@@ -682,8 +647,9 @@ TEST(ChannelImageSave, AnEditChangesOnlyTheRecordsThatChangedAndTheLengthWithThe
             std::string error;
             const auto stored = channels::imageWithChannels(image.bytes, list, mode, error);
             if (!stored) {
-                EXPECT_TRUE(error.find("no longer fits") != std::string::npos ||
-                            error.find("into the block of another table") != std::string::npos)
+                EXPECT_TRUE(needs > 0 &&
+                            (error.find("no longer fits") != std::string::npos ||
+                             error.find("into the block of another table") != std::string::npos))
                     << image.what << ", " << what << ": " << error;
                 continue;
             }
