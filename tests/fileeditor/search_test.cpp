@@ -157,19 +157,6 @@ TEST(SearchWorkFile, ShowsContextFromSixteenBytesBeforeEachMatch) {
               " 00001FFE   00001FFE   " + std::string(16, '.') + "xy");
 }
 
-TEST(SearchScan, FindsMatchesThatStraddleTheLargeBlocks) {
-    TempDir dir;
-    constexpr std::size_t kBlock = fileeditor::kScanBlockBytes;
-    Bytes data(3 * kBlock, 0x11);
-    const Bytes pattern = {0xC0, 0xFF, 0xEE, 0x00, 0x01};
-    for (const std::size_t at : {kBlock - 2, kBlock + 40, 2 * kBlock - 70, 3 * kBlock - 5}) {
-        std::copy(pattern.begin(), pattern.end(), data.begin() + static_cast<long>(at));
-    }
-    writeBytes(dir.file("w"), data);
-    EXPECT_EQ(scan(dir.file("w"), pattern), naiveScan(data, pattern));
-    EXPECT_EQ(scan(dir.file("w"), pattern).size(), 4u);
-}
-
 // Random data, exact and case-blind, against a compare at every offset; the context shows the
 // bytes as they are. Small blocks put many block boundaries, and the carried context, in the
 // way. Of the pairs that differ only in bit 5, only 'a'/'A' and 'z'/'Z' are one letter.
