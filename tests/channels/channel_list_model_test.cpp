@@ -110,8 +110,7 @@ TEST(ChannelClipboard, PasteWithoutAFilledClipboardOrCurrentLine) {
     EXPECT_EQ(letters(model), "ABA");
 }
 
-// Image A: channels on transponders 1 to 3. Image B: two of those transponders, numbered the
-// other way round, its channel table in the spare block.
+// A: channels on transponders 1-3. B: two of them numbered the other way, table in the spare.
 struct TwoImages {
     static sim::Transponder transponder(std::uint32_t khz, std::uint8_t flags) {
         return {.frequency = khz, .tid = 1, .nid = 1, .channelCount = 1, .flags = flags};
@@ -204,8 +203,7 @@ TEST(ChannelClearDelete, ClearKeepsTheCountAndDeleteSelectsTheNextLine) {
 }
 
 TEST(ChannelClearDelete, ClearAllClearsEveryChannelEvenWhenAllAreSelected) {
-    // Done as "Select All" then "Clear", a list already fully selected would have been
-    // narrowed to the channels matching the check boxes, and only those cleared.
+    // Once done as "Select All" + "Clear": a fully selected list was narrowed by the check boxes.
     ChannelListModel model = modelOf("ABC", {0, 1, 2});
     model.clearAll();
     EXPECT_EQ(letters(model), "***");
@@ -213,8 +211,7 @@ TEST(ChannelClearDelete, ClearAllClearsEveryChannelEvenWhenAllAreSelected) {
 
 TEST(ChannelReplace, OverwritesFromTheCurrentLineAndMovesOverwrittenChannelsToTheEnd) {
     const std::string moved(kMovedByReplacement);
-    // The moved channels keep their order and the message names the first of them, also when
-    // the entries run on past the old end of the list.
+    // Moved channels keep their order; the message names the first, also past the old end.
     const struct ReplaceCase {
         std::string_view lines;
         std::size_t from;
@@ -324,8 +321,7 @@ TEST(ChannelUndo, UndoAndRedoRestoreLinesReferencesSelectionAndCursorExactly) {
     model.reset(channelLines("AB-CDEFG"));
     int notified = 0;
     model.setChanged([&] { ++notified; });
-    // The state just before and just after each edit; the clicks that prepare an edit are not
-    // steps of their own.
+    // The state just before and after each edit; the clicks that prepare one are no steps.
     std::vector<std::pair<ListState, ListState>> steps;
     const auto step = [&](auto prepare, auto edit) {
         prepare();

@@ -260,8 +260,7 @@ TEST(TransponderLines, ZeroRecordsStillNeededByAChannelRaiseOneWarningEach) {
 }
 
 TEST(TransponderLines, EmptyChannelsNeedNoTransponder) {
-    // 255 channels, none on a transponder: references 0, and a zero transponder table warns of
-    // nothing because no channel needs a link.
+    // No channel needs a link: references 0, and a zero transponder table warns of nothing.
     std::vector<sim::Channel> empty(255, channel("Empty", 255));
     sim::ImageBuilder image(kImageSize);
     image.putTransponderTable(kTransponderBlock, std::vector<sim::Transponder>(3));
@@ -408,8 +407,7 @@ TEST(ChannelCsv, RecordsAreReadAsRfc4180WithEitherLineEnd) {
     }
 }
 
-// A list of channels named by their position, on transponders 1 to 3; two cleared channels
-// share transponder 255 and SID 0.
+// Channels C1..C6 on transponders 1 to 3, and two cleared ones (transponder 255, SID 0).
 std::vector<Line> orderedList(DisplayMode mode) {
     std::vector<sim::Channel> list;
     for (int i = 1; i <= 6; ++i) {
@@ -492,8 +490,7 @@ TEST(ChannelCsv, WritingReplacesTheFileOnlyWhenComplete) {
 
 // ---- Saving an arranged list into a new image ----
 
-// The default tables with flag bit 3 (kept, never shown) on channel 1 and a named channel
-// without transponder, as a file in a fresh folder.
+// Flag bit 3 (kept, never shown) on channel 1, a named channel without transponder; on disk.
 struct SavedImage {
     SavedImage() {
         std::vector<sim::Channel> list = {channel("Alpha"), channel("Beta", 2),
@@ -510,8 +507,7 @@ struct SavedImage {
     std::vector<std::uint8_t> bytes;
 };
 
-// A new image once replaced a symbolic link with a file of the default mode, and an old image
-// with a file of the default mode instead of its own.
+// A new image once replaced a symbolic link, and an old image's mode, with the default mode.
 TEST(ChannelImageSave, ALinkIsFollowedAndTheOldImageKeepsItsMode) {
     SavedImage image;
     const std::vector<Line> list = load(image.bytes).tables().channels;
@@ -577,10 +573,8 @@ struct OddImage {
     std::vector<std::uint8_t> bytes;
 };
 
-// The built-in image, and images with what a writer working from the lines' texts would lose
-// or tidy: flag bit 3 and raw name bytes (on channels with and without a transponder, and one
-// whose transponder is missing), the most channels the block takes, and length fields that do
-// not count whole records or that the end of the file cuts short.
+// Images holding what a writer working from the lines' texts would lose or tidy (hidden bits,
+// raw names, a full block, odd or cut lengths, a table over another's tag).
 std::vector<OddImage> oddImages() {
     std::vector<OddImage> images;
     images.push_back({"built-in", sim::defaultFirmwareImage(0x80000, "TEST")});
@@ -676,9 +670,7 @@ TEST(ChannelImageSave, AnEditChangesOnlyTheRecordsThatChangedAndTheLengthWithThe
 }
 
 TEST(ChannelImageSave, ARecordThatWouldSpellATableTagIsRefused) {
-    // A long table runs over the spare block's tag at 0x30020, which falls on bytes 10 to 13 of
-    // record 2184. A channel without transponder named "ChannelXYZTCS" there turns the spare
-    // block into the channel table the loader takes.
+    // Record 2184's name bytes 10-13 lie on the spare block's tag: "ChannelXYZTCS" would spell it.
     const std::vector<std::uint8_t> source = sim::channelTableImage(
         kImageSize, sim::generatedTransponders(3), sim::generatedChannels(2200, 3));
     std::vector<Line> list = load(source).tables().channels;

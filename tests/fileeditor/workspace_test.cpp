@@ -345,8 +345,7 @@ TEST_F(WorkspaceTest, SaveWritesExactlyTheRange) {
                                                        "new.bin", "out.bin"}));
 }
 
-// Saving a short range onto the file on screen once cut a 2 MiB image to 16 bytes while the
-// editor went on showing 2 MiB, every byte past 0x10 marked as changed.
+// Saving 16 bytes onto the file on screen once left the editor showing the old 2 MiB.
 TEST_F(WorkspaceTest, ASaveOntoTheOpenedFileShowsThatFileAsItNowIs) {
     openSized(2 << 20);
     type("12");
@@ -363,8 +362,7 @@ TEST_F(WorkspaceTest, ASaveOntoTheOpenedFileShowsThatFileAsItNowIs) {
     EXPECT_EQ(workBytes(), expected);
 }
 
-// A save through a symbolic link once replaced the link with a file of the default mode and
-// left the file it pointed to as it was.
+// A save through a symbolic link once replaced the link, leaving the file it named as it was.
 TEST_F(WorkspaceTest, ASaveThroughASymbolicLinkWritesTheFileItPointsTo) {
     openSized(600);
     const std::string real = m_dir.file("image.bin");
@@ -595,8 +593,7 @@ TEST_F(WorkspaceTest, RandomEditsMatchAPlainByteModel) {
     std::vector<std::uint8_t> model = m_original;
     std::vector<std::vector<std::uint8_t>> undone;
     std::vector<std::vector<std::uint8_t>> redone;
-    // The offset whose low nibble would join the step of its high one; kNoNibble when none.
-    // (A plain word rather than std::optional: GCC 12 at -O2 warns about the optional here.)
+    // Where a low nibble would join its high one's step (no std::optional: GCC 12 -O2 warns).
     constexpr std::uint64_t kNoNibble = ~std::uint64_t{0};
     std::uint64_t openNibble = kNoNibble;
     std::mt19937 random(20261206);
