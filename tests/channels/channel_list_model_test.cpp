@@ -32,15 +32,6 @@ Line channelLine(std::string_view name, int transponder = 1, std::uint8_t flags 
                 transponder == kNoTransponder ? 0 : nextReference};
 }
 
-/// Channels named by single words; "-" makes an empty channel (transponder 255).
-std::vector<Line> channelLines(std::initializer_list<std::string_view> names) {
-    std::vector<Line> lines;
-    for (const std::string_view name : names) {
-        lines.push_back(name == "-" ? channelLine("", kNoTransponder) : channelLine(name));
-    }
-    return lines;
-}
-
 std::vector<std::string> names(const ChannelListModel& model) {
     std::vector<std::string> shown;
     for (const Line& line : model.lines()) {
@@ -55,8 +46,25 @@ std::vector<std::string> names(const ChannelListModel& model) {
 
 using Names = std::vector<std::string>;
 
-ChannelListModel modelOf(std::initializer_list<std::string_view> names,
-                         std::initializer_list<std::size_t> selected = {},
+/// One letter a channel ("-": empty, "*": cleared), in a table row's width.
+std::vector<Line> channelLines(std::string_view letters) {
+    std::vector<Line> lines;
+    for (const char letter : letters) {
+        lines.push_back(letter == '-' ? channelLine("", kNoTransponder)
+                                      : channelLine(std::string_view(&letter, 1)));
+    }
+    return lines;
+}
+
+std::string letters(const ChannelListModel& model) {
+    std::string shown;
+    for (const std::string& name : names(model)) {
+        shown += name == kCleared ? '*' : name.front();
+    }
+    return shown;
+}
+
+ChannelListModel modelOf(std::string_view names, std::initializer_list<std::size_t> selected = {},
                          std::optional<std::size_t> current = std::nullopt) {
     ChannelListModel model;
     model.reset(channelLines(names));
@@ -68,42 +76,41 @@ ChannelListModel modelOf(std::initializer_list<std::string_view> names,
 }
 
 TEST(ChannelClipboard, CopyThenPasteTwiceInsertsTheSameLinesTwice) {
-    ChannelListModel model = modelOf({"A", "B", "C", "D"}, {0, 2}, 3);
+    ChannelListModel model = modelOf("ABCD", {0, 2}, 3);
     model.copy();
     model.deselectAll();
     model.paste();
     model.paste();
-    EXPECT_EQ(names(model), (Names{"A", "B", "C", "A", "C", "A", "C", "D"}));
+    EXPECT_EQ(letters(model), "ABCACACD");
     EXPECT_EQ(model.selectedLines(), (std::vector<std::size_t>{3, 4, 5, 6}));
     EXPECT_EQ(model.current(), 7U) << "the old current line stays current";
     EXPECT_EQ(model.line(3).reference, model.line(0).reference) << "pasted lines keep references";
 }
 
 TEST(ChannelClipboard, CutTakesLinesInListOrderAndRenumbersTheRest) {
-    ChannelListModel model = modelOf({"A", "B", "C", "D", "E", "F", "G", "H"}, {6, 2}, 1);
+    ChannelListModel model = modelOf("ABCDEFGH", {6, 2}, 1);
     model.cut();
-    EXPECT_EQ(names(model), (Names{"A", "B", "D", "E", "F", "H"}));
+    EXPECT_EQ(letters(model), "ABDEFH");
     ASSERT_TRUE(model.clipboard());
     EXPECT_EQ(model.clipboard()->size(), 2U);
     model.pasteAfter();
-    EXPECT_EQ(names(model), (Names{"A", "B", "C", "G", "D", "E", "F", "H"}));
+    EXPECT_EQ(letters(model), "ABCGDEFH");
     EXPECT_EQ(model.selectedCount(), 0U) << "Paste after leaves the selection alone";
 }
 
 TEST(ChannelClipboard, PasteWithoutAFilledClipboardOrCurrentLine) {
-    ChannelListModel model = modelOf({"A", "B"}, {0});
+    ChannelListModel model = modelOf("AB", {0});
     model.paste();
     model.pasteAfter();
     model.replace();
-    EXPECT_EQ(names(model), (Names{"A", "B"}));
+    EXPECT_EQ(letters(model), "AB");
     EXPECT_FALSE(model.canUndo());
     model.copy();
     model.paste(); // no current line: at the end
-    EXPECT_EQ(names(model), (Names{"A", "B", "A"}));
+    EXPECT_EQ(letters(model), "ABA");
 }
 
-// Image A: channels on transponders 1 to 3. Image B: two of those transponders, numbered the
-// other way round, its channel table in the spare block.
+// A: channels on transponders 1-3. B: two of them numbered the other way, table in the spare.
 struct TwoImages {
     static sim::Transponder transponder(std::uint32_t khz, std::uint8_t flags) {
         return {.frequency = khz, .tid = 1, .nid = 1, .channelCount = 1, .flags = flags};
@@ -182,63 +189,42 @@ TEST(ChannelClipboard, ChannelsFromAnotherImageTakeItsTransponderOrAreRefused) {
 }
 
 TEST(ChannelClearDelete, ClearKeepsTheCountAndDeleteSelectsTheNextLine) {
-    ChannelListModel model = modelOf({"A", "B", "C", "D", "E"}, {1, 3}, 1);
+    ChannelListModel model = modelOf("ABCDE", {1, 3}, 1);
     model.clear();
-    EXPECT_EQ(names(model), (Names{"A", std::string(kCleared), "C", std::string(kCleared), "E"}));
+    EXPECT_EQ(letters(model), "A*C*E");
     EXPECT_EQ(model.line(1).reference, 0U);
     EXPECT_EQ(model.selectedCount(), 0U);
-
     model.setSelected(0, true);
     model.setSelected(2, true);
     model.deleteSelected();
-    EXPECT_EQ(names(model), (Names{std::string(kCleared), std::string(kCleared), "E"}));
+    EXPECT_EQ(letters(model), "**E");
     EXPECT_EQ(model.selectedLines(), (std::vector<std::size_t>{0}));
     EXPECT_EQ(model.current(), 0U);
 }
 
 TEST(ChannelClearDelete, ClearAllClearsEveryChannelEvenWhenAllAreSelected) {
-    // Done as "Select All" then "Clear", a list already fully selected would have been
-    // narrowed to the channels matching the check boxes, and only those cleared.
-    ChannelListModel model = modelOf({"A", "B", "C"}, {0, 1, 2});
+    // Once done as "Select All" + "Clear": a fully selected list was narrowed by the check boxes.
+    ChannelListModel model = modelOf("ABC", {0, 1, 2});
     model.clearAll();
-    EXPECT_EQ(names(model), Names(3, std::string(kCleared)));
+    EXPECT_EQ(letters(model), "***");
 }
-
-struct ReplaceCase {
-    const char* what;
-    std::initializer_list<std::string_view> lines;
-    std::size_t from;
-    std::initializer_list<std::string_view> clipboard;
-    Names expected;
-    std::string notice; // empty: none
-};
 
 TEST(ChannelReplace, OverwritesFromTheCurrentLineAndMovesOverwrittenChannelsToTheEnd) {
     const std::string moved(kMovedByReplacement);
-    const ReplaceCase cases[] = {
-        {"over empty channels",
-         {"A", "B", "-", "-", "C"},
-         1,
-         {"X", "Y", "Z"},
-         {"A", "X", "Y", "Z", "C", "B"},
-         moved + "6"},
-        {"near the end over an empty channel",
-         {"A", "B", "-"},
-         2,
-         {"X", "Y"},
-         {"A", "B", "X", "Y"},
-         ""},
-        // The moved channels keep their order and the message names the first of them, also
-        // when the entries run on past the old end of the list.
-        {"past the end over channels",
-         {"A", "B", "C", "D", "E"},
-         2,
-         {"V", "W", "X", "Y", "Z"},
-         {"A", "B", "V", "W", "X", "Y", "Z", "C", "D", "E"},
-         moved + "8"},
+    // Moved channels keep their order; the message names the first, also past the old end.
+    const struct ReplaceCase {
+        std::string_view lines;
+        std::size_t from;
+        std::string_view clipboard, expected;
+        std::string notice; // empty: none
+    } cases[] = {
+        {"AB--C", 1, "XYZ", "AXYZCB", moved + "6"},
+        {"AB-", 2, "XY", "ABXY", ""},
+        {"ABCDE", 2, "VWXYZ", "ABVWXYZCDE", moved + "8"},
     };
     for (const ReplaceCase& c : cases) {
-        ChannelListModel model = modelOf(c.clipboard, {});
+        ChannelListModel model;
+        model.reset(channelLines(c.clipboard));
         model.inverseSelection();
         model.copy();
         model.reset(channelLines(c.lines));
@@ -246,13 +232,13 @@ TEST(ChannelReplace, OverwritesFromTheCurrentLineAndMovesOverwrittenChannelsToTh
         model.setSelected(1, true);
         model.setCurrent(c.from);
         const std::optional<Notice> notice = model.replace();
-        EXPECT_EQ(names(model), c.expected) << c.what;
-        EXPECT_EQ(notice ? notice->text : "", c.notice) << c.what;
+        EXPECT_EQ(letters(model), c.expected);
+        EXPECT_EQ(notice ? notice->text : "", c.notice) << c.expected;
         for (std::size_t i = 0; i < model.size(); ++i) {
             const bool entry = i >= c.from && i < c.from + c.clipboard.size();
-            EXPECT_EQ(model.isSelected(i), entry) << c.what << ", line " << i;
+            EXPECT_EQ(model.isSelected(i), entry) << c.expected << ", line " << i;
         }
-        EXPECT_EQ(model.current(), c.from) << c.what;
+        EXPECT_EQ(model.current(), c.from) << c.expected;
     }
 }
 
@@ -270,67 +256,33 @@ TEST(ChannelSelectAll, SecondSelectAllSelectsByTheCheckBoxes) {
     EXPECT_EQ(model.selectedLines(), (std::vector<std::size_t>{0, 3}));
 }
 
-struct DropCase {
-    const char* what;
-    bool advanced;
-    std::initializer_list<std::size_t> selected;
-    std::size_t current;
-    std::optional<std::size_t> target;
-    Names expected;
-    std::vector<std::size_t> selectedAfter;
-    bool pointerUp = false;
-};
-
 TEST(ChannelDragDrop, DropRulesInBothModes) {
-    const std::string cl(kCleared);
-    const DropCase cases[] = {
-        {"move down three", false, {1}, 1, 4, {"A", "C", "D", "B", "E", "-"}, {3}, true},
-        {"swap", true, {1}, 1, 4, {"A", "E", "C", "D", "B", "-"}, {4}},
-        {"move onto an empty channel fills it",
-         false,
-         {},
-         0,
-         5,
-         {"B", "C", "D", "E", "A"},
-         {4},
-         true},
-        {"move the last line onto itself", false, {}, 5, 5, {"A", "B", "C", "D", "E", "-"}, {5}},
-        {"single line below the end",
-         false,
-         {},
-         0,
-         std::nullopt,
-         {"A", "B", "C", "D", "E", "-", "A"},
-         {}},
-        {"several, advanced: replace from the drop line",
-         true,
-         {0, 1},
-         0,
-         3,
-         {cl, cl, "C", "A", "B", "-", "D", "E"},
-         {3, 4}},
-        {"several, simple: paste before the drop line",
-         false,
-         {0, 1},
-         0,
-         3,
-         {cl, cl, "C", "A", "B", "D", "E", "-"},
-         {3, 4}},
-        {"several below the end",
-         true,
-         {0, 1},
-         0,
-         std::nullopt,
-         {cl, cl, "C", "D", "E", "-", "A", "B"},
-         {}},
+    // Advanced: one line swaps, several replace from the drop line; simple: paste before it.
+    const struct DropCase {
+        bool advanced;
+        std::initializer_list<std::size_t> selected;
+        std::size_t current;
+        std::optional<std::size_t> target;
+        std::string_view expected;
+        std::vector<std::size_t> selectedAfter;
+        bool pointerUp = false;
+    } cases[] = {
+        {false, {1}, 1, 4, "ACDBE-", {3}, true}, // moved down three
+        {true, {1}, 1, 4, "AECDB-", {4}},
+        {false, {}, 0, 5, "BCDEA", {4}, true}, // onto an empty channel: fills it
+        {false, {}, 5, 5, "ABCDE-", {5}},      // onto itself
+        {false, {}, 0, std::nullopt, "ABCDE-A", {}},
+        {true, {0, 1}, 0, 3, "**CAB-DE", {3, 4}},
+        {false, {0, 1}, 0, 3, "**CABDE-", {3, 4}},
+        {true, {0, 1}, 0, std::nullopt, "**CDE-AB", {}},
     };
     for (const DropCase& c : cases) {
-        ChannelListModel model = modelOf({"A", "B", "C", "D", "E", "-"}, c.selected, c.current);
+        ChannelListModel model = modelOf("ABCDE-", c.selected, c.current);
         model.setAdvancedDragDrop(c.advanced);
         const DropResult result = model.drop(c.target);
-        EXPECT_EQ(names(model), c.expected) << c.what;
-        EXPECT_EQ(model.selectedLines(), c.selectedAfter) << c.what;
-        EXPECT_EQ(result.pointerUpOneLine, c.pointerUp) << c.what;
+        EXPECT_EQ(letters(model), c.expected);
+        EXPECT_EQ(model.selectedLines(), c.selectedAfter) << c.expected;
+        EXPECT_EQ(result.pointerUpOneLine, c.pointerUp) << c.expected;
     }
 }
 
@@ -345,7 +297,6 @@ TEST(ChannelDragDrop, HoldingThePointerAtAnEdgeScrollsAfterAQuarterSecond) {
     }
     EXPECT_EQ(actions, (std::vector{Action::None, Action::None, Action::None, Action::None,
                                     Action::ScrollUp, Action::ScrollUp}));
-
     const struct {
         DragScroll::Pointer pointer;
         Action action;
@@ -367,11 +318,10 @@ TEST(ChannelDragDrop, HoldingThePointerAtAnEdgeScrollsAfterAQuarterSecond) {
 
 TEST(ChannelUndo, UndoAndRedoRestoreLinesReferencesSelectionAndCursorExactly) {
     ChannelListModel model;
-    model.reset(channelLines({"A", "B", "-", "C", "D", "E", "F", "G"}));
+    model.reset(channelLines("AB-CDEFG"));
     int notified = 0;
     model.setChanged([&] { ++notified; });
-    // The state just before and just after each edit; the clicks that prepare an edit are not
-    // steps of their own.
+    // The state just before and after each edit; the clicks that prepare one are no steps.
     std::vector<std::pair<ListState, ListState>> steps;
     const auto step = [&](auto prepare, auto edit) {
         prepare();
@@ -387,7 +337,6 @@ TEST(ChannelUndo, UndoAndRedoRestoreLinesReferencesSelectionAndCursorExactly) {
     step([&] { model.selectOnly(0); }, [&] { model.clear(); });
     ASSERT_EQ(model.history().stepCount(), steps.size());
     EXPECT_GT(notified, 12);
-
     for (std::size_t i = steps.size(); i-- > 0;) {
         ASSERT_TRUE(model.canUndo());
         model.undo();
@@ -399,7 +348,6 @@ TEST(ChannelUndo, UndoAndRedoRestoreLinesReferencesSelectionAndCursorExactly) {
         EXPECT_EQ(model.state(), steps[i].second) << "redo of step " << i;
     }
     EXPECT_FALSE(model.canRedo());
-
     model.undo();
     model.selectOnly(0);
     model.copy();
@@ -408,7 +356,7 @@ TEST(ChannelUndo, UndoAndRedoRestoreLinesReferencesSelectionAndCursorExactly) {
 }
 
 TEST(ChannelUndo, UndoGivesBackTheSelectionTakenBeforeTheEdit) {
-    ChannelListModel model = modelOf({"A", "B", "C", "D"}, {1, 3}, 3);
+    ChannelListModel model = modelOf("ABCD", {1, 3}, 3);
     model.setTop(2);
     const ListState before = model.state();
     model.deleteSelected();
@@ -424,30 +372,26 @@ TEST(ChannelKeys, CtrlArrowsMoveTheSelectedChannelsOnePlaceAsOneStep) {
     const struct {
         std::initializer_list<std::size_t> selected;
         int direction;
-        Names after;
+        std::string_view after;
         std::vector<std::size_t> selectedAfter;
     } cases[] = {
-        {{2}, -1, {"A", "C", "B", "D", "E"}, {1}},
-        {{1, 2}, -1, {"B", "C", "A", "D", "E"}, {0, 1}},
-        {{0, 2}, -1, {"A", "C", "B", "D", "E"}, {0, 1}}, // the first stays, the other joins it
-        {{1, 3}, 1, {"A", "C", "B", "E", "D"}, {2, 4}},
-        {{3, 4}, 1, {"A", "B", "C", "D", "E"}, {3, 4}},
+        {{2}, -1, "ACBDE", {1}},       {{1, 2}, -1, "BCADE", {0, 1}},
+        {{0, 2}, -1, "ACBDE", {0, 1}}, // the first stays, the other joins it
+        {{1, 3}, 1, "ACBED", {2, 4}},  {{3, 4}, 1, "ABCDE", {3, 4}},
     };
     for (const auto& c : cases) {
-        ChannelListModel model =
-            modelOf({"A", "B", "C", "D", "E"}, c.selected, *c.selected.begin());
-        const std::string current = names(model)[*c.selected.begin()];
+        ChannelListModel model = modelOf("ABCDE", c.selected, *c.selected.begin());
+        const std::string current = model.line(*c.selected.begin()).text;
         model.moveSelected(c.direction);
-        EXPECT_EQ(names(model), c.after);
+        EXPECT_EQ(letters(model), c.after);
         EXPECT_EQ(model.selectedLines(), c.selectedAfter);
-        EXPECT_EQ(names(model)[*model.current()], current) << "the current line moves along";
-        EXPECT_EQ(model.history().stepCount(),
-                  c.after == names(modelOf({"A", "B", "C", "D", "E"})) ? 0U : 1U);
+        EXPECT_EQ(model.line(*model.current()).text, current) << "the current line moves along";
+        EXPECT_EQ(model.history().stepCount(), c.after == "ABCDE" ? 0U : 1U);
     }
 }
 
 TEST(ChannelKeys, ShiftExtendsTheSelectionFromTheLinePickedLast) {
-    ChannelListModel model = modelOf({"A", "B", "C", "D", "E"});
+    ChannelListModel model = modelOf("ABCDE");
     model.selectOnly(2);
     model.extendSelection(4);
     EXPECT_EQ(model.selectedLines(), (std::vector<std::size_t>{2, 3, 4}));
@@ -562,7 +506,6 @@ TEST(TransponderExpansion, CollapsingOneTransponderKeepsTheOtherBlocks) {
     EXPECT_EQ(list.line(4).text, editor.channels().line(2).text + "    3;");
     EXPECT_EQ(list.line(4).reference, editor.channels().line(2).reference);
     EXPECT_EQ(list.line(5).text, "2");
-
     editor.toggleTransponderChannels();
     EXPECT_EQ(kinds(list), (std::vector{Transponder, Transponder, Spacer, Header, ChannelSubLine,
                                         ChannelSubLine, Footer, Transponder, Transponder}));
@@ -576,7 +519,6 @@ TEST(TransponderExpansion, ExpandAllListsEachTransponderAndCollapseAllUndoesIt) 
     editor.channels().selectOnly(1);
     editor.channels().clear(); // a cleared channel is listed under the empty-channel line
     const std::vector<Line> collapsed = editor.transponders().lines();
-
     ChannelEditor byHand = loadedEditor();
     byHand.channels().selectOnly(1);
     byHand.channels().clear();
@@ -584,14 +526,12 @@ TEST(TransponderExpansion, ExpandAllListsEachTransponderAndCollapseAllUndoesIt) 
         byHand.transponders().setCurrent(t);
         byHand.toggleTransponderChannels();
     }
-
     editor.transponders().setCurrent(1);
     editor.expandAll();
     EXPECT_EQ(editor.transponders().lines(), byHand.transponders().lines());
     EXPECT_EQ(editor.transponders().current(), 6U) << "the current transponder stays current";
     const std::size_t empty = *editor.transponders().findTransponder(255);
     EXPECT_EQ(editor.transponders().line(empty + 5).text, "2") << "empty and cleared channel";
-
     editor.collapseAll();
     EXPECT_EQ(editor.transponders().lines(), collapsed);
     EXPECT_EQ(editor.transponders().current(), 1U);
@@ -607,7 +547,6 @@ TEST(ChannelSearch, APickedResultSearchesForTheNameAgain) {
     EXPECT_EQ(editor.searchText(), first[0].text);
     EXPECT_EQ(editor.channels().selectedLines(), (std::vector<std::size_t>{2}));
     EXPECT_EQ(editor.channels().top(), 2U);
-
     editor.channels().selectOnly(0);
     editor.search();
     EXPECT_EQ(editor.searchResults(), first);
@@ -623,13 +562,11 @@ TEST(ChannelSearch, PidTextsAndTheTransponderPage) {
     hex.search();
     ASSERT_EQ(hex.searchResults().size(), 1U);
     EXPECT_EQ(hex.searchResults()[0].index, 0U);
-
     ChannelEditor editor = loadedEditor();
     editor.search();
     editor.setSearchText("1ff");
     editor.search();
     EXPECT_TRUE(editor.searchResults().empty()) << "decimal mode shows 511";
-
     editor.showPage(EditorPage::Transponders);
     editor.setSearchText("empty");
     editor.search();
@@ -645,21 +582,18 @@ TEST(ChannelWalks, JumpsBetweenTheLists) {
     ChannelEditor editor = loadedEditor();
     TransponderListModel& list = editor.transponders();
     EXPECT_EQ(editor.jumpToTransponder(), (Notice{std::string(kInvalidOperation), ""}));
-
     editor.channels().selectOnly(4);
     EXPECT_EQ(editor.viewFamilyChannels(), std::nullopt);
     EXPECT_EQ(editor.page(), EditorPage::Transponders);
     EXPECT_EQ(list.current(), 1U);
     EXPECT_EQ(list.top(), 1U);
     EXPECT_TRUE(list.isExpanded(1));
-
     EXPECT_EQ(editor.jumpToChannel(), (Notice{std::string(kInvalidJump), "Message"}));
     list.setCurrent(5); // Movies' sub-line
     EXPECT_EQ(editor.jumpToChannel(), std::nullopt);
     EXPECT_EQ(editor.page(), EditorPage::Channels);
     EXPECT_EQ(editor.channels().selectedLines(), (std::vector<std::size_t>{4}));
     EXPECT_EQ(editor.channels().current(), 4U);
-
     list.setCurrent(0);
     EXPECT_EQ(editor.selectTransponderChannels(), std::nullopt);
     EXPECT_EQ(editor.channels().selectedLines(), (std::vector<std::size_t>{0, 2}));
@@ -679,7 +613,6 @@ TEST(ChannelWalks, EditPanelAndCategory) {
     EXPECT_EQ(values.apid, "-");
     channels.setSelected(1, true);
     EXPECT_EQ(channels.editPanel(), EditPanelValues{});
-
     channels.setCurrent(1);
     channels.selectCategory();
     EXPECT_EQ(channels.selectedLines(), (std::vector<std::size_t>{0, 1, 4}));

@@ -1,16 +1,10 @@
-// libFuzzer target over the channel table loader and the list writer (built and run by
-// tools/fuzz).
-//
-// The tables sit at 64 KiB boundaries while fuzzer inputs stay small, so an input is spread over
-// the three table blocks: byte 0 says which blocks get a segment (bits 0-2) and the display mode
-// (bit 3); then, for each chosen block in order, a 2-byte little-endian segment length and the
-// segment, which is written at block + 0x20 (the tag, then from + 0x40 the table). The bytes in
-// between read 0xFF like erased flash, and the image ends where the last segment ends, so every
-// short file is reachable. With bit 4 set the rest of the input is the image itself.
-//
-// Beyond crashes, hangs and leaks it checks what every caller relies on, and aborts otherwise;
-// the loaded list is also stored back into its image, which must give the image itself byte for
-// byte, stored again reversed and read back; and the input, read as a CSV, orders the list.
+// libFuzzer target (tools/fuzz) over the channel table loader and the list writer.
+// Input: byte 0 picks the table blocks that get a segment (bits 0-2) and the display mode
+// (bit 3); each chosen block then takes a 2-byte little-endian length and that many bytes at
+// block + 0x20 (tag, table from + 0x40), over 0xFF filler; the image ends with the last segment.
+// With bit 4 set the rest of the input is the image itself. Besides crashes it aborts when a
+// caller's assumption breaks: the list stored back gives the image, reversed reads back
+// reversed, and any input read as a CSV only reorders the list.
 
 #include "channels/channel_csv.h"
 #include "channels/channel_tables.h"
