@@ -1,9 +1,9 @@
 #include "cli/ctl_options.h"
-#include "cli/ctl_session.h"
+#include "ctl_run.h"
 #include "link/guard/program_files.h"
 #include "link/jobs/area_table.h"
-#include "link/port/port_backends.h"
 #include "sim/image_builder.h"
+#include "sim/port_choice.h"
 #include "sim/simulator.h"
 #include "tests/link/fake_sys_calls.h"
 #include "tests/link/guard_harness.h"
@@ -30,42 +30,11 @@ extern char** environ;
 namespace corvex::test {
 namespace {
 
-struct CtlRun {
-    int status;
-    std::string out;
-    std::string err;
-
-    [[nodiscard]] bool hasLine(const std::string& suffix) const {
-        std::istringstream lines(out);
-        for (std::string line; std::getline(lines, line);) {
-            if (line.size() >= suffix.size() &&
-                line.compare(line.size() - suffix.size(), suffix.size(), suffix) == 0) {
-                return true;
-            }
-        }
-        return false;
-    }
-};
-
-CtlRun corvexctl(const std::vector<std::string_view>& args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = cli::runCorvexctl(args, out, err);
-    return {status, out.str(), err.str()};
-}
-
-// Each text ends some printed line.
-void expectLines(const CtlRun& run, std::initializer_list<std::string> lines) {
-    for (const std::string& line : lines) {
-        EXPECT_TRUE(run.hasLine(line)) << line << " missing in\n" << run.out;
-    }
-}
-
 // corvexctl on the simulated receiver kept in `simDir`, every area skipped but `areas`.
-CtlRun onAreas(const std::string& simDir, std::string_view areas,
-               const std::vector<std::string_view>& args) {
-    std::vector<std::string_view> all = {"--port",  "sim",  "--sim-dir", simDir,
-                                         "--areas", "SKIP", "--areas",   areas};
+CtlRun onAreas(const std::string& simDir, const std::string& areas,
+               const std::vector<std::string>& args) {
+    std::vector<std::string> all = {"--port",  "sim",  "--sim-dir", simDir,
+                                    "--areas", "SKIP", "--areas",   areas};
     all.insert(all.end(), args.begin(), args.end());
     return corvexctl(all);
 }
@@ -235,7 +204,7 @@ TEST(CorvexctlFailures, AReadWithNoPgmAreaIsRefused) {
 }
 
 TEST(CorvexctlFailures, UnknownCommandsFailedJobsAndUnknownChipsFailTheRun) {
-    const std::pair<std::vector<std::string_view>, const char*> cases[] = {
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
         {{"--port", "sim", "version"}, " - ERROR - UNKNOWN COMMAND SEND \"version\""},
         {{"--port", "sim", "--sim-option", "eeprom-absent", "EEREAD"},
          "MESSAGE 5 Reading configuration EEprom failed."},
@@ -252,18 +221,12 @@ TEST(CorvexctlFailures, UnknownCommandsFailedJobsAndUnknownChipsFailTheRun) {
     EXPECT_TRUE(known.hasLine("MESSAGE 1 AMD: AM29LV800BB")) << known.out;
 }
 
-TEST(CorvexctlDiag, ResultsAndTheLoopbackQuestionAreShownAsTheWindowWould) {
-    const auto unknown = corvexctl({"--port", "sim", "DIAG:param=25", "DIAG:param=17"});
-    EXPECT_EQ(unknown.status, 0) << unknown.out;
-    expectLines(unknown, {" - UNKNOWN DIAGNOSTIC COMMAND",
-                          " - OUT:   PID: 25   Adr=00000000   Dat=00000000   CALLBACK:  0",
-                          "MESSAGE 8 Operation completed", "MESSAGE 7 0"});
-
+// The loopback test asks first: --yes answers it, without it the job is broken off.
+TEST(CorvexctlDiag, TheLoopbackQuestionIsAnsweredByYes) {
     const auto declined = corvexctl({"--port", "sim", "DIAG:param=19", "DIAG:param=22"});
-    EXPECT_EQ(declined.status, 1) << "a declined test is a broken-off job";
+    EXPECT_EQ(declined.status, 1);
     EXPECT_TRUE(declined.hasLine("ANSWER No")) << declined.out;
     EXPECT_FALSE(declined.hasLine("MESSAGE 9 1")) << "no pass ran";
-
     const auto accepted = corvexctl({"--port", "sim", "--yes", "DIAG:param=19", "DIAG:param=22"});
     EXPECT_EQ(accepted.status, 0) << accepted.out;
     expectLines(accepted,
@@ -271,7 +234,7 @@ TEST(CorvexctlDiag, ResultsAndTheLoopbackQuestionAreShownAsTheWindowWould) {
 }
 
 TEST(CorvexctlUsage, BadArgumentsSayWhatIsWrongAndSubmitNothing) {
-    const std::vector<std::vector<std::string_view>> cases = {
+    const std::vector<std::vector<std::string>> cases = {
         {"--port", "parallel", "VERSION"},
         {"--port", "sim", "RBB:address=XYZ"},
         {"--port", "sim", "RBB:colour=1"},
@@ -293,6 +256,18 @@ TEST(CorvexctlUsage, BadArgumentsSayWhatIsWrongAndSubmitNothing) {
         {"--port", "sim", "--write-file", "w.bin", "VERSION", "RFW"},
         {"--port", "sim", "--read-file", "r.bin", "RBB:address=7FE00000,data=100"},
         {"--port", "sim", "--write-file", "w.bin", "WBB:address=7FE00000,data=100"},
+        {"--port", "sim", "--hardware", "3", "VERSION"},
+        {"--port", "sim", "--order", "x", "VERSION"}, // these two need --channels
+        {"--port", "sim", "--save-into", "x", "VERSION"},
+        {"--find", "AA"},
+        {"--find", "AA", "f.bin", "VERSION"},
+        {"--find", "AA", "f.bin", "--base", "x"},
+        {"--find", "--hex", "--ignore-case", "AA", "f.bin"},
+        // Backups are listed or restored in runs of their own.
+        {"--list-backups", "RFW"},
+        {"--restore", "x.bin", "WFW"},
+        {"--restore", "x.bin", "--areas", "PGM"},
+        {"--restore", "x.bin", "--write-file", "y.bin"},
     };
     for (const auto& args : cases) {
         const auto run = corvexctl(args);
@@ -305,54 +280,26 @@ TEST(CorvexctlUsage, BadArgumentsSayWhatIsWrongAndSubmitNothing) {
 }
 
 TEST(CorvexctlUsage, HelpAndVersionPrintAndRunNothing) {
-    for (const auto& args : std::vector<std::vector<std::string_view>>{
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"--help"}, {"-h"}, {"--port", "sim", "VERSION", "--help"}, {"--bogus", "-h"}}) {
         const auto run = corvexctl(args);
         EXPECT_EQ(run.status, 0) << args.back();
-        EXPECT_EQ(run.out.rfind("usage: corvexctl", 0), 0U) << run.out;
+        EXPECT_TRUE(run.out.starts_with("usage: corvexctl")) << run.out;
         EXPECT_NE(run.out.find("--no-timeout-control"), std::string::npos);
         EXPECT_FALSE(run.hasLine("Corvex Guard is stopped.")) << "a command ran";
     }
-    const auto version = corvexctl({"--version"});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "corvexctl " CORVEX_VERSION "\n");
+    EXPECT_EQ(corvexctl({"--version"}).out, "corvexctl " CORVEX_VERSION "\n");
 }
 
-// Without --port the simulated interface stands in; the first line says why no real port.
-TEST(CorvexctlPorts, TheFirstLineSaysWhyNoRealPortIsUsed) {
-    struct Case {
-        const char* machine;
-        std::function<void(FakeSysCalls&)> setUp;
-        const char* reason;
-    };
-    const Case cases[] = {
-        {"no parport driver", [](FakeSysCalls& sys) { sys.removeParportSupport(); },
-         "ppdev at 0x378: not supported on this machine (no /proc/sys/dev/parport)"},
-        {"another base", [](FakeSysCalls& sys) { sys.addParport(0, 0x278); },
-         "ppdev at 0x378: no such port (ports found at 0x278)"},
-        {"no permission",
-         [](FakeSysCalls& sys) {
-             sys.addParport(0, 0x378);
-             sys.setOpenError("/dev/parport0", EACCES);
-         },
-         "ppdev /dev/parport0 (0x378): permission denied: add the user to group lp"},
-    };
-    for (const Case& c : cases) {
-        FakeSysCalls sys;
-        c.setUp(sys);
-        std::string whyNot;
-        EXPECT_FALSE(link::openDefaultPort(sys, whyNot)) << c.machine;
-        EXPECT_EQ(whyNot, c.reason) << c.machine;
-    }
-    const auto run = corvexctl({"VERSION"});
-    const std::string first = unstamped(run.out).at(0);
-    if (first.find("simulated") != std::string::npos) {
-        EXPECT_EQ(first.rfind("PORT: simulated Corvex interface at 0x378 - no usable parallel "
-                              "port: ppdev ",
-                              0),
-                  0U)
-            << first;
-    }
+// Without --port the simulated interface stands in; its first line says why no real port.
+TEST(CorvexctlPorts, TheSimulatorStandsInForAnUnusablePortAndSaysWhy) {
+    FakeSysCalls sys;
+    sys.removeParportSupport();
+    const sim::OpenedPort opened = sim::openPort("", sim::SimConfig{}, sys);
+    EXPECT_TRUE(opened.simulator);
+    EXPECT_EQ(opened.description, "PORT: simulated Corvex interface at 0x378 - no usable parallel "
+                                  "port: ppdev at 0x378: not supported on this machine (no "
+                                  "/proc/sys/dev/parport)");
 }
 
 TEST(CorvexctlUsage, CommandFieldsAreDecimalParamAndHexAddressAndData) {
@@ -363,12 +310,10 @@ TEST(CorvexctlUsage, CommandFieldsAreDecimalParamAndHexAddressAndData) {
     EXPECT_EQ(record->Address, 0x7FE00000U);
     EXPECT_EQ(record->Data, 0x100U);
     EXPECT_EQ(record->Param, 12U);
-    const auto spaced = cli::parseCommand("READ FIRMWARE", error);
-    ASSERT_TRUE(spaced);
-    EXPECT_EQ(spaced->Text.view(), "READ FIRMWARE");
-    EXPECT_FALSE(cli::parseCommand("WBB:address=", error));
-    EXPECT_FALSE(cli::parseCommand("WBB:data=1FFFFFFFF", error)); // wider than a word
-    EXPECT_FALSE(cli::parseCommand("SETHARDWARE:param=0x1", error));
+    EXPECT_EQ(cli::parseCommand("READ FIRMWARE", error)->Text.view(), "READ FIRMWARE");
+    for (const char* bad : {"WBB:address=", "WBB:data=1FFFFFFFF", "SETHARDWARE:param=0x1"}) {
+        EXPECT_FALSE(cli::parseCommand(bad, error)) << bad;
+    }
 }
 
 TEST(CorvexctlUsage, AreasTakeOneModeForAllOrRanges) {
@@ -379,29 +324,25 @@ TEST(CorvexctlUsage, AreasTakeOneModeForAllOrRanges) {
     EXPECT_EQ(modes[19], link::kAreaModeSkip);
     modes.fill(link::kAreaModePgm);
     ASSERT_TRUE(cli::parseAreas("3:CLR,7-18:SKIP", modes, error)) << error;
-    EXPECT_EQ(modes[2], link::kAreaModePgm);
-    EXPECT_EQ(modes[3], link::kAreaModeClr);
-    EXPECT_EQ(modes[6], link::kAreaModePgm);
-    EXPECT_EQ(modes[7], link::kAreaModeSkip);
-    EXPECT_EQ(modes[18], link::kAreaModeSkip);
+    const std::uint32_t pgm = link::kAreaModePgm, clr = link::kAreaModeClr;
+    const std::uint32_t skip = link::kAreaModeSkip;
+    EXPECT_EQ((std::array{modes[2], modes[3], modes[6], modes[7], modes[18], modes[19]}),
+              (std::array{pgm, clr, pgm, skip, skip, pgm}));
     for (const char* bad :
          {"", "pgm", "0-6", "6-0:PGM", "0-20:PGM", "1:PGM,", "x:CLR", "1:ERASE"}) {
         EXPECT_FALSE(cli::parseAreas(bad, modes, error)) << bad;
     }
-    const auto run = corvexctl({"--port", "sim", "--hardware", "3", "VERSION"});
-    EXPECT_EQ(run.status, 2);
 }
 
+// The Guard's start and the settings' lines come in one order, however the threads are timed.
 TEST(CorvexctlCommands, TheLogOrderIsTheSameEveryRun) {
-    const std::vector<std::string> expected = {
-        "PORT: simulated Corvex interface at 0x378",
-        "CORVEX GUARD STARTING ...",
-        "CORVEX GUARD RUNNING - VERSION 1.00 - BUILD 020407",
-        "EELOADFILENAME in.bin",
-        "EESAVEFILENAME out.bin",
-        "ENABLE STOP ON ERROR",
-        "VERSION",
-    };
+    const std::vector<std::string> expected = {"PORT: simulated Corvex interface at 0x378",
+                                               "CORVEX GUARD STARTING ...",
+                                               "CORVEX GUARD RUNNING - VERSION 1.00 - BUILD 020407",
+                                               "EELOADFILENAME in.bin",
+                                               "EESAVEFILENAME out.bin",
+                                               "ENABLE STOP ON ERROR",
+                                               "VERSION"};
     for (int attempt = 0; attempt < 5; ++attempt) {
         const auto run = corvexctl({"--port", "sim", "--eeprom-load", "in.bin", "--eeprom-save",
                                     "out.bin", "--stop-on-error", "VERSION"});
@@ -583,21 +524,16 @@ TEST(CorvexctlFailures, AFatalGuardErrorIsReportedAndTheRunFails) {
     EXPECT_EQ(out.str().find("3.00 BUILD"), std::string::npos) << "ran after the fatal error";
 }
 
-TEST(CorvexctlChannels, PrintsTheChannelListOfAnImageWithoutAPort) {
+TEST(CorvexctlChannels, PrintsTheListOfAnImageWithoutAPortOrSaysWhyNot) {
     TempDir dir;
     const std::string image = dir.file("receiver.bin");
     writeBytes(image, sim::defaultFirmwareImage(0x200000, "TEST FIRMWARE"));
     const auto run = corvexctl({"--channels", image, "--csv", dir.file("list.csv")});
     ASSERT_EQ(run.status, 0) << run.err;
-    const std::vector<std::string> printed = unstamped(run.out); // no line has a stamp
-    const std::size_t channels = sim::defaultChannels().size();
-    const std::size_t transponders = sim::defaultTransponders().size();
-    ASSERT_EQ(printed.size(), channels + transponders + 1) << run.out;
-    for (std::size_t i = 0; i < printed.size(); ++i) {
-        EXPECT_EQ(printed[i].size(), i < channels ? 65U : 59U) << printed[i];
-    }
+    const std::vector<std::string> printed = run.lines(); // no line has a stamp
+    ASSERT_EQ(printed.size(),
+              sim::defaultChannels().size() + sim::defaultTransponders().size() + 1);
     EXPECT_EQ(printed.front().substr(0, 17), "Aurora 1        ;");
-    EXPECT_EQ(printed.back(), " 255;Empty Channel;    0;    0;     0;     0;     0;     0;");
     EXPECT_FALSE(readBytes(dir.file("list.csv")).empty());
 
     sim::ImageBuilder damaged(0x40000);
@@ -607,10 +543,8 @@ TEST(CorvexctlChannels, PrintsTheChannelListOfAnImageWithoutAPort) {
     writeBytes(image, damaged.bytes());
     const auto warned = corvexctl({"--channels", image});
     EXPECT_EQ(warned.status, 0);
-    EXPECT_EQ(warned.out.rfind("WARNING TPT Interpreter failure detected.\\r\\rTPT last Index = "
-                               "0\\rLink needed for TPT Index = 12\\rTID=0\n",
-                               0),
-              0U)
+    EXPECT_TRUE(warned.out.starts_with("WARNING TPT Interpreter failure detected.\\r\\rTPT last "
+                                       "Index = 0\\rLink needed for TPT Index = 12\\rTID=0\n"))
         << warned.out;
 
     writeBytes(image, std::vector<std::uint8_t>(0x40000, 0xFF));
@@ -618,7 +552,6 @@ TEST(CorvexctlChannels, PrintsTheChannelListOfAnImageWithoutAPort) {
     EXPECT_EQ(untagged.status, 1);
     EXPECT_EQ(untagged.err, "No valid TCS or TPT Tables found !\n");
     EXPECT_TRUE(untagged.out.empty()) << untagged.out;
-
     const auto device = corvexctl({"--channels", "/dev/zero"});
     EXPECT_EQ(device.status, 1);
     EXPECT_EQ(device.err, "corvexctl: /dev/zero is not a regular file\n");
@@ -637,11 +570,10 @@ TEST(CorvexctlChannels, OrderAndSaveIntoWriteTheArrangedListIntoANewImage) {
     ASSERT_EQ(same.status, 0) << same.err;
     EXPECT_EQ(readBytes(copy), bytes);
 
-    // A spreadsheet put the fourth row first, dropped the rest and added one that matches
-    // nothing: the fourth channel leads, the others follow in their order.
+    // The fourth row first and one that matches nothing; an existing file needs --force.
     const std::vector<std::uint8_t> exported = readBytes(csv);
-    std::vector<std::string> rows;
     std::istringstream in(std::string(exported.begin(), exported.end()));
+    std::vector<std::string> rows;
     for (std::string row; std::getline(in, row);) {
         rows.push_back(row);
     }
@@ -655,69 +587,56 @@ TEST(CorvexctlChannels, OrderAndSaveIntoWriteTheArrangedListIntoANewImage) {
     const auto moved =
         corvexctl({"--channels", image, "--order", csv, "--save-into", copy, "--force"});
     ASSERT_EQ(moved.status, 0) << moved.err;
-    EXPECT_EQ(moved.out.rfind("WARNING " + csv +
-                                  ": row 3 (transponder \"9\", SID \"4711\") matches no channel "
-                                  "left in the list\n",
-                              0),
-              0U)
+    EXPECT_TRUE(moved.out.starts_with("WARNING " + csv +
+                                      ": row 3 (transponder \"9\", SID "
+                                      "\"4711\") matches no channel left in the list\n"))
         << moved.out;
-    const auto reread = corvexctl({"--channels", copy});
-    const std::vector<std::string> before = unstamped(same.out);
-    const std::vector<std::string> after = unstamped(reread.out);
-    ASSERT_EQ(after.size(), before.size());
-    EXPECT_EQ(after[0], before[3]);
-    EXPECT_EQ(after[1], before[0]);
-    EXPECT_EQ(after[4], before[4]);
-
-    // No tables, or a list the new image would not hold: exit 1, nothing written.
-    const std::string blank = dir.file("blank.bin");
-    writeBytes(blank, std::vector<std::uint8_t>(0x40000, 0xFF));
-    const auto untagged = corvexctl({"--channels", blank, "--save-into", dir.file("new.bin")});
-    EXPECT_EQ(untagged.status, 1);
-    EXPECT_EQ(untagged.err, "No valid TCS or TPT Tables found !\n");
-    const auto itself = corvexctl({"--channels", image, "--save-into", image, "--force"});
-    EXPECT_EQ(itself.status, 1);
-    EXPECT_NE(itself.err.find("not saved over the image it was loaded from"), std::string::npos);
-    EXPECT_EQ(readBytes(image), bytes);
-    EXPECT_FALSE(std::filesystem::exists(dir.file("new.bin")));
-    for (const char* option : {"--order", "--save-into"}) {
-        const auto usage = corvexctl({"--port", "sim", option, "x", "VERSION"});
-        EXPECT_EQ(usage.status, 2);
-        EXPECT_EQ(usage.err, std::string("corvexctl: ") + option + " needs --channels\n");
-    }
+    const auto after = corvexctl({"--channels", copy}).lines();
+    ASSERT_EQ(after.size(), same.lines().size());
+    EXPECT_EQ(after[0], same.lines()[3]);
 }
 
 TEST(CorvexctlFind, PrintsTheResultLinesAndTheStatusLineWithoutAPort) {
     TempDir dir;
-    const std::string file = dir.file("three.bin");
-    writeBytes(file, {0xAA, 0xAA, 0xAA});
-    const auto run = corvexctl({"--find", "--hex", "AA", file});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, " 00000000   00000000   ...\n"
-                       " 00000001   00000001   ...\n"
-                       " 00000002   00000002   ...\n"
-                       "COMPLETED OK - Found 3 matches.\n");
-
-    writeBytes(file, {'n', 'o', 'i', 's', 'e', ' ', 'C', 'V', 'X'});
-    const auto text = corvexctl({"--find", "CVX", file, "--base", "10000123"});
-    EXPECT_EQ(text.out, " 10000126   00000006   noise CVX\nCOMPLETED OK - Found 1 matches.\n");
-
-    const auto folded = corvexctl({"--find", "--ignore-case", "cvx", file});
-    EXPECT_EQ(folded.out, " 00000006   00000006   noise CVX\nCOMPLETED OK - Found 1 matches.\n");
-
-    const auto missing = corvexctl({"--find", "CVX", dir.file("none.bin")});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.out, "READ ERROR - Found 0 matches.\n");
-    const auto device = corvexctl({"--find", "CVX", "/dev/null"});
-    EXPECT_EQ(device.status, 1);
-    EXPECT_EQ(device.err, "corvexctl: /dev/null is not a regular file\n");
-
-    for (const auto& args : std::vector<std::vector<std::string_view>>{
-             {"--find", "AA"},
-             {"--find", "AA", file, "VERSION"},
-             {"--find", "AA", file, "--base", "x"},
-             {"--find", "--hex", "--ignore-case", "AA", file}}) {
-        EXPECT_EQ(corvexctl(args).status, 2) << args.back();
+    const std::string marks = dir.file("marks.bin");
+    const std::string text = dir.file("text.bin");
+    writeBytes(marks, {0xAA, 0xAA, 0xAA});
+    writeBytes(text, {'n', 'o', 'i', 's', 'e', ' ', 'C', 'V', 'X'});
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {{"--hex", "AA", marks},
+         0,
+         " 00000000   00000000   ...\n 00000001   00000001   ...\n 00000002   00000002   ...\n"
+         "COMPLETED OK - Found 3 matches.\n",
+         ""},
+        {{"CVX", text, "--base", "10000123"},
+         0,
+         " 10000126   00000006   noise CVX\nCOMPLETED OK - Found 1 matches.\n",
+         ""},
+        {{"--ignore-case", "cvx", text},
+         0,
+         " 00000006   00000006   noise CVX\nCOMPLETED OK - Found 1 matches.\n",
+         ""},
+        {{"CVX", dir.file("none.bin")},
+         1,
+         "READ ERROR - Found 0 matches.\n",
+         "corvexctl: cannot open " + dir.file("none.bin") + ": No such file or directory\n"},
+        {{"CVX", "/dev/null"},
+         1,
+         "READ ERROR - Found 0 matches.\n",
+         "corvexctl: /dev/null is not a regular file\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--find"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto run = corvexctl(args);
+        EXPECT_EQ(run.status, c.status) << c.args[1];
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, c.err);
     }
 }
 
