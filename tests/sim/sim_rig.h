@@ -67,11 +67,10 @@ struct SimRig {
         link.setSleeper([](auto) {});
         port.setup();
     }
+    // A step out of turn fails the test unless the test asked for it.
     ~SimRig() {
-        if (watchdog.fired()) {
-            ADD_FAILURE() << "the link waited " << Watchdog::kLimit.count()
-                          << " s for an adapter that never answered";
-        }
+        EXPECT_FALSE(watchdog.fired()) << "the link waited for an adapter that never answered";
+        EXPECT_TRUE(anomaliesExpected || adapter.anomalies().empty()) << adapter.anomalies()[0];
     }
     SimRig(const SimRig&) = delete;
     SimRig& operator=(const SimRig&) = delete;
@@ -88,6 +87,7 @@ struct SimRig {
     link::LinkFlags flags;
     link::Link link;
     Watchdog watchdog{flags};
+    bool anomaliesExpected = false;
 };
 
 /// A configuration built from simulator options; a bad option fails the test.
@@ -107,6 +107,15 @@ struct ReceiverRig {
         : sim(std::move(config)), port(sim.port()), link(port, flags) {
         link.setSleeper([](auto) {});
         port.setup();
+    }
+    ReceiverRig(const ReceiverRig&) = delete;
+    ReceiverRig& operator=(const ReceiverRig&) = delete;
+    // The receiver refuses what a job gets wrong; that fails the test unless it asked for it.
+    ~ReceiverRig() {
+        EXPECT_FALSE(watchdog.fired()) << "the link waited for an adapter that never answered";
+        for (const auto& refused : {sim.bus().anomalies(), sim.adapter().anomalies()}) {
+            EXPECT_TRUE(anomaliesExpected || refused.empty()) << refused[0];
+        }
     }
 
     [[nodiscard]] Receiver& receiver() { return sim.bus(); }
@@ -171,6 +180,7 @@ struct ReceiverRig {
     link::LinkFlags flags;
     link::Link link;
     Watchdog watchdog{flags};
+    bool anomaliesExpected = false;
 };
 
 } // namespace corvex::sim::test
