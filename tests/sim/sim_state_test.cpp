@@ -35,8 +35,9 @@ protected:
 
 TEST_F(SimulatorState, MissingFlashIsCreatedFromTheDefaultImage) {
     {
-        const Simulator sim(inDir({"receiver=dsi"}));
+        Simulator sim(inDir({"receiver=dsi"}));
         EXPECT_EQ(sim.flashPath(), flashFile());
+        EXPECT_EQ(sim.bus().eepromImage(), std::vector<std::uint8_t>(0x800, 0xFF));
     }
     EXPECT_EQ(readBytes(flashFile()), defaultFirmwareImage(0x100000, "DSI185D V1.07 SIM"));
 
@@ -77,9 +78,11 @@ TEST_F(SimulatorState, FlashOfTheWrongSizeIsAnErrorAndStaysUntouched) {
     }
     EXPECT_EQ(readBytes(flashFile()), small);
 
-    // A dsx flash does not fit a dsi receiver either.
+    // A dsx flash does not fit a dsi receiver either; nor a short EEPROM any receiver.
     writeBytes(flashFile(), std::vector<std::uint8_t>(0x200000, 0xFF));
     EXPECT_THROW(Simulator{inDir({"receiver=dsi"})}, SimError);
+    writeBytes(m_dir.file("state/eeprom.bin"), std::vector<std::uint8_t>(100, 0));
+    EXPECT_THROW(Simulator{inDir()}, SimError) << "a 100-byte eeprom.bin was accepted";
 }
 
 TEST_F(SimulatorState, AFailedSaveLeavesTheOldFileWhole) {
