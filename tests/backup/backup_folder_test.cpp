@@ -78,7 +78,6 @@ TEST_F(BackupFolderTest, KeepsAVerifiedCopyNamedAfterWhenWhatAndWhichReceiver) {
     struct stat info {};
     ASSERT_EQ(::stat(folder.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700U);
-
     const backup::LoadedBackup loaded = backup::loadBackup(outcome.path);
     ASSERT_EQ(loaded.problem, "");
     EXPECT_EQ(loaded.content, content);
@@ -117,7 +116,6 @@ TEST_F(BackupFolderTest, TheSameContentIsKeptOnceAndAnotherGetsItsOwnFile) {
     const link::BackupOutcome replaced = backups.keep(flashRequest(content));
     EXPECT_TRUE(replaced.kept && !replaced.existing);
     EXPECT_NE(replaced.path, first.path);
-
     content[0] ^= 0xFF;
     ++now;
     const link::BackupOutcome other = backups.keep(flashRequest(content));
@@ -224,7 +222,6 @@ TEST_F(BackupFolderTest, TheListIsNewestFirstAndCountsEveryFileOfTheFolder) {
     eeprom.flashBase = 0xC0000000;
     ASSERT_TRUE(backups.keep(eeprom).kept);
     std::ofstream(dir.file("notes.json")) << "my notes";
-
     const backup::BackupList list = backup::listBackups(dir.path().string());
     ASSERT_EQ(list.backups.size(), 2U);
     EXPECT_EQ(list.backups[0].kind, "eeprom");

@@ -63,7 +63,6 @@ struct BackupRig : FlashRig {
     ~BackupRig() { guard.reset(); }
     BackupRig(const BackupRig&) = delete;
     BackupRig& operator=(const BackupRig&) = delete;
-
     [[nodiscard]] std::vector<std::string> files() const { return backupsIn(folderPath); }
     [[nodiscard]] std::string lastReport() const {
         const auto reports = messages(link::kMsgFinalReport);
@@ -109,7 +108,6 @@ struct BackupRig : FlashRig {
         ASSERT_TRUE(waitIdle(limit)) << word << " still running";
     }
     using GuardDriver::run;
-
     std::unique_ptr<CountingPort> counter;
     std::string folderPath;
     backup::BackupFolder backups;
@@ -200,7 +198,6 @@ TEST(FlashBackup, WithEveryAreaPgmTheCopyAddsNoExchangeAndIsKeptOnce) {
     EXPECT_EQ(erasing - compared, 0U) << "port accesses added by the backup";
     EXPECT_FALSE(rig.logged("BACKUP READ")) << "the compare read every area";
     rig.events.setHook({});
-
     writeBytes(rig.writeFile, before);
     rig.run("WFW");
     writeBytes(rig.writeFile, changed);
@@ -264,7 +261,6 @@ TEST(EepromBackup, WriteAndEraseKeepTheEepromAsItWasAndTheCopyWritesItBack) {
         rig.guard->setBackupKeeper(nullptr);
         rig.run("EEWRITE");
         rig.guard->setBackupKeeper(&rig.backups);
-
         rig.run("EEERASE");
         EXPECT_EQ(rig.lastReport(), "Erasing configuration EEprom succeeded.");
         EXPECT_EQ(rig.sim->bus().eepromImage(), Bytes(link::kEepromSize, 0xFF));
@@ -274,7 +270,6 @@ TEST(EepromBackup, WriteAndEraseKeepTheEepromAsItWasAndTheCopyWritesItBack) {
         EXPECT_EQ(list.backups[0].hardware, hardware);
         EXPECT_EQ(list.backups[0].image, "");
         EXPECT_TRUE(rig.logged("Backup of the EEPROM saved in "));
-
         rig.guard->SetEELoadFileName(list.backups[0].path);
         rig.run("EEWRITE");
         EXPECT_EQ(rig.sim->bus().eepromImage(), first) << "hardware " << hardware;

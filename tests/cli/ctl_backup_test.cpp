@@ -25,7 +25,6 @@ struct Receiver {
     [[nodiscard]] std::vector<backup::BackupRecord> kept() const {
         return backup::listBackups(backups).backups;
     }
-
     TempDir dir;
     std::string simDir = dir.file("receiver");
     std::string backups = dir.file("backups");
@@ -50,7 +49,6 @@ TEST(CorvexctlBackups, AWriteLeavesABackupThatListsAndRestoresTheFlashByteForByt
     EXPECT_EQ(receiver.flash(), image);
     ASSERT_EQ(receiver.kept().size(), 1U);
     const backup::BackupRecord kept = receiver.kept()[0];
-
     const CtlRun list = receiver.ctl({"--list-backups"});
     ASSERT_EQ(list.status, 0) << list.err;
     const std::string line = backup::shownTime(kept.time) +
@@ -90,7 +88,6 @@ TEST(CorvexctlBackups, AnEepromBackupRestoresUnlessItWasAltered) {
     const CtlRun restore = receiver.ctl({"--hardware", "1", "--restore", outcome.path});
     ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
     EXPECT_EQ(receiver.eeprom(), content);
-
     content[7] ^= 0xFF;
     writeBytes(outcome.path, content);
     const CtlRun refused = receiver.ctl({"--hardware", "1", "--restore", outcome.path});
@@ -118,7 +115,6 @@ TEST(CorvexctlBackups, WithoutABackupNothingIsWrittenUnlessNoBackupIsAsked) {
               std::string::npos)
         << refused.out;
     EXPECT_EQ(receiver.flash(), before);
-
     std::vector<std::string> unguarded = write;
     unguarded.insert(unguarded.begin(), "--no-backup");
     ASSERT_EQ(receiver.ctl(unguarded).status, 0);

@@ -19,7 +19,6 @@ struct CtlRun {
     std::string out;
     std::string err;
     std::chrono::steady_clock::duration took{};
-
     [[nodiscard]] std::vector<std::string> lines() const {
         std::vector<std::string> all;
         std::istringstream in(out);

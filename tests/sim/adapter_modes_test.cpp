@@ -47,7 +47,6 @@ TEST(SimAdapterLoopback, SwitchNeedsTxAckHighAndNoWritePulseInside) {
     }
     rig.port.setLines(link::kDataInput);
     EXPECT_FALSE(rig.adapter.loopbackOn()) << "TxAck low";
-
     rig.port.setLines(link::kLineTxAck);
     rig.port.clearLines(link::kDataInput);
     rig.port.writeData(0x55);
@@ -78,7 +77,6 @@ TEST(SimAdapterReset, AbandonsAHalfDoneTransactionAndLoopback) {
     ASSERT_TRUE(rig.adapter.loopbackOn());
     rig.link.resetPulse();
     EXPECT_FALSE(rig.adapter.loopbackOn());
-
     SimRig held;
     held.port.setLines(link::kLineReset);
     held.link.sendByte(0);
@@ -106,12 +104,10 @@ TEST(SimAdapterFaults, HangAfterStopsAnsweringForGood) {
     EXPECT_EQ(rig.adapter.takenBytes().size(), 10U);
     EXPECT_THAT(rig.bus.writes(), ElementsAre(std::pair<std::uint32_t, std::uint32_t>{0x203C, 0}));
     EXPECT_FALSE(rig.rxAck() || rig.dataValid());
-
     rig.link.resetPulse();
     EXPECT_EQ(rig.link.readWord(0x203C), 0xFFFFFFFFU) << "the break is still set";
     EXPECT_FALSE(rig.rxAck() || rig.dataValid()) << "a reset must not revive a hung adapter";
     EXPECT_EQ(rig.adapter.takenBytes().size(), 10U);
-
     SimRig never(adapterHangingAfter(0));
     never.link.sendByte(1);
     EXPECT_FALSE(never.rxAck());

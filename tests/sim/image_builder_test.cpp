@@ -65,7 +65,6 @@ TEST(DefaultImage, NamesTheFirmwareOnceAndLinksEveryChannelToATransponderThatCar
         ASSERT_LT(at, 0x8000U);
         EXPECT_EQ(image[at + 20], 0);
         EXPECT_EQ(find(image, "BEGINNING_ID", at + 1), image.size());
-
         EXPECT_EQ(slice(image, 0x10020, 4), (std::vector<std::uint8_t>{'T', 'P', 'T', 0}));
         EXPECT_EQ(slice(image, 0x20020, 4), (std::vector<std::uint8_t>{'T', 'C', 'S', 0}));
         const std::uint32_t tptLength = littleEndian(image, 0x10040);
@@ -90,7 +89,6 @@ TEST(DefaultImage, NamesTheFirmwareOnceAndLinksEveryChannelToATransponderThatCar
             EXPECT_EQ(image[record + 8], carried[t]) << "channel count of transponder " << t;
             EXPECT_NE(bigEndian(image, record + 4, 2), 0U) << "transponder " << t << " has TID 0";
         }
-
         EXPECT_NE(littleEndian(image, 0x40000), 0xFFFFFFFFU) << "no code after the table blocks";
         EXPECT_TRUE(std::all_of(image.end() - static_cast<std::ptrdiff_t>(size / 4), image.end(),
                                 [](std::uint8_t b) { return b == 0xFF; }));

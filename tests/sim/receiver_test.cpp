@@ -47,7 +47,6 @@ TEST(ReceiverBusInit, OnlyTheModelsOwnSetUpOpensTheFlashUntilAReset) {
     EXPECT_EQ(dsx.link.readWord(marker), kMarkerWord);
     dsx.link.resetPulse();
     EXPECT_EQ(dsx.link.readWord(marker), 0U) << "a reset must close the flash again";
-
     ReceiverRig dsi(simOptions({"receiver=dsi"}));
     dsi.link.busInit(0);
     EXPECT_EQ(dsi.link.readWord(dsi.base() + kMarkerOffset), 0U);
@@ -63,7 +62,6 @@ TEST(ReceiverBusInit, SetUpOutOfOrderKeepsTheFlashClosedUntilWrittenWhole) {
     const auto setUp = rig.receiver().writes();
     ASSERT_THAT(setUp, SizeIs(5));
     rig.link.resetPulse();
-
     auto swapped = setUp;
     std::swap(swapped[1], swapped[2]);
     for (const auto& [address, data] : swapped) {
@@ -155,10 +153,8 @@ TEST(FlashEraseAndProgram, EraseShowsStatusForSeveralPollsThenAllOnes) {
     rig.prologue();
     const std::uint32_t tables = rig.base() + sector(4);
     const std::uint32_t before = rig.receiver().flashWord(sector(5));
-
     rig.startErase(tables);
     const auto polls = rig.pollUntil(tables, 0xFFFFFFFF);
-
     ASSERT_THAT(polls, SizeIs(kEraseBusyReads + 1));
     EXPECT_GE(kEraseBusyReads, 3);
     const std::uint32_t dq7 = statusBits(0, kStatusDataPolling);
@@ -180,14 +176,12 @@ TEST(FlashEraseAndProgram, ProgramReadsStatusBeforeTheWordAndOnlyClearsBits) {
     ReceiverRig rig;
     rig.prologue();
     const std::uint32_t address = rig.base() + kErasedOffset;
-
     rig.startProgram(address, 0x12345678);
     const std::uint32_t status = rig.link.readWord(address);
     EXPECT_NE(status, 0x12345678U) << "the word read back before any poll";
     const std::uint32_t dq7 = statusBits(0, kStatusDataPolling);
     EXPECT_EQ(status & dq7, dq7) << "DQ7 must read the complement of bit 7";
     EXPECT_EQ(rig.link.readWord(address), 0x12345678U);
-
     EXPECT_FALSE(rig.program(address, 0xFFFF00FF)) << "programming cannot set bits";
     EXPECT_EQ(rig.receiver().flashWord(kErasedOffset), 0x12340078U);
 }
@@ -199,7 +193,6 @@ TEST(FlashEraseAndProgram, AJobThatDoesNotPollLosesTheNextWord) {
     const std::uint32_t address = rig.base() + kErasedOffset;
     rig.startProgram(address, 0x11111111);
     rig.startProgram(address + 4, 0x22222222);
-
     EXPECT_EQ(rig.pollUntil(address + 4, 0x22222222).back(), 0xFFFFFFFFU);
     EXPECT_EQ(rig.receiver().flashWord(kErasedOffset + 4), 0xFFFFFFFFU);
     EXPECT_THAT(rig.receiver().anomalies(), Contains(HasSubstr("busy")));
@@ -209,12 +202,10 @@ TEST(FlashFaults, ProtectedSectorRefusesEraseAndProgram) {
     ReceiverRig rig(simOptions({"protect=5"}));
     rig.prologue();
     const std::vector<std::uint8_t> before = rig.receiver().flashImage();
-
     EXPECT_FALSE(rig.erase(rig.base() + sector(5)));
     rig.flashReset();
     EXPECT_FALSE(rig.program(rig.base() + sector(5), 0));
     rig.flashReset();
-
     EXPECT_EQ(rig.receiver().flashImage(), before);
     EXPECT_TRUE(rig.erase(rig.base() + sector(3))) << "an unprotected sector must still erase";
 }
@@ -224,12 +215,10 @@ TEST(FlashFaults, StuckWordKeepsItsBitsThroughEraseAndProgram) {
     rig.prologue();
     const std::uint32_t old = rig.receiver().flashWord(0x20048);
     ASSERT_NE(old, 0xFFFFFFFFU);
-
     rig.startErase(rig.base() + sector(4));
     static_cast<void>(rig.pollUntil(rig.base() + sector(4), 0xFFFFFFFF));
     EXPECT_EQ(rig.receiver().flashWord(0x20048), old);
     EXPECT_EQ(rig.receiver().flashWord(0x20044), 0xFFFFFFFFU);
-
     EXPECT_FALSE(rig.program(rig.base() + 0x20048, 0));
     EXPECT_TRUE(rig.program(rig.base() + 0x20044, 0));
 }
@@ -239,42 +228,14 @@ TEST(FlashFaults, FailingEraseNeverReadsAllOnesAndWaitsForAReset) {
     rig.prologue();
     const std::uint32_t address = rig.base() + sector(5);
     const std::uint32_t old = rig.receiver().flashWord(sector(5));
-
     rig.startErase(address);
     const auto polls = rig.pollUntil(address, 0xFFFFFFFF, 100);
     EXPECT_THAT(polls, Each(Ne(0xFFFFFFFFU)));
     EXPECT_EQ(polls.back() & statusBits(0, kStatusTimeLimit), statusBits(0, kStatusTimeLimit))
         << "DQ5 must show the time limit";
-
     rig.flashReset();
     EXPECT_EQ(rig.link.readWord(address), old);
     EXPECT_TRUE(rig.erase(rig.base() + sector(6)));
-}
-
-TEST(FlashFaults, WithoutPowerReadsAreAllOnesAndWritesVanish) {
-    ReceiverRig rig(simOptions({"no-power"}));
-    rig.prologue();
-    rig.link.writeWord(0x1000, 0x1234);
-    rig.startProgram(rig.base() + kMarkerOffset, 0);
-
-    EXPECT_EQ(rig.link.readWord(0x1000), 0xFFFFFFFFU);
-    EXPECT_EQ(rig.link.readWord(rig.base() + 4), 0xFFFFFFFFU);
-    EXPECT_EQ(rig.receiver().flashWord(kMarkerOffset), kMarkerWord);
-}
-
-TEST(DsiReceiver, ArrayAlsoAnswersAtTheChannelListBase) {
-    ReceiverRig rig(simOptions({"receiver=dsi"}));
-    rig.prologue();
-    for (const std::uint32_t offset : {kMarkerOffset, sector(4), sector(10) + 0x1234 * 4}) {
-        EXPECT_EQ(rig.link.readWord(kDsiSecondFlashBase + offset),
-                  rig.link.readWord(rig.base() + offset))
-            << std::hex << offset;
-    }
-
-    ASSERT_TRUE(rig.erase(kDsiSecondFlashBase + sector(4)));
-    ASSERT_TRUE(rig.program(kDsiSecondFlashBase + sector(4) + 8, 0x0BADCAFE));
-    EXPECT_EQ(rig.link.readWord(rig.base() + sector(4) + 8), 0x0BADCAFEU);
-    EXPECT_EQ(rig.link.readWord(rig.base() + sector(4) + 4), 0xFFFFFFFFU);
 }
 
 } // namespace

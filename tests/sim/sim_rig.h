@@ -40,7 +40,6 @@ class Watchdog {
 public:
     // Hangs, not speed: under the thread checker a whole EEPROM read takes several seconds.
     static constexpr std::chrono::seconds kLimit{60};
-
     explicit Watchdog(link::LinkFlags& flags)
         : m_thread([this, &flags](const std::stop_token& stop) {
               std::mutex mutex;
@@ -51,7 +50,6 @@ public:
                   flags.breakFlag = true;
               }
           }) {}
-
     [[nodiscard]] bool fired() const { return m_fired.load(); }
 
 private:
@@ -76,11 +74,9 @@ struct SimRig {
     SimRig& operator=(const SimRig&) = delete;
     SimRig(SimRig&&) = delete;
     SimRig& operator=(SimRig&&) = delete;
-
     [[nodiscard]] std::uint8_t status() { return port.readStatus(); }
     [[nodiscard]] bool rxAck() { return (status() & link::kStatusRxAck) != 0; }
     [[nodiscard]] bool dataValid() { return (status() & link::kStatusDataValid) != 0; }
-
     RegisterFile bus;
     VirtualPort adapter;
     link::Port port;
@@ -117,7 +113,6 @@ struct ReceiverRig {
             EXPECT_TRUE(anomaliesExpected || refused.empty()) << refused[0];
         }
     }
-
     [[nodiscard]] Receiver& receiver() { return sim.bus(); }
     [[nodiscard]] std::uint32_t hardwareType() const {
         return hardwareTypeOf(sim.config().receiver.model);
@@ -174,7 +169,6 @@ struct ReceiverRig {
         startProgram(address, word);
         return pollUntil(address, word).back() == word;
     }
-
     Simulator sim;
     link::Port port;
     link::LinkFlags flags;

@@ -29,7 +29,6 @@ protected:
         return config;
     }
     [[nodiscard]] std::string flashFile() const { return m_dir.file("state/flash.bin"); }
-
     corvex::test::TempDir m_dir;
 };
 
@@ -68,7 +67,6 @@ TEST_F(SimulatorState, FlashOfTheWrongSizeIsAnErrorAndStaysUntouched) {
     fs::create_directories(m_dir.file("state"));
     const std::vector<std::uint8_t> small(1000, 0x5A);
     writeBytes(flashFile(), small);
-
     try {
         const Simulator sim(inDir());
         ADD_FAILURE() << "a 1000-byte flash.bin was accepted";
