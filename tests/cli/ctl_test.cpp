@@ -22,6 +22,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -566,43 +567,30 @@ TEST(CorvexctlFind, PrintsTheResultLinesAndTheStatusLineWithoutAPort) {
     TempDir dir;
     const std::string marks = dir.file("marks.bin");
     const std::string text = dir.file("text.bin");
+    const std::string none = dir.file("none.bin");
     writeBytes(marks, {0xAA, 0xAA, 0xAA});
     writeBytes(text, {'n', 'o', 'i', 's', 'e', ' ', 'C', 'V', 'X'});
-    const struct {
-        std::vector<std::string> args;
-        int status;
-        std::string out;
-        std::string err;
-    } cases[] = {
+    const std::string one = " 00000006   00000006   noise CVX\nCOMPLETED OK - Found 1 matches.\n";
+    const std::string failed = "READ ERROR - Found 0 matches.\n";
+    const std::vector<std::tuple<std::vector<std::string>, std::string, std::string>> cases = {
         {{"--hex", "AA", marks},
-         0,
          " 00000000   00000000   ...\n 00000001   00000001   ...\n 00000002   00000002   ...\n"
          "COMPLETED OK - Found 3 matches.\n",
          ""},
         {{"CVX", text, "--base", "10000123"},
-         0,
          " 10000126   00000006   noise CVX\nCOMPLETED OK - Found 1 matches.\n",
          ""},
-        {{"--ignore-case", "cvx", text},
-         0,
-         " 00000006   00000006   noise CVX\nCOMPLETED OK - Found 1 matches.\n",
-         ""},
-        {{"CVX", dir.file("none.bin")},
-         1,
-         "READ ERROR - Found 0 matches.\n",
-         "corvexctl: cannot open " + dir.file("none.bin") + ": No such file or directory\n"},
-        {{"CVX", "/dev/null"},
-         1,
-         "READ ERROR - Found 0 matches.\n",
-         "corvexctl: /dev/null is not a regular file\n"},
+        {{"--ignore-case", "cvx", text}, one, ""},
+        {{"CVX", none}, failed, "corvexctl: cannot open " + none + ": No such file or directory\n"},
+        {{"CVX", "/dev/null"}, failed, "corvexctl: /dev/null is not a regular file\n"},
     };
-    for (const auto& c : cases) {
-        std::vector<std::string> args = {"--find"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        const auto run = corvexctl(args);
-        EXPECT_EQ(run.status, c.status) << c.args[1];
-        EXPECT_EQ(run.out, c.out);
-        EXPECT_EQ(run.err, c.err);
+    for (const auto& [args, out, err] : cases) {
+        std::vector<std::string> all = {"--find"};
+        all.insert(all.end(), args.begin(), args.end());
+        const auto run = corvexctl(all);
+        EXPECT_EQ(run.status, out == failed ? 1 : 0) << args[1];
+        EXPECT_EQ(run.out, out);
+        EXPECT_EQ(run.err, err);
     }
 }
 
