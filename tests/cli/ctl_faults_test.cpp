@@ -1,74 +1,14 @@
-#include "cli/ctl_session.h"
+#include "ctl_run.h"
 #include "tests/link/fault_rows.h"
 #include "tests/link/temp_dir.h"
 
-#include <atomic>
-#include <csignal>
 #include <filesystem>
-#include <future>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace corvex::test {
 namespace {
-
-struct TimedRun {
-    int status = 0;
-    std::string out;
-    std::string err;
-    std::chrono::steady_clock::duration took{};
-
-    [[nodiscard]] std::vector<std::string> lines() const {
-        std::vector<std::string> all;
-        std::istringstream in(out);
-        for (std::string line; std::getline(in, line);) {
-            all.push_back(line);
-        }
-        return all;
-    }
-    [[nodiscard]] std::string lastMessage() const {
-        std::string last;
-        for (const std::string& line : lines()) {
-            if (line.starts_with("MESSAGE ")) {
-                last = line;
-            }
-        }
-        return last;
-    }
-    [[nodiscard]] bool claimsSuccess() const {
-        for (const std::string& line : lines()) {
-            if (line.find("successful") != std::string::npos ||
-                line.find("succeeded") != std::string::npos || line.ends_with("READ - OK") ||
-                line.ends_with("WRITE - OK") || line.ends_with("ERASE - OK")) {
-                return true;
-            }
-        }
-        return false;
-    }
-};
-
-// corvexctl in this process; a run that has not ended after a minute is stopped as a signal
-// would stop it, so a job that never ends fails the test instead of holding it.
-TimedRun timedCorvexctl(const std::vector<std::string>& args) {
-    cli::StopRequest stop;
-    std::ostringstream out;
-    std::ostringstream err;
-    const std::vector<std::string_view> views(args.begin(), args.end());
-    const auto started = std::chrono::steady_clock::now();
-    auto run =
-        std::async(std::launch::async, [&] { return cli::runCorvexctl(views, out, err, &stop); });
-    if (run.wait_for(std::chrono::minutes(1)) != std::future_status::ready) {
-        (void)stop.request(SIGTERM);
-    }
-    TimedRun result;
-    result.status = run.get();
-    result.took = std::chrono::steady_clock::now() - started;
-    result.out = out.str();
-    result.err = err.str();
-    return result;
-}
 
 // The files a row may need, and the one it must not leave behind.
 struct RowFiles {
@@ -101,54 +41,52 @@ struct RowFiles {
     std::string output = dir.file("out.bin");
 };
 
-std::string describe(const FaultRow& row) {
-    return std::string(row.option) + " " + std::string(row.command) +
-           (row.hardware >= 0 ? " --hardware " + std::to_string(row.hardware) : "");
+bool claimsSuccess(const CtlRun& run) {
+    for (const std::string& line : run.lines()) {
+        if (line.find("successful") != std::string::npos ||
+            line.find("succeeded") != std::string::npos || line.ends_with("READ - OK") ||
+            line.ends_with("WRITE - OK") || line.ends_with("ERASE - OK")) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Every job on a fault ends in time with its failure: exit status 1, no success text, no file.
+// The signature check refuses the flash jobs on an unknown chip; --force runs them, and on an
+// empty port the Guard's own check ends them all the same.
 TEST(CorvexctlFaults, EveryJobEndsInTimeWithItsFailureAndNoFile) {
     for (const FaultRow& row : kFaultRows) {
-        SCOPED_TRACE(describe(row));
+        SCOPED_TRACE(std::string(row.option) + " " + std::string(row.command) +
+                     (row.hardware >= 0 ? " --hardware " + std::to_string(row.hardware) : ""));
         const RowFiles files;
-        const TimedRun run = timedCorvexctl(files.args(row, false));
+        const CtlRun run = corvexctl(files.args(row, false));
         EXPECT_LT(run.took, kFaultBound);
         EXPECT_EQ(run.status, 1) << run.out;
         EXPECT_EQ(run.lastMessage(), row.report) << run.out;
-        EXPECT_FALSE(run.claimsSuccess()) << run.out;
+        EXPECT_FALSE(claimsSuccess(run)) << run.out;
         EXPECT_FALSE(std::filesystem::exists(files.output));
-    }
-}
-
-// The signature check refuses the flash jobs on an unknown chip; --force runs them, and on an
-// empty port the Guard's own check ends them all the same.
-TEST(CorvexctlFaults, FlashJobsNeedAKnownChipUnlessForcedAndAnEmptyPortFailsThemAnyway) {
-    for (const FaultRow& row : kFaultRows) {
         if (row.windowBox.empty() || row.command.starts_with("RBB")) {
             continue;
         }
-        SCOPED_TRACE(describe(row));
-        const RowFiles files;
-        const TimedRun checked = timedCorvexctl(files.args(row, false));
-        EXPECT_NE(checked.err.find("corvexctl: " + std::string(row.command) + " not run: "),
+        EXPECT_NE(run.err.find("corvexctl: " + std::string(row.command) + " not run: "),
                   std::string::npos)
-            << checked.err;
+            << run.err;
         if (row.option == "no-power") {
-            EXPECT_NE(checked.err.find("the signature reads \"Unknown FFFFFFFF: Unknown "
-                                       "FFFFFFFF\", not a known flash chip (--force runs it "
-                                       "anyway)"),
+            EXPECT_NE(run.err.find("the signature reads \"Unknown FFFFFFFF: Unknown FFFFFFFF\", "
+                                   "not a known flash chip (--force runs it anyway)"),
                       std::string::npos)
-                << checked.err;
+                << run.err;
             continue; // forced, the job reads what an unpowered bus gives: left to the user
         }
-        const TimedRun forced = timedCorvexctl(files.args(row, true));
+        const CtlRun forced = corvexctl(files.args(row, true));
         EXPECT_LT(forced.took, kFaultBound);
         EXPECT_EQ(forced.status, 1) << forced.out;
         EXPECT_EQ(forced.lastMessage(), kBrokenLinkMessage) << forced.out;
         EXPECT_TRUE(forced.err.empty()) << forced.err;
         EXPECT_NE(forced.out.find(" - NO CORVEX INTERFACE CONNECTED\n"), std::string::npos);
         EXPECT_EQ(forced.out.find(" - SIGNATURE\n"), std::string::npos) << "--force reads none";
-        EXPECT_FALSE(forced.claimsSuccess()) << forced.out;
+        EXPECT_FALSE(claimsSuccess(forced)) << forced.out;
         EXPECT_FALSE(std::filesystem::exists(files.output));
     }
 }
@@ -156,7 +94,7 @@ TEST(CorvexctlFaults, FlashJobsNeedAKnownChipUnlessForcedAndAnEmptyPortFailsThem
 // On a known chip the check costs one signature read per run, and none after SIGNATURE or
 // with --force; SETHARDWARE asks for a new one.
 TEST(CorvexctlFaults, TheSignatureIsReadOnceBeforeTheFirstFlashJob) {
-    const auto signatures = [](const TimedRun& run) {
+    const auto signatures = [](const CtlRun& run) {
         int count = 0;
         for (const std::string& line : run.lines()) {
             count += line.ends_with(" - SIGNATURE") ? 1 : 0;
@@ -165,8 +103,9 @@ TEST(CorvexctlFaults, TheSignatureIsReadOnceBeforeTheFirstFlashJob) {
     };
     const TempDir dir;
     const std::string out = dir.file("read.bin");
-    const std::vector<std::string> base = {"--port",  "sim",   "--areas",     "SKIP",
-                                           "--areas", "0:PGM", "--read-file", out};
+    const std::vector<std::string> base = {"--port",       "sim",   "--areas",     "SKIP",
+                                           "--areas",      "0:PGM", "--read-file", out,
+                                           "--write-file", out};
     const struct {
         std::vector<std::string> commands;
         int signatures;
@@ -178,9 +117,8 @@ TEST(CorvexctlFaults, TheSignatureIsReadOnceBeforeTheFirstFlashJob) {
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = base;
-        args.insert(args.end(), {"--write-file", out});
         args.insert(args.end(), c.commands.begin(), c.commands.end());
-        const TimedRun run = timedCorvexctl(args);
+        const CtlRun run = corvexctl(args);
         SCOPED_TRACE(run.out);
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(signatures(run), c.signatures);

@@ -14,8 +14,6 @@
 namespace corvex::sim {
 namespace {
 
-using ::testing::ElementsAre;
-
 std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& bytes, std::size_t offset,
                                 std::size_t length) {
     return {bytes.begin() + static_cast<std::ptrdiff_t>(offset),
@@ -43,31 +41,6 @@ std::size_t find(const std::vector<std::uint8_t>& bytes, std::string_view text,
     return static_cast<std::size_t>(it - bytes.begin());
 }
 
-TEST(ImageBuilder, DamageHooksBreakATableInPlace) {
-    std::vector<Transponder> transponders(3);
-    for (auto& t : transponders) {
-        t.tid = 7;
-        t.channelCount = 1;
-    }
-    std::vector<Channel> channels(2);
-    channels[1].transponder = 3;
-
-    ImageBuilder builder(0x40000);
-    builder.putTransponderTable(kTransponderBlock, transponders)
-        .putChannelTable(kChannelBlock, channels)
-        .setTableLength(kTransponderBlock, 0x00FFFFFF)
-        .zeroTransponder(kTransponderBlock, 2)
-        .setChannelTransponder(kChannelBlock, 2, 200);
-    const std::vector<std::uint8_t>& image = builder.bytes();
-
-    EXPECT_EQ(littleEndian(image, 0x10040), 0x00FFFFFFU);
-    EXPECT_EQ(bigEndian(image, 0x10044 + 4, 2), 7U) << "record 1 must stay";
-    EXPECT_EQ(slice(image, 0x10050, 12), std::vector<std::uint8_t>(12, 0));
-    EXPECT_EQ(bigEndian(image, 0x1005C + 4, 2), 7U) << "record 3 must stay";
-    EXPECT_EQ(image[0x20044 + 30 + 17], 200);
-    EXPECT_EQ(image[0x20044 + 17], kNoTransponder);
-}
-
 TEST(ImageBuilder, RefusesWritesOutsideTheImage) {
     ImageBuilder builder(0x20000);
     EXPECT_THROW(builder.putWord(0x1FFFE, 0), std::out_of_range);
@@ -81,59 +54,46 @@ TEST(ImageBuilder, RefusesWritesOutsideTheImage) {
     EXPECT_EQ(builder.bytes(), std::vector<std::uint8_t>(0x20000, 0xFF));
 }
 
-class DefaultImage : public ::testing::TestWithParam<std::size_t> {};
-
-TEST_P(DefaultImage, NamesTheFirmwareOnceInAreaZero) {
-    const auto image = defaultFirmwareImage(GetParam(), "NAME 1.0");
-    ASSERT_EQ(image.size(), GetParam());
-    const std::size_t at = find(image, "BEGINNING_IDNAME 1.0");
-    ASSERT_LT(at, 0x8000U);
-    EXPECT_EQ(image[at + 20], 0);
-    EXPECT_EQ(find(image, "BEGINNING_ID", at + 1), image.size());
-    EXPECT_EQ(defaultFirmwareImage(GetParam(), "NAME 1.0"), image);
-}
-
-TEST_P(DefaultImage, ChannelsLinkToTranspondersThatCarryThem) {
-    const auto image = defaultFirmwareImage(GetParam(), "X");
-    ASSERT_THAT(slice(image, 0x10020, 4), ElementsAre('T', 'P', 'T', 0));
-    ASSERT_THAT(slice(image, 0x20020, 4), ElementsAre('T', 'C', 'S', 0));
-    EXPECT_THAT(slice(image, 0x30020, 4), ElementsAre(0xFF, 0xFF, 0xFF, 0xFF));
-
-    const std::uint32_t tptLength = littleEndian(image, 0x10040);
-    const std::uint32_t tcsLength = littleEndian(image, 0x20040);
-    ASSERT_EQ((tptLength - 4) % 12, 0U);
-    ASSERT_EQ((tcsLength - 4) % 30, 0U);
-    const std::size_t transponderCount = (tptLength - 4) / 12;
-    const std::size_t channelCount = (tcsLength - 4) / 30;
-    EXPECT_EQ(transponderCount, 12U);
-    EXPECT_GE(channelCount, 24U);
-
-    std::map<std::size_t, std::size_t> carried;
-    for (std::size_t i = 0; i < channelCount; ++i) {
-        const std::uint8_t index = image[0x20044 + 30 * i + 17];
-        if (index != kNoTransponder) {
-            ASSERT_GE(index, 1);
-            ASSERT_LE(index, transponderCount) << "channel " << i + 1 << " has a broken link";
-            ++carried[index];
+// The built-in image of either size: the firmware named once in area 0, channel and
+// transponder tables whose links and counts agree, code after them and erased space at the end.
+TEST(DefaultImage, NamesTheFirmwareOnceAndLinksEveryChannelToATransponderThatCarriesIt) {
+    for (const std::size_t size : {0x200000, 0x100000}) {
+        SCOPED_TRACE(size);
+        const auto image = defaultFirmwareImage(size, "NAME 1.0");
+        ASSERT_EQ(image.size(), size);
+        const std::size_t at = find(image, "BEGINNING_IDNAME 1.0");
+        ASSERT_LT(at, 0x8000U);
+        EXPECT_EQ(image[at + 20], 0);
+        EXPECT_EQ(find(image, "BEGINNING_ID", at + 1), image.size());
+        EXPECT_EQ(slice(image, 0x10020, 4), (std::vector<std::uint8_t>{'T', 'P', 'T', 0}));
+        EXPECT_EQ(slice(image, 0x20020, 4), (std::vector<std::uint8_t>{'T', 'C', 'S', 0}));
+        const std::uint32_t tptLength = littleEndian(image, 0x10040);
+        const std::uint32_t tcsLength = littleEndian(image, 0x20040);
+        ASSERT_EQ((tptLength - 4) % 12, 0U);
+        ASSERT_EQ((tcsLength - 4) % 30, 0U);
+        const std::size_t transponderCount = (tptLength - 4) / 12;
+        const std::size_t channelCount = (tcsLength - 4) / 30;
+        EXPECT_EQ(transponderCount, 12U);
+        EXPECT_GE(channelCount, 24U);
+        std::map<std::size_t, std::size_t> carried;
+        for (std::size_t i = 0; i < channelCount; ++i) {
+            const std::uint8_t index = image[0x20044 + 30 * i + 17];
+            if (index != kNoTransponder) {
+                ASSERT_GE(index, 1);
+                ASSERT_LE(index, transponderCount) << "channel " << i + 1 << " has a broken link";
+                ++carried[index];
+            }
         }
-    }
-    for (std::size_t t = 1; t <= transponderCount; ++t) {
-        const std::size_t record = 0x10044 + 12 * (t - 1);
-        EXPECT_EQ(image[record + 8], carried[t]) << "channel count of transponder " << t;
-        EXPECT_NE(bigEndian(image, record + 4, 2), 0U) << "transponder " << t << " has TID 0";
+        for (std::size_t t = 1; t <= transponderCount; ++t) {
+            const std::size_t record = 0x10044 + 12 * (t - 1);
+            EXPECT_EQ(image[record + 8], carried[t]) << "channel count of transponder " << t;
+            EXPECT_NE(bigEndian(image, record + 4, 2), 0U) << "transponder " << t << " has TID 0";
+        }
+        EXPECT_NE(littleEndian(image, 0x40000), 0xFFFFFFFFU) << "no code after the table blocks";
+        EXPECT_TRUE(std::all_of(image.end() - static_cast<std::ptrdiff_t>(size / 4), image.end(),
+                                [](std::uint8_t b) { return b == 0xFF; }));
     }
 }
-
-TEST_P(DefaultImage, EndsInErasedSpace) {
-    const auto image = defaultFirmwareImage(GetParam(), "X");
-    const std::size_t erased = GetParam() / 4;
-    EXPECT_TRUE(std::all_of(image.end() - static_cast<std::ptrdiff_t>(erased), image.end(),
-                            [](std::uint8_t b) { return b == 0xFF; }));
-    EXPECT_NE(littleEndian(image, 0x40000), 0xFFFFFFFFU) << "no code after the table blocks";
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, DefaultImage, ::testing::Values(0x200000, 0x100000),
-                         [](const auto& info) { return info.param == 0x200000 ? "Dsx" : "Dsi"; });
 
 } // namespace
 } // namespace corvex::sim

@@ -40,7 +40,6 @@ class Watchdog {
 public:
     // Hangs, not speed: under the thread checker a whole EEPROM read takes several seconds.
     static constexpr std::chrono::seconds kLimit{60};
-
     explicit Watchdog(link::LinkFlags& flags)
         : m_thread([this, &flags](const std::stop_token& stop) {
               std::mutex mutex;
@@ -51,7 +50,6 @@ public:
                   flags.breakFlag = true;
               }
           }) {}
-
     [[nodiscard]] bool fired() const { return m_fired.load(); }
 
 private:
@@ -67,27 +65,25 @@ struct SimRig {
         link.setSleeper([](auto) {});
         port.setup();
     }
+    // A step out of turn fails the test unless the test asked for it.
     ~SimRig() {
-        if (watchdog.fired()) {
-            ADD_FAILURE() << "the link waited " << Watchdog::kLimit.count()
-                          << " s for an adapter that never answered";
-        }
+        EXPECT_FALSE(watchdog.fired()) << "the link waited for an adapter that never answered";
+        EXPECT_TRUE(anomaliesExpected || adapter.anomalies().empty()) << adapter.anomalies()[0];
     }
     SimRig(const SimRig&) = delete;
     SimRig& operator=(const SimRig&) = delete;
     SimRig(SimRig&&) = delete;
     SimRig& operator=(SimRig&&) = delete;
-
     [[nodiscard]] std::uint8_t status() { return port.readStatus(); }
     [[nodiscard]] bool rxAck() { return (status() & link::kStatusRxAck) != 0; }
     [[nodiscard]] bool dataValid() { return (status() & link::kStatusDataValid) != 0; }
-
     RegisterFile bus;
     VirtualPort adapter;
     link::Port port;
     link::LinkFlags flags;
     link::Link link;
     Watchdog watchdog{flags};
+    bool anomaliesExpected = false;
 };
 
 /// A configuration built from simulator options; a bad option fails the test.
@@ -108,7 +104,15 @@ struct ReceiverRig {
         link.setSleeper([](auto) {});
         port.setup();
     }
-
+    ReceiverRig(const ReceiverRig&) = delete;
+    ReceiverRig& operator=(const ReceiverRig&) = delete;
+    // The receiver refuses what a job gets wrong; that fails the test unless it asked for it.
+    ~ReceiverRig() {
+        EXPECT_FALSE(watchdog.fired()) << "the link waited for an adapter that never answered";
+        for (const auto& refused : {sim.bus().anomalies(), sim.adapter().anomalies()}) {
+            EXPECT_TRUE(anomaliesExpected || refused.empty()) << refused[0];
+        }
+    }
     [[nodiscard]] Receiver& receiver() { return sim.bus(); }
     [[nodiscard]] std::uint32_t hardwareType() const {
         return hardwareTypeOf(sim.config().receiver.model);
@@ -165,12 +169,12 @@ struct ReceiverRig {
         startProgram(address, word);
         return pollUntil(address, word).back() == word;
     }
-
     Simulator sim;
     link::Port port;
     link::LinkFlags flags;
     link::Link link;
     Watchdog watchdog{flags};
+    bool anomaliesExpected = false;
 };
 
 } // namespace corvex::sim::test

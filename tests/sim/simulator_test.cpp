@@ -47,7 +47,7 @@ TEST(SimOptions, EveryOptionReachesTheConfig) {
 }
 
 TEST(SimOptions, RejectsBadOptionsWithoutChangingTheConfig) {
-    const std::array<std::pair<const char*, const char*>, 17> cases{{
+    const std::array<std::pair<const char*, const char*>, 20> cases{{
         {"adapter=RevB", "adapter must be revb, compatible, unknown or absent"},
         {"adapter", "adapter must be revb, compatible, unknown or absent"},
         {"hang-after=", "hang-after needs a whole number"},
@@ -65,6 +65,9 @@ TEST(SimOptions, RejectsBadOptionsWithoutChangingTheConfig) {
         {"stuck=7FE0000G", "stuck needs hexadecimal addresses separated by commas"},
         {"stuck=100000000", "stuck needs hexadecimal addresses separated by commas"},
         {"no-power=", "no-power takes no value"},
+        {"eeprom-nack=xyz", "eeprom-nack needs one hexadecimal EEPROM address"},
+        {"eeprom-nack=", "eeprom-nack needs one hexadecimal EEPROM address"},
+        {"eeprom-absent=1", "eeprom-absent takes no value"},
     }};
     for (const auto& [option, error] : cases) {
         SimConfig config;
@@ -75,24 +78,22 @@ TEST(SimOptions, RejectsBadOptionsWithoutChangingTheConfig) {
                     r.eraseFailAreas.empty() && r.stuckAddresses.empty() && !r.noPower)
             << option;
     }
-}
-
-TEST(SimOptions, UnknownChipErrorListsTheChipTable) {
     SimConfig config;
     const std::string error = applySimOption(config, "chip=AM29LV800");
     for (const link::FlashChip& chip : link::flashChips()) {
-        EXPECT_THAT(error, HasSubstr(chip.deviceText));
+        EXPECT_THAT(error, HasSubstr(chip.deviceText)) << "the error lists the chips";
     }
 }
 
 TEST(SimOptions, ChipsAreasAndAddressesMustFitTheReceiver) {
-    const std::array<std::pair<std::vector<const char*>, const char*>, 6> cases{{
+    const std::array<std::pair<std::vector<const char*>, const char*>, 7> cases{{
         {{"chip=AM29F400BB"}, "chip AM29F400BB does not fit the dsx receiver"},
         {{"receiver=dsi", "chip=AM29LV800BT"}, "chip AM29LV800BT does not fit the dsi receiver"},
         {{"receiver=dsi", "protect=11"}, "protect: the dsi receiver has areas 0 to 10"},
         {{"erase-fail=19"}, "erase-fail: the dsx receiver has areas 0 to 18"},
         {{"stuck=7FE00002"}, "stuck: 7FE00002 is no word of the dsx flash"},
         {{"stuck=C0000000"}, "stuck: C0000000 is no word of the dsx flash"},
+        {{"eeprom-nack=800"}, "eeprom-nack: the EEPROM has addresses 0 to 7FF"},
     }};
     for (const auto& [options, error] : cases) {
         SimConfig config;
@@ -104,19 +105,16 @@ TEST(SimOptions, ChipsAreasAndAddressesMustFitTheReceiver) {
     }
 }
 
-TEST(SimulatorAssembly, OptionsReachTheAdapterAndTrafficIsRecordedOnlyWhenAsked) {
+// A long run on the simulator keeps no record of its traffic unless asked to.
+TEST(SimulatorAssembly, TrafficIsRecordedOnlyWhenAsked) {
     for (const bool record : {true, false}) {
         SimConfig config;
         config.record = record;
-        ASSERT_EQ(applySimOption(config, "adapter=compatible"), "");
         Simulator sim(config);
         link::Port port(sim.port());
         link::LinkFlags flags;
         link::Link link(port, flags);
-        link.setSleeper([](auto) {});
         port.setup();
-
-        EXPECT_EQ(link.detectInterface(), link::InterfaceType::Compatible);
         link.writeWord(0x2030, 0x16C9);
         EXPECT_EQ(link.readWord(0x2030), 0x16C9U);
         EXPECT_EQ(sim.bus().writes().size(), record ? 1U : 0U);
