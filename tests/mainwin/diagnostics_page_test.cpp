@@ -1,9 +1,6 @@
 #include "mainwin/diagnostics_page.h"
-#include "mainwin/main_window.h"
-#include "sim/simulator.h"
-#include "tests/link/temp_dir.h"
+#include "tests/mainwin/window_rig.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -11,45 +8,17 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTest>
 
 using corvex::mainwin::DiagnosticsPage;
 using corvex::mainwin::MessageBox;
-using corvex::mainwin::TForm9;
 
 namespace {
 
 constexpr std::uint32_t kRegister = 0x80000000; // the receiver's register file, not flash
 
-// The window on the Diagnostics page over a simulated receiver. Boxes are recorded and
-// answered Yes; file dialogs take `answer`.
-struct Rig {
-    explicit Rig(const char* simOption = nullptr) : sim(config(simOption)) {
-        corvex::mainwin::MainWindowSetup setup;
-        setup.programPath = dir.file("corvex");
-        setup.title = QStringLiteral("Corvex V4.00C");
-        setup.port = &sim.port();
-        setup.simulated = true;
-        window = std::make_unique<TForm9>(std::move(setup));
-        window->setBoxHandler([this](const MessageBox& box) {
-            boxes.push_back(box);
-            return true;
-        });
-        window->setFileHandler([this](const corvex::mainwin::FileDialogSpec& dialog,
-                                      const std::string&) -> std::optional<std::string> {
-            dialogs.emplace_back(dialog.title);
-            return answer;
-        });
-        window->show();
-        window->pages().setCurrentIndex(1);
-    }
-    static corvex::sim::SimConfig config(const char* option) {
-        corvex::sim::SimConfig config;
-        if (option != nullptr && !corvex::sim::applySimOption(config, option).empty()) {
-            qFatal("bad sim option %s", option);
-        }
-        return config;
-    }
+// The window on the Diagnostics page.
+struct Rig : corvex::test::WindowRig {
+    Rig() { window->pages().setCurrentIndex(1); }
     template <typename T = QWidget> T& get(const char* name) {
         T* found = window->diagnostics().findChild<T*>(QLatin1String(name));
         if (found == nullptr) {
@@ -64,29 +33,6 @@ struct Rig {
         }
         return get<QLabel>(name).text();
     }
-    // Log lines of the Guard page that contain `part`.
-    int lines(const std::string& part) {
-        window->feedback().tick();
-        int count = 0;
-        for (const std::string& line : window->feedback().logLines()) {
-            count += line.find(part) != std::string::npos ? 1 : 0;
-        }
-        return count;
-    }
-    bool idle(int ms = 20000) {
-        return QTest::qWaitFor([this] { return window->guard()->isIdle(); }, ms);
-    }
-    bool boxSaid(const std::string& text) {
-        return std::any_of(boxes.begin(), boxes.end(),
-                           [&text](const MessageBox& box) { return box.text == text; });
-    }
-
-    corvex::test::TempDir dir;
-    corvex::sim::Simulator sim;
-    std::unique_ptr<TForm9> window;
-    std::vector<MessageBox> boxes;
-    std::vector<std::string> dialogs;
-    std::optional<std::string> answer;
 };
 
 } // namespace

@@ -1,10 +1,7 @@
 #include "mainwin/area_map_view.h"
-#include "mainwin/main_window.h"
-#include "sim/simulator.h"
-#include "tests/link/temp_dir.h"
+#include "tests/mainwin/window_rig.h"
 #include "widgets/unsaved_work.h"
 
-#include <QAction>
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QKeySequence>
@@ -13,7 +10,6 @@
 #include <QMenuBar>
 #include <QPointer>
 #include <QTabWidget>
-#include <QTest>
 #include <QToolBar>
 
 #include <map>
@@ -31,49 +27,8 @@ std::string readText(const std::string& path) {
     return {bytes.begin(), bytes.end()};
 }
 
-// The window over an in-memory simulated receiver, its files in a fresh folder. Boxes are
-// answered Yes and recorded; file dialogs take `answer`.
-struct Rig {
-    explicit Rig(const std::function<void(corvex::mainwin::MainWindowSetup&)>& adjust = {},
-                 corvex::sim::SimConfig config = {})
-        : sim(std::move(config)) {
-        corvex::mainwin::MainWindowSetup setup;
-        setup.programPath = dir.file("corvex");
-        setup.title = QStringLiteral("Corvex V4.00C - simulated receiver");
-        setup.port = &sim.port();
-        setup.simulated = true;
-        if (adjust) {
-            adjust(setup);
-        }
-        window = std::make_unique<TForm9>(std::move(setup));
-        window->setBoxHandler([this](const MessageBox& box) {
-            boxes.push_back(box);
-            return true;
-        });
-        window->setFileHandler([this](const corvex::mainwin::FileDialogSpec& dialog,
-                                      const std::string&) -> std::optional<std::string> {
-            dialogs.emplace_back(dialog.title);
-            return answer;
-        });
-        window->show();
-    }
-    QAction& act(const char* path) {
-        QAction* found = window->action(QLatin1String(path));
-        if (found == nullptr) {
-            qFatal("no action %s", path);
-        }
-        return *found;
-    }
-    bool idle() {
-        return QTest::qWaitFor([this] { return window->guard()->isIdle(); }, 20000);
-    }
-    bool readSignature() {
-        act("Flash/Read Signature").trigger();
-        // Idle too: the next job would be refused while the signature job winds down.
-        return QTest::qWaitFor(
-            [this] { return window->feedback().flashGroupEnabled() && window->guard()->isIdle(); },
-            20000);
-    }
+struct Rig : corvex::test::WindowRig {
+    using WindowRig::WindowRig;
     // A read of area 0 alone: whole reads take most of a minute under the thread checker.
     bool readAreaZero() {
         act("Flash/Set all areas to SKIP").trigger();
@@ -85,13 +40,6 @@ struct Rig {
     bool mapIdle() {
         return QTest::qWaitFor([this] { return !window->feedback().mapBusy(); }, 250000);
     }
-
-    corvex::test::TempDir dir;
-    corvex::sim::Simulator sim;
-    std::unique_ptr<TForm9> window;
-    std::vector<MessageBox> boxes;
-    std::vector<std::string> dialogs;
-    std::optional<std::string> answer;
 };
 
 // Stands in for an editor: its file, and work it has not saved that a close button would ask
@@ -305,17 +253,13 @@ private slots:
     void aSignalWithAGuardBoxOpenClosesWithinTwoSeconds() {
         struct Case {
             const char* box;
-            const char* simOption; // "" for none
+            const char* simOption;
         };
         for (const Case& c : {Case{"Read Firmware function completed successful.", ""},
                               Case{"Function aborted.\rThe communication with your Corvex "
                                    "interface is broken.",
                                    "hang-after=20000"}}) {
-            corvex::sim::SimConfig config;
-            if (*c.simOption != '\0') {
-                QCOMPARE(corvex::sim::applySimOption(config, c.simOption), std::string());
-            }
-            Rig rig({}, config);
+            Rig rig({}, corvex::test::simWith(c.simOption));
             QVERIFY(rig.readSignature());
             QElapsedTimer timer;
             bool closedInBox = false;
@@ -346,9 +290,7 @@ private slots:
 
     // A time-out ends a job without a final report: the map takes clicks again afterwards.
     void aTimeoutLeavesTheMapUsable() {
-        corvex::sim::SimConfig config;
-        QCOMPARE(corvex::sim::applySimOption(config, "hang-after=20000"), std::string());
-        Rig rig({}, config);
+        Rig rig({}, corvex::test::simWith("hang-after=20000"));
         QVERIFY(rig.readSignature());
         QVERIFY(rig.readAreaZero());
         QTRY_VERIFY_WITH_TIMEOUT(!rig.boxes.empty() && rig.boxes.back().title == "Timeout", 60000);
