@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QToolBar>
 
@@ -347,6 +348,24 @@ private slots:
         QVERIFY(log.find("Operation aborted.") != std::string::npos); // written as the job ended
         QVERIFY(log.find("Writing configuration data to ") != std::string::npos);
         QVERIFY(readText(rig.dir.file("corvex.INI")).find("[Config]") != std::string::npos);
+    }
+
+    // EXIT on the command line stops the Guard; Restart starts a new one on the same port.
+    void theGuardStopsOnExitAndRestarts() {
+        Rig rig;
+        QTest::keyClick(&rig.window->commandField(), Qt::Key_Return); // "EXIT" is the default
+        QTRY_VERIFY(rig.window->feedback().restartEnabled());
+        QVERIFY(rig.boxSaid(std::string(corvex::mainwin::kGuardStopped)));
+        for (auto* button : rig.window->findChildren<QPushButton*>()) {
+            if (button->text() == QStringLiteral("Restart")) {
+                button->click();
+            }
+        }
+        QTRY_COMPARE(rig.lines("Corvex Guard is restarted by user program."), 1);
+        QTRY_VERIFY(rig.window->feedback().breakEnabled());
+        QTRY_COMPARE(rig.lines("Set hardware type: 0"), 1);
+        QVERIFY(rig.idle());
+        QVERIFY(rig.readSignature());
     }
 
     // Within each menu every item has its own mnemonic, so one key reaches it.
