@@ -189,6 +189,13 @@ std::string snapshot(const Rig& rig) {
            "\nhint=" + std::to_string(rig.feedback.hintCountdown()) + "\n";
 }
 
+void expectShows(const Rig& rig, const std::vector<std::string>& lines) {
+    const std::string state = snapshot(rig);
+    for (const std::string& line : lines) {
+        EXPECT_NE(state.find("\n" + line + "\n"), std::string::npos) << line << " in" << state;
+    }
+}
+
 struct MessageRow {
     const char* name;
     GuardRecord record;
@@ -302,11 +309,8 @@ TEST(GuardMessages, EachCodeShowsWhatTheWindowMustShow) {
         rig.view.boxes.clear();
         rig.view.panel1AtBox.clear();
         rig.feedback.onMessage(row.record);
-        const std::string state = snapshot(rig);
-        for (const std::string& line : row.expected) {
-            EXPECT_NE(state.find("\n" + line + "\n"), std::string::npos) << line << " in" << state;
-        }
-        EXPECT_NE(state.find("\nhint=20\n"), std::string::npos);
+        expectShows(rig, row.expected);
+        expectShows(rig, {"hint=20"});
     }
 }
 
@@ -340,10 +344,7 @@ TEST(JobEnd, EveryEndLeavesTheMapUsableAndPanelOneWithTheOutcome) {
         row.end(rig);
         rig.guard.idle = true;
         rig.feedback.tick();
-        const std::string state = snapshot(rig);
-        for (const std::string& line : row.expected) {
-            EXPECT_NE(state.find("\n" + line + "\n"), std::string::npos) << line << " in" << state;
-        }
+        expectShows(rig, row.expected);
     }
 }
 
