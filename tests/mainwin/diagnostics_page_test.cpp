@@ -61,9 +61,7 @@ private slots:
         for (const Case& c : cases) {
             rig.click(c.button);
             QVERIFY2(rig.idle(), c.button);
-            QVERIFY2(QTest::qWaitFor([&] { return rig.lines(std::string("IN:    ") + c.in) == 1; },
-                                     5000),
-                     c.button);
+            QTRY_COMPARE(rig.lines(std::string("IN:    ") + c.in), 1);
             if (c.shown != nullptr) {
                 QCOMPARE(rig.text(c.field), QLatin1String(c.shown));
             }
@@ -79,6 +77,16 @@ private slots:
         rig.get<QComboBox>("portList").setCurrentIndex(2);
         QVERIFY(rig.idle());
         QTRY_COMPARE(rig.lines("IN:    PID:  6   Adr=000003BC"), 1);
+
+        // START twice runs one exchange; STOP ends it.
+        rig.click("start");
+        QTRY_COMPARE(rig.lines("IN:    PID: 24   Adr=00000000   Dat=000000FF"), 1);
+        rig.click("start");
+        QTest::qWait(200);
+        QCOMPARE(rig.lines("IN:    PID: 24"), 1);
+        QVERIFY(!rig.window->guard()->isIdle());
+        rig.click("stop");
+        QVERIFY(rig.idle());
     }
 
     // Typing keeps hex digits only; an empty field is named, marked and nothing goes out.
@@ -215,19 +223,6 @@ private slots:
         QVERIFY(rig.idle());
         QCOMPARE(rig.get<QProgressBar>("gauge").value(), 0);
         QVERIFY(rig.get<QCheckBox>("loopback").isEnabled());
-    }
-
-    // START twice runs one exchange; STOP ends it.
-    void startRunsOneExchangeUntilStop() {
-        Rig rig;
-        rig.click("start");
-        QTRY_COMPARE(rig.lines("IN:    PID: 24   Adr=00000000   Dat=000000FF"), 1);
-        rig.click("start");
-        QTest::qWait(200);
-        QCOMPARE(rig.lines("IN:    PID: 24"), 1);
-        QVERIFY(!rig.window->guard()->isIdle());
-        rig.click("stop");
-        QVERIFY(rig.idle());
     }
 };
 
