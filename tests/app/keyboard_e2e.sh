@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# The installed program on a real X server, driven by real key events as a user would: install
-# into a fresh prefix, start `corvex --port sim --sim-dir DIR` on its own Xvfb, read the
-# signature and the firmware through the menus from the keyboard (the default file set in
-# corvex.INI), send SIGTERM while the final report's box is open, and check that the program
-# ends within 2 s with corvex.INI, corvex.LOG and the read file as they must be.
-# Usage: tests/app/keyboard_e2e.sh BUILD_DIR
+# The installed program on its own Xvfb, driven by real key events: read the signature and the
+# firmware through the menus (the default file set in corvex.INI), send SIGTERM while the final
+# report's box is open, and check that it ends within 2 s with corvex.INI, corvex.LOG and the
+# read file as they must be. Usage: tests/app/keyboard_e2e.sh BUILD_DIR
 set -euo pipefail
 
 build=${1:?usage: keyboard_e2e.sh BUILD_DIR}
@@ -24,17 +22,14 @@ finish() {
     exit "$status"
 }
 trap finish EXIT
-fail() {
-    echo "keyboard_e2e: $*" >&2
-    exit 1
-}
+fail() { echo "keyboard_e2e: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 program="$work/prefix/bin/corvex"
 [ -x "$program" ] || fail "cmake --install put no program into the prefix"
 
-# The settings the program reads beside itself: the read's default file and all 19 areas PGM.
-# A default file is used only when it exists (else the dialog asks): an old read is there.
+# Beside the program: the read's default file (used only when it exists, else the dialog asks:
+# an old read is there) and all 19 areas PGM.
 echo "an earlier read" >"$work/read.bin"
 {
     printf '[Config]\nAutoReadFirmware=%s\nTimeoutControl=1\nStopOnError=1\n\n[Areas]\n' \
@@ -63,13 +58,8 @@ keys() {
     timeout 5 xdotool windowfocus --sync "$main" 2>/dev/null || true
     xdotool key --delay 80 "$@"
 }
-box_open() {
-    xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1
-}
-
-title_has() {
-    xdotool getwindowname "$main" 2>/dev/null | grep -qF -- "$1"
-}
+box_open() { xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; }
+title_has() { xdotool getwindowname "$main" 2>/dev/null | grep -qF -- "$1"; }
 
 keys alt+f g # Flash > Read Signature
 # Flash > Read Firmware is enabled once the signature is known; until then its key leaves the

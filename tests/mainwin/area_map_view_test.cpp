@@ -3,6 +3,7 @@
 #include <QPaintEvent>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 using corvex::link::AreaEvent;
@@ -161,70 +162,62 @@ private slots:
         }
     }
 
-    void partialRedrawTouchesOnlyItsCells_data() {
-        QTest::addColumn<int>("stepsBefore");
-        QTest::addColumn<int>("change");
-        QTest::addColumn<QRegion>("expected");
-        enum { Step, Reset, Reading, Colour, Protected };
-        const int area = 4;
+    // Each change repaints its own cells, and nothing that looks different lies outside them.
+    void partialRedrawTouchesOnlyItsCells() {
+        const std::size_t area = 4;
         const QRect status = rect(map::cell(map::Column::Status, area));
         const QRect work = rect(map::cell(map::Column::WorkArea, area));
         QRegion wholeIndicator;
         for (int cell = 0; cell < map::kProgressCells; ++cell) {
             wholeIndicator += rect(map::progressCell(area, cell));
         }
-        QTest::newRow("first step") << 0 << int(Step) << QRegion(rect(map::progressCell(area, 0)));
-        QTest::newRow("fourth step") << 3 << int(Step) << QRegion(rect(map::progressCell(area, 1)));
-        QTest::newRow("reset") << 5 << int(Reset) << wholeIndicator;
-        QTest::newRow("reading") << 0 << int(Reading) << QRegion(status).united(work);
-        QTest::newRow("status colour") << 0 << int(Colour) << QRegion(status);
-        QTest::newRow("write protected") << 0 << int(Protected) << QRegion(status).united(work);
-    }
-    void partialRedrawTouchesOnlyItsCells() {
-        QFETCH(int, stepsBefore);
-        QFETCH(int, change);
-        QFETCH(QRegion, expected);
-        const std::size_t area = 4;
-        Fixture f(0);
-        for (int i = 0; i < stepsBefore; ++i) {
-            f.model.applyAreaEvent(AreaEvent::Progress, area);
-        }
-        f.view->show();
-        QVERIFY(QTest::qWaitForWindowExposed(f.view.get()));
-        QCoreApplication::processEvents();
-        const QImage before = f.view->grab().toImage();
-        PaintRecorder recorder;
-        f.view->installEventFilter(&recorder);
-
-        corvex::link::GuardRecord message{};
-        switch (change) {
-        case 0:
-            f.model.applyAreaEvent(AreaEvent::Progress, area);
-            break;
-        case 1:
-            f.model.applyAreaEvent(AreaEvent::Reset, area);
-            break;
-        case 2:
-            f.model.applyAreaEvent(AreaEvent::Reading, area);
-            break;
-        case 3:
-            f.model.setStatus(area, "Written", 16, corvex::mainwin::kLightGreen);
-            break;
-        default:
-            message.Code = corvex::link::kMsgWriteProtected;
-            f.model.applyMessage(message, area);
-        }
-        QTRY_VERIFY(!recorder.painted.isEmpty());
-        QCoreApplication::processEvents();
-        QCOMPARE(recorder.painted, expected);
-
-        // Nothing that looks different lies outside what was repainted.
-        const QImage after = f.view->grab().toImage();
-        for (int y = 0; y < after.height(); ++y) {
-            for (int x = 0; x < after.width(); ++x) {
-                if (before.pixel(x, y) != after.pixel(x, y)) {
-                    QVERIFY2(expected.contains(QPoint(x, y)),
-                             qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+        const auto step = [](AreaModel& m) { m.applyAreaEvent(AreaEvent::Progress, area); };
+        struct Case {
+            const char* name;
+            int stepsBefore;
+            std::function<void(AreaModel&)> change;
+            QRegion expected;
+        };
+        const Case cases[] = {
+            {"first step", 0, step, rect(map::progressCell(area, 0))},
+            {"fourth step", 3, step, rect(map::progressCell(area, 1))},
+            {"reset", 5, [](AreaModel& m) { m.applyAreaEvent(AreaEvent::Reset, area); },
+             wholeIndicator},
+            {"reading", 0, [](AreaModel& m) { m.applyAreaEvent(AreaEvent::Reading, area); },
+             QRegion(status).united(work)},
+            {"status colour", 0,
+             [](AreaModel& m) { m.setStatus(area, "Written", 16, corvex::mainwin::kLightGreen); },
+             status},
+            {"write protected", 0,
+             [](AreaModel& m) {
+                 corvex::link::GuardRecord message{};
+                 message.Code = corvex::link::kMsgWriteProtected;
+                 m.applyMessage(message, area);
+             },
+             QRegion(status).united(work)},
+        };
+        for (const Case& c : cases) {
+            Fixture f(0);
+            for (int i = 0; i < c.stepsBefore; ++i) {
+                step(f.model);
+            }
+            f.view->show();
+            QVERIFY(QTest::qWaitForWindowExposed(f.view.get()));
+            QCoreApplication::processEvents();
+            const QImage before = f.view->grab().toImage();
+            PaintRecorder recorder;
+            f.view->installEventFilter(&recorder);
+            c.change(f.model);
+            QTRY_VERIFY(!recorder.painted.isEmpty());
+            QCoreApplication::processEvents();
+            QVERIFY2(recorder.painted == c.expected, c.name);
+            const QImage after = f.view->grab().toImage();
+            for (int y = 0; y < after.height(); ++y) {
+                for (int x = 0; x < after.width(); ++x) {
+                    if (before.pixel(x, y) != after.pixel(x, y) &&
+                        !c.expected.contains(QPoint(x, y))) {
+                        QFAIL(qPrintable(QStringLiteral("%1 at %2,%3").arg(c.name).arg(x).arg(y)));
+                    }
                 }
             }
         }

@@ -1,5 +1,5 @@
 #include "mainwin/diagnostics_model.h"
-#include "tests/link/temp_dir.h"
+#include "tests/mainwin/model_rig.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -14,62 +14,7 @@ using mainwin::FileSetter;
 using mainwin::LineWatch;
 using Result = DiagnosticsModel::Result;
 
-class NoView : public mainwin::FeedbackView {
-public:
-    bool messageBox(const mainwin::MessageBox& /*box*/) override { return true; }
-};
-
-struct Request {
-    std::string command;
-    std::uint32_t pid = 0;
-    std::uint32_t address = 0;
-    std::uint32_t data = 0;
-    const void* target = nullptr;
-    friend bool operator==(const Request&, const Request&) = default;
-};
-
-class Jobs : public mainwin::GuardJobs {
-public:
-    int Submit(const link::GuardRecord& r) override {
-        if (running) {
-            return -1;
-        }
-        submitted.push_back({r.Text.str(), r.Param, r.Address, r.Data, r.Target});
-        return 0;
-    }
-    int Submit(const link::GuardRecord& r, FileSetter which, const std::string& name) override {
-        const int slot = Submit(r);
-        if (slot >= 0) {
-            setter = which;
-            file = name;
-        }
-        return slot;
-    }
-    [[nodiscard]] bool busy() const override { return running; }
-    bool running = false;
-    FileSetter setter = FileSetter::None;
-    std::string file;
-    std::vector<Request> submitted;
-};
-
-class Host : public mainwin::DispatchHost {
-public:
-    std::optional<std::string> chooseFile(const mainwin::FileDialogSpec& dialog,
-                                          const std::string& preset) override {
-        dialogs.push_back(std::string(dialog.title) + "|" + preset);
-        return answer;
-    }
-    void showFlashPage() override { flashPage = true; }
-    bool showMessage(const mainwin::MessageBox& box) override {
-        boxes.push_back(box.text);
-        return true;
-    }
-
-    std::optional<std::string> answer;
-    std::vector<std::string> dialogs;
-    std::vector<std::string> boxes;
-    bool flashPage = false;
-};
+using Request = FakeJobs::Request;
 
 // Remembers each register access the factory check makes.
 class Registers : public link::PortIo {
@@ -85,19 +30,11 @@ public:
     std::vector<std::pair<std::uint16_t, std::uint8_t>> writes;
 };
 
-struct Rig {
+struct Rig : ModelRig {
     Rig() {
         model.bindGuard(&jobs);
         model.bindPort(&port, [this] { return portFree; });
     }
-    TempDir dir;
-    mainwin::Settings settings;
-    link::AreaTable table;
-    mainwin::AreaModel areas{table};
-    NoView view;
-    mainwin::GuardFeedback feedback{areas, view, "Corvex V4.00C", dir.file("corvex.LOG")};
-    Host host;
-    Jobs jobs;
     Registers port;
     bool portFree = true;
     DiagnosticsModel model{settings, areas, feedback, host};
@@ -131,8 +68,8 @@ TEST(DiagnosticsRequests, EachControlSubmitsItsPidAndFields) {
     for (const Case& c : cases) {
         Rig rig;
         EXPECT_EQ(rig.model.run(c.control, "80000000", "12345678", &kField), Result::Submitted);
-        ASSERT_EQ(rig.jobs.submitted.size(), 1U) << "pid " << c.expected.pid;
-        EXPECT_EQ(rig.jobs.submitted[0], c.expected) << "pid " << c.expected.pid;
+        ASSERT_EQ(rig.jobs.submitted.size(), 1U) << "pid " << c.expected.param;
+        EXPECT_EQ(rig.jobs.submitted[0], c.expected) << "pid " << c.expected.param;
         EXPECT_EQ(rig.feedback.panel(1).text,
                   "Executing function, press ESC or click BREAK to abort operation.");
         EXPECT_EQ(rig.feedback.panel(1).icon, mainwin::kIconWait);
@@ -181,7 +118,7 @@ TEST(DiagnosticsFields, AWrongFieldIsNamedOnceAndNothingIsSubmitted) {
     for (const Case& c : cases) {
         Rig rig;
         EXPECT_EQ(rig.model.run(DiagControl::Write, c.address, c.data, nullptr), Result::Dropped);
-        EXPECT_EQ(rig.host.boxes, std::vector<std::string>{c.message});
+        EXPECT_EQ(rig.host.boxTexts(), std::vector<std::string>{c.message});
         EXPECT_TRUE(rig.jobs.submitted.empty());
         EXPECT_FALSE(rig.model.fieldError());
         // The mark was cleared: the next request goes out normally.
@@ -257,7 +194,7 @@ TEST(DiagnosticsBlockMode, ALengthThatFitsGoesOutWithItsFileElseTheUserIsTold) {
             EXPECT_EQ(rig.jobs.file, file);
             EXPECT_TRUE(rig.host.flashPage);
         } else {
-            EXPECT_EQ(rig.host.boxes, std::vector<std::string>{c.message});
+            EXPECT_EQ(rig.host.boxTexts(), std::vector<std::string>{c.message});
             EXPECT_TRUE(rig.jobs.submitted.empty());
             EXPECT_FALSE(rig.model.fieldError());
         }

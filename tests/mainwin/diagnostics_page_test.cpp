@@ -1,9 +1,6 @@
 #include "mainwin/diagnostics_page.h"
-#include "mainwin/main_window.h"
-#include "sim/simulator.h"
-#include "tests/link/temp_dir.h"
+#include "tests/mainwin/window_rig.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -11,54 +8,17 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTest>
 
-#include <fstream>
-#include <iterator>
-
-using corvex::mainwin::BoxKind;
 using corvex::mainwin::DiagnosticsPage;
 using corvex::mainwin::MessageBox;
-using corvex::mainwin::TForm9;
 
 namespace {
 
 constexpr std::uint32_t kRegister = 0x80000000; // the receiver's register file, not flash
 
-std::vector<std::uint8_t> readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// The window on the Diagnostics page over a simulated receiver. Boxes are recorded and
-// answered with `yes`; file dialogs take `answer`.
-struct Rig {
-    explicit Rig(const char* simOption = nullptr) : sim(config(simOption)) {
-        corvex::mainwin::MainWindowSetup setup;
-        setup.programPath = dir.file("corvex");
-        setup.title = QStringLiteral("Corvex V4.00C");
-        setup.port = &sim.port();
-        setup.simulated = true;
-        window = std::make_unique<TForm9>(std::move(setup));
-        window->setBoxHandler([this](const MessageBox& box) {
-            boxes.push_back(box);
-            return box.kind != BoxKind::Question || yes;
-        });
-        window->setFileHandler([this](const corvex::mainwin::FileDialogSpec& dialog,
-                                      const std::string&) -> std::optional<std::string> {
-            dialogs.emplace_back(dialog.title);
-            return answer;
-        });
-        window->show();
-        window->pages().setCurrentIndex(1);
-    }
-    static corvex::sim::SimConfig config(const char* option) {
-        corvex::sim::SimConfig config;
-        if (option != nullptr && !corvex::sim::applySimOption(config, option).empty()) {
-            qFatal("bad sim option %s", option);
-        }
-        return config;
-    }
+// The window on the Diagnostics page.
+struct Rig : corvex::test::WindowRig {
+    Rig() { window->pages().setCurrentIndex(1); }
     template <typename T = QWidget> T& get(const char* name) {
         T* found = window->diagnostics().findChild<T*>(QLatin1String(name));
         if (found == nullptr) {
@@ -73,30 +33,6 @@ struct Rig {
         }
         return get<QLabel>(name).text();
     }
-    // Log lines of the Guard page that contain `part`.
-    int lines(const std::string& part) {
-        window->feedback().tick();
-        int count = 0;
-        for (const std::string& line : window->feedback().logLines()) {
-            count += line.find(part) != std::string::npos ? 1 : 0;
-        }
-        return count;
-    }
-    bool idle(int ms = 20000) {
-        return QTest::qWaitFor([this] { return window->guard()->isIdle(); }, ms);
-    }
-    bool boxSaid(const std::string& text) {
-        return std::any_of(boxes.begin(), boxes.end(),
-                           [&text](const MessageBox& box) { return box.text == text; });
-    }
-
-    corvex::test::TempDir dir;
-    corvex::sim::Simulator sim;
-    std::unique_ptr<TForm9> window;
-    std::vector<MessageBox> boxes;
-    std::vector<std::string> dialogs;
-    std::optional<std::string> answer;
-    bool yes = true;
 };
 
 } // namespace
@@ -105,8 +41,7 @@ class DiagnosticsPageTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // A representative set of controls, each seen on the Guard page as the request it made,
-    // and its result where the Part puts it.
+    // A few controls, each seen on the Guard page as the request it made, and its result shown.
     void controlsSendTheirRequests() {
         Rig rig;
         rig.sim.bus().poke(kRegister, 0x12345678);
@@ -119,20 +54,14 @@ private slots:
         const Case cases[] = {
             {"read", "PID:  1   Adr=80000000   Dat=00000000", "readData", "12345678"},
             {"write", "PID:  2   Adr=80000000   Dat=12345678", nullptr, nullptr},
-            {"dataPortR", "PID:  7   Adr=00000000   Dat=00000000", "dataPortRead", nullptr},
             {"txAckLine1", "PID: 11   Adr=00000000   Dat=00000001", "txAckLineBox", "1"},
             {"txAckLine0", "PID: 12   Adr=00000000   Dat=00000000", "txAckLineBox", "0"},
-            {"resetLine0", "PID: 16   Adr=00000000   Dat=00000000", "resetLineBox", "0"},
-            {"resetLine1", "PID: 15   Adr=00000000   Dat=00000001", "resetLineBox", "1"},
             {"rxAckR", "PID: 18   Adr=00000000   Dat=00000000", "rxAckBox", "0"},
-            {"writeAck", "PID:  5   Adr=00000000   Dat=00000000", nullptr, nullptr},
         };
         for (const Case& c : cases) {
             rig.click(c.button);
             QVERIFY2(rig.idle(), c.button);
-            QVERIFY2(QTest::qWaitFor([&] { return rig.lines(std::string("IN:    ") + c.in) == 1; },
-                                     5000),
-                     c.button);
+            QTRY_COMPARE(rig.lines(std::string("IN:    ") + c.in), 1);
             if (c.shown != nullptr) {
                 QCOMPARE(rig.text(c.field), QLatin1String(c.shown));
             }
@@ -148,6 +77,16 @@ private slots:
         rig.get<QComboBox>("portList").setCurrentIndex(2);
         QVERIFY(rig.idle());
         QTRY_COMPARE(rig.lines("IN:    PID:  6   Adr=000003BC"), 1);
+
+        // START twice runs one exchange; STOP ends it.
+        rig.click("start");
+        QTRY_COMPARE(rig.lines("IN:    PID: 24   Adr=00000000   Dat=000000FF"), 1);
+        rig.click("start");
+        QTest::qWait(200);
+        QCOMPARE(rig.lines("IN:    PID: 24"), 1);
+        QVERIFY(!rig.window->guard()->isIdle());
+        rig.click("stop");
+        QVERIFY(rig.idle());
     }
 
     // Typing keeps hex digits only; an empty field is named, marked and nothing goes out.
@@ -192,8 +131,8 @@ private slots:
         QVERIFY(!rig.window->diagnostics().watching());
     }
 
-    // BLOCKMODE shows the label; "Read" and "Write" then move blocks between a file and the
-    // receiver, byte for byte; BLOCKMODE again hides it.
+    // BLOCKMODE shows the label; "Read" then saves a block into a file, "Write" takes its
+    // length to the block job; BLOCKMODE again hides it.
     void blockModeMovesBlocksThroughFiles() {
         Rig rig;
         const auto blockMode = [&rig](bool on) {
@@ -222,24 +161,9 @@ private slots:
                 expected.push_back(static_cast<std::uint8_t>(word >> (8 * b)));
             }
         }
-        QCOMPARE(readAll(*rig.answer), expected);
+        QCOMPARE(corvex::test::readBytes(*rig.answer), expected);
 
-        const std::vector<std::uint8_t> source{1, 2, 3, 4, 5, 6, 7, 8};
-        rig.answer = rig.dir.file("source.bin");
-        std::ofstream(*rig.answer, std::ios::binary)
-            .write(reinterpret_cast<const char*>(source.data()), 8);
-        rig.get<QLineEdit>("writeAddress").setText(QStringLiteral("80000100"));
-        rig.get<QLineEdit>("writeData").setText(QStringLiteral("8"));
         QVERIFY(rig.idle());
-        rig.click("write");
-        QCOMPARE(rig.dialogs.back(), std::string("Use file ..."));
-        QVERIFY(
-            QTest::qWaitFor([&] { return rig.boxSaid("Writing binary block succeeded."); }, 20000));
-        QVERIFY(rig.idle());
-        QCOMPARE(rig.sim.bus().read(kRegister + 0x100), 0x04030201U);
-        QCOMPARE(rig.sim.bus().read(kRegister + 0x104), 0x08070605U);
-
-        // A length the job cannot take is refused before anything goes to the Guard.
         rig.get<QLineEdit>("writeData").setText(QStringLiteral("6"));
         rig.click("write");
         QVERIFY(rig.boxSaid("Datablock must be divisible by 4 without remainder !"));
@@ -270,12 +194,12 @@ private slots:
         page.setShowing(true);
         page.pollLines();
         status |= corvex::link::kStatusDataValid;
+        page.pollLines();
+        QCOMPARE(box.property("colour").toString(), QStringLiteral("#7fe07f"));
+        QCOMPARE(box.text(), QStringLiteral("1"));
         for (int tick = 0; tick <= corvex::mainwin::LineWatch::kHoldTicks; ++tick) {
             page.pollLines();
-            QCOMPARE(box.property("colour").toString(), QStringLiteral("#7fe07f"));
-            QCOMPARE(box.text(), QStringLiteral("1"));
         }
-        page.pollLines();
         QCOMPARE(box.property("colour").toString(), QStringLiteral("#e0e0e0"));
         // Away from the page the watch rests.
         page.setShowing(false);
@@ -284,49 +208,21 @@ private slots:
         QCOMPARE(box.text(), QStringLiteral("1"));
     }
 
-    // The short test from the menu passes on a loopback interface and is broken off by a No to
-    // the warning; which interface passes which test is the diagnostics jobs' own test.
+    // The checkbox and the menu item are one switch; the short test from the menu runs and
+    // passes on a loopback interface (which test passes where is the diagnostics jobs' own).
     void loopbackTests() {
-        {
-            Rig rig;
-            rig.get<QCheckBox>("loopback").setChecked(true);
-            QVERIFY(rig.window->action(QStringLiteral("Corvex/Loopback enabled"))->isChecked());
-            QVERIFY(rig.idle());
-            QTRY_COMPARE(rig.lines("LOOPBACK ENABLED"), 1);
-            rig.window->action(QStringLiteral("Corvex/Loopback test/Data"))->trigger();
-            QTRY_COMPARE(rig.lines("IN:    PID: 22   Adr=00000001   Dat=00000000"), 1);
-            QVERIFY(QTest::qWaitFor([&] { return rig.boxSaid("Loopback DATA-test succeeded."); },
-                                    100000));
-            QVERIFY(rig.boxes.front().text.starts_with("DIAGNOSTIC LOOPBACK TEST"));
-            QVERIFY(rig.idle());
-            QCOMPARE(rig.get<QProgressBar>("gauge").value(), 0);
-            QVERIFY(rig.get<QCheckBox>("loopback").isEnabled());
-        }
-        {
-            Rig rig;
-            rig.yes = false;
-            rig.click("flow");
-            QVERIFY(rig.idle());
-            QTRY_COMPARE(rig.lines("OUT:   PID: 23"), 1);
-            QCOMPARE(rig.lines("Loopback FLOW-test"), 0);
-            // The No breaks the test off; the Guard says so before it is idle again.
-            QCOMPARE(rig.boxes.size(), std::size_t{2});
-            QCOMPARE(rig.boxes.back().text, std::string(corvex::link::kAbortReport));
-            QCOMPARE(rig.get<QProgressBar>("gauge").value(), 0);
-        }
-    }
-
-    // START twice runs one exchange; STOP ends it.
-    void startRunsOneExchangeUntilStop() {
         Rig rig;
-        rig.click("start");
-        QTRY_COMPARE(rig.lines("IN:    PID: 24   Adr=00000000   Dat=000000FF"), 1);
-        rig.click("start");
-        QTest::qWait(200);
-        QCOMPARE(rig.lines("IN:    PID: 24"), 1);
-        QVERIFY(!rig.window->guard()->isIdle());
-        rig.click("stop");
+        rig.get<QCheckBox>("loopback").setChecked(true);
+        QVERIFY(rig.window->action(QStringLiteral("Corvex/Loopback enabled"))->isChecked());
         QVERIFY(rig.idle());
+        QTRY_COMPARE(rig.lines("LOOPBACK ENABLED"), 1);
+        rig.window->action(QStringLiteral("Corvex/Loopback test/Data"))->trigger();
+        QTRY_COMPARE(rig.lines("IN:    PID: 22   Adr=00000001   Dat=00000000"), 1);
+        QVERIFY(
+            QTest::qWaitFor([&] { return rig.boxSaid("Loopback DATA-test succeeded."); }, 100000));
+        QVERIFY(rig.idle());
+        QCOMPARE(rig.get<QProgressBar>("gauge").value(), 0);
+        QVERIFY(rig.get<QCheckBox>("loopback").isEnabled());
     }
 };
 

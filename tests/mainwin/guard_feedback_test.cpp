@@ -1,14 +1,11 @@
 #include "mainwin/guard_feedback.h"
-#include "mainwin/guard_links.h"
 #include "mainwin/message_texts.h"
-#include "tests/link/guard_harness.h"
 #include "tests/link/temp_dir.h"
 
 #include <ctime>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
-#include <thread>
 
 namespace corvex::test {
 namespace {
@@ -110,8 +107,9 @@ std::vector<std::string> fileLines(const std::string& path) {
 
 struct Rig {
     explicit Rig(const std::string& logFile = "")
-        : areas(table), feedback(areas, view, std::string(kTitle),
-                                 logFile.empty() ? dir.file("corvex.LOG") : logFile, fixedTime) {
+        : areas(table),
+          feedback(areas, view, std::string(kTitle),
+                   logFile.empty() ? dir.file("corvex.LOG") : logFile, [this] { return now; }) {
         view.feedback = &feedback;
         feedback.bindGuard(&guard);
     }
@@ -121,6 +119,7 @@ struct Rig {
         }
     }
     TempDir dir;
+    std::chrono::system_clock::time_point now = fixedTime();
     link::AreaTable table;
     mainwin::AreaModel areas;
     FakeGuard guard;
@@ -188,6 +187,13 @@ std::string snapshot(const Rig& rig) {
            "\narea2=" + area2.statusText + "\narea5=" + area5.statusText + ";" +
            std::to_string(area5.statusColour == mainwin::kLightGreen) +
            "\nhint=" + std::to_string(rig.feedback.hintCountdown()) + "\n";
+}
+
+void expectShows(const Rig& rig, const std::vector<std::string>& lines) {
+    const std::string state = snapshot(rig);
+    for (const std::string& line : lines) {
+        EXPECT_NE(state.find("\n" + line + "\n"), std::string::npos) << line << " in" << state;
+    }
 }
 
 struct MessageRow {
@@ -303,11 +309,8 @@ TEST(GuardMessages, EachCodeShowsWhatTheWindowMustShow) {
         rig.view.boxes.clear();
         rig.view.panel1AtBox.clear();
         rig.feedback.onMessage(row.record);
-        const std::string state = snapshot(rig);
-        for (const std::string& line : row.expected) {
-            EXPECT_NE(state.find("\n" + line + "\n"), std::string::npos) << line << " in" << state;
-        }
-        EXPECT_NE(state.find("\nhint=20\n"), std::string::npos);
+        expectShows(rig, row.expected);
+        expectShows(rig, {"hint=20"});
     }
 }
 
@@ -341,10 +344,7 @@ TEST(JobEnd, EveryEndLeavesTheMapUsableAndPanelOneWithTheOutcome) {
         row.end(rig);
         rig.guard.idle = true;
         rig.feedback.tick();
-        const std::string state = snapshot(rig);
-        for (const std::string& line : row.expected) {
-            EXPECT_NE(state.find("\n" + line + "\n"), std::string::npos) << line << " in" << state;
-        }
+        expectShows(rig, row.expected);
     }
 }
 
@@ -374,48 +374,39 @@ TEST(JobEnd, ABreakGivesOneReport) {
 // The whole job's share and time left, in the title and at the end of the wait text, while a
 // firmware job runs; the counts follow the areas the job visits.
 TEST(JobProgress, TitleAndWaitTextCarryTheWholeJobsShareUntilItEnds) {
-    TempDir dir;
-    link::AreaTable table;
-    mainwin::AreaModel areas(table);
-    RecordingView view;
-    auto now = fixedTime();
-    GuardFeedback feedback(areas, view, std::string(kTitle), dir.file("corvex.LOG"),
-                           [&now] { return now; });
-    view.feedback = &feedback;
-    FakeGuard guard;
-    guard.idle = false;
-    feedback.bindGuard(&guard);
-    areas.setAll(link::kAreaModeSkip);
-    table.setMode(0, link::kAreaModePgm); // 32K
-    table.setMode(1, link::kAreaModeClr); // 16K: read, not saved
-    feedback.showWait("Reading firmware, please wait ...");
-    feedback.jobSubmitted(GuardRecord::command("RFW"));
-    EXPECT_EQ(feedback.title(), "0 % - Corvex V4.00C");
+    Rig rig;
+    rig.guard.idle = false;
+    rig.areas.setAll(link::kAreaModeSkip);
+    rig.table.setMode(0, link::kAreaModePgm); // 32K
+    rig.table.setMode(1, link::kAreaModeClr); // 16K: read, not saved
+    rig.feedback.showWait("Reading firmware, please wait ...");
+    rig.feedback.jobSubmitted(GuardRecord::command("RFW"));
+    EXPECT_EQ(rig.feedback.title(), "0 % - Corvex V4.00C");
     for (int step = 0; step < 12; ++step) {
-        feedback.onAreaEvent(link::AreaEvent::Progress, 0);
+        rig.feedback.onAreaEvent(link::AreaEvent::Progress, 0);
     }
-    now += std::chrono::seconds(3);
-    feedback.tick();
-    EXPECT_EQ(feedback.title(), "25 % - Corvex V4.00C");
-    EXPECT_EQ(feedback.panel(1).text, "Reading firmware, please wait ... 25 %, 0:09 left");
-    guard.idle = true;
-    feedback.tick();
-    EXPECT_EQ(feedback.title(), "Corvex V4.00C");
-    EXPECT_EQ(feedback.panel(1).text, "Ready");
+    rig.now += std::chrono::seconds(3);
+    rig.feedback.tick();
+    EXPECT_EQ(rig.feedback.title(), "25 % - Corvex V4.00C");
+    EXPECT_EQ(rig.feedback.panel(1).text, "Reading firmware, please wait ... 25 %, 0:09 left");
+    rig.guard.idle = true;
+    rig.feedback.tick();
+    EXPECT_EQ(rig.feedback.title(), "Corvex V4.00C");
+    EXPECT_EQ(rig.feedback.panel(1).text, "Ready");
 
     // A write: the compare reads area 0, which no read of this run holds; every PGM area may
     // need programming until the compare has said which differ.
-    guard.idle = false;
-    table.setMode(1, link::kAreaModePgm);
-    table.setBits(1, link::kAreaReadMark);
-    feedback.jobSubmitted(GuardRecord::command("WFW"));
+    rig.guard.idle = false;
+    rig.table.setMode(1, link::kAreaModePgm);
+    rig.table.setBits(1, link::kAreaReadMark);
+    rig.feedback.jobSubmitted(GuardRecord::command("WFW"));
     for (int step = 0; step < 32; ++step) {
-        feedback.onAreaEvent(link::AreaEvent::Progress, 0);
+        rig.feedback.onAreaEvent(link::AreaEvent::Progress, 0);
     }
-    EXPECT_EQ(feedback.title(), "40 % - Corvex V4.00C"); // 32K of 32K + 48K
-    table.setBits(1, link::kAreaDiffersMark);
-    feedback.onAreaEvent(link::AreaEvent::Erasing, 1);
-    EXPECT_EQ(feedback.title(), "66 % - Corvex V4.00C"); // 32K of 32K + 16K
+    EXPECT_EQ(rig.feedback.title(), "40 % - Corvex V4.00C"); // 32K of 32K + 48K
+    rig.table.setBits(1, link::kAreaDiffersMark);
+    rig.feedback.onAreaEvent(link::AreaEvent::Erasing, 1);
+    EXPECT_EQ(rig.feedback.title(), "66 % - Corvex V4.00C"); // 32K of 32K + 16K
 }
 
 TEST(Hints, ReturnTenTicksAfterStartAndTwentyAfterEachMessageButNotOverAWaitText) {
@@ -592,51 +583,6 @@ TEST(GuardEnd, ReportsTheStopAndRestartChoosesTheHardwareAgainOnceTheGuardIsIdle
     EXPECT_EQ(next.submitted[1].Param, 1U);
     EXPECT_EQ(rig.areas.area(0).statusText, "") << "the area status starts afresh";
     EXPECT_TRUE(rig.feedback.breakEnabled());
-}
-
-// The model on a real Guard, events posted to the test's thread as the window's queue would.
-TEST(GuardFeedbackOnAGuard, CommandLineExitAndRestart) {
-    Rig rig;
-    mainwin::FeedbackEvents events(rig.feedback);
-    FloatingPort port;
-    PostingOwner owner;
-    const auto runUntil = [&](const std::function<bool()>& done) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!done() && std::chrono::steady_clock::now() < end) {
-            owner.runCalls();
-            rig.feedback.tick();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return done();
-    };
-    const auto shows = [&](std::string_view text) {
-        return [&rig, line = stamped(text)] {
-            const auto& lines = rig.feedback.logLines();
-            return std::find(lines.begin(), lines.end(), line) != lines.end();
-        };
-    };
-    std::vector<std::unique_ptr<link::TCorvexThread>> guards;
-    std::vector<std::unique_ptr<mainwin::GuardThreadLink>> links;
-    const auto bind = [&] {
-        guards.push_back(std::make_unique<link::TCorvexThread>(port, owner.synchroniser(),
-                                                               rig.dir.file("corvex.LRF")));
-        guards.back()->bindEvents(&events);
-        links.push_back(std::make_unique<mainwin::GuardThreadLink>(*guards.back()));
-        return links.back().get();
-    };
-    rig.feedback.bindGuard(bind());
-    ASSERT_TRUE(runUntil(shows("CORVEX GUARD RUNNING - VERSION 1.00 - BUILD 020407")));
-    rig.feedback.sendCommand("version");
-    ASSERT_TRUE(runUntil(shows("3.00 BUILD 020411 / DEBUG EXTENSION 020416")));
-    rig.feedback.sendCommand(mainwin::kDefaultCommand);
-    ASSERT_TRUE(runUntil([&] { return rig.feedback.restartEnabled(); }));
-    EXPECT_TRUE(shows("Corvex Guard is stopped.")());
-
-    rig.feedback.restart(bind());
-    ASSERT_TRUE(runUntil(shows("Set hardware type: 0")));
-    EXPECT_TRUE(shows("Corvex Guard is restarted by user program.")());
-    EXPECT_TRUE(rig.feedback.breakEnabled());
-    guards.clear();
 }
 
 } // namespace

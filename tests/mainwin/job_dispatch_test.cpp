@@ -1,86 +1,24 @@
 #include "mainwin/job_dispatch.h"
-#include "tests/link/temp_dir.h"
+#include "tests/mainwin/model_rig.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
 
 namespace corvex::test {
 namespace {
 
 using mainwin::DispatchResult;
-using mainwin::FileDialogSpec;
 using mainwin::FileKind;
 using mainwin::FileSetter;
 using mainwin::Job;
 using mainwin::JobDispatch;
 
-class NoView : public mainwin::FeedbackView {
-public:
-    bool messageBox(const mainwin::MessageBox& /*box*/) override { return true; }
-};
-
-// The Guard's file names and queue as dispatch leaves them.
-class Jobs : public mainwin::GuardJobs {
-public:
-    int Submit(const link::GuardRecord& record) override {
-        if (refuse || running) {
-            return -1;
-        }
-        submitted.push_back(record.Text.str() + ":" + std::to_string(record.Param));
-        return 0;
-    }
-    int Submit(const link::GuardRecord& record, FileSetter which,
-               const std::string& name) override {
-        const int slot = Submit(record);
-        if (slot >= 0) {
-            setter = which;
-            file = name;
-        }
-        return slot;
-    }
-    FileSetter setter = FileSetter::None;
-    std::string file;
-    std::vector<std::string> submitted;
-    [[nodiscard]] bool busy() const override { return running; }
-    bool refuse = false;
-    bool running = false;
-};
-
-class Host : public mainwin::DispatchHost {
-public:
-    std::optional<std::string> chooseFile(const FileDialogSpec& dialog,
-                                          const std::string& preset) override {
-        dialogs.push_back(std::string(dialog.title) + "|" + preset);
-        return answer;
-    }
-    void showFlashPage() override { flashPage = true; }
-    bool showMessage(const mainwin::MessageBox& box) override {
-        boxes.push_back(box);
-        return yes;
-    }
-    bool yes = true;
-
-    std::optional<std::string> answer;
-    std::vector<std::string> dialogs;
-    std::vector<mainwin::MessageBox> boxes;
-    bool flashPage = false;
-};
-
-struct Rig {
+struct Rig : ModelRig {
     Rig() { dispatch.bindGuard(&jobs); }
     std::string makeFile(const std::string& name) {
         const std::string path = dir.file(name);
-        std::ofstream(path) << "x";
+        writeBytes(path, {1});
         return path;
     }
-    TempDir dir;
-    mainwin::Settings settings;
-    link::AreaTable table;
-    mainwin::AreaModel areas{table};
-    NoView view;
-    mainwin::GuardFeedback feedback{areas, view, "Corvex V4.00C", dir.file("corvex.LOG")};
-    Host host;
-    Jobs jobs;
     JobDispatch dispatch{settings, areas, feedback, host};
 };
 
@@ -126,7 +64,7 @@ TEST(JobDispatch, EachJobSubmitsItsCommandWithItsFileAndWaitText) {
         rig.host.answer = rig.makeFile("chosen.bin");
         rig.areas.setStatus(3, "OLD", 16);
         EXPECT_EQ(rig.dispatch.dispatch(c.job), DispatchResult::Submitted);
-        EXPECT_EQ(rig.jobs.submitted, std::vector<std::string>{std::string(c.command) + ":0"});
+        EXPECT_EQ(rig.jobs.commands(), std::vector<std::string>{std::string(c.command) + ":0"});
         EXPECT_EQ(rig.feedback.panel(1).text, c.wait);
         EXPECT_EQ(rig.feedback.panel(1).icon, mainwin::kIconWait);
         EXPECT_FALSE(rig.feedback.hintHandlerInstalled());
@@ -172,6 +110,7 @@ TEST(JobDispatch, FilesToSendMustExistAndCancelSubmitsNothing) {
 TEST(JobDispatch, DefaultFileIsTakenWithoutAskingOnlyWhileItExists) {
     Rig rig;
     EXPECT_EQ(rig.dispatch.defaultFileCaption(FileKind::WriteFirmware), "No file specified");
+    EXPECT_EQ(rig.dispatch.defaultFileCaption(FileKind::BootCode), "No File Specified");
     const std::string image = rig.makeFile("A&B.bin");
     rig.host.answer = image;
     rig.dispatch.chooseDefaultFile(FileKind::WriteFirmware);
@@ -198,14 +137,6 @@ TEST(JobDispatch, DefaultFileIsTakenWithoutAskingOnlyWhileItExists) {
     EXPECT_EQ(rig.dispatch.defaultFileCaption(FileKind::WriteFirmware), "No file specified");
 }
 
-TEST(JobDispatch, RefusedFirmwareJobLeavesTheMapUsable) {
-    Rig rig;
-    rig.host.answer = rig.dir.file("read.bin");
-    rig.jobs.refuse = true;
-    EXPECT_EQ(rig.dispatch.dispatch(Job::ReadFirmware), DispatchResult::Refused);
-    EXPECT_FALSE(rig.feedback.mapBusy()); // no final report would ever clear it
-}
-
 TEST(JobDispatch, ACommandWhileAJobRunsLeavesThatJobAlone) {
     Rig rig;
     rig.host.answer = rig.dir.file("other.bin");
@@ -222,12 +153,19 @@ TEST(JobDispatch, ACommandWhileAJobRunsLeavesThatJobAlone) {
     EXPECT_EQ(rig.areas.area(3).statusText, "Reading 128K - OK");
     EXPECT_TRUE(rig.feedback.mapBusy());
     EXPECT_TRUE(rig.settings.lastFile(FileKind::ReadFirmware).empty());
+
+    // A refusal with no job running leaves the map usable: no final report would clear it.
+    rig.jobs.running = false;
+    rig.jobs.refuse = true;
+    rig.feedback.setMapBusy(false);
+    EXPECT_EQ(rig.dispatch.dispatch(Job::ReadFirmware), DispatchResult::Refused);
+    EXPECT_FALSE(rig.feedback.mapBusy());
 }
 
 TEST(JobDispatch, HardwareTypeFollowsTheGuardsAnswer) {
     Rig rig;
     EXPECT_EQ(rig.dispatch.selectHardware(2), 2);
-    EXPECT_EQ(rig.jobs.submitted, std::vector<std::string>{"SETHARDWARE:2"});
+    EXPECT_EQ(rig.jobs.commands(), std::vector<std::string>{"SETHARDWARE:2"});
     EXPECT_EQ(rig.areas.shownAreaCount(), 11);
     rig.jobs.refuse = true;
     EXPECT_EQ(rig.dispatch.selectHardware(0), 2);
@@ -290,15 +228,6 @@ TEST(JobDispatch, TheChannelEditorOpensOnThisRunsReadOrOffersAnImage) {
     EXPECT_TRUE(rig.host.boxes.empty());
     EXPECT_FALSE(rig.dispatch.channelEditorEnabled(Mode::Dec));
     EXPECT_FALSE(rig.dispatch.openChannelEditor(Mode::Dec, file));
-}
-
-TEST(JobDispatch, TheMicrocodeEntryHasItsOwnCaptionWhenNotSet) {
-    Rig rig;
-    EXPECT_EQ(rig.dispatch.defaultFileCaption(FileKind::BootCode), "No File Specified");
-    for (const FileKind kind : {FileKind::ReadFirmware, FileKind::WriteFirmware,
-                                FileKind::ReadConfig, FileKind::WriteConfig}) {
-        EXPECT_EQ(rig.dispatch.defaultFileCaption(kind), "No file specified");
-    }
 }
 
 } // namespace

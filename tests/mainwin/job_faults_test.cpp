@@ -4,7 +4,7 @@
 #include "sim/simulator.h"
 #include "tests/link/fault_rows.h"
 #include "tests/link/guard_harness.h"
-#include "tests/link/temp_dir.h"
+#include "tests/mainwin/model_rig.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -14,29 +14,6 @@ namespace corvex::test {
 namespace {
 
 using mainwin::Job;
-
-class Boxes : public mainwin::FeedbackView {
-public:
-    bool messageBox(const mainwin::MessageBox& box) override {
-        shown.push_back(box);
-        return true;
-    }
-    std::vector<mainwin::MessageBox> shown;
-};
-
-class Host : public mainwin::DispatchHost {
-public:
-    std::optional<std::string> chooseFile(const mainwin::FileDialogSpec& /*dialog*/,
-                                          const std::string& /*preset*/) override {
-        return answer;
-    }
-    bool showMessage(const mainwin::MessageBox& box) override {
-        refusals.push_back(box);
-        return false;
-    }
-    std::string answer;
-    std::vector<mainwin::MessageBox> refusals;
-};
 
 // The Guard as the window hands it jobs.
 class Jobs : public mainwin::GuardJobs {
@@ -77,6 +54,7 @@ struct WindowRig {
         dispatch.bindGuard(&jobs);
         diagnostics.bindGuard(&jobs);
         writeBytes(image, std::vector<std::uint8_t>(0x200000, 0x5A));
+        host.yes = false;
     }
     ~WindowRig() {
         guard->stop();
@@ -88,7 +66,7 @@ struct WindowRig {
     /// Runs the window's side until the job's box has shown and the Guard is idle again; the
     /// box, and how long it took.
     std::pair<mainwin::MessageBox, std::chrono::steady_clock::duration> awaitBox() {
-        const std::size_t before = view.shown.size();
+        const std::size_t before = host.shown.size();
         const auto started = std::chrono::steady_clock::now();
         auto nextTick = started;
         while (std::chrono::steady_clock::now() - started < std::chrono::seconds(60)) {
@@ -97,7 +75,7 @@ struct WindowRig {
                 feedback.tick();
                 nextTick += std::chrono::milliseconds(100);
             }
-            if (view.shown.size() > before && guard->isIdle()) {
+            if (host.shown.size() > before && guard->isIdle()) {
                 break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -108,7 +86,7 @@ struct WindowRig {
             owner.runCalls();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        return {view.shown.size() > before ? view.shown.back() : mainwin::MessageBox{}, took};
+        return {host.shown.size() > before ? host.shown.back() : mainwin::MessageBox{}, took};
     }
 
     TempDir dir;
@@ -118,9 +96,8 @@ struct WindowRig {
     mainwin::Settings settings;
     link::AreaTable table;
     mainwin::AreaModel areas{table};
-    Boxes view;
-    mainwin::GuardFeedback feedback{areas, view, "Corvex V4.00C", dir.file("corvex.LOG")};
-    Host host;
+    FakeHost host; // refuses every question
+    mainwin::GuardFeedback feedback{areas, host, "Corvex V4.00C", dir.file("corvex.LOG")};
     mainwin::JobDispatch dispatch{settings, areas, feedback, host};
     mainwin::DiagnosticsModel diagnostics{settings, areas, feedback, host};
     mainwin::FeedbackEvents events{feedback};
@@ -164,10 +141,10 @@ TEST(WindowFaults, FirmwareJobsEndInTimeWithTheirFailureAndNoFile) {
         const auto [box, took] = rig.awaitBox();
         EXPECT_EQ(box.text, row.windowBox);
         EXPECT_LT(took, kFaultBound);
-        for (const mainwin::MessageBox& shown : rig.view.shown) {
+        for (const mainwin::MessageBox& shown : rig.host.shown) {
             EXPECT_EQ(shown.text.find("succe"), std::string::npos) << shown.text;
         }
-        EXPECT_TRUE(rig.host.refusals.empty());
+        EXPECT_TRUE(rig.host.boxes.empty());
         EXPECT_FALSE(std::filesystem::exists(rig.output));
         EXPECT_FALSE(rig.feedback.mapBusy());
     }

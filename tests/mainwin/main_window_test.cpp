@@ -1,10 +1,7 @@
 #include "mainwin/area_map_view.h"
-#include "mainwin/main_window.h"
-#include "sim/simulator.h"
-#include "tests/link/temp_dir.h"
+#include "tests/mainwin/window_rig.h"
 #include "widgets/unsaved_work.h"
 
-#include <QAction>
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QKeySequence>
@@ -12,88 +9,59 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QPushButton>
 #include <QTabWidget>
-#include <QTest>
 #include <QToolBar>
 
-#include <fstream>
-#include <iterator>
 #include <map>
 
+using corvex::mainwin::Job;
 using corvex::mainwin::MessageBox;
 using corvex::mainwin::TForm9;
+using corvex::test::readBytes;
+using corvex::test::writeBytes;
 
 namespace {
 
-std::vector<std::uint8_t> readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    const std::vector<std::uint8_t> bytes = readBytes(path);
+    return {bytes.begin(), bytes.end()};
 }
 
-// The window over an in-memory simulated receiver, its files in a fresh folder. Boxes are
-// answered Yes and recorded; file dialogs take `answer`.
-struct Rig {
-    explicit Rig(const std::function<void(corvex::mainwin::MainWindowSetup&)>& adjust = {},
-                 corvex::sim::SimConfig config = {})
-        : sim(std::move(config)) {
-        corvex::mainwin::MainWindowSetup setup;
-        setup.programPath = dir.file("corvex");
-        setup.title = QStringLiteral("Corvex V4.00C - simulated receiver");
-        setup.port = &sim.port();
-        setup.simulated = true;
-        if (adjust) {
-            adjust(setup);
-        }
-        window = std::make_unique<TForm9>(std::move(setup));
-        window->setBoxHandler([this](const MessageBox& box) {
-            boxes.push_back(box);
-            return true;
-        });
-        window->setFileHandler([this](const corvex::mainwin::FileDialogSpec& dialog,
-                                      const std::string&) -> std::optional<std::string> {
-            dialogs.emplace_back(dialog.title);
-            return answer;
-        });
-        window->show();
-    }
-    QAction& act(const char* path) {
-        QAction* found = window->action(QLatin1String(path));
-        if (found == nullptr) {
-            qFatal("no action %s", path);
-        }
-        return *found;
-    }
-    bool readSignature() {
-        act("Flash/Read Signature").trigger();
-        // Idle too: the next job would be refused while the signature job winds down.
-        return QTest::qWaitFor(
-            [this] { return window->feedback().flashGroupEnabled() && window->guard()->isIdle(); },
-            20000);
-    }
-
-    // A read of the whole flash, or of area 0 alone where only the job's end matters: whole
-    // reads take most of a minute under the thread checker.
-    bool readFirmware(bool areaZeroOnly = false) {
-        act("Flash/Set all areas to PGM").trigger();
-        for (std::size_t area = 1; areaZeroOnly && area < 19; ++area) {
-            window->areas().table().setMode(area, corvex::link::kAreaModeSkip);
-        }
+struct Rig : corvex::test::WindowRig {
+    using WindowRig::WindowRig;
+    // A read of area 0 alone: whole reads take most of a minute under the thread checker.
+    bool readAreaZero() {
+        act("Flash/Set all areas to SKIP").trigger();
+        window->areas().table().setMode(0, corvex::link::kAreaModePgm);
         answer = dir.file("firmware.bin");
         act("Flash/Read Firmware").trigger();
         return window->feedback().mapBusy();
     }
+};
 
-    corvex::test::TempDir dir;
-    corvex::sim::Simulator sim;
-    std::unique_ptr<TForm9> window;
-    std::vector<MessageBox> boxes;
-    std::vector<std::string> dialogs;
-    std::optional<std::string> answer;
+// Stands in for an editor: its file, and work it has not saved that a close button would ask
+// about (counted) and a signal keeps for recovery (counted).
+class Editor : public QWidget, public corvex::widgets::UnsavedWork {
+public:
+    Editor(QWidget* owner, std::string file) : QWidget(owner, Qt::Window), file(std::move(file)) {
+        setAttribute(Qt::WA_DeleteOnClose);
+        show();
+    }
+    void keepForRecovery() override {
+        kept += unsaved ? 1 : 0;
+        unsaved = false;
+    }
+    std::string file;
+    bool unsaved = false;
+    static inline int kept = 0;
+    static inline int questions = 0;
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        questions += unsaved ? 1 : 0;
+        event->setAccepted(!unsaved);
+    }
 };
 
 } // namespace
@@ -126,78 +94,56 @@ private slots:
         }
     }
 
-    // Every menu item and toolbar button reaches its job: the wait text and the dialog it asks.
+    // Every menu item and toolbar button reaches its job: its dialog, then its wait text.
     void menusDispatchTheirJobs() {
         struct Case {
-            const char* path;
-            const char* wait;
-            const char* dialog; // "" when no file is asked for
+            const char* menu;
+            const char* toolbar; // nullptr when the job has no button
+            Job job;
         };
         const Case cases[] = {
-            {"Flash/Read Firmware", "Reading firmware, please wait ...",
-             "Save readed firmware as ..."},
-            {"Toolbar/Read", "Reading firmware, please wait ...", "Save readed firmware as ..."},
-            {"Flash/Preview Write Firmware", "Preview writing firmware, please wait ...",
-             "Select firmware to program ..."},
-            {"Toolbar/Preview", "Preview writing firmware, please wait ...",
-             "Select firmware to program ..."},
-            {"Flash/Write Firmware", "Writing firmware, please wait ...",
-             "Select firmware to program ..."},
-            {"Toolbar/Write", "Writing firmware, please wait ...",
-             "Select firmware to program ..."},
-            {"Eeprom/Read Configuration", "Reading configuration EEprom, please wait ...",
-             "Save readed configuration EEprom as ..."},
-            {"Toolbar/Read EE", "Reading configuration EEprom, please wait ...",
-             "Save readed configuration EEprom as ..."},
-            {"Eeprom/View Configuration", "Reading configuration EEprom, please wait ...",
-             "Save readed configuration EEprom as ..."},
-            {"Toolbar/View EE", "Reading configuration EEprom, please wait ...",
-             "Save readed configuration EEprom as ..."},
-            {"Eeprom/Write Configuration", "Writing configutation EEprom, please wait ...",
-             "Select configuration EEprom to program ..."},
-            {"Toolbar/Write EE", "Writing configutation EEprom, please wait ...",
-             "Select configuration EEprom to program ..."},
-            {"Eeprom/Erase Configuration", "Erasing configutation EEprom, please wait ...", ""},
-            {"Toolbar/Erase EE", "Erasing configutation EEprom, please wait ...", ""},
-            {"Flash/Read Signature", "Reading signature, please wait ...", ""},
-            {"Toolbar/Signature", "Reading signature, please wait ...", ""},
-            {"Corvex/Reset Interface", "Reset Corvex Interface.", ""},
-            {"Toolbar/Reset", "Reset Corvex Interface.", ""},
-            {"Corvex/Corvex Guard/Idle priority", "Set Corvex Guard to use CPU Idle priority.", ""},
-            {"Corvex/Corvex Guard/High priority", "Set Corvex Guard to use CPU High priority.", ""},
-            {"Corvex/Upload Microcode", "Uploading MicroCode (bootcode) program, please wait ...",
-             "Select bootcode program ..."},
+            {"Flash/Read Firmware", "Toolbar/Read", Job::ReadFirmware},
+            {"Flash/Preview Write Firmware", "Toolbar/Preview", Job::PreviewWriteFirmware},
+            {"Flash/Write Firmware", "Toolbar/Write", Job::WriteFirmware},
+            {"Eeprom/Read Configuration", "Toolbar/Read EE", Job::ReadConfiguration},
+            {"Eeprom/View Configuration", "Toolbar/View EE", Job::ViewConfiguration},
+            {"Eeprom/Write Configuration", "Toolbar/Write EE", Job::WriteConfiguration},
+            {"Eeprom/Erase Configuration", "Toolbar/Erase EE", Job::EraseConfiguration},
+            {"Flash/Read Signature", "Toolbar/Signature", Job::ReadSignature},
+            {"Corvex/Reset Interface", "Toolbar/Reset", Job::ResetInterface},
+            {"Corvex/Corvex Guard/Idle priority", nullptr, Job::IdlePriority},
+            {"Corvex/Corvex Guard/High priority", nullptr, Job::HighPriority},
+            {"Corvex/Upload Microcode", nullptr, Job::UploadMicrocode},
         };
-        Rig rig;
-        rig.window->feedback().onMessage([] {
-            corvex::link::GuardRecord enable;
-            enable.Code = corvex::link::kMsgProgramming;
-            enable.Param = 1;
-            return enable;
-        }());
+        Rig rig([](corvex::mainwin::MainWindowSetup& setup) { setup.noBackup = true; });
+        QVERIFY(!rig.act("Flash/Write Firmware").isEnabled() &&
+                !rig.act("Toolbar/Read EE").isEnabled());
+        corvex::link::GuardRecord enable; // the flash group on, without a signature read
+        enable.Code = corvex::link::kMsgProgramming;
+        enable.Param = 1;
+        rig.window->feedback().onMessage(enable);
         // One small PGM area: a read of nothing is refused, a read of everything takes long.
         rig.window->areas().table().setMode(0, corvex::link::kAreaModePgm);
-        // Cancelled dialogs: a file job then stops before its wait text, so each row is seen
-        // apart from the Guard's own progress.
+        rig.answer = rig.dir.file("file.bin");
         for (const Case& c : cases) {
-            // A job still running would refuse the next command before its dialog.
-            rig.window->guard()->Break();
-            QVERIFY(QTest::qWaitFor([&rig] { return rig.window->guard()->isIdle(); }, 20000));
-            rig.dialogs.clear();
-            rig.window->feedback().showWait("-");
-            rig.act(c.path).trigger();
-            if (*c.dialog != '\0') {
-                QCOMPARE(rig.dialogs, std::vector<std::string>{c.dialog});
-                QCOMPARE(rig.window->feedback().panel(1).text, std::string("-"));
-                rig.answer = rig.dir.file("file.bin");
-                std::ofstream(*rig.answer) << "x";
-                rig.act(c.path).trigger();
-                rig.answer.reset();
+            const corvex::mainwin::JobSpec& spec = corvex::mainwin::jobSpec(c.job);
+            for (const char* path : {c.menu, c.toolbar}) {
+                if (path == nullptr) {
+                    continue;
+                }
+                // A job still running would refuse the next command before its dialog.
+                rig.window->guard()->Break();
+                QVERIFY(rig.idle());
+                rig.dialogs.clear();
+                writeBytes(*rig.answer, {1}); // small, whatever the job before saved into it
+                rig.act(path).trigger();
+                QCOMPARE(rig.dialogs.size(), spec.file ? std::size_t{1} : std::size_t{0});
+                if (spec.file) {
+                    QCOMPARE(rig.dialogs[0], std::string(spec.dialog.title));
+                }
+                // A firmware job's progress follows its wait text.
+                QVERIFY2(rig.window->feedback().panel(1).text.starts_with(spec.waitText), path);
             }
-            // A firmware job's progress follows its wait text.
-            QVERIFY2(
-                rig.window->feedback().panel(1).text.starts_with(c.wait),
-                (std::string(c.path) + " shows " + rig.window->feedback().panel(1).text).c_str());
         }
         rig.act("Corvex/Diagnostics ...").trigger();
         QCOMPARE(rig.window->pages().currentIndex(), 1);
@@ -211,98 +157,66 @@ private slots:
         QVERIFY(rig.act("Tools/Channel List Editor (Hex)").isEnabled());
     }
 
-    void flashGroupFollowsSignatureAndProgrammingReports() {
-        Rig rig;
-        const auto group = [&rig] {
-            return std::vector<bool>{rig.act("Flash/Read Firmware").isEnabled(),
-                                     rig.act("Flash/Write Firmware").isEnabled(),
-                                     rig.act("Eeprom/Erase Configuration").isEnabled(),
-                                     rig.act("Toolbar/Signature").isEnabled(),
-                                     rig.act("Toolbar/Read EE").isEnabled()};
-        };
-        const std::vector<bool> off(5, false);
-        const std::vector<bool> on(5, true);
-        QCOMPARE(group(), off);
-        QVERIFY(rig.readSignature());
-        QCOMPARE(group(), on);
+    // One hex editor at a time (the EEPROM view replaces it), a further channel editor for each
+    // use; one with unsaved work holds the close button, and a signal keeps that work and closes
+    // without a question.
+    void toolWindowsHoldTheCloseAndASignalKeepsTheirWork() {
+        Rig rig([](corvex::mainwin::MainWindowSetup& setup) {
+            setup.fileArgument = "argument.bin";
+            setup.openHexEditor = [](QWidget* owner, const std::string& file) {
+                return new Editor(owner, file);
+            };
+            setup.openChannelEditor = [](QWidget* owner, const std::string& image, bool) {
+                return static_cast<QWidget*>(new Editor(owner, image));
+            };
+        });
+        rig.act("Tools/Hex Editor").trigger();
+        QPointer first = rig.window->hexEditor();
+        QCOMPARE(static_cast<Editor*>(first.data())->file, std::string("argument.bin"));
+        corvex::link::GuardRecord view;
+        view.Code = corvex::link::kMsgEepromView;
+        view.Text.assign("ee.bin");
+        rig.window->feedback().onMessage(view);
+        QTRY_VERIFY(first.isNull());
+        QWidget* hex = rig.window->hexEditor();
+        QCOMPARE(static_cast<Editor*>(hex)->file, std::string("ee.bin"));
+        static_cast<Editor*>(hex)->unsaved = true; // kept, not replaced
+        rig.act("Tools/Hex Editor").trigger();
+        QCOMPARE(rig.window->hexEditor(), hex);
+        static_cast<Editor*>(hex)->unsaved = false;
+        Editor::questions = 0;
 
-        corvex::link::GuardRecord message;
-        message.Code = corvex::link::kMsgSignature;
-        message.Flag = 1; // unknown chip
-        rig.window->feedback().onMessage(message);
-        QCOMPARE(group(), off);
-        QVERIFY(rig.act("Flash/Read Signature").isEnabled());
-        message = {};
-        message.Code = corvex::link::kMsgProgramming;
-        message.Param = 1; // ENABLEPGM
-        rig.window->feedback().onMessage(message);
-        QCOMPARE(group(), on);
-        message.Param = 0; // DISABLEPGM
-        rig.window->feedback().onMessage(message);
-        QCOMPARE(group(), off);
+        // Nothing read in this run: each use asks for an image, here the same one.
+        rig.answer = rig.dir.file("image.bin");
+        writeBytes(*rig.answer, {1});
+        rig.act("Tools/Channel List Editor (Dec)").trigger();
+        rig.act("Tools/Channel List Editor (Dec)").trigger();
+        const std::vector<QWidget*> channels = rig.window->channelEditors();
+        QCOMPARE(channels.size(), std::size_t{2});
+        QVERIFY(channels[0]->isVisible() && channels[1]->isVisible());
+        static_cast<Editor*>(channels[1])->unsaved = true;
+        QVERIFY(!rig.window->close());
+        QVERIFY(rig.window->isVisible() && channels[1]->isVisible());
+        QCOMPARE(Editor::questions, 1);
+        rig.window->closeForSignal();
+        QVERIFY(!rig.window->isVisible());
+        QCOMPARE(Editor::kept, 1);
+        QCOMPARE(Editor::questions, 1);
+        QTRY_VERIFY(rig.window->channelEditors().empty());
     }
-
-    // A firmware read through the menus: the file holds the PGM areas of the receiver's flash,
-    // each of them done. Change one area of the image and write it back: the map ends with each
-    // area's outcome. Two areas, not the whole flash: the window's part is the same.
-    void readAndWriteFirmwareThroughTheWindow() {
-        // Without the backup, which would read the whole flash: its window switch is the restore
-        // test's, the copy itself the backup jobs'.
-        Rig rig([](corvex::mainwin::MainWindowSetup& setup) { setup.noBackup = true; });
-        QVERIFY(rig.readSignature());
-        rig.act("Flash/Set all areas to SKIP").trigger();
-        auto& table = rig.window->areas().table();
-        table.setMode(0, corvex::link::kAreaModePgm);
-        table.setMode(1, corvex::link::kAreaModePgm);
-        rig.answer = rig.dir.file("firmware.bin");
-        rig.act("Flash/Read Firmware").trigger();
-        QVERIFY(rig.window->feedback().mapBusy());
-        QVERIFY(QTest::qWaitFor([&rig] { return !rig.window->feedback().mapBusy(); }, 250000));
-        std::vector<std::uint8_t> image = rig.sim.bus().flashImage();
-        const std::size_t read = table.AreaStart[2].load() - table.AreaStart[0].load();
-        QCOMPARE(readAll(*rig.answer),
-                 std::vector<std::uint8_t>(image.begin(), image.begin() + read));
-        for (std::size_t area = 0; area < 2; ++area) {
-            const auto& view = rig.window->areas().area(area);
-            QCOMPARE(view.progress, corvex::mainwin::kProgressFull);
-            QCOMPARE(view.statusIcon, corvex::mainwin::kIconDone);
-        }
-        QVERIFY(rig.window->areas().area(2).statusIcon != corvex::mainwin::kIconDone);
-        QCOMPARE(rig.window->feedback().panel(1).text, std::string("Ready"));
-        QCOMPARE(rig.window->settings().lastFiles[0], *rig.answer);
-
-        image.at(0x100) ^= 0x5A; // in area 0
-        rig.answer = rig.dir.file("changed.bin");
-        std::ofstream(*rig.answer, std::ios::binary)
-            .write(reinterpret_cast<const char*>(image.data()),
-                   static_cast<std::streamsize>(image.size()));
-        QVERIFY(QTest::qWaitFor([&rig] { return rig.window->guard()->isIdle(); }, 20000));
-        rig.act("Flash/Write Firmware").trigger();
-        QVERIFY(QTest::qWaitFor([&rig] { return !rig.window->feedback().mapBusy(); }, 250000));
-        QCOMPARE(rig.sim.bus().flashImage(), image);
-        QCOMPARE(rig.window->areas().area(0).statusText, std::string("Programmed - OK"));
-        QCOMPARE(rig.window->areas().area(1).statusText, std::string("Up-to-Date - OK"));
-    }
-
-    void toolWindowsOpenOneAtATimeAndHoldTheClose();
-    void aSignalKeepsUnsavedWorkAndClosesToolWindowsWithoutAQuestion();
 
     // A signal arriving while a box the Guard waits on is open: the box is answered, the Guard
     // released and joined, and the settings and the log book are written, at once.
     void aSignalWithAGuardBoxOpenClosesWithinTwoSeconds() {
         struct Case {
             const char* box;
-            const char* simOption; // "" for none
+            const char* simOption;
         };
         for (const Case& c : {Case{"Read Firmware function completed successful.", ""},
                               Case{"Function aborted.\rThe communication with your Corvex "
                                    "interface is broken.",
                                    "hang-after=20000"}}) {
-            corvex::sim::SimConfig config;
-            if (*c.simOption != '\0') {
-                QCOMPARE(corvex::sim::applySimOption(config, c.simOption), std::string());
-            }
-            Rig rig({}, config);
+            Rig rig({}, corvex::test::simWith(c.simOption));
             QVERIFY(rig.readSignature());
             QElapsedTimer timer;
             bool closedInBox = false;
@@ -315,7 +229,7 @@ private slots:
                 }
                 return true;
             });
-            QVERIFY(rig.readFirmware(true));
+            QVERIFY(rig.readAreaZero());
             QTRY_VERIFY_WITH_TIMEOUT(closedInBox, 250000);
             // 2 s for the program as users run it (tests/app/keyboard_e2e.sh holds the installed
             // one to that); here the sanitizers and a shared machine get some room.
@@ -325,37 +239,33 @@ private slots:
             QVERIFY(log.find("RFW") != std::string::npos);
             QVERIFY(log.find("Writing configuration data to ") != std::string::npos);
             QVERIFY(readText(rig.dir.file("corvex.INI")).find("[Areas]") != std::string::npos);
-            // No question waited on: the only boxes are the Guard's.
+            if (*c.simOption == '\0') { // the read saved area 0 into its file
+                QCOMPARE(readBytes(*rig.answer).size(), std::size_t{0x8000});
+            }
             for (const MessageBox& box : rig.boxes) {
                 QVERIFY2(box.kind != corvex::mainwin::BoxKind::Question, box.text.c_str());
             }
         }
     }
 
-    // A time-out ends a job without a final report: the map takes clicks again afterwards and
-    // panel 1 says what happened.
+    // A time-out ends a job without a final report: the map takes clicks again afterwards.
     void aTimeoutLeavesTheMapUsable() {
-        corvex::sim::SimConfig config;
-        QCOMPARE(corvex::sim::applySimOption(config, "hang-after=20000"), std::string());
-        Rig rig({}, config);
+        Rig rig({}, corvex::test::simWith("hang-after=20000"));
         QVERIFY(rig.readSignature());
-        QVERIFY(rig.readFirmware());
+        QVERIFY(rig.readAreaZero());
         QTRY_VERIFY_WITH_TIMEOUT(!rig.boxes.empty() && rig.boxes.back().title == "Timeout", 60000);
         QTRY_VERIFY_WITH_TIMEOUT(!rig.window->feedback().mapBusy(), 2000);
-        QCOMPARE(rig.window->feedback().panel(1).text,
-                 std::string("May be you MUST reset the device connected with your Corvex."));
         QCOMPARE(rig.window->windowTitle(), QStringLiteral("Corvex V4.00C - simulated receiver"));
-        // A click on area 0's CLR button.
         QTest::mouseClick(&rig.window->map(), Qt::LeftButton, {}, QPoint(589 + 10, 27 + 5));
         QCOMPARE(rig.window->areas().table().mode(0), corvex::link::kAreaModeClr);
     }
 
-    // Exit and the close button ask before they break a job; an idle Guard is closed without a
-    // question and without an abort in the log book.
+    // Exit and the close button ask before they break a job, which then ends at once with an
+    // abort in the log book; an idle Guard is closed without a question and without an abort.
     void exitAsksOnlyWhileAJobRuns() {
         {
             Rig rig;
-            QTRY_VERIFY(rig.window->guard()->isIdle());
+            QVERIFY(rig.idle());
             rig.act("Flash/Exit").trigger();
             QVERIFY(!rig.window->isVisible());
             QVERIFY(rig.boxes.empty());
@@ -363,25 +273,58 @@ private slots:
                     std::string::npos);
         }
         Rig rig;
-        rig.window->commandField().setText(QStringLiteral("DEADLOCK"));
-        QTest::keyClick(&rig.window->commandField(), Qt::Key_Return);
-        QTRY_VERIFY(rig.window->guard()->GuardState() == corvex::link::GuardStateValue::Busy);
+        QVERIFY(rig.readSignature());
+        rig.act("Flash/Set all areas to PGM").trigger();
+        std::vector<std::uint8_t> image = rig.sim.bus().flashImage();
+        for (std::uint8_t& byte : image) {
+            byte = static_cast<std::uint8_t>(~byte);
+        }
+        rig.answer = rig.dir.file("changed.bin");
+        writeBytes(*rig.answer, image);
+        rig.act("Flash/Write Firmware").trigger();
+        QVERIFY(
+            QTest::qWaitFor([&rig] { return rig.window->areas().area(0).progress != 0; }, 20000));
         bool answer = false;
         rig.window->setBoxHandler([&](const MessageBox& box) {
             rig.boxes.push_back(box);
             return answer;
         });
+        rig.boxes.clear();
         rig.act("Flash/Exit").trigger();
         QCOMPARE(rig.boxes.size(), std::size_t{1});
         QCOMPARE(rig.boxes[0].text, std::string(corvex::mainwin::kBreakAndQuit));
         QCOMPARE(rig.boxes[0].kind, corvex::mainwin::BoxKind::Question);
         QVERIFY(rig.window->isVisible());
-        QCOMPARE(rig.window->guard()->GuardState(), corvex::link::GuardStateValue::Busy);
+        QVERIFY(!rig.window->guard()->isIdle());
         answer = true;
+        QElapsedTimer timer;
+        timer.start();
         QVERIFY(rig.window->close());
+        QVERIFY(timer.elapsed() < 5000);
         QVERIFY(rig.window->guard() == nullptr);
-        QVERIFY(readText(rig.window->logBookFile()).find("Operation aborted.") !=
-                std::string::npos);
+        const std::string log = readText(rig.window->logBookFile());
+        QVERIFY(log.find("WFW") != std::string::npos);
+        QVERIFY(log.find("Operation aborted.") != std::string::npos); // written as the job ended
+        QVERIFY(log.find("Writing configuration data to ") != std::string::npos);
+        QVERIFY(readText(rig.dir.file("corvex.INI")).find("[Config]") != std::string::npos);
+    }
+
+    // EXIT on the command line stops the Guard; Restart starts a new one on the same port.
+    void theGuardStopsOnExitAndRestarts() {
+        Rig rig;
+        QTest::keyClick(&rig.window->commandField(), Qt::Key_Return); // "EXIT" is the default
+        QTRY_VERIFY(rig.window->feedback().restartEnabled());
+        QVERIFY(rig.boxSaid(std::string(corvex::mainwin::kGuardStopped)));
+        for (auto* button : rig.window->findChildren<QPushButton*>()) {
+            if (button->text() == QStringLiteral("Restart")) {
+                button->click();
+            }
+        }
+        QTRY_COMPARE(rig.lines("Corvex Guard is restarted by user program."), 1);
+        QTRY_VERIFY(rig.window->feedback().breakEnabled());
+        QTRY_COMPARE(rig.lines("Set hardware type: 0"), 1);
+        QVERIFY(rig.idle());
+        QVERIFY(rig.readSignature());
     }
 
     // Within each menu every item has its own mnemonic, so one key reaches it.
@@ -394,12 +337,10 @@ private slots:
                     if (act->isSeparator() || !act->isVisible()) {
                         continue;
                     }
-                    const QKeySequence key = QKeySequence::mnemonic(act->text());
-                    QVERIFY2(!key.isEmpty(), qPrintable(where + ": " + act->text()));
-                    const QString name = key.toString();
-                    QVERIFY2(!taken.contains(name),
-                             qPrintable(where + ": " + act->text() + " and " + taken[name]));
-                    taken[name] = act->text();
+                    const QString key = QKeySequence::mnemonic(act->text()).toString();
+                    QVERIFY2(!key.isEmpty() && !taken.contains(key),
+                             qPrintable(where + ": " + act->text() + " and " + taken[key]));
+                    taken[key] = act->text();
                     if (act->menu() != nullptr) {
                         check(act->menu()->actions(), where + "/" + act->text());
                     }
@@ -407,149 +348,7 @@ private slots:
             };
         check(rig.window->menuBar()->actions(), QStringLiteral("menu bar"));
     }
-    void eachUseOfTheChannelEditorEntryOpensAFurtherWindow();
-
-    void closeDuringWrite() {
-        Rig rig;
-        QVERIFY(rig.readSignature());
-        rig.act("Flash/Set all areas to PGM").trigger();
-        std::vector<std::uint8_t> image = rig.sim.bus().flashImage();
-        for (std::uint8_t& byte : image) {
-            byte = static_cast<std::uint8_t>(~byte);
-        }
-        rig.answer = rig.dir.file("changed.bin");
-        std::ofstream(*rig.answer, std::ios::binary)
-            .write(reinterpret_cast<const char*>(image.data()),
-                   static_cast<std::streamsize>(image.size()));
-        rig.act("Flash/Write Firmware").trigger();
-        QVERIFY(
-            QTest::qWaitFor([&rig] { return rig.window->areas().area(0).progress != 0; }, 20000));
-        QElapsedTimer timer;
-        timer.start();
-        QVERIFY(rig.window->close());
-        QVERIFY(timer.elapsed() < 5000);
-        QVERIFY(rig.window->guard() == nullptr);
-        const std::string log = readText(rig.window->logBookFile());
-        QVERIFY(log.find("WFW") != std::string::npos);
-        QVERIFY(log.find("Operation aborted.") != std::string::npos); // written as the job ended
-        QVERIFY(log.find("Writing configuration data to ") != std::string::npos);
-        QVERIFY(readText(rig.dir.file("corvex.INI")).find("[Config]") != std::string::npos);
-    }
 };
-
-// Stands in for an editor: records its file and keeps itself open while it holds unsaved work.
-class ToolWindow : public QWidget {
-public:
-    ToolWindow(QWidget* owner, std::string file)
-        : QWidget(owner, Qt::Window), file(std::move(file)) {}
-    std::string file;
-    bool unsaved = false;
-
-protected:
-    void closeEvent(QCloseEvent* event) override { event->setAccepted(!unsaved); }
-};
-
-void MainWindowTest::toolWindowsOpenOneAtATimeAndHoldTheClose() {
-    Rig rig([](corvex::mainwin::MainWindowSetup& setup) {
-        setup.fileArgument = "argument.bin";
-        setup.openHexEditor = [](QWidget* owner, const std::string& file) {
-            auto* editor = new ToolWindow(owner, file);
-            editor->setAttribute(Qt::WA_DeleteOnClose);
-            editor->show();
-            return editor;
-        };
-    });
-    rig.act("Tools/Hex Editor").trigger();
-    QPointer first = rig.window->hexEditor();
-    QCOMPARE(static_cast<ToolWindow*>(first.data())->file, std::string("argument.bin"));
-
-    // The EEPROM view replaces the editor; one with unsaved work stays and keeps the program.
-    rig.window->feedback().onMessage([] {
-        corvex::link::GuardRecord view;
-        view.Code = corvex::link::kMsgEepromView;
-        view.Text.assign("ee.bin");
-        return view;
-    }());
-    QTRY_VERIFY(first.isNull());
-    auto* second = static_cast<ToolWindow*>(rig.window->hexEditor());
-    QCOMPARE(second->file, std::string("ee.bin"));
-    second->unsaved = true;
-    rig.act("Tools/Hex Editor").trigger();
-    QCOMPARE(rig.window->hexEditor(), second);
-    QVERIFY(!rig.window->close());
-    QVERIFY(rig.window->isVisible());
-    second->unsaved = false;
-    QVERIFY(rig.window->close());
-}
-
-// An editor with work it has not saved: the close button would ask (recorded here), a signal
-// keeps the work first, after which the close passes.
-class UnsavedEditor : public QWidget, public corvex::widgets::UnsavedWork {
-public:
-    explicit UnsavedEditor(QWidget* owner) : QWidget(owner, Qt::Window) {}
-    void keepForRecovery() override {
-        kept = true;
-        unsaved = false;
-    }
-    bool unsaved = true;
-    bool kept = false;
-    int questions = 0;
-
-protected:
-    void closeEvent(QCloseEvent* event) override {
-        if (unsaved) {
-            ++questions;
-        }
-        event->setAccepted(!unsaved);
-    }
-};
-
-void MainWindowTest::aSignalKeepsUnsavedWorkAndClosesToolWindowsWithoutAQuestion() {
-    QPointer<UnsavedEditor> editor;
-    Rig rig([&editor](corvex::mainwin::MainWindowSetup& setup) {
-        setup.openHexEditor = [&editor](QWidget* owner, const std::string&) {
-            editor = new UnsavedEditor(owner);
-            editor->show();
-            return static_cast<QWidget*>(editor.data());
-        };
-    });
-    rig.act("Tools/Hex Editor").trigger();
-    QVERIFY(editor);
-    QVERIFY2(!rig.window->close(), "the close button asks, and the answer keeps the work");
-    QCOMPARE(editor->questions, 1);
-    rig.window->closeForSignal();
-    QVERIFY(!rig.window->isVisible());
-    QVERIFY(editor->kept);
-    QVERIFY(!editor->isVisible());
-    QCOMPARE(editor->questions, 1);
-}
-
-void MainWindowTest::eachUseOfTheChannelEditorEntryOpensAFurtherWindow() {
-    Rig rig([](corvex::mainwin::MainWindowSetup& setup) {
-        setup.openChannelEditor = [](QWidget* owner, const std::string& image, bool) {
-            auto* editor = new ToolWindow(owner, image);
-            editor->setAttribute(Qt::WA_DeleteOnClose);
-            editor->show();
-            return static_cast<QWidget*>(editor);
-        };
-    });
-    // Nothing read in this run: each use asks for an image, here the same one.
-    rig.answer = rig.dir.file("image.bin");
-    std::ofstream(*rig.answer) << "x";
-    rig.act("Tools/Channel List Editor (Dec)").trigger();
-    rig.act("Tools/Channel List Editor (Dec)").trigger();
-    const std::vector<QWidget*> editors = rig.window->channelEditors();
-    QCOMPARE(editors.size(), std::size_t{2});
-    QVERIFY(editors[0]->isVisible() && editors[1]->isVisible());
-    // Each keeps its own unsaved work: the one that holds some keeps the program open.
-    static_cast<ToolWindow*>(editors[1])->unsaved = true;
-    // Whether the other closed first depends on the order the windows are asked in.
-    QVERIFY(!rig.window->close());
-    QVERIFY(rig.window->isVisible());
-    QVERIFY(editors[1]->isVisible());
-    static_cast<ToolWindow*>(editors[1])->unsaved = false;
-    QVERIFY(rig.window->close());
-}
 
 QTEST_MAIN(MainWindowTest)
 #include "main_window_test.moc"

@@ -1,82 +1,39 @@
 #include "backup/backup_folder.h"
-#include "mainwin/main_window.h"
 #include "mainwin/restore_dialog.h"
-#include "sim/simulator.h"
-#include "tests/link/temp_dir.h"
+#include "tests/mainwin/window_rig.h"
 
-#include <QAction>
 #include <QPushButton>
-#include <QTest>
 #include <QTreeWidget>
 
-using corvex::mainwin::MessageBox;
-using corvex::mainwin::TForm9;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-// The window over the simulated DSI185D (1 MiB of flash), its backups in their own folder.
-// Boxes are answered Yes and recorded; file dialogs take `answer`; the restore dialog takes
-// the newest backup.
-struct Rig {
-    explicit Rig(bool noBackup = false) : sim(dsi()) {
-        corvex::mainwin::MainWindowSetup setup;
-        setup.programPath = dir.file("corvex");
-        setup.title = QStringLiteral("Corvex V4.00C - simulated receiver");
-        setup.port = &sim.port();
-        setup.simulated = true;
-        setup.backupDir = backups;
-        setup.noBackup = noBackup;
-        window = std::make_unique<TForm9>(std::move(setup));
-        window->setBoxHandler([this](const MessageBox& box) {
-            boxes.push_back(box);
-            return true;
-        });
-        window->setFileHandler(
-            [this](const corvex::mainwin::FileDialogSpec&,
-                   const std::string&) -> std::optional<std::string> { return answer; });
+// The window over the simulated DSI185D (1 MiB of flash); the restore dialog takes the newest
+// backup.
+struct Rig : corvex::test::WindowRig {
+    explicit Rig(bool noBackup = false)
+        : WindowRig(
+              [noBackup](corvex::mainwin::MainWindowSetup& setup) { setup.noBackup = noBackup; },
+              dsi()) {
         window->setRestoreHandler([this](corvex::mainwin::RestoreModel& model) {
             offered = model.rows().size();
             return true;
         });
-        window->show();
     }
     static corvex::sim::SimConfig dsi() {
-        corvex::sim::SimConfig config;
-        (void)corvex::sim::applySimOption(config, "receiver=dsi");
+        corvex::sim::SimConfig config = corvex::test::simWith("receiver=dsi");
         config.record = false;
         return config;
     }
-    QAction& act(const char* path) {
-        QAction* found = window->action(QLatin1String(path));
-        if (found == nullptr) {
-            qFatal("no action %s", path);
-        }
-        return *found;
-    }
-    bool idle(int ms = 120000) {
-        return QTest::qWaitFor([this] { return window->guard()->isIdle(); }, ms);
-    }
     bool start() {
         act("Corvex/On DSI185D (Firmware)").trigger();
-        if (!idle(20000)) {
-            return false;
-        }
-        act("Flash/Read Signature").trigger();
-        return QTest::qWaitFor(
-            [this] { return window->feedback().flashGroupEnabled() && window->guard()->isIdle(); },
-            20000);
+        return idle() && readSignature();
     }
     [[nodiscard]] std::size_t kept() const {
         return corvex::backup::listBackups(backups).backups.size();
     }
-
-    corvex::test::TempDir dir;
     std::string backups = dir.file("backups");
-    corvex::sim::Simulator sim;
-    std::unique_ptr<TForm9> window;
-    std::vector<MessageBox> boxes;
-    std::optional<std::string> answer;
     std::size_t offered = 0;
 };
 
@@ -86,11 +43,10 @@ class RestoreBackupTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // Flash > "Restore Backup ..." puts a backup back byte for byte after a Yes/No question,
-    // and keeps the flash it overwrites. (That a write keeps the flash first is the backup jobs'
-    // own test; the window's part of it, the switch, is below.)
+    // Flash > "Restore Backup ..." puts a backup back byte for byte, every area PGM, after a
+    // Yes/No question. (Without the copy of the flash first: the switch is the test below's.)
     void theFlashComesBackThroughTheMenus() {
-        Rig rig;
+        Rig rig(true);
         QVERIFY(rig.start());
         Bytes image = rig.sim.bus().flashImage();
         for (std::size_t offset = 0; offset < 0x8000; offset += 97) {
@@ -110,14 +66,16 @@ private slots:
         QVERIFY(!rig.boxes.empty());
         QCOMPARE(rig.boxes[0].title, std::string("Confirm"));
         QCOMPARE(rig.boxes[0].kind, corvex::mainwin::BoxKind::Question);
-        QVERIFY(rig.idle());
+        QVERIFY(rig.idle(120000));
         QCOMPARE(rig.sim.bus().flashImage(), image);
-        QCOMPARE(rig.kept(), std::size_t{2});
         QCOMPARE(rig.window->areas().table().mode(5), corvex::link::kAreaModePgm);
     }
 
-    void theEepromComesBackThroughTheMenus() {
-        Rig rig;
+    // --no-backup is for the run: the switch shows off and no copy is made, but the stored
+    // setting stays on. Switched on again, an erase keeps the EEPROM, which Restore puts back.
+    void theEepromComesBackAndNoBackupIsForTheRunOnly() {
+        Rig rig(true);
+        QVERIFY(!rig.act("Config/Backup before writing").isChecked());
         QVERIFY(rig.start());
         Bytes first(2048);
         for (std::size_t i = 0; i < first.size(); ++i) {
@@ -126,30 +84,18 @@ private slots:
         rig.answer = rig.dir.file("config.bin");
         corvex::test::writeBytes(*rig.answer, first);
         rig.act("Eeprom/Write Configuration").trigger();
-        QVERIFY(rig.idle());
-        rig.act("Eeprom/Erase Configuration").trigger();
-        QVERIFY(rig.idle());
-        QCOMPARE(rig.sim.bus().eepromImage(), Bytes(2048, 0xFF));
-        rig.act("Eeprom/Restore Backup ...").trigger();
-        QVERIFY(rig.idle());
-        QCOMPARE(rig.sim.bus().eepromImage(), first);
-    }
-
-    // --no-backup is for the run: the switch shows off and no copy is made, but the stored
-    // setting stays on.
-    void noBackupTurnsTheSwitchOffForTheRunOnly() {
-        Rig rig(true);
-        QVERIFY(!rig.act("Config/Backup before writing").isChecked());
-        QVERIFY(rig.start());
-        rig.act("Eeprom/Erase Configuration").trigger();
-        QVERIFY(rig.idle());
+        QVERIFY(rig.idle(120000));
         QCOMPARE(rig.kept(), std::size_t{0});
         QVERIFY(rig.window->settings().backupBeforeWrite);
-        rig.act("Config/Backup before writing").trigger(); // on again, by the user
+        rig.act("Config/Backup before writing").trigger();
         QVERIFY(rig.window->settings().backupBeforeWrite);
         rig.act("Eeprom/Erase Configuration").trigger();
-        QVERIFY(rig.idle());
+        QVERIFY(rig.idle(120000));
         QCOMPARE(rig.kept(), std::size_t{1});
+        QCOMPARE(rig.sim.bus().eepromImage(), Bytes(2048, 0xFF));
+        rig.act("Eeprom/Restore Backup ...").trigger();
+        QVERIFY(rig.idle(120000));
+        QCOMPARE(rig.sim.bus().eepromImage(), first);
     }
 
     // The dialog lists the backups and will not restore one that may not go back.

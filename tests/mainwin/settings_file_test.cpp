@@ -65,37 +65,25 @@ TEST(SettingsFile, KeepsOddPathsVerbatimThroughSaveAndLoad) {
 
 TEST(SettingsFile, WritesEveryKeyInItsOrder) {
     Settings settings;
-    for (std::size_t area = 0; area <= 6; ++area) {
-        settings.areaFlags[area] = link::kAreaModePgm;
-    }
-    settings.areaFlags[5] |= link::kAreaReadMark | link::kAreaProtectedMark;
+    settings.areaFlags[5] = link::kAreaModePgm | link::kAreaReadMark | link::kAreaProtectedMark;
     settings.stopOnError = false;
     settings.backupBeforeWrite = false;
-    std::string expected = "[Config]\nAutoReadFirmware=\nAutoWriteFirmware=\nAutoReadConfig=\n"
-                           "AutoWriteConfig=\nAutoBootCode=\nTimeoutControl=1\nStopOnError=0\n"
-                           "\n[LastFiles]\nLastReadFirmwarePath=\nLastReadEEpromPath=\n"
-                           "LastWriteFirmwarePath=\nLastWriteEEpromPath=\nLastBootCodePath=\n"
-                           "\n[Areas]\n";
-    for (int area = 0; area < 20; ++area) {
-        char line[32];
-        std::snprintf(line, sizeof line, "Area%02d=%s\n", area,
-                      area == 5   ? "00801000"
-                      : area <= 6 ? "00000000"
-                                  : "00000002");
-        expected += line;
-    }
-    // The backup switch comes after every key the file always had.
-    expected += "\n[Backup]\nBackupBeforeWrite=0\n";
-    EXPECT_EQ(mainwin::settingsText(settings), expected);
-    EXPECT_TRUE(read("").backupBeforeWrite) << "on when the file does not say";
-    EXPECT_FALSE(read("[Backup]\nBackupBeforeWrite=no\n").backupBeforeWrite);
-
     // Each kind of file goes under its own key, though the two groups list them differently.
     settings.lastFile(FileKind::ReadConfig) = "ee-read";
     settings.defaultFile(FileKind::WriteFirmware) = "fw-write";
     const std::string text = mainwin::settingsText(settings);
-    EXPECT_NE(text.find("\nLastReadEEpromPath=ee-read\n"), std::string::npos);
-    EXPECT_NE(text.find("\nAutoWriteFirmware=fw-write\n"), std::string::npos);
+    EXPECT_TRUE(text.starts_with(
+        "[Config]\nAutoReadFirmware=\nAutoWriteFirmware=fw-write\nAutoReadConfig=\n"
+        "AutoWriteConfig=\nAutoBootCode=\nTimeoutControl=1\nStopOnError=0\n\n[LastFiles]\n"
+        "LastReadFirmwarePath=\nLastReadEEpromPath=ee-read\nLastWriteFirmwarePath=\n"
+        "LastWriteEEpromPath=\nLastBootCodePath=\n\n[Areas]\nArea00=00000002\n"))
+        << text;
+    EXPECT_NE(text.find("\nArea04=00000002\nArea05=00801000\nArea06=00000002\n"),
+              std::string::npos);
+    // The backup switch comes after every key the file always had.
+    EXPECT_TRUE(text.ends_with("\nArea19=00000002\n\n[Backup]\nBackupBeforeWrite=0\n")) << text;
+    EXPECT_TRUE(read("").backupBeforeWrite) << "on when the file does not say";
+    EXPECT_FALSE(read("[Backup]\nBackupBeforeWrite=no\n").backupBeforeWrite);
 }
 
 TEST(SettingsRead, TakesWhatItCanAndDefaultsTheRest) {
