@@ -42,7 +42,7 @@ FakeSysCalls::FakeSysCalls(link::PortIo* hardware)
     m_files[kProcDir + "/default/timeslice"] = "200\n";
 }
 
-void FakeSysCalls::addParport(int number, std::uint16_t base, const std::string& modes) {
+FakeSysCalls& FakeSysCalls::addParport(int number, std::uint16_t base, const std::string& modes) {
     const std::string dir = kProcDir + "/parport" + std::to_string(number);
     m_directories.insert(dir);
     m_directories.insert(dir + "/devices");
@@ -54,10 +54,12 @@ void FakeSysCalls::addParport(int number, std::uint16_t base, const std::string&
     device.number = number;
     device.bidirectional = modes.find("TRISTATE") != std::string::npos;
     setHolder(device, "none");
+    return *this;
 }
 
-void FakeSysCalls::holdPort(int number, const std::string& holder) {
+FakeSysCalls& FakeSysCalls::holdPort(int number, const std::string& holder) {
     setHolder(m_devices.at("/dev/parport" + std::to_string(number)), holder);
+    return *this;
 }
 
 void FakeSysCalls::setHolder(const Device& device, const std::string& holder) {
@@ -73,12 +75,14 @@ std::string FakeSysCalls::holder(const Device& device) const {
     return file == m_files.end() ? "none" : file->second.substr(0, file->second.find('\n'));
 }
 
-void FakeSysCalls::setOpenError(const std::string& path, int error) {
+FakeSysCalls& FakeSysCalls::setOpenError(const std::string& path, int error) {
     m_devices[path].openError = error;
+    return *this;
 }
 
-void FakeSysCalls::setClaimError(const std::string& path, int error) {
+FakeSysCalls& FakeSysCalls::setClaimError(const std::string& path, int error) {
     m_devices[path].claimError = error;
+    return *this;
 }
 
 void FakeSysCalls::removeParportSupport() {
@@ -86,9 +90,10 @@ void FakeSysCalls::removeParportSupport() {
     std::erase_if(m_files, [](const auto& file) { return file.first.starts_with(kProcDir); });
 }
 
-void FakeSysCalls::setIdentity(uid_t real, uid_t effective) {
+FakeSysCalls& FakeSysCalls::setIdentity(uid_t real, uid_t effective) {
     m_uid = real;
     m_euid = effective;
+    return *this;
 }
 
 std::vector<std::string> FakeSysCalls::logOf(const std::string& prefix) const {

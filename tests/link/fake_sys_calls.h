@@ -33,20 +33,21 @@ public:
     // --- the machine ---
     /// A port known to the kernel as parportN at base, with its device node. modes is what the
     /// kernel found the port able to do; without TRISTATE it never sets the direction bit.
-    void addParport(int number, std::uint16_t base, const std::string& modes = "PCSPP,TRISTATE");
+    FakeSysCalls& addParport(int number, std::uint16_t base,
+                             const std::string& modes = "PCSPP,TRISTATE");
     /// Another program (or kernel driver) holds parportN under this name, as the kernel shows
     /// in devices/active. A claim then waits until the holder lets go.
-    void holdPort(int number, const std::string& holder);
+    FakeSysCalls& holdPort(int number, const std::string& holder);
     /// open of the device node fails with error.
-    void setOpenError(const std::string& path, int error);
+    FakeSysCalls& setOpenError(const std::string& path, int error);
     /// PPCLAIM on the device fails with error.
-    void setClaimError(const std::string& path, int error);
+    FakeSysCalls& setClaimError(const std::string& path, int error);
     /// Removes /proc/sys/dev/parport, as on a kernel without parallel-port support.
     void removeParportSupport();
     void setPortInstructions(bool available) { m_portInstructions = available; }
     /// ioperm fails with error for every range (iopl is unaffected).
     void setIopermError(int error) { m_iopermError = error; }
-    void setIdentity(uid_t real, uid_t effective);
+    FakeSysCalls& setIdentity(uid_t real, uid_t effective);
     void setCapabilities(link::CapabilitySets caps) { m_caps = caps; }
     void setSetresuidError(int error) { m_setresuidError = error; }
 

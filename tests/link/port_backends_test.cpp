@@ -95,45 +95,33 @@ TEST_P(PortBackendContract, SetupClearsTheLineBitsAndReleasesTheDataLines) {
     // Every line bit set and the data lines released, so a setup that keeps any of them shows.
     m_rig->io().out(kControl, 0x2F);
     const std::uint8_t old = m_rig->io().in(kControl);
-
     port.setup();
-
-    const auto expected = static_cast<std::uint8_t>(((old & 0xF0) | 0x20) ^ 0x03);
+    // Read and TxAck low through the port's inversion, Write low, reset released.
+    const auto expected = static_cast<std::uint8_t>((old & 0xF0) | 0x20 | 0x03);
     EXPECT_EQ(m_rig->io().in(kControl), expected) << "control register as the backend reads it";
     EXPECT_EQ(m_rig->adapter.controlRegister(), expected) << "control register at the port";
-    // Read and TxAck low through the port's inversion, Write low, reset released.
-    EXPECT_EQ(expected & 0x0F, 0x03);
     EXPECT_FALSE(m_rig->adapter.resetAsserted());
     EXPECT_EQ(m_rig->io().in(kBase + link::kExtendedControlOffset), 0x35);
 }
 
-TEST_P(PortBackendContract, DetectsTheRevBAdapterAt0x378) {
-    port.setup();
-    EXPECT_EQ(link.detectInterface(), link::InterfaceType::RevB);
+TEST_P(PortBackendContract, DetectsTheRevBAdapterOnlyAtItsBase) {
+    for (const std::uint16_t base : {kOtherBase, kBase}) {
+        port.setBase(base);
+        port.setup();
+        EXPECT_EQ(link.detectInterface(),
+                  base == kBase ? link::InterfaceType::RevB : link::InterfaceType::Absent);
+    }
     EXPECT_FALSE(m_rig->adapter.loopbackOn()) << "detection must leave loopback switched off";
 }
 
 TEST_P(PortBackendContract, WordTransactionsReachTheReceiverBus) {
     port.setup();
     link.resetPulse();
-
     link.writeWord(0x7FE01554, 0x005500AA);
     m_rig->bus.poke(0x20002004, 0x41852825);
-
     EXPECT_THAT(m_rig->bus.writes(), ElementsAre(std::pair{0x7FE01554U, 0x005500AAU}));
     EXPECT_EQ(link.readWord(0x7FE01554), 0x005500AAU);
     EXPECT_EQ(link.readWord(0x20002004), 0x41852825U);
-}
-
-TEST_P(PortBackendContract, PortBaseWithoutAdapterReadsAsAbsent) {
-    port.setBase(kOtherBase);
-    port.setup();
-    EXPECT_EQ(link.detectInterface(), link::InterfaceType::Absent);
-
-    // Moving back finds the adapter where it was.
-    port.setBase(kBase);
-    port.setup();
-    EXPECT_EQ(link.detectInterface(), link::InterfaceType::RevB);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, PortBackendContract,
@@ -145,33 +133,34 @@ INSTANTIATE_TEST_SUITE_P(Backends, PortBackendContract,
 
 TEST(PpdevDeviceChoice, OpensTheMatchingDeviceAndAnotherOnlyWhenTheBaseMovesThere) {
     test::FakeSysCalls sys;
-    sys.addParport(0, 0x3BC);
-    sys.addParport(1, kOtherBase);
-    sys.addParport(2, kBase);
-
+    sys.addParport(0, 0x3BC).addParport(1, kOtherBase).addParport(2, kBase);
     const auto port = link::PpdevPort::openForBase(sys, kBase);
     EXPECT_EQ(port->devicePath(), "/dev/parport2");
     EXPECT_THAT(sys.logOf("open"), ElementsAre("open /dev/parport2"))
         << "the other ports belong to others until the port layer moves to them";
     sys.clearLog();
-
     (void)port->in(kOtherBase + link::kStatusOffset);
     (void)port->in(kBase + link::kStatusOffset);
     EXPECT_THAT(sys.log(), ElementsAre("open /dev/parport1", "PPCLAIM /dev/parport1",
                                        "PPRSTATUS /dev/parport1", "PPRSTATUS /dev/parport2"));
 }
 
-TEST(PpdevDeviceChoice, BaseWithoutADeviceReadsAsAnEmptyPort) {
-    test::FakeSysCalls sys;
-    sys.addParport(0, kBase);
-    const auto port = link::PpdevPort::openForBase(sys, kBase);
-    sys.clearLog();
-
-    EXPECT_EQ(port->in(kOtherBase + link::kStatusOffset), 0xFF);
-    port->out(kOtherBase + link::kControlOffset, 0x23);
-    EXPECT_EQ(port->in(0x2F8), 0xFF) << "not a parallel-port register at all";
-
-    EXPECT_THAT(sys.log(), IsEmpty()) << "nothing may reach the port at 0x378";
+// A base without a device, or with one another program holds, is left alone.
+TEST(PpdevDeviceChoice, ABaseWithoutAFreeDeviceReadsAsAnEmptyPort) {
+    for (const bool held : {false, true}) {
+        test::FakeSysCalls sys;
+        sys.addParport(0, kBase);
+        if (held) {
+            sys.addParport(1, kOtherBase).holdPort(1, "ppdev3");
+        }
+        const auto port = link::PpdevPort::openForBase(sys, kBase);
+        sys.clearLog();
+        EXPECT_EQ(port->in(kOtherBase + link::kStatusOffset), 0xFF);
+        port->out(kOtherBase + link::kControlOffset, 0x23);
+        EXPECT_EQ(port->in(0x2F8), 0xFF) << "not a parallel-port register at all";
+        EXPECT_THAT(sys.logOf("PP"), IsEmpty()) << "held " << held;
+        EXPECT_EQ(sys.openDescriptors(), 1);
+    }
 }
 
 TEST(PpdevDeviceChoice, NamedDeviceServesEveryBaseWithoutProcfs) {
@@ -181,12 +170,9 @@ TEST(PpdevDeviceChoice, NamedDeviceServesEveryBaseWithoutProcfs) {
     options.base = 0x3BC;
     sim::VirtualPort adapter(bus, options);
     test::FakeSysCalls sys(&adapter);
-    sys.addParport(0, 0x3BC);
-    sys.removeParportSupport();
-
+    sys.addParport(0, 0x3BC).removeParportSupport();
     const auto choice = link::openPortBackend("ppdev:/dev/parport0", sys, kBase);
     EXPECT_EQ(choice.description, "ppdev /dev/parport0 at 0x378");
-
     link::Port port(*choice.io, kBase);
     link::LinkFlags flags;
     link::Link link(port, flags);
@@ -199,79 +185,42 @@ TEST(PpdevDeviceChoice, NamedDeviceServesEveryBaseWithoutProcfs) {
     }
 }
 
-TEST(PpdevLifetime, ReleasesEveryClaimedDeviceBeforeClosingIt) {
+TEST(PpdevLifetime, ReleasesEveryClaimedDeviceBeforeClosingAndOnlyThenOpensAgain) {
     test::FakeSysCalls sys;
-    sys.addParport(0, kBase);
-    sys.addParport(1, kOtherBase);
-    {
-        const auto port = link::PpdevPort::openForBase(sys, kBase);
-        EXPECT_THAT(sys.log(), ElementsAre("open /dev/parport0", "PPCLAIM /dev/parport0"));
-        (void)port->in(kOtherBase);
-        sys.clearLog();
-    }
+    sys.addParport(0, kBase).addParport(1, kOtherBase);
+    auto port = link::PpdevPort::openForBase(sys, kBase);
+    EXPECT_THAT(sys.log(), ElementsAre("open /dev/parport0", "PPCLAIM /dev/parport0"));
+    (void)port->in(kOtherBase);
+    EXPECT_THROW((void)link::PpdevPort::openForBase(sys, kBase), link::PortOpenError);
+    sys.clearLog();
+    port.reset();
     EXPECT_THAT(sys.log(), UnorderedElementsAre("PPRELEASE /dev/parport0", "close /dev/parport0",
                                                 "PPRELEASE /dev/parport1", "close /dev/parport1"));
     for (const std::string device : {"/dev/parport0", "/dev/parport1"}) {
         EXPECT_LT(sys.firstIndexOf("PPRELEASE " + device), sys.firstIndexOf("close " + device));
     }
     EXPECT_EQ(sys.openDescriptors(), 0);
-}
-
-TEST(PpdevLifetime, TheHeldPortRefusesASecondOpenUntilItIsReleased) {
-    test::FakeSysCalls sys;
-    sys.addParport(0, kBase);
-    auto first = link::PpdevPort::openForBase(sys, kBase);
-    EXPECT_THROW((void)link::PpdevPort::openForBase(sys, kBase), link::PortOpenError);
-    first.reset();
     EXPECT_NO_THROW((void)link::PpdevPort::openForBase(sys, kBase));
 }
 
-TEST(PpdevLifetime, ABaseHeldByAnotherProgramReadsAsAnEmptyPort) {
+// The extended control register never reaches the kernel; setup's first write sets both the
+// direction and the lines, whatever the kernel left. Driving and releasing the data lines are
+// direction changes only; the Write pulse is a line change only.
+TEST(PpdevRegisterTranslation, SetupAndSendByteUseOnlyTheKernelsRequestsEachChangeOnce) {
     test::FakeSysCalls sys;
     sys.addParport(0, kBase);
-    sys.addParport(1, kOtherBase);
-    sys.holdPort(1, "ppdev3");
     const auto port = link::PpdevPort::openForBase(sys, kBase);
-
-    EXPECT_EQ(port->in(kOtherBase + link::kStatusOffset), 0xFF);
-    EXPECT_THAT(sys.logOf("PPCLAIM"), ElementsAre("PPCLAIM /dev/parport0"));
-    EXPECT_EQ(sys.openDescriptors(), 1);
-}
-
-class PpdevRegisterTranslation : public ::testing::Test {
-protected:
-    PpdevRegisterTranslation() {
-        sys.addParport(0, kBase);
-        port = link::PpdevPort::openForBase(sys, kBase);
-        sys.clearLog();
-    }
-
-    test::FakeSysCalls sys;
-    std::unique_ptr<link::PpdevPort> port;
-};
-
-TEST_F(PpdevRegisterTranslation, SetupUsesOnlyTheKernelsControlRequests) {
     link::Port layer(*port, kBase);
+    link::LinkFlags flags;
+    link::Link link(layer, flags);
+    sys.clearLog();
     layer.setup();
-    // The extended control register never reaches the kernel; the first write sets both the
-    // direction and the lines, whatever the kernel left; the second changes only the lines.
     EXPECT_THAT(sys.log(),
                 ElementsAre("PPRCONTROL /dev/parport0", "PPDATADIR /dev/parport0 1",
                             "PPWCONTROL /dev/parport0 0x0f", "PPWCONTROL /dev/parport0 0x03"));
     EXPECT_EQ(port->in(kBase + link::kExtendedControlOffset), 0x35);
-}
-
-TEST_F(PpdevRegisterTranslation, SendByteIssuesEachChangeOnce) {
-    link::Port layer(*port, kBase);
-    link::LinkFlags flags;
-    link::Link link(layer, flags);
-    layer.setup();
     sys.clearLog();
-
     link.sendByte(0x5A);
-
-    // Driving and releasing the data lines are direction changes only; the Write pulse is a
-    // line change only.
     EXPECT_THAT(sys.log(),
                 ElementsAre("PPWDATA /dev/parport0 0x5a", "PPDATADIR /dev/parport0 0",
                             "PPWCONTROL /dev/parport0 0x07", "PPWCONTROL /dev/parport0 0x03",
@@ -385,99 +334,56 @@ TEST(PortBackendChooser, AccessibleRealPortIsNeverDirect) {
 
 // --- open errors ---
 
-std::string openError(test::FakeSysCalls& sys, const std::string& choice) {
-    try {
-        (void)link::openPortBackend(choice, sys, kBase);
-    } catch (const link::PortOpenError& error) {
-        return error.what();
+TEST(PortOpenErrors, SayWhyInOneLineAndLeaveNothingOpenOrGranted) {
+    using Sys = test::FakeSysCalls;
+    const struct {
+        const char* choice;
+        std::function<void(Sys&)> arrange;
+        const char* message;
+    } cases[] = {
+        {"ppdev", [](Sys& s) { s.addParport(0, kOtherBase); },
+         "ppdev at 0x378: no such port (ports found at 0x278)"},
+        {"ppdev:/dev/parport7", [](Sys&) {}, "ppdev /dev/parport7: no such port"},
+        {"ppdev", [](Sys& s) { s.addParport(0, kBase).setClaimError("/dev/parport0", ENXIO); },
+         "ppdev /dev/parport0 (0x378): no such port"},
+        {"ppdev", [](Sys& s) { s.addParport(0, kBase).setOpenError("/dev/parport0", EACCES); },
+         "ppdev /dev/parport0 (0x378): permission denied: add the user to group lp"},
+        {"ppdev", [](Sys& s) { s.removeParportSupport(); },
+         "ppdev at 0x378: not supported on this machine (no /proc/sys/dev/parport)"},
+        {"ppdev:/dev/null", [](Sys& s) { s.setClaimError("/dev/null", ENOTTY); },
+         "ppdev /dev/null: not supported on this machine"},
+        {"ppdev", [](Sys& s) { s.addParport(0, kBase).holdPort(0, "ppdev0"); },
+         "ppdev /dev/parport0 (0x378): busy: the port is held by ppdev0 (another program)"},
+        {"ppdev:/dev/parport0", [](Sys& s) { s.addParport(0, kBase).holdPort(0, "lp0"); },
+         "ppdev /dev/parport0: busy: the port is held by lp0"},
+        {"ppdev", [](Sys& s) { s.addParport(0, kBase, "PCSPP"); },
+         "ppdev /dev/parport0 (0x378): the port cannot release its data lines (modes PCSPP): set "
+         "it to bidirectional, EPP or ECP in the firmware setup"},
+        {"direct",
+         [](Sys& s) { s.addParport(0, kOtherBase).addParport(1, kBase).holdPort(1, "ppdev0"); },
+         "direct I/O at 0x378: busy: the kernel's parport1 is held by ppdev0 (another program)"},
+        {"direct", [](Sys& s) { s.setIdentity(1000, 1000).setCapabilities({}); },
+         "direct I/O at 0x378: permission denied: run as root or grant CAP_SYS_RAWIO"},
+        {"direct", [](Sys& s) { s.setPortInstructions(false); },
+         "direct I/O at 0x378: not supported on this machine"},
+        {"lpt1", [](Sys&) {}, "unknown port 'lpt1': use sim, ppdev[:DEVICE] or direct"},
+        {"ppdev:", [](Sys&) {}, "unknown port 'ppdev:': use sim, ppdev[:DEVICE] or direct"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        Sys sys;
+        c.arrange(sys);
+        try {
+            (void)link::openPortBackend(c.choice, sys, kBase);
+            ADD_FAILURE() << "opened";
+        } catch (const link::PortOpenError& error) {
+            EXPECT_STREQ(error.what(), c.message);
+        }
+        EXPECT_EQ(sys.openDescriptors(), 0);
+        EXPECT_THAT(sys.logOf("ioperm"), IsEmpty());
+        EXPECT_THAT(sys.logOf("PPCLAIM"), IsEmpty());
     }
-    return "(opened)";
 }
-
-struct OpenFailure {
-    const char* name;
-    const char* choice;
-    std::function<void(test::FakeSysCalls&)> arrange;
-    const char* message;
-
-    friend void PrintTo(const OpenFailure& failure, std::ostream* out) { *out << failure.name; }
-};
-
-class PortOpenErrors : public ::testing::TestWithParam<OpenFailure> {};
-
-TEST_P(PortOpenErrors, SayWhyInOneLineAndLeaveNothingOpenOrGranted) {
-    test::FakeSysCalls sys;
-    GetParam().arrange(sys);
-    EXPECT_EQ(openError(sys, GetParam().choice), GetParam().message);
-    EXPECT_EQ(sys.openDescriptors(), 0);
-    EXPECT_THAT(sys.logOf("ioperm"), IsEmpty());
-    EXPECT_THAT(sys.logOf("PPCLAIM"), IsEmpty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Machines, PortOpenErrors,
-    ::testing::Values(
-        OpenFailure{"NoPpdevAtTheBase", "ppdev", [](auto& sys) { sys.addParport(0, kOtherBase); },
-                    "ppdev at 0x378: no such port (ports found at 0x278)"},
-        OpenFailure{"NamedDeviceMissing", "ppdev:/dev/parport7", [](auto&) {},
-                    "ppdev /dev/parport7: no such port"},
-        OpenFailure{"DeviceNodeWithoutAPort", "ppdev",
-                    [](auto& sys) {
-                        sys.addParport(0, kBase);
-                        sys.setClaimError("/dev/parport0", ENXIO);
-                    },
-                    "ppdev /dev/parport0 (0x378): no such port"},
-        OpenFailure{"UserNotInTheDeviceGroup", "ppdev",
-                    [](auto& sys) {
-                        sys.addParport(0, kBase);
-                        sys.setOpenError("/dev/parport0", EACCES);
-                    },
-                    "ppdev /dev/parport0 (0x378): permission denied: add the user to group lp"},
-        OpenFailure{"KernelWithoutParallelPorts", "ppdev",
-                    [](auto& sys) { sys.removeParportSupport(); },
-                    "ppdev at 0x378: not supported on this machine (no /proc/sys/dev/parport)"},
-        OpenFailure{"NamedFileIsNoPortDevice", "ppdev:/dev/null",
-                    [](auto& sys) { sys.setClaimError("/dev/null", ENOTTY); },
-                    "ppdev /dev/null: not supported on this machine"},
-        OpenFailure{"PortHeldByAnotherProgram", "ppdev",
-                    [](auto& sys) {
-                        sys.addParport(0, kBase);
-                        sys.holdPort(0, "ppdev0");
-                    },
-                    "ppdev /dev/parport0 (0x378): busy: the port is held by ppdev0 (another "
-                    "program)"},
-        OpenFailure{"NamedPortHeldByThePrinterDriver", "ppdev:/dev/parport0",
-                    [](auto& sys) {
-                        sys.addParport(0, kBase);
-                        sys.holdPort(0, "lp0");
-                    },
-                    "ppdev /dev/parport0: busy: the port is held by lp0"},
-        OpenFailure{"PortThatCannotReleaseItsDataLines", "ppdev",
-                    [](auto& sys) { sys.addParport(0, kBase, "PCSPP"); },
-                    "ppdev /dev/parport0 (0x378): the port cannot release its data lines (modes "
-                    "PCSPP): set it to bidirectional, EPP or ECP in the firmware setup"},
-        OpenFailure{"DirectOnAPortHeldThroughTheKernel", "direct",
-                    [](auto& sys) {
-                        sys.addParport(0, kOtherBase);
-                        sys.addParport(1, kBase);
-                        sys.holdPort(1, "ppdev0");
-                    },
-                    "direct I/O at 0x378: busy: the kernel's parport1 is held by ppdev0 (another "
-                    "program)"},
-        OpenFailure{"DirectUnprivileged", "direct",
-                    [](auto& sys) {
-                        sys.setIdentity(1000, 1000);
-                        sys.setCapabilities({});
-                    },
-                    "direct I/O at 0x378: permission denied: run as root or grant CAP_SYS_RAWIO"},
-        OpenFailure{"DirectWithoutPortInstructions", "direct",
-                    [](auto& sys) { sys.setPortInstructions(false); },
-                    "direct I/O at 0x378: not supported on this machine"},
-        OpenFailure{"UnknownPort", "lpt1", [](auto&) {},
-                    "unknown port 'lpt1': use sim, ppdev[:DEVICE] or direct"},
-        OpenFailure{"PpdevWithoutDevice", "ppdev:", [](auto&) {},
-                    "unknown port 'ppdev:': use sim, ppdev[:DEVICE] or direct"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // --- the trace ---
 
