@@ -44,7 +44,6 @@ struct EepromRig : FlashRig {
     }
     [[nodiscard]] Bytes eeprom() const { return sim->bus().eepromImage(); }
     [[nodiscard]] GuardRecord lastMessage() const { return events.messages().back(); }
-
     std::string load;
     std::string save;
 };
@@ -67,7 +66,6 @@ TEST_P(EepromRoundTrip, AnImageReadBackAndWrittenAgainLeavesTheEepromAsItWas) {
                 Contains(("EELoadFromFile - " + rig.load + " - OK").substr(0, 100)));
     EXPECT_GT(rig.sim->bus().eepromBusyRefusals(), 0U)
         << "no page write was waited out by acknowledge polling";
-
     rig.run("EEREAD");
     EXPECT_EQ(readBytes(rig.save), pattern());
     const auto replies = rig.repliesTo("EEREAD");
@@ -79,13 +77,11 @@ TEST_P(EepromRoundTrip, AnImageReadBackAndWrittenAgainLeavesTheEepromAsItWas) {
     EXPECT_EQ(rig.lastMessage().Data, link::kStyleNormal);
     // Only the controller reports its progress.
     EXPECT_EQ(rig.contains("CURRENTLY READING EEPROM ADDRESS 0700"), hardware == 0);
-
     const std::uint64_t before = rig.sim->bus().eepromGeneration();
     writeBytes(rig.load, readBytes(rig.save));
     rig.run("EEWRITE");
     EXPECT_EQ(rig.eeprom(), pattern());
     EXPECT_EQ(rig.sim->bus().eepromGeneration() - before, 128U) << "every page written once";
-
     rig.run("EEERASE");
     EXPECT_EQ(rig.eeprom(), Bytes(kEeprom, 0xFF));
     EXPECT_THAT(rig.repliesTo("EEERASE"), Contains("EEPROM ERASE - OK"));
@@ -270,7 +266,6 @@ public:
     }
     void write(std::uint32_t address, std::uint32_t data) override { m_inner.write(address, data); }
     void reset() override { m_inner.reset(); }
-
     std::atomic<link::TCorvexThread*> guard{nullptr}; // set before the job, read by the Guard
 
 private:

@@ -160,7 +160,6 @@ int FakeSysCalls::ioctl(int fd, unsigned long request, void* arg) {
     const std::string& path = file->second.path;
     Device& device = m_devices.at(path);
     auto* byte = static_cast<unsigned char*>(arg);
-
     if (request == PPCLAIM) {
         if (device.claimError != 0) {
             return -device.claimError;

@@ -27,7 +27,6 @@ namespace corvex::test {
 class FakeSysCalls : public link::SysCalls {
 public:
     static constexpr int kRawIo = 17;
-
     explicit FakeSysCalls(link::PortIo* hardware = nullptr);
 
     // --- the machine ---
@@ -97,13 +96,11 @@ private:
         std::string path;
         bool claimed = false;
     };
-
     void note(std::string line) { m_log.push_back(std::move(line)); }
     void setHolder(const Device& device, const std::string& holder);
     [[nodiscard]] std::string holder(const Device& device) const;
     std::uint8_t hardwareIn(std::uint16_t address);
     void hardwareOut(std::uint16_t address, std::uint8_t value);
-
     link::PortIo* m_hardware;
     std::map<std::string, std::string> m_files;
     std::set<std::string> m_directories;
@@ -112,17 +109,14 @@ private:
     int m_nextFd = 3;
     // The kernel names each claim through the port device after its own registration number.
     int m_nextClaimName = 0;
-
     bool m_portInstructions = true;
     int m_iopermError = 0;
     int m_iopl = 0;
     std::vector<bool> m_ioperm;
-
     uid_t m_uid = 0;
     uid_t m_euid = 0;
     int m_setresuidError = 0;
     link::CapabilitySets m_caps;
-
     std::vector<std::string> m_log;
 };
 

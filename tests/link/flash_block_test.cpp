@@ -44,7 +44,6 @@ TEST(FlashBlockJobs, ReadBlockSavesTheWordsWithAProgressStepEveryThirtyFirstOrAt
     EXPECT_EQ(countPrefix(lines, "Working @ "), 31);
     EXPECT_THAT(lines, ::testing::Contains("Working @ 7FE00080"));
     EXPECT_EQ(rig.events.count(AreaEvent::Progress, 0), 32);
-
     const auto all = rig.events.messages();
     ASSERT_EQ(all.size(), 3U);
     EXPECT_EQ(all[0].Code, 17U);

@@ -112,7 +112,6 @@ TEST(FlashWriteJob, AChangedImageIsWrittenAndReadsBackByteForByte) {
     EXPECT_TRUE(rig.table.has(1, link::kAreaDiffersMark));
     EXPECT_FALSE(rig.table.has(1, link::kAreaReadMark));
     EXPECT_TRUE(rig.table.has(0, link::kAreaReadMark));
-
     rig.events.clear();
     rig.run("RFW");
     EXPECT_EQ(readBytes(rig.readFile), Bytes(image.begin(), image.begin() + kStart[3]));
@@ -148,7 +147,6 @@ TEST(FlashWriteJob, ClrAreasAreErasedOnlyWhenNotBlank) {
     EXPECT_THAT(phaseTwo(rig, 2), ElementsAre(AreaEvent::Erasing, AreaEvent::Erased));
     EXPECT_THAT(area(rig.flash(), 2), Each(0xFF));
     EXPECT_TRUE(hasReport(rig, kWriteDone));
-
     rig.events.clear();
     const auto generation = rig.sim->bus().flashGeneration();
     rig.run("WFW");

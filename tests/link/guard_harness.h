@@ -177,7 +177,6 @@ public:
         ASSERT_TRUE(waitIdle()) << command.Text.str() << " still running";
     }
     void run(const std::string& word) { run(link::GuardRecord::command(word)); }
-
     [[nodiscard]] bool contains(const std::string& text) const {
         return std::find(log.begin(), log.end(), text) != log.end();
     }
@@ -186,7 +185,6 @@ public:
         const auto echo = std::find(log.rbegin(), log.rend(), command);
         return {echo.base(), log.end()};
     }
-
     std::unique_ptr<link::TCorvexThread> guard;
     std::vector<std::string> log;
     std::vector<link::GuardRecord> logRecords;
@@ -217,7 +215,6 @@ public:
     ~GuardHarness() { guard.reset(); }
     GuardHarness(const GuardHarness&) = delete;
     GuardHarness& operator=(const GuardHarness&) = delete;
-
     Recorder events;
 };
 

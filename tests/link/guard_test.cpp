@@ -31,7 +31,6 @@ TEST(GuardLifecycle, StartsIdleAndExitStopsItAndLaterSubmissionsAreRefused) {
     h.drain();
     EXPECT_EQ(h.repliesTo("EXIT"), std::vector<std::string>{"Corvex Guard is stopped."});
     EXPECT_EQ(h.guard->GuardState(), GuardStateValue::Stopped);
-
     EXPECT_EQ(h.guard->Submit(GuardRecord::command("VERSION")), -1);
     h.drain();
     const GuardRecord& refusal = h.logRecords.back();
@@ -312,7 +311,6 @@ TEST(GuardFatal, AnEscapingErrorEndsTheGuardWithTheReportAndANewGuardTakesOver) 
     EXPECT_EQ(lines[2], "*** ERROR:  FUNCTION: 0   ADR:12345678   DATA:0000CAFE   CALLBACK: 0");
     EXPECT_EQ(h.guard->GuardState(), GuardStateValue::Stopped);
     EXPECT_EQ(h.guard->Submit(GuardRecord::command("VERSION")), -1);
-
     FloatingPort working;
     GuardHarness replacement(working);
     replacement.run("RESTART");

@@ -96,7 +96,6 @@ TEST(TimeoutWatch, BreaksAfterThirtyPendingTicksAndAgainWhileTheHangLasts) {
     for (std::uint32_t done = 1; done < 200; ++done) {
         ASSERT_FALSE(watch.tick(1, done)) << "tick " << done;
     }
-
     link::TimeoutWatch quick(2); // tests make a hang out of fewer ticks
     EXPECT_FALSE(quick.tick(1, 0));
     EXPECT_TRUE(quick.tick(1, 0));
@@ -135,12 +134,10 @@ TEST(ProgramFiles, AWorkFileBelongsToOneRunAtATimeAndTheNextRunTakesTheNextName)
     EXPECT_EQ(error, "the work file " + program +
                          ".LRF and its 7 alternatives are in use by "
                          "other runs");
-
     held.erase(held.begin() + 2); // the third run ends
     const auto next = link::lockWorkFile(program, "LRF", error);
     ASSERT_TRUE(next) << error;
     EXPECT_EQ(next->path(), program + ".3.LRF");
-
     std::filesystem::create_directory(dir.file("other.LRF")); // not a file that can be opened
     EXPECT_FALSE(link::lockWorkFile(dir.file("other"), "LRF", error));
     EXPECT_EQ(error.rfind("cannot open the work file " + dir.file("other.LRF") + ": ", 0), 0U)

@@ -39,14 +39,12 @@ struct Rig {
     sim::VirtualPort adapter{bus};
     std::unique_ptr<test::FakeSysCalls> sys;
     std::unique_ptr<link::PortIo> backend; // empty: the adapter is the backend
-
     link::PortIo& io() { return backend ? *backend : adapter; }
 };
 
 struct Backend {
     const char* name;
     std::function<std::unique_ptr<Rig>()> make;
-
     friend void PrintTo(const Backend& backend, std::ostream* out) { *out << backend.name; }
 };
 
@@ -76,13 +74,11 @@ protected:
     PortBackendContract() : m_rig(GetParam().make()), port(m_rig->io(), kBase), link(port, flags) {
         link.setSleeper([](std::chrono::milliseconds) {});
     }
-
     void TearDown() override {
         EXPECT_FALSE(m_watchdog.fired())
             << "a handshake wait never ended: the adapter's answers were lost on the way";
         EXPECT_THAT(m_rig->adapter.anomalies(), IsEmpty());
     }
-
     std::unique_ptr<Rig> m_rig;
     link::Port port;
     link::LinkFlags flags;
@@ -248,7 +244,6 @@ TEST(DirectPortAccess, FallsBackToIoplWhenIopermRejectsTheRange) {
     test::FakeSysCalls sys;
     sys.setIopermError(EINVAL);
     link::DirectPort port(sys, kBase);
-
     EXPECT_THAT(sys.logOf("iopl"), ElementsAre("iopl 3"));
     EXPECT_GT(sys.firstIndexOf("capset"), sys.firstIndexOf("iopl"));
     (void)port.in(kBase + link::kStatusOffset);
@@ -260,7 +255,6 @@ TEST(DirectPortPrivileges, SetuidRootReturnsToTheRealUserBeforeAnyPortAccess) {
     sys.setIdentity(1000, 0);
     link::DirectPort port(sys, kBase);
     port.out(kBase, 0x55);
-
     EXPECT_THAT(sys.logOf("setresuid"), ElementsAre("setresuid 1000 1000 1000"));
     const long drop = sys.firstIndexOf("setresuid");
     EXPECT_GT(drop, sys.firstIndexOf("ioperm 0x7be"));
@@ -272,7 +266,6 @@ TEST(DirectPortPrivileges, SetuidRootReturnsToTheRealUserBeforeAnyPortAccess) {
 TEST(DirectPortPrivileges, RootKeepsItsUidButLosesRawIo) {
     test::FakeSysCalls sys;
     link::DirectPort port(sys, kBase);
-
     EXPECT_THAT(sys.logOf("setresuid"), IsEmpty());
     const link::CapabilitySets caps = sys.capabilities();
     EXPECT_EQ(caps.effective & kRawIo, 0U);
@@ -287,7 +280,6 @@ TEST(DirectPortPrivileges, UserWithTheFileCapabilityLosesIt) {
     sys.setIdentity(1000, 1000);
     sys.setCapabilities({kRawIo, kRawIo, 0});
     const link::DirectPort port(sys, kBase);
-
     EXPECT_THAT(sys.logOf("capset"), ElementsAre("capset e=0x0 p=0x0"));
     EXPECT_GT(sys.firstIndexOf("capset"), sys.firstIndexOf("ioperm 0x7be"));
 }
@@ -296,7 +288,6 @@ TEST(DirectPortPrivileges, FailedDropGivesTheAccessBack) {
     test::FakeSysCalls sys;
     sys.setIdentity(1000, 0);
     sys.setSetresuidError(EAGAIN);
-
     EXPECT_THROW(link::DirectPort(sys, kBase), link::PortOpenError);
     EXPECT_FALSE(sys.portAllowed(kBase));
     EXPECT_FALSE(sys.portAllowed(kOtherBase + link::kExtendedControlOffset));
@@ -322,12 +313,10 @@ TEST(PortBackendChooser, AccessibleRealPortIsNeverDirect) {
     test::FakeSysCalls sys;
     sys.removeParportSupport();
     EXPECT_FALSE(link::openAccessibleRealPort(sys, kBase).has_value());
-
     test::FakeSysCalls denied;
     denied.addParport(0, kBase);
     denied.setOpenError("/dev/parport0", EACCES);
     EXPECT_FALSE(link::openAccessibleRealPort(denied, kBase).has_value());
-
     EXPECT_THAT(sys.logOf("ioperm"), IsEmpty());
     EXPECT_THAT(denied.logOf("ioperm"), IsEmpty());
 }
