@@ -17,37 +17,28 @@ namespace {
 using link::GuardRecord;
 using link::RecordQueue;
 
-TEST(RecordQueue, HoldsAtMost127RecordsAndRefusesThe128th) {
+TEST(RecordQueue, HoldsAtMost127RecordsInOrderAndCutsTheirTextAt103Characters) {
     RecordQueue queue;
+    GuardRecord out;
+    EXPECT_EQ(queue.take(out), -1);
     for (int i = 0; i < 127; ++i) {
         ASSERT_EQ(queue.append(GuardRecord::command("X", static_cast<std::uint32_t>(i))), i);
     }
     EXPECT_EQ(queue.append(GuardRecord::command("overflow")), -1);
-    GuardRecord out;
     ASSERT_EQ(queue.take(out), 0);
     EXPECT_EQ(out.Param, 0U);
     // One slot freed: the ring wraps to slot 127, then to 0 only after another take.
     EXPECT_EQ(queue.append(GuardRecord::command("Y")), 127);
     EXPECT_EQ(queue.append(GuardRecord::command("Z")), -1);
-}
-
-TEST(RecordQueue, TakesInOrderAndReportsEmpty) {
-    RecordQueue queue;
-    GuardRecord out;
-    EXPECT_EQ(queue.take(out), -1);
-    for (int round = 0; round < 300; ++round) { // several laps around the ring
-        ASSERT_GE(queue.append(GuardRecord::command("A", static_cast<std::uint32_t>(round))), 0);
+    for (std::uint32_t i = 1; i < 127; ++i) {
         ASSERT_GE(queue.take(out), 0);
-        ASSERT_EQ(out.Param, static_cast<std::uint32_t>(round));
+        ASSERT_EQ(out.Param, i);
     }
+    ASSERT_GE(queue.take(out), 0);
+    EXPECT_EQ(out.Text.view(), "Y");
     EXPECT_TRUE(queue.empty());
-}
-
-TEST(GuardRecordText, IsCutAt103Characters) {
     const std::string longText(150, 'a');
-    const auto record = GuardRecord::command(longText);
-    EXPECT_EQ(record.Text.size(), 103U);
-    EXPECT_EQ(record.Text.view(), longText.substr(0, 103));
+    EXPECT_EQ(GuardRecord::command(longText).Text.view(), longText.substr(0, 103));
 }
 
 TEST(LogBook, LinesCarryTheLocalDateAndTime) {
