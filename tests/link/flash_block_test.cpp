@@ -88,54 +88,53 @@ TEST(FlashBlockJobs, ABrokenReadBlockLeavesTheEarlierFileWhole) {
     EXPECT_EQ(reports[0].Text.view(), "Job aborted and Corvex guard ready to start new job !");
 }
 
-TEST(FlashBlockJobs, WriteBlockPutsTheFileOnTheBusWordForWord) {
-    FlashRig rig;
-    const Bytes words{0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0, 0x11, 0x22, 0x33, 0x44};
-    writeBytes(rig.readFile, words);
-    rig.recordBus(true);
-    rig.run(GuardRecord::command("WBB", 0, kRegisters, 12));
-    EXPECT_THAT(rig.repliesTo("WBB"),
-                ::testing::Contains("00010000 FFFFFFFF - " + rig.readFile + " (12 bytes)"));
-    EXPECT_EQ(rig.messages(link::kMsgFinalReport).at(0).Text.view(),
-              "Writing binary block succeeded.");
-    EXPECT_EQ(rig.messages(link::kMsgAreaColour).at(0).Text.view(), "Write Binary Block");
-    EXPECT_THAT(blockWrites(rig), ElementsAre(std::pair{kRegisters, 0x04030201U},
-                                              std::pair{kRegisters + 4, 0xD0C0B0A0U},
-                                              std::pair{kRegisters + 8, 0x44332211U}));
-}
-
-TEST(FlashBlockJobs, WriteBlockStopsWhereAShortFileEndsAndReportsFailure) {
-    FlashRig rig;
-    writeBytes(rig.readFile, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
-    rig.recordBus(true);
-    rig.run(GuardRecord::command("WBB", 0, kRegisters, 16));
-    EXPECT_THAT(blockWrites(rig), ElementsAre(std::pair{kRegisters, 0x04030201U},
-                                              std::pair{kRegisters + 4, 0x08070605U}));
-    EXPECT_TRUE(
-        rig.contains("*** READ ERROR: END OF FILE " + rig.readFile + " BEFORE ADDRESS 00010008"));
-    const auto report = rig.messages(link::kMsgFinalReport).at(0);
-    EXPECT_EQ(report.Text.view(), "Writing binary block failed.");
-    EXPECT_EQ(report.Data, 0x0F00U);
-}
-
-TEST(FlashBlockJobs, WriteBlockFromAFolderOrAFifoPutsNothingOnTheBus) {
-    for (const auto& [kind, make] :
-         std::vector<std::pair<std::string, std::function<void(const std::string&)>>>{
-             {"a folder",
-              [](const std::string& path) { ASSERT_EQ(::mkdir(path.c_str(), 0755), 0); }},
-             {"a FIFO",
-              [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0); }},
-         }) {
-        SCOPED_TRACE(kind);
+// A write block puts the file on the bus word for word, stops where a short file ends, and takes
+// nothing from a folder or a FIFO (which must not hold the Guard).
+TEST(FlashBlockJobs, WriteBlockPutsTheFileOnTheBusWordForWordAndOnlyThat) {
+    using Writes = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+    const std::string failed = "Writing binary block failed.";
+    const struct {
+        std::string what; // "folder", "FIFO", or the file's bytes
+        Bytes bytes;
+        std::uint32_t size;
+        Writes writes;
+        std::string line; // the line about the file: its name between these
+        std::string tail;
+        std::string report;
+    } cases[] = {
+        {"whole",
+         {1, 2, 3, 4, 0xA0, 0xB0, 0xC0, 0xD0, 0x11, 0x22, 0x33, 0x44},
+         12,
+         {{kRegisters, 0x04030201U}, {kRegisters + 4, 0xD0C0B0A0U}, {kRegisters + 8, 0x44332211U}},
+         "00010000 FFFFFFFF - ",
+         " (12 bytes)",
+         "Writing binary block succeeded."},
+        {"short",
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+         16,
+         {{kRegisters, 0x04030201U}, {kRegisters + 4, 0x08070605U}},
+         "*** READ ERROR: END OF FILE ",
+         " BEFORE ADDRESS 00010008",
+         failed},
+        {"folder", {}, 16, {}, "", ": not a regular file (a folder)", failed},
+        {"FIFO", {}, 16, {}, "", ": not a regular file (a FIFO)", failed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         FlashRig rig;
-        make(rig.readFile);
+        if (c.what == "folder") {
+            ASSERT_EQ(::mkdir(rig.readFile.c_str(), 0755), 0);
+        } else if (c.what == "FIFO") {
+            ASSERT_EQ(::mkfifo(rig.readFile.c_str(), 0644), 0);
+        } else {
+            writeBytes(rig.readFile, c.bytes);
+        }
         rig.recordBus(true);
-        rig.run(GuardRecord::command("WBB", 0, kRegisters, 16)); // a FIFO must not hold the Guard
-        EXPECT_TRUE(blockWrites(rig).empty());
-        EXPECT_TRUE(rig.contains("Read Error: " + rig.readFile));
-        EXPECT_TRUE(rig.contains(rig.readFile + ": not a regular file (" + kind + ")"));
-        EXPECT_EQ(rig.messages(link::kMsgFinalReport).at(0).Text.view(),
-                  "Writing binary block failed.");
+        rig.run(GuardRecord::command("WBB", 0, kRegisters, c.size));
+        EXPECT_EQ(blockWrites(rig), c.writes);
+        EXPECT_TRUE(rig.contains(c.line + rig.readFile + c.tail));
+        EXPECT_EQ(rig.messages(link::kMsgFinalReport).at(0).Text.view(), c.report);
+        EXPECT_EQ(rig.messages(link::kMsgAreaColour).at(0).Text.view(), "Write Binary Block");
     }
 }
 
