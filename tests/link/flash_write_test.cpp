@@ -60,13 +60,20 @@ std::vector<AreaEvent> phaseTwo(const FlashRig& rig, std::uint32_t i) {
     return {last.base(), events.end()};
 }
 
-TEST(FlashWriteJob, PreviewOfAnEqualImageChangesNothingAndNextTimeReadsNothing) {
+TEST(FlashWriteJob, PreviewOfAnEqualImageReadsAfreshChangesNothingAndNextTimeReadsNothing) {
     FlashRig rig;
     rig.setModes(kAreaModeSkip, {{0, kAreaModePgm}, {1, kAreaModePgm}, {2, kAreaModeClr}});
     const Bytes flash = rig.flash();
     ASSERT_THAT(area(flash, 2), Not(Each(0xFF))) << "the default image fills area 2";
+    // Marks left without a work file count for nothing: every area is read afresh.
+    for (std::size_t i = 0; i < 4; ++i) {
+        rig.table.setBits(i, link::kAreaReadMark);
+    }
     writeBytes(rig.writeFile, flash);
     rig.run("PFW");
+    EXPECT_EQ(std::filesystem::file_size(rig.workFile), 0x200000U);
+    EXPECT_EQ(rig.events.count(AreaEvent::Reading, 0), 1);
+    EXPECT_FALSE(rig.table.has(3, link::kAreaReadMark));
     EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 0), 1);
     EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 1), 1);
     EXPECT_EQ(rig.events.count(AreaEvent::NeedsUpdate, 2), 1) << "CLR of a written area";
@@ -394,21 +401,6 @@ TEST(FlashWriteJob, ATimeOutWhileProgrammingIsABrokenLinkAndNeverASuccess) {
     EXPECT_FALSE(hasReport(rig, kWriteDone));
     EXPECT_EQ(phaseTwo(rig, 1).back(), AreaEvent::ProgramFailed);
     EXPECT_EQ(rig.guard->PendingDepth(), 0);
-}
-
-TEST(FlashWriteJob, AMissingWorkFileIsMadeAfreshAndNoAreaCountsAsRead) {
-    FlashRig rig;
-    rig.setModes(kAreaModeSkip, {{0, kAreaModePgm}, {1, kAreaModePgm}});
-    for (std::size_t i = 0; i < 3; ++i) {
-        rig.table.setBits(i, link::kAreaReadMark);
-    }
-    writeBytes(rig.writeFile, rig.flash());
-    rig.run("PFW");
-    EXPECT_EQ(std::filesystem::file_size(rig.workFile), 0x200000U);
-    EXPECT_EQ(rig.events.count(AreaEvent::Reading, 0), 1);
-    EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 0), 1);
-    EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 1), 1);
-    EXPECT_FALSE(rig.table.has(2, link::kAreaReadMark));
 }
 
 } // namespace
