@@ -144,45 +144,32 @@ TEST(FlashBlockJobs, WriteBlockPutsTheFileOnTheBusWordForWordAndOnlyThat) {
 TEST(HungInterface, EveryJobEndsAsABrokenLinkOnceTheWatchBreaksIt) {
     // Bus initialisation takes 45 bytes; the adapter hangs on the byte named.
     const struct {
-        const char* name;
         GuardRecord command;
         int hangAfter;
         int timeouts;
-        std::function<void(FlashRig&)> setUp;
     } cases[] = {
-        {"one-word read block", GuardRecord::command("RBB", 0, 0x7FE00000, 4), 50, 1, {}},
-        {"read block", GuardRecord::command("RBB", 0, 0x7FE00000, 4096), 60, 2, {}},
-        {"one-word write block", GuardRecord::command("WBB", 0, kRegisters, 4), 50, 1,
-         [](FlashRig& rig) { writeBytes(rig.readFile, Bytes(4, 0x5A)); }},
-        {"write block", GuardRecord::command("WBB", 0, kRegisters, 64), 60, 2,
-         [](FlashRig& rig) { writeBytes(rig.readFile, Bytes(64, 0x5A)); }},
-        {"firmware read", GuardRecord::command("RFW"), 60, 1, {}},
-        {"firmware write", GuardRecord::command("WFW"), 60, 1,
-         [](FlashRig& rig) { writeBytes(rig.writeFile, rig.flash()); }},
-        {"firmware preview", GuardRecord::command("PFW"), 60, 1,
-         [](FlashRig& rig) { writeBytes(rig.writeFile, rig.flash()); }},
-        {"signature", GuardRecord::command("SIGNATURE"), 60, 1, {}},
-        {"EEPROM read", GuardRecord::command("EEREAD"), 60, 1,
-         [](FlashRig& rig) { rig.guard->SetEESaveFileName(rig.dir.file("ee.bin")); }},
-        {"EEPROM write", GuardRecord::command("EEWRITE"), 60, 1,
-         [](FlashRig& rig) {
-             writeBytes(rig.dir.file("ee.bin"), Bytes(2048, 0x33));
-             rig.guard->SetEELoadFileName(rig.dir.file("ee.bin"));
-         }},
-        {"EEPROM erase", GuardRecord::command("EEERASE"), 60, 1, {}},
-        {"microcode upload", GuardRecord::command("BOOTCODE"), 3, 1,
-         [](FlashRig& rig) {
-             writeBytes(rig.dir.file("boot.bin"), Bytes(16, 0x42));
-             rig.guard->SetEELoadFileName(rig.dir.file("boot.bin"));
-         }},
+        {GuardRecord::command("RBB", 0, 0x7FE00000, 4), 50, 1},
+        {GuardRecord::command("RBB", 0, 0x7FE00000, 4096), 60, 2},
+        {GuardRecord::command("WBB", 0, kRegisters, 4), 50, 1},
+        {GuardRecord::command("WBB", 0, kRegisters, 64), 60, 2},
+        {GuardRecord::command("RFW"), 60, 1},
+        {GuardRecord::command("WFW"), 60, 1},
+        {GuardRecord::command("PFW"), 60, 1},
+        {GuardRecord::command("SIGNATURE"), 60, 1},
+        {GuardRecord::command("EEREAD"), 60, 1},
+        {GuardRecord::command("EEWRITE"), 60, 1},
+        {GuardRecord::command("EEERASE"), 60, 1},
+        {GuardRecord::command("BOOTCODE"), 3, 1},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        const std::string job = c.command.Text.str();
+        SCOPED_TRACE(job + " " + std::to_string(c.command.Data));
         FlashRig rig({"hang-after=" + std::to_string(c.hangAfter)});
-        writeBytes(rig.writeFile, {1, 2, 3});
-        if (c.setUp) {
-            c.setUp(rig);
-        }
+        writeBytes(rig.writeFile, job == "WFW" || job == "PFW" ? rig.flash() : Bytes{1, 2, 3});
+        writeBytes(rig.readFile, Bytes(c.command.Data, 0x5A));
+        writeBytes(rig.dir.file("ee.bin"), Bytes(job == "BOOTCODE" ? 16 : 2048, 0x33));
+        rig.guard->SetEESaveFileName(rig.dir.file("ee.bin"));
+        rig.guard->SetEELoadFileName(rig.dir.file("ee.bin"));
         const Bytes before = readBytes(rig.writeFile);
         EXPECT_EQ(rig.runWatched(c.command), c.timeouts);
         ASSERT_TRUE(rig.events.waitForMessage(link::kMsgBrokenLink));
@@ -191,11 +178,12 @@ TEST(HungInterface, EveryJobEndsAsABrokenLinkOnceTheWatchBreaksIt) {
             EXPECT_NE(report.Data, link::kStyleNormal) << report.Text.str();
         }
         EXPECT_EQ(rig.guard->PendingDepth(), 0);
-        if (c.command.Text == "RBB") {
+        if (job == "RBB") {
             EXPECT_TRUE(rig.contains("Reading binary block failed."));
             EXPECT_EQ(readBytes(rig.writeFile), before) << "a block with made-up words was saved";
-            EXPECT_EQ(rig.dir.names(), std::vector<std::string>{"write.bin"});
-        } else if (c.command.Text == "WBB") {
+            EXPECT_EQ(rig.dir.names(),
+                      (std::vector<std::string>{"ee.bin", "read.bin", "write.bin"}));
+        } else if (job == "WBB") {
             EXPECT_TRUE(rig.contains("Writing binary block failed."));
         }
     }

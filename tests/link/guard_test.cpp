@@ -260,24 +260,35 @@ TEST(GuardBreak, DeadlockHoldsTheGuardRefusingJobsUntilBreakThenReportsTheAbort)
     EXPECT_TRUE(h.contains("3.00 BUILD 020411 / DEBUG EXTENSION 020416"));
 }
 
+bool waitUntil(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return done();
+}
+
 // A hung adapter during EMI_INIT: the user's break is an abort, the window's time-out a broken
-// link; neither may claim the bus was initialised.
-TEST(GuardBreak, UserBreakIsAnAbortAndTimeoutIsABrokenLink) {
-    for (const bool timeout : {false, true}) {
+// link; neither may claim the bus was initialised. Destroying the Guard breaks the wait and
+// joins, with no report to an owner that is going.
+TEST(GuardBreak, UserBreakIsAnAbortTimeoutIsABrokenLinkAndDestructionJoins) {
+    for (const std::string how : {"break", "timeout", "destroy"}) {
+        SCOPED_TRACE(how);
         SilentPort port;
         GuardHarness h(port);
         ASSERT_GE(h.guard->Submit(GuardRecord::command("EMI_INIT")), 0);
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (h.guard->PendingDepth() == 0 && std::chrono::steady_clock::now() < end) {
-            std::this_thread::yield();
+        ASSERT_TRUE(waitUntil([&] { return h.guard->PendingDepth() > 0; })) << "not in a wait";
+        if (how == "destroy") {
+            h.guard.reset(); // returns: the spinning wait sees the break
+            EXPECT_TRUE(h.events.messages().empty());
+            EXPECT_FALSE(h.events.terminated());
+            continue;
         }
-        ASSERT_GT(h.guard->PendingDepth(), 0);
-        if (timeout) {
+        if (how == "timeout") {
             h.guard->BreakOnTimeout();
             ASSERT_TRUE(h.events.waitForMessage(10));
             ASSERT_TRUE(h.waitForLine("Communication with Corvex broken."));
-            const auto report = h.events.messages().back();
-            EXPECT_EQ(report.Text.view(),
+            EXPECT_EQ(h.events.messages().back().Text.view(),
                       "Function aborted.\rThe communication with your Corvex interface is broken.");
         } else {
             h.guard->Break();
@@ -308,24 +319,6 @@ TEST(GuardFatal, AnEscapingErrorEndsTheGuardWithTheReportAndANewGuardTakesOver) 
     GuardHarness replacement(working);
     replacement.run("RESTART");
     EXPECT_TRUE(replacement.contains("Corvex Guard is restarted by user program."));
-}
-
-bool waitUntil(const std::function<bool()>& done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done() && std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
-}
-
-TEST(GuardLifecycle, DestroyingABusyGuardBreaksItsWaitAndJoins) {
-    SilentPort port;
-    GuardHarness h(port);
-    ASSERT_GE(h.guard->Submit(GuardRecord::command("EMI_INIT")), 0);
-    ASSERT_TRUE(waitUntil([&] { return h.guard->PendingDepth() > 0; })) << "not in a wait";
-    h.guard.reset(); // returns: the spinning wait sees the break
-    EXPECT_TRUE(h.events.messages().empty()) << "no abort report for an owner that is going";
-    EXPECT_FALSE(h.events.terminated());
 }
 
 // The window hands calls over by queueing them to its own thread: the Guard waits until the
