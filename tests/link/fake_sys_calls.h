@@ -12,18 +12,10 @@
 
 namespace corvex::test {
 
-// A scripted Linux machine for the port backends: /proc/sys/dev/parport and /dev/parportN
-// with the kernel's port-device requests, port permissions with the port instructions, and
-// the process identity and capabilities.
-//
-// Register traffic reaches `hardware` (for example a simulated adapter) as the real port's
-// registers would see it: the kernel's control-line and direction requests are merged into
-// the control register value, status and data requests become reads and writes at the
-// device's own base. Without hardware the bus floats (reads 0xFF).
-//
-// Every call that changes something is logged in order, as one readable line, so tests can
-// check sequences: "open /dev/parport0", "PPCLAIM /dev/parport0", "PPDATADIR /dev/parport0 1",
-// "ioperm 0x378 3 1", "setresuid 1000 1000 1000", "capset e=0x0 p=0x0", "inb 0x379", ...
+// A scripted Linux machine for the port backends: procfs, /dev/parportN with the kernel's
+// requests, port permissions, identity and capabilities. Register traffic reaches `hardware` as
+// the real port's registers would see it (floating without). Every change is logged as one line,
+// so tests can check sequences ("open /dev/parport0", "PPCLAIM /dev/parport0", "inb 0x379").
 class FakeSysCalls : public link::SysCalls {
 public:
     static constexpr int kRawIo = 17;
@@ -37,9 +29,7 @@ public:
     /// Another program (or kernel driver) holds parportN under this name, as the kernel shows
     /// in devices/active. A claim then waits until the holder lets go.
     FakeSysCalls& holdPort(int number, const std::string& holder);
-    /// open of the device node fails with error.
     FakeSysCalls& setOpenError(const std::string& path, int error);
-    /// PPCLAIM on the device fails with error.
     FakeSysCalls& setClaimError(const std::string& path, int error);
     /// Removes /proc/sys/dev/parport, as on a kernel without parallel-port support.
     void removeParportSupport();

@@ -250,47 +250,41 @@ TEST(DirectPortAccess, FallsBackToIoplWhenIopermRejectsTheRange) {
     EXPECT_THAT(sys.logOf("inb"), ElementsAre("inb 0x379"));
 }
 
-TEST(DirectPortPrivileges, SetuidRootReturnsToTheRealUserBeforeAnyPortAccess) {
-    test::FakeSysCalls sys;
-    sys.setIdentity(1000, 0);
-    link::DirectPort port(sys, kBase);
+// Once the grants are made, every user gives up raw I/O: setuid root returns to the real user
+// before any port access, root keeps its uid, a user with the file capability loses it; a drop
+// that fails gives the access back.
+TEST(DirectPortPrivileges, EveryUserGivesUpRawIoOnceThePortsAreGranted) {
+    test::FakeSysCalls setuid;
+    setuid.setIdentity(1000, 0);
+    link::DirectPort port(setuid, kBase);
     port.out(kBase, 0x55);
-    EXPECT_THAT(sys.logOf("setresuid"), ElementsAre("setresuid 1000 1000 1000"));
-    const long drop = sys.firstIndexOf("setresuid");
-    EXPECT_GT(drop, sys.firstIndexOf("ioperm 0x7be"));
-    EXPECT_GT(sys.firstIndexOf("outb"), drop);
-    EXPECT_EQ(sys.effectiveUid(), 1000U);
-    EXPECT_EQ(sys.capabilities().permitted & kRawIo, 0U);
-}
+    EXPECT_THAT(setuid.logOf("setresuid"), ElementsAre("setresuid 1000 1000 1000"));
+    const long drop = setuid.firstIndexOf("setresuid");
+    EXPECT_GT(drop, setuid.firstIndexOf("ioperm 0x7be"));
+    EXPECT_GT(setuid.firstIndexOf("outb"), drop);
+    EXPECT_EQ(setuid.effectiveUid(), 1000U);
+    EXPECT_EQ(setuid.capabilities().permitted & kRawIo, 0U);
 
-TEST(DirectPortPrivileges, RootKeepsItsUidButLosesRawIo) {
-    test::FakeSysCalls sys;
-    link::DirectPort port(sys, kBase);
-    EXPECT_THAT(sys.logOf("setresuid"), IsEmpty());
-    const link::CapabilitySets caps = sys.capabilities();
-    EXPECT_EQ(caps.effective & kRawIo, 0U);
-    EXPECT_EQ(caps.permitted & kRawIo, 0U);
-    EXPECT_NE(caps.permitted & 1U, 0U) << "only CAP_SYS_RAWIO is given up";
-    EXPECT_EQ(sys.ioperm(0x2F8, 8, 1), -EPERM) << "no further port can be opened";
-    EXPECT_TRUE(sys.portAllowed(kBase + link::kStatusOffset)) << "the granted access stays";
-}
+    test::FakeSysCalls root;
+    const link::DirectPort rootPort(root, kBase);
+    EXPECT_THAT(root.logOf("setresuid"), IsEmpty());
+    EXPECT_EQ(root.capabilities().effective & kRawIo, 0U);
+    EXPECT_EQ(root.capabilities().permitted & kRawIo, 0U);
+    EXPECT_NE(root.capabilities().permitted & 1U, 0U) << "only CAP_SYS_RAWIO is given up";
+    EXPECT_EQ(root.ioperm(0x2F8, 8, 1), -EPERM) << "no further port can be opened";
+    EXPECT_TRUE(root.portAllowed(kBase + link::kStatusOffset)) << "the granted access stays";
 
-TEST(DirectPortPrivileges, UserWithTheFileCapabilityLosesIt) {
-    test::FakeSysCalls sys;
-    sys.setIdentity(1000, 1000);
-    sys.setCapabilities({kRawIo, kRawIo, 0});
-    const link::DirectPort port(sys, kBase);
-    EXPECT_THAT(sys.logOf("capset"), ElementsAre("capset e=0x0 p=0x0"));
-    EXPECT_GT(sys.firstIndexOf("capset"), sys.firstIndexOf("ioperm 0x7be"));
-}
+    test::FakeSysCalls user;
+    user.setIdentity(1000, 1000).setCapabilities({kRawIo, kRawIo, 0});
+    const link::DirectPort userPort(user, kBase);
+    EXPECT_THAT(user.logOf("capset"), ElementsAre("capset e=0x0 p=0x0"));
+    EXPECT_GT(user.firstIndexOf("capset"), user.firstIndexOf("ioperm 0x7be"));
 
-TEST(DirectPortPrivileges, FailedDropGivesTheAccessBack) {
-    test::FakeSysCalls sys;
-    sys.setIdentity(1000, 0);
-    sys.setSetresuidError(EAGAIN);
-    EXPECT_THROW(link::DirectPort(sys, kBase), link::PortOpenError);
-    EXPECT_FALSE(sys.portAllowed(kBase));
-    EXPECT_FALSE(sys.portAllowed(kOtherBase + link::kExtendedControlOffset));
+    test::FakeSysCalls failing;
+    failing.setIdentity(1000, 0).setSetresuidError(EAGAIN);
+    EXPECT_THROW(link::DirectPort(failing, kBase), link::PortOpenError);
+    EXPECT_FALSE(failing.portAllowed(kBase));
+    EXPECT_FALSE(failing.portAllowed(kOtherBase + link::kExtendedControlOffset));
 }
 
 // --- the --port chooser ---
