@@ -20,15 +20,9 @@ constexpr std::uint8_t kLineBits = 0x0F;
 constexpr std::uint8_t kKernelInitialControl = 0x0C;
 constexpr std::uint64_t kAllCapabilities = (std::uint64_t{1} << 41) - 1;
 
-std::string hex(unsigned value) {
-    std::array<char, 16> text{};
-    std::snprintf(text.data(), text.size(), "0x%02x", value);
-    return text.data();
-}
-
-std::string hex64(std::uint64_t value) {
+std::string hex(std::uint64_t value, const char* format = "0x%02llx") {
     std::array<char, 24> text{};
-    std::snprintf(text.data(), text.size(), "0x%llx", static_cast<unsigned long long>(value));
+    std::snprintf(text.data(), text.size(), format, static_cast<unsigned long long>(value));
     return text.data();
 }
 
@@ -305,7 +299,7 @@ int FakeSysCalls::capset(const link::CapabilitySets& sets) {
     if ((sets.permitted & ~m_caps.permitted) != 0 || (sets.effective & ~sets.permitted) != 0) {
         return -EPERM;
     }
-    note("capset e=" + hex64(sets.effective) + " p=" + hex64(sets.permitted));
+    note("capset e=" + hex(sets.effective, "0x%llx") + " p=" + hex(sets.permitted, "0x%llx"));
     m_caps = sets;
     return 0;
 }

@@ -80,12 +80,8 @@ public:
                         std::chrono::milliseconds limit = std::chrono::seconds(10)) {
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, limit, [&] {
-            for (const auto& m : m_messages) {
-                if (m.Code == code) {
-                    return true;
-                }
-            }
-            return false;
+            return std::any_of(m_messages.begin(), m_messages.end(),
+                               [&](const link::GuardRecord& m) { return m.Code == code; });
         });
     }
     bool waitForTerminate(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
