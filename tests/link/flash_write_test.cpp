@@ -127,38 +127,34 @@ TEST(FlashWriteJob, AChangedImageIsWrittenAndReadsBackByteForByte) {
     EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 1), 1);
 }
 
-TEST(FlashWriteJob, AnAllOnesAreaIsErasedAndVerifiedWithoutAProgramCommand) {
+// An all-ones area is erased and verified without a program command; a CLR area is erased only
+// while it is not blank; a second write finds both up to date and touches nothing.
+TEST(FlashWriteJob, AllOnesAndClrAreasAreErasedOnlyWhenNotBlankAndNeverProgrammed) {
     FlashRig rig;
-    rig.setModes(kAreaModeSkip, {{2, kAreaModePgm}});
+    rig.setModes(kAreaModeSkip, {{2, kAreaModePgm}, {3, kAreaModeClr}});
     Bytes image = rig.flash();
     ASSERT_THAT(area(image, 2), Not(Each(0xFF)));
+    ASSERT_THAT(area(image, 3), Not(Each(0xFF)));
     std::fill(image.begin() + kStart[2], image.begin() + kStart[3], 0xFF);
     writeBytes(rig.writeFile, image);
     rig.recordBus(true);
     rig.run("WFW");
     EXPECT_THAT(phaseTwo(rig, 2), ::testing::ElementsAreArray(kProgrammed));
-    EXPECT_THAT(area(rig.flash(), 2), Each(0xFF));
+    EXPECT_THAT(phaseTwo(rig, 3), ElementsAre(AreaEvent::Erasing, AreaEvent::Erased));
+    const Bytes after = rig.flash();
+    EXPECT_THAT(Bytes(after.begin() + kStart[2], after.begin() + kStart[4]), Each(0xFF));
     const auto writes = rig.sim->bus().writes();
     EXPECT_EQ(std::count_if(writes.begin(), writes.end(),
                             [](const auto& w) { return w.second == link::kFlashFamily0.program; }),
               0);
     EXPECT_TRUE(hasReport(rig, kWriteDone));
-}
-
-TEST(FlashWriteJob, ClrAreasAreErasedOnlyWhenNotBlank) {
-    FlashRig rig;
-    rig.setModes(kAreaModeSkip, {{2, kAreaModeClr}});
-    ASSERT_THAT(area(rig.flash(), 2), Not(Each(0xFF)));
-    writeBytes(rig.writeFile, rig.flash());
-    rig.run("WFW");
-    EXPECT_THAT(phaseTwo(rig, 2), ElementsAre(AreaEvent::Erasing, AreaEvent::Erased));
-    EXPECT_THAT(area(rig.flash(), 2), Each(0xFF));
-    EXPECT_TRUE(hasReport(rig, kWriteDone));
     rig.events.clear();
     const auto generation = rig.sim->bus().flashGeneration();
     rig.run("WFW");
-    EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 2), 1);
-    EXPECT_TRUE(phaseTwo(rig, 2).empty());
+    for (const std::uint32_t i : {2, 3}) {
+        EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, i), 1);
+        EXPECT_TRUE(phaseTwo(rig, i).empty());
+    }
     EXPECT_EQ(rig.sim->bus().flashGeneration(), generation);
 }
 
