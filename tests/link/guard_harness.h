@@ -191,6 +191,7 @@ private:
         while (std::chrono::steady_clock::now() < end) {
             drain();
             if (done()) {
+                drain(); // what the Guard logged just before it went idle
                 return true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
