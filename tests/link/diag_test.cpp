@@ -64,7 +64,6 @@ struct DiagRig {
         }
         return found;
     }
-
     sim::RegisterFile bus;
     sim::VirtualPort adapter;
     Answering answers; // outlives the Guard that reports to it
@@ -124,7 +123,6 @@ TEST(DiagFunctions, WordsTravelBothWaysAndTheResultGoesToItsField) {
     EXPECT_EQ(rig.bus.writes().back(), std::make_pair(0x20009000U, 0x12345678U));
     EXPECT_EQ(rig.codes(), (std::vector<std::uint32_t>{link::kMsgDiagDone}))
         << "a write has no result to show";
-
     rig.harness.run(diag(link::kPidReadWord, 0x20009000));
     const GuardRecord value = rig.last(link::kMsgDiagValue);
     EXPECT_EQ(value.Data, 0x12345678U);
@@ -163,12 +161,10 @@ TEST(DiagFunctions, SingleHandshakeStepsMoveOneByteThroughTheLoopback) {
     EXPECT_TRUE(rig.harness.contains("LOOPBACK ENABLED"));
     rig.harness.run(diag(link::kPidDataValid));
     EXPECT_EQ(rig.last(link::kMsgDiagLine).Data, 0U) << "nothing presented yet";
-
     rig.harness.run(diag(link::kPidSendByte, 0, 0x1A5));
     rig.harness.run(diag(link::kPidDataValid));
     const GuardRecord valid = rig.last(link::kMsgDiagLine);
     EXPECT_EQ(valid.Data, 1U) << "the echoed byte waits on the data lines";
-
     rig.harness.run(diag(link::kPidReceiveByte));
     const GuardRecord received = rig.last(link::kMsgDiagValue);
     EXPECT_EQ(received.Data, 0xA5U) << "only the low byte of Data is sent";
@@ -204,77 +200,83 @@ TEST(DiagFunctions, LineFunctionsDriveOneControlLineEach) {
     }
 }
 
-// The outcome of one soak test: the messages in order and the final report.
-struct SoakResult {
-    std::vector<std::uint32_t> codes;
-    std::string report;
-};
-
-// A break is reported by the Guard's loop after the job, once it is idle again.
-SoakResult soak(DiagRig& rig, std::uint32_t pid, bool breakWhenRunning = false,
-                bool expectAbort = false, bool loopback = true) {
-    if (loopback) {
-        rig.harness.run(diag(link::kPidLoopbackOn));
-    }
-    rig.harness.submit(diag(pid));
-    if (breakWhenRunning) {
-        EXPECT_TRUE(rig.answers.waitForMessage(link::kMsgLoopProgress));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        rig.harness.guard->Break();
-    }
-    EXPECT_TRUE(rig.harness.waitIdle());
-    if (breakWhenRunning || expectAbort) {
-        EXPECT_TRUE(rig.harness.waitForLine("Operation aborted."));
-    }
-    std::vector<std::uint32_t> codes = rig.codes();
-    std::erase_if(codes, [](std::uint32_t c) { return c == link::kMsgDiagDone; });
-    const auto report = std::find(codes.begin(), codes.end(), link::kMsgFinalReport);
-    return {codes, report == codes.end() ? "" : rig.last(link::kMsgFinalReport).Text.str()};
-}
-
+// Each soak test passes only against an echoing interface in loopback. The first wrong echo
+// ends the data test; an interface that does not echo holds it until the user breaks it, which
+// is an abort, not a broken link; nothing answering passes no test; a declined warning runs none.
 TEST(LoopbackTests, PassOnlyAgainstAnEchoingInterfaceInLoopback) {
-    {
-        DiagRig rig;
-        const SoakResult data = soak(rig, link::kPidLoopbackDataTest);
-        EXPECT_EQ(data.report, "Loopback DATA-test succeeded.");
-        EXPECT_EQ(data.codes.size(), 1U + 1 + 100 + 1 + 1)
-            << "warning, 0, passes 1..100, report, 0";
-        EXPECT_EQ(rig.last(link::kMsgFinalReport).Data, link::kStyleNormal);
-        EXPECT_EQ(rig.last(link::kMsgLoopProgress).Data, 0U) << "the gauge is cleared at the end";
+    using link::kMsgFinalReport;
+    using link::kMsgLoopProgress;
+    using link::kMsgLoopWarning;
+    const std::string aborted = "Job aborted and Corvex guard ready to start new job !";
+    const struct {
+        sim::AdapterType type;
+        bool yes;      // the answer to the warning
+        bool loopback; // switched on first
+        bool userBreak;
+        std::uint32_t pid;
+        std::string report;
+        std::string logged; // the test's own verdict in the log, if the report is another
+        std::size_t messages;
+    } cases[] = {
+        // Warning, 0, passes 1..100, report, 0.
+        {sim::AdapterType::RevB, true, true, false, link::kPidLoopbackDataTest,
+         "Loopback DATA-test succeeded.", "", 104},
+        {sim::AdapterType::RevB, true, true, false, link::kPidLoopbackAckTest,
+         "Loopback ACK-test succeeded.", "", 104},
+        {sim::AdapterType::RevB, true, true, false, link::kPidLoopbackFlowTest,
+         "Loopback FLOW-test succeeded.", "", 104},
+        // One pass started, no second.
+        {sim::AdapterType::Unknown, true, true, false, link::kPidLoopbackDataTest,
+         "Loopback DATA-test failed.", "", 5},
+        {sim::AdapterType::Compatible, true, true, true, link::kPidLoopbackDataTest, aborted,
+         "Loopback DATA-test failed.", 0},
+        {sim::AdapterType::RevB, true, false, true, link::kPidLoopbackDataTest, aborted,
+         "Loopback DATA-test failed.", 0},
+        {sim::AdapterType::Absent, true, true, false, link::kPidLoopbackAckTest,
+         "Loopback ACK-test failed.", "", 5},
+        {sim::AdapterType::Absent, true, true, false, link::kPidLoopbackDataTest,
+         "Loopback DATA-test failed.", "", 5},
+        {sim::AdapterType::Absent, true, true, false, link::kPidLoopbackFlowTest,
+         "Loopback FLOW-test failed.", "", 5},
+        {sim::AdapterType::RevB, false, true, false, link::kPidLoopbackDataTest, aborted, "", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.report + " " + std::to_string(static_cast<int>(c.type)));
+        DiagRig rig(c.type, c.yes);
+        if (c.loopback) {
+            rig.harness.run(diag(link::kPidLoopbackOn));
+        }
+        rig.harness.submit(diag(c.pid));
+        if (c.userBreak) {
+            EXPECT_TRUE(rig.answers.waitForMessage(kMsgLoopProgress));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            rig.harness.guard->Break();
+        }
+        EXPECT_TRUE(rig.harness.waitIdle());
+        if (c.report == aborted) {
+            EXPECT_TRUE(rig.harness.waitForLine("Operation aborted."));
+        }
+        EXPECT_TRUE(rig.answers.waitForMessage(kMsgFinalReport));
+        std::vector<std::uint32_t> codes = rig.codes();
+        std::erase_if(codes, [](std::uint32_t c) { return c == link::kMsgDiagDone; });
+        EXPECT_EQ(rig.last(kMsgFinalReport).Text.str(), c.report);
+        EXPECT_EQ(rig.last(kMsgFinalReport).Data,
+                  c.report.ends_with("failed.") ? link::kStyleError : link::kStyleNormal);
+        if (c.messages != 0) {
+            EXPECT_EQ(codes.size(), c.messages);
+            EXPECT_EQ(codes.front(), kMsgLoopWarning);
+            EXPECT_EQ(codes.back(), c.yes ? kMsgLoopProgress : kMsgFinalReport);
+            EXPECT_EQ(rig.last(kMsgLoopProgress).Data, 0U) << "the gauge is cleared at the end";
+        }
+        EXPECT_EQ(rig.harness.contains(c.logged), !c.logged.empty());
     }
-    {
-        DiagRig rig;
-        EXPECT_EQ(soak(rig, link::kPidLoopbackAckTest).report, "Loopback ACK-test succeeded.");
-        EXPECT_EQ(soak(rig, link::kPidLoopbackFlowTest).report, "Loopback FLOW-test succeeded.");
-    }
-}
-
-TEST(LoopbackTests, TheFirstWrongEchoEndsTheDataTest) {
-    DiagRig rig(sim::AdapterType::Unknown);
-    const SoakResult data = soak(rig, link::kPidLoopbackDataTest);
-    EXPECT_EQ(data.report, "Loopback DATA-test failed.");
-    EXPECT_EQ(data.codes, (std::vector<std::uint32_t>{link::kMsgLoopWarning, link::kMsgLoopProgress,
-                                                      link::kMsgLoopProgress, link::kMsgFinalReport,
-                                                      link::kMsgLoopProgress}))
-        << "one pass started, no second";
-    EXPECT_EQ(rig.last(link::kMsgFinalReport).Data, link::kStyleError);
-}
-
-TEST(LoopbackTests, AnInterfaceThatDoesNotEchoHoldsTheTestUntilTheUserBreaksIt) {
-    DiagRig compatible(sim::AdapterType::Compatible);
-    EXPECT_EQ(soak(compatible, link::kPidLoopbackDataTest, true).report,
-              "Job aborted and Corvex guard ready to start new job !");
-    EXPECT_TRUE(compatible.harness.contains("Loopback DATA-test failed."));
-    DiagRig notSwitched;
-    soak(notSwitched, link::kPidLoopbackDataTest, true, true, false);
-    EXPECT_TRUE(notSwitched.harness.contains("Loopback DATA-test failed."));
 
     SilentPort nothing;
     Answering answers(true);
     GuardHarness harness(nothing);
     harness.guard->bindEvents(&answers);
     harness.submit(diag(link::kPidLoopbackAckTest));
-    ASSERT_TRUE(answers.waitForMessage(link::kMsgLoopProgress));
+    ASSERT_TRUE(answers.waitForMessage(kMsgLoopProgress));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     harness.guard->Break();
     EXPECT_TRUE(harness.waitForLine("Operation aborted.")) << "a user break, not a broken link";
@@ -282,38 +284,15 @@ TEST(LoopbackTests, AnInterfaceThatDoesNotEchoHoldsTheTestUntilTheUserBreaksIt) 
 }
 
 // With nothing answering -- an empty port, whose inputs float high, or an adapter that has
-// stopped answering -- no test passes and no interface is detected.
-TEST(LoopbackTests, NothingAnsweringPassesNoTestAndIsNotDetected) {
-    const struct {
-        std::uint32_t pid;
-        const char* report;
-    } tests[] = {{link::kPidLoopbackAckTest, "Loopback ACK-test failed."},
-                 {link::kPidLoopbackDataTest, "Loopback DATA-test failed."},
-                 {link::kPidLoopbackFlowTest, "Loopback FLOW-test failed."}};
-    for (const auto& test : tests) {
-        DiagRig empty(sim::AdapterType::Absent);
-        const SoakResult result = soak(empty, test.pid);
-        EXPECT_EQ(result.report, test.report);
-        EXPECT_EQ(result.codes.size(), 5U) << "warning, 0, pass 1, report, 0";
-    }
-
-    DiagRig empty(sim::AdapterType::Absent);
-    empty.harness.run("CORVEX");
-    EXPECT_EQ(empty.harness.log.back(), "NO CORVEX INTERFACE CONNECTED");
+// stopped answering -- no interface is detected.
+TEST(LoopbackTests, NothingAnsweringIsNotDetected) {
     sim::AdapterOptions hung;
     hung.hangAfter = 0;
-    DiagRig quiet(hung);
-    quiet.harness.run("CORVEX");
-    EXPECT_EQ(quiet.harness.log.back(), "NO CORVEX INTERFACE CONNECTED");
-}
-
-TEST(LoopbackTests, DecliningTheWarningRunsNothing) {
-    DiagRig rig(sim::AdapterType::RevB, false);
-    const SoakResult declined = soak(rig, link::kPidLoopbackDataTest, false, true);
-    EXPECT_EQ(declined.codes,
-              (std::vector<std::uint32_t>{link::kMsgLoopWarning, link::kMsgFinalReport}));
-    EXPECT_EQ(declined.report, "Job aborted and Corvex guard ready to start new job !");
-    EXPECT_FALSE(rig.harness.contains("Loopback DATA-test failed."));
+    for (const auto& options : {DiagRig::adapterOptions(sim::AdapterType::Absent), hung}) {
+        DiagRig rig(options);
+        rig.harness.run("CORVEX");
+        EXPECT_EQ(rig.harness.log.back(), "NO CORVEX INTERFACE CONNECTED");
+    }
 }
 
 } // namespace

@@ -20,15 +20,9 @@ constexpr std::uint8_t kLineBits = 0x0F;
 constexpr std::uint8_t kKernelInitialControl = 0x0C;
 constexpr std::uint64_t kAllCapabilities = (std::uint64_t{1} << 41) - 1;
 
-std::string hex(unsigned value) {
-    std::array<char, 16> text{};
-    std::snprintf(text.data(), text.size(), "0x%02x", value);
-    return text.data();
-}
-
-std::string hex64(std::uint64_t value) {
+std::string hex(std::uint64_t value, const char* format = "0x%02llx") {
     std::array<char, 24> text{};
-    std::snprintf(text.data(), text.size(), "0x%llx", static_cast<unsigned long long>(value));
+    std::snprintf(text.data(), text.size(), format, static_cast<unsigned long long>(value));
     return text.data();
 }
 
@@ -42,7 +36,7 @@ FakeSysCalls::FakeSysCalls(link::PortIo* hardware)
     m_files[kProcDir + "/default/timeslice"] = "200\n";
 }
 
-void FakeSysCalls::addParport(int number, std::uint16_t base, const std::string& modes) {
+FakeSysCalls& FakeSysCalls::addParport(int number, std::uint16_t base, const std::string& modes) {
     const std::string dir = kProcDir + "/parport" + std::to_string(number);
     m_directories.insert(dir);
     m_directories.insert(dir + "/devices");
@@ -54,10 +48,12 @@ void FakeSysCalls::addParport(int number, std::uint16_t base, const std::string&
     device.number = number;
     device.bidirectional = modes.find("TRISTATE") != std::string::npos;
     setHolder(device, "none");
+    return *this;
 }
 
-void FakeSysCalls::holdPort(int number, const std::string& holder) {
+FakeSysCalls& FakeSysCalls::holdPort(int number, const std::string& holder) {
     setHolder(m_devices.at("/dev/parport" + std::to_string(number)), holder);
+    return *this;
 }
 
 void FakeSysCalls::setHolder(const Device& device, const std::string& holder) {
@@ -73,12 +69,14 @@ std::string FakeSysCalls::holder(const Device& device) const {
     return file == m_files.end() ? "none" : file->second.substr(0, file->second.find('\n'));
 }
 
-void FakeSysCalls::setOpenError(const std::string& path, int error) {
+FakeSysCalls& FakeSysCalls::setOpenError(const std::string& path, int error) {
     m_devices[path].openError = error;
+    return *this;
 }
 
-void FakeSysCalls::setClaimError(const std::string& path, int error) {
+FakeSysCalls& FakeSysCalls::setClaimError(const std::string& path, int error) {
     m_devices[path].claimError = error;
+    return *this;
 }
 
 void FakeSysCalls::removeParportSupport() {
@@ -86,9 +84,10 @@ void FakeSysCalls::removeParportSupport() {
     std::erase_if(m_files, [](const auto& file) { return file.first.starts_with(kProcDir); });
 }
 
-void FakeSysCalls::setIdentity(uid_t real, uid_t effective) {
+FakeSysCalls& FakeSysCalls::setIdentity(uid_t real, uid_t effective) {
     m_uid = real;
     m_euid = effective;
+    return *this;
 }
 
 std::vector<std::string> FakeSysCalls::logOf(const std::string& prefix) const {
@@ -155,7 +154,6 @@ int FakeSysCalls::ioctl(int fd, unsigned long request, void* arg) {
     const std::string& path = file->second.path;
     Device& device = m_devices.at(path);
     auto* byte = static_cast<unsigned char*>(arg);
-
     if (request == PPCLAIM) {
         if (device.claimError != 0) {
             return -device.claimError;
@@ -301,7 +299,7 @@ int FakeSysCalls::capset(const link::CapabilitySets& sets) {
     if ((sets.permitted & ~m_caps.permitted) != 0 || (sets.effective & ~sets.permitted) != 0) {
         return -EPERM;
     }
-    note("capset e=" + hex64(sets.effective) + " p=" + hex64(sets.permitted));
+    note("capset e=" + hex(sets.effective, "0x%llx") + " p=" + hex(sets.permitted, "0x%llx"));
     m_caps = sets;
     return 0;
 }

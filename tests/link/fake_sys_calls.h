@@ -12,41 +12,31 @@
 
 namespace corvex::test {
 
-// A scripted Linux machine for the port backends: /proc/sys/dev/parport and /dev/parportN
-// with the kernel's port-device requests, port permissions with the port instructions, and
-// the process identity and capabilities.
-//
-// Register traffic reaches `hardware` (for example a simulated adapter) as the real port's
-// registers would see it: the kernel's control-line and direction requests are merged into
-// the control register value, status and data requests become reads and writes at the
-// device's own base. Without hardware the bus floats (reads 0xFF).
-//
-// Every call that changes something is logged in order, as one readable line, so tests can
-// check sequences: "open /dev/parport0", "PPCLAIM /dev/parport0", "PPDATADIR /dev/parport0 1",
-// "ioperm 0x378 3 1", "setresuid 1000 1000 1000", "capset e=0x0 p=0x0", "inb 0x379", ...
+// A scripted Linux machine for the port backends: procfs, /dev/parportN with the kernel's
+// requests, port permissions, identity and capabilities. Register traffic reaches `hardware` as
+// the real port's registers would see it (floating without). Every change is logged as one line,
+// so tests can check sequences ("open /dev/parport0", "PPCLAIM /dev/parport0", "inb 0x379").
 class FakeSysCalls : public link::SysCalls {
 public:
     static constexpr int kRawIo = 17;
-
     explicit FakeSysCalls(link::PortIo* hardware = nullptr);
 
     // --- the machine ---
     /// A port known to the kernel as parportN at base, with its device node. modes is what the
     /// kernel found the port able to do; without TRISTATE it never sets the direction bit.
-    void addParport(int number, std::uint16_t base, const std::string& modes = "PCSPP,TRISTATE");
+    FakeSysCalls& addParport(int number, std::uint16_t base,
+                             const std::string& modes = "PCSPP,TRISTATE");
     /// Another program (or kernel driver) holds parportN under this name, as the kernel shows
     /// in devices/active. A claim then waits until the holder lets go.
-    void holdPort(int number, const std::string& holder);
-    /// open of the device node fails with error.
-    void setOpenError(const std::string& path, int error);
-    /// PPCLAIM on the device fails with error.
-    void setClaimError(const std::string& path, int error);
+    FakeSysCalls& holdPort(int number, const std::string& holder);
+    FakeSysCalls& setOpenError(const std::string& path, int error);
+    FakeSysCalls& setClaimError(const std::string& path, int error);
     /// Removes /proc/sys/dev/parport, as on a kernel without parallel-port support.
     void removeParportSupport();
     void setPortInstructions(bool available) { m_portInstructions = available; }
     /// ioperm fails with error for every range (iopl is unaffected).
     void setIopermError(int error) { m_iopermError = error; }
-    void setIdentity(uid_t real, uid_t effective);
+    FakeSysCalls& setIdentity(uid_t real, uid_t effective);
     void setCapabilities(link::CapabilitySets caps) { m_caps = caps; }
     void setSetresuidError(int error) { m_setresuidError = error; }
 
@@ -96,13 +86,11 @@ private:
         std::string path;
         bool claimed = false;
     };
-
     void note(std::string line) { m_log.push_back(std::move(line)); }
     void setHolder(const Device& device, const std::string& holder);
     [[nodiscard]] std::string holder(const Device& device) const;
     std::uint8_t hardwareIn(std::uint16_t address);
     void hardwareOut(std::uint16_t address, std::uint8_t value);
-
     link::PortIo* m_hardware;
     std::map<std::string, std::string> m_files;
     std::set<std::string> m_directories;
@@ -111,17 +99,14 @@ private:
     int m_nextFd = 3;
     // The kernel names each claim through the port device after its own registration number.
     int m_nextClaimName = 0;
-
     bool m_portInstructions = true;
     int m_iopermError = 0;
     int m_iopl = 0;
     std::vector<bool> m_ioperm;
-
     uid_t m_uid = 0;
     uid_t m_euid = 0;
     int m_setresuidError = 0;
     link::CapabilitySets m_caps;
-
     std::vector<std::string> m_log;
 };
 

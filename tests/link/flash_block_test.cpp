@@ -44,7 +44,6 @@ TEST(FlashBlockJobs, ReadBlockSavesTheWordsWithAProgressStepEveryThirtyFirstOrAt
     EXPECT_EQ(countPrefix(lines, "Working @ "), 31);
     EXPECT_THAT(lines, ::testing::Contains("Working @ 7FE00080"));
     EXPECT_EQ(rig.events.count(AreaEvent::Progress, 0), 32);
-
     const auto all = rig.events.messages();
     ASSERT_EQ(all.size(), 3U);
     EXPECT_EQ(all[0].Code, 17U);
@@ -89,54 +88,53 @@ TEST(FlashBlockJobs, ABrokenReadBlockLeavesTheEarlierFileWhole) {
     EXPECT_EQ(reports[0].Text.view(), "Job aborted and Corvex guard ready to start new job !");
 }
 
-TEST(FlashBlockJobs, WriteBlockPutsTheFileOnTheBusWordForWord) {
-    FlashRig rig;
-    const Bytes words{0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0, 0x11, 0x22, 0x33, 0x44};
-    writeBytes(rig.readFile, words);
-    rig.recordBus(true);
-    rig.run(GuardRecord::command("WBB", 0, kRegisters, 12));
-    EXPECT_THAT(rig.repliesTo("WBB"),
-                ::testing::Contains("00010000 FFFFFFFF - " + rig.readFile + " (12 bytes)"));
-    EXPECT_EQ(rig.messages(link::kMsgFinalReport).at(0).Text.view(),
-              "Writing binary block succeeded.");
-    EXPECT_EQ(rig.messages(link::kMsgAreaColour).at(0).Text.view(), "Write Binary Block");
-    EXPECT_THAT(blockWrites(rig), ElementsAre(std::pair{kRegisters, 0x04030201U},
-                                              std::pair{kRegisters + 4, 0xD0C0B0A0U},
-                                              std::pair{kRegisters + 8, 0x44332211U}));
-}
-
-TEST(FlashBlockJobs, WriteBlockStopsWhereAShortFileEndsAndReportsFailure) {
-    FlashRig rig;
-    writeBytes(rig.readFile, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
-    rig.recordBus(true);
-    rig.run(GuardRecord::command("WBB", 0, kRegisters, 16));
-    EXPECT_THAT(blockWrites(rig), ElementsAre(std::pair{kRegisters, 0x04030201U},
-                                              std::pair{kRegisters + 4, 0x08070605U}));
-    EXPECT_TRUE(
-        rig.contains("*** READ ERROR: END OF FILE " + rig.readFile + " BEFORE ADDRESS 00010008"));
-    const auto report = rig.messages(link::kMsgFinalReport).at(0);
-    EXPECT_EQ(report.Text.view(), "Writing binary block failed.");
-    EXPECT_EQ(report.Data, 0x0F00U);
-}
-
-TEST(FlashBlockJobs, WriteBlockFromAFolderOrAFifoPutsNothingOnTheBus) {
-    for (const auto& [kind, make] :
-         std::vector<std::pair<std::string, std::function<void(const std::string&)>>>{
-             {"a folder",
-              [](const std::string& path) { ASSERT_EQ(::mkdir(path.c_str(), 0755), 0); }},
-             {"a FIFO",
-              [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0); }},
-         }) {
-        SCOPED_TRACE(kind);
+// A write block puts the file on the bus word for word, stops where a short file ends, and takes
+// nothing from a folder or a FIFO (which must not hold the Guard).
+TEST(FlashBlockJobs, WriteBlockPutsTheFileOnTheBusWordForWordAndOnlyThat) {
+    using Writes = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+    const std::string failed = "Writing binary block failed.";
+    const struct {
+        std::string what; // "folder", "FIFO", or the file's bytes
+        Bytes bytes;
+        std::uint32_t size;
+        Writes writes;
+        std::string line; // the line about the file: its name between these
+        std::string tail;
+        std::string report;
+    } cases[] = {
+        {"whole",
+         {1, 2, 3, 4, 0xA0, 0xB0, 0xC0, 0xD0, 0x11, 0x22, 0x33, 0x44},
+         12,
+         {{kRegisters, 0x04030201U}, {kRegisters + 4, 0xD0C0B0A0U}, {kRegisters + 8, 0x44332211U}},
+         "00010000 FFFFFFFF - ",
+         " (12 bytes)",
+         "Writing binary block succeeded."},
+        {"short",
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+         16,
+         {{kRegisters, 0x04030201U}, {kRegisters + 4, 0x08070605U}},
+         "*** READ ERROR: END OF FILE ",
+         " BEFORE ADDRESS 00010008",
+         failed},
+        {"folder", {}, 16, {}, "", ": not a regular file (a folder)", failed},
+        {"FIFO", {}, 16, {}, "", ": not a regular file (a FIFO)", failed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         FlashRig rig;
-        make(rig.readFile);
+        if (c.what == "folder") {
+            ASSERT_EQ(::mkdir(rig.readFile.c_str(), 0755), 0);
+        } else if (c.what == "FIFO") {
+            ASSERT_EQ(::mkfifo(rig.readFile.c_str(), 0644), 0);
+        } else {
+            writeBytes(rig.readFile, c.bytes);
+        }
         rig.recordBus(true);
-        rig.run(GuardRecord::command("WBB", 0, kRegisters, 16)); // a FIFO must not hold the Guard
-        EXPECT_TRUE(blockWrites(rig).empty());
-        EXPECT_TRUE(rig.contains("Read Error: " + rig.readFile));
-        EXPECT_TRUE(rig.contains(rig.readFile + ": not a regular file (" + kind + ")"));
-        EXPECT_EQ(rig.messages(link::kMsgFinalReport).at(0).Text.view(),
-                  "Writing binary block failed.");
+        rig.run(GuardRecord::command("WBB", 0, kRegisters, c.size));
+        EXPECT_EQ(blockWrites(rig), c.writes);
+        EXPECT_TRUE(rig.contains(c.line + rig.readFile + c.tail));
+        EXPECT_EQ(rig.messages(link::kMsgFinalReport).at(0).Text.view(), c.report);
+        EXPECT_EQ(rig.messages(link::kMsgAreaColour).at(0).Text.view(), "Write Binary Block");
     }
 }
 
@@ -146,45 +144,32 @@ TEST(FlashBlockJobs, WriteBlockFromAFolderOrAFifoPutsNothingOnTheBus) {
 TEST(HungInterface, EveryJobEndsAsABrokenLinkOnceTheWatchBreaksIt) {
     // Bus initialisation takes 45 bytes; the adapter hangs on the byte named.
     const struct {
-        const char* name;
         GuardRecord command;
         int hangAfter;
         int timeouts;
-        std::function<void(FlashRig&)> setUp;
     } cases[] = {
-        {"one-word read block", GuardRecord::command("RBB", 0, 0x7FE00000, 4), 50, 1, {}},
-        {"read block", GuardRecord::command("RBB", 0, 0x7FE00000, 4096), 60, 2, {}},
-        {"one-word write block", GuardRecord::command("WBB", 0, kRegisters, 4), 50, 1,
-         [](FlashRig& rig) { writeBytes(rig.readFile, Bytes(4, 0x5A)); }},
-        {"write block", GuardRecord::command("WBB", 0, kRegisters, 64), 60, 2,
-         [](FlashRig& rig) { writeBytes(rig.readFile, Bytes(64, 0x5A)); }},
-        {"firmware read", GuardRecord::command("RFW"), 60, 1, {}},
-        {"firmware write", GuardRecord::command("WFW"), 60, 1,
-         [](FlashRig& rig) { writeBytes(rig.writeFile, rig.flash()); }},
-        {"firmware preview", GuardRecord::command("PFW"), 60, 1,
-         [](FlashRig& rig) { writeBytes(rig.writeFile, rig.flash()); }},
-        {"signature", GuardRecord::command("SIGNATURE"), 60, 1, {}},
-        {"EEPROM read", GuardRecord::command("EEREAD"), 60, 1,
-         [](FlashRig& rig) { rig.guard->SetEESaveFileName(rig.dir.file("ee.bin")); }},
-        {"EEPROM write", GuardRecord::command("EEWRITE"), 60, 1,
-         [](FlashRig& rig) {
-             writeBytes(rig.dir.file("ee.bin"), Bytes(2048, 0x33));
-             rig.guard->SetEELoadFileName(rig.dir.file("ee.bin"));
-         }},
-        {"EEPROM erase", GuardRecord::command("EEERASE"), 60, 1, {}},
-        {"microcode upload", GuardRecord::command("BOOTCODE"), 3, 1,
-         [](FlashRig& rig) {
-             writeBytes(rig.dir.file("boot.bin"), Bytes(16, 0x42));
-             rig.guard->SetEELoadFileName(rig.dir.file("boot.bin"));
-         }},
+        {GuardRecord::command("RBB", 0, 0x7FE00000, 4), 50, 1},
+        {GuardRecord::command("RBB", 0, 0x7FE00000, 4096), 60, 2},
+        {GuardRecord::command("WBB", 0, kRegisters, 4), 50, 1},
+        {GuardRecord::command("WBB", 0, kRegisters, 64), 60, 2},
+        {GuardRecord::command("RFW"), 60, 1},
+        {GuardRecord::command("WFW"), 60, 1},
+        {GuardRecord::command("PFW"), 60, 1},
+        {GuardRecord::command("SIGNATURE"), 60, 1},
+        {GuardRecord::command("EEREAD"), 60, 1},
+        {GuardRecord::command("EEWRITE"), 60, 1},
+        {GuardRecord::command("EEERASE"), 60, 1},
+        {GuardRecord::command("BOOTCODE"), 3, 1},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        const std::string job = c.command.Text.str();
+        SCOPED_TRACE(job + " " + std::to_string(c.command.Data));
         FlashRig rig({"hang-after=" + std::to_string(c.hangAfter)});
-        writeBytes(rig.writeFile, {1, 2, 3});
-        if (c.setUp) {
-            c.setUp(rig);
-        }
+        writeBytes(rig.writeFile, job == "WFW" || job == "PFW" ? rig.flash() : Bytes{1, 2, 3});
+        writeBytes(rig.readFile, Bytes(c.command.Data, 0x5A));
+        writeBytes(rig.dir.file("ee.bin"), Bytes(job == "BOOTCODE" ? 16 : 2048, 0x33));
+        rig.guard->SetEESaveFileName(rig.dir.file("ee.bin"));
+        rig.guard->SetEELoadFileName(rig.dir.file("ee.bin"));
         const Bytes before = readBytes(rig.writeFile);
         EXPECT_EQ(rig.runWatched(c.command), c.timeouts);
         ASSERT_TRUE(rig.events.waitForMessage(link::kMsgBrokenLink));
@@ -193,11 +178,12 @@ TEST(HungInterface, EveryJobEndsAsABrokenLinkOnceTheWatchBreaksIt) {
             EXPECT_NE(report.Data, link::kStyleNormal) << report.Text.str();
         }
         EXPECT_EQ(rig.guard->PendingDepth(), 0);
-        if (c.command.Text == "RBB") {
+        if (job == "RBB") {
             EXPECT_TRUE(rig.contains("Reading binary block failed."));
             EXPECT_EQ(readBytes(rig.writeFile), before) << "a block with made-up words was saved";
-            EXPECT_EQ(rig.dir.names(), std::vector<std::string>{"write.bin"});
-        } else if (c.command.Text == "WBB") {
+            EXPECT_EQ(rig.dir.names(),
+                      (std::vector<std::string>{"ee.bin", "read.bin", "write.bin"}));
+        } else if (job == "WBB") {
             EXPECT_TRUE(rig.contains("Writing binary block failed."));
         }
     }

@@ -76,7 +76,6 @@ TEST(ReplacingFile, TheTargetChangesOnlyOnCommit) {
     }
     EXPECT_EQ(readBytes(target), (std::vector<std::uint8_t>{1, 2, 3}));
     EXPECT_EQ(dir.names(), std::vector<std::string>{"saved.bin"});
-
     link::ReplacingFile file(target);
     const std::uint8_t bytes[] = {7};
     ASSERT_TRUE(link::writeAt(file.fd(), bytes, sizeof bytes, 0));

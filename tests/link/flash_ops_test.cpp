@@ -27,9 +27,7 @@ using BusWrite = std::pair<std::uint32_t, std::uint32_t>;
 class ScriptedBus : public sim::ReceiverBus {
 public:
     using Answer = std::function<std::uint32_t(const ScriptedBus& bus, std::uint32_t address)>;
-
     explicit ScriptedBus(Answer answer) : m_answer(std::move(answer)) {}
-
     std::uint32_t read(std::uint32_t address) override {
         const std::uint32_t value = m_answer(*this, address);
         reads.push_back(address);
@@ -53,7 +51,6 @@ public:
     [[nodiscard]] int count(const BusWrite& write) const {
         return static_cast<int>(std::count(writes.begin(), writes.end(), write));
     }
-
     std::vector<std::uint32_t> reads;
     std::vector<BusWrite> writes;
 
@@ -78,7 +75,6 @@ struct OpsRig {
         }
         return sum;
     }
-
     ScriptedBus bus;
     sim::VirtualPort adapter;
     link::Port port;

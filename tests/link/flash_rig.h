@@ -81,7 +81,6 @@ public:
 
 private:
     void record(link::TCorvexThread& sender, link::AreaEvent event);
-
     mutable std::mutex m_mutex; // guards the members below
     std::vector<AreaEventRecord> m_events;
     std::vector<std::uint32_t> m_messageAreas;
@@ -111,7 +110,6 @@ public:
     /// ticks every millisecond and calls a hang after `ticks` of them. Returns how often it
     /// broke the job, or -1 when the job did not end.
     int runWatched(const link::GuardRecord& command, int ticks = 3);
-
     TempDir dir;
     std::string workFile;
     std::string readFile;

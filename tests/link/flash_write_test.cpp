@@ -60,13 +60,20 @@ std::vector<AreaEvent> phaseTwo(const FlashRig& rig, std::uint32_t i) {
     return {last.base(), events.end()};
 }
 
-TEST(FlashWriteJob, PreviewOfAnEqualImageChangesNothingAndNextTimeReadsNothing) {
+TEST(FlashWriteJob, PreviewOfAnEqualImageReadsAfreshChangesNothingAndNextTimeReadsNothing) {
     FlashRig rig;
     rig.setModes(kAreaModeSkip, {{0, kAreaModePgm}, {1, kAreaModePgm}, {2, kAreaModeClr}});
     const Bytes flash = rig.flash();
     ASSERT_THAT(area(flash, 2), Not(Each(0xFF))) << "the default image fills area 2";
+    // Marks left without a work file count for nothing: every area is read afresh.
+    for (std::size_t i = 0; i < 4; ++i) {
+        rig.table.setBits(i, link::kAreaReadMark);
+    }
     writeBytes(rig.writeFile, flash);
     rig.run("PFW");
+    EXPECT_EQ(std::filesystem::file_size(rig.workFile), 0x200000U);
+    EXPECT_EQ(rig.events.count(AreaEvent::Reading, 0), 1);
+    EXPECT_FALSE(rig.table.has(3, link::kAreaReadMark));
     EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 0), 1);
     EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 1), 1);
     EXPECT_EQ(rig.events.count(AreaEvent::NeedsUpdate, 2), 1) << "CLR of a written area";
@@ -112,7 +119,6 @@ TEST(FlashWriteJob, AChangedImageIsWrittenAndReadsBackByteForByte) {
     EXPECT_TRUE(rig.table.has(1, link::kAreaDiffersMark));
     EXPECT_FALSE(rig.table.has(1, link::kAreaReadMark));
     EXPECT_TRUE(rig.table.has(0, link::kAreaReadMark));
-
     rig.events.clear();
     rig.run("RFW");
     EXPECT_EQ(readBytes(rig.readFile), Bytes(image.begin(), image.begin() + kStart[3]));
@@ -121,39 +127,34 @@ TEST(FlashWriteJob, AChangedImageIsWrittenAndReadsBackByteForByte) {
     EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 1), 1);
 }
 
-TEST(FlashWriteJob, AnAllOnesAreaIsErasedAndVerifiedWithoutAProgramCommand) {
+// An all-ones area is erased and verified without a program command; a CLR area is erased only
+// while it is not blank; a second write finds both up to date and touches nothing.
+TEST(FlashWriteJob, AllOnesAndClrAreasAreErasedOnlyWhenNotBlankAndNeverProgrammed) {
     FlashRig rig;
-    rig.setModes(kAreaModeSkip, {{2, kAreaModePgm}});
+    rig.setModes(kAreaModeSkip, {{2, kAreaModePgm}, {3, kAreaModeClr}});
     Bytes image = rig.flash();
     ASSERT_THAT(area(image, 2), Not(Each(0xFF)));
+    ASSERT_THAT(area(image, 3), Not(Each(0xFF)));
     std::fill(image.begin() + kStart[2], image.begin() + kStart[3], 0xFF);
     writeBytes(rig.writeFile, image);
     rig.recordBus(true);
     rig.run("WFW");
     EXPECT_THAT(phaseTwo(rig, 2), ::testing::ElementsAreArray(kProgrammed));
-    EXPECT_THAT(area(rig.flash(), 2), Each(0xFF));
+    EXPECT_THAT(phaseTwo(rig, 3), ElementsAre(AreaEvent::Erasing, AreaEvent::Erased));
+    const Bytes after = rig.flash();
+    EXPECT_THAT(Bytes(after.begin() + kStart[2], after.begin() + kStart[4]), Each(0xFF));
     const auto writes = rig.sim->bus().writes();
     EXPECT_EQ(std::count_if(writes.begin(), writes.end(),
                             [](const auto& w) { return w.second == link::kFlashFamily0.program; }),
               0);
     EXPECT_TRUE(hasReport(rig, kWriteDone));
-}
-
-TEST(FlashWriteJob, ClrAreasAreErasedOnlyWhenNotBlank) {
-    FlashRig rig;
-    rig.setModes(kAreaModeSkip, {{2, kAreaModeClr}});
-    ASSERT_THAT(area(rig.flash(), 2), Not(Each(0xFF)));
-    writeBytes(rig.writeFile, rig.flash());
-    rig.run("WFW");
-    EXPECT_THAT(phaseTwo(rig, 2), ElementsAre(AreaEvent::Erasing, AreaEvent::Erased));
-    EXPECT_THAT(area(rig.flash(), 2), Each(0xFF));
-    EXPECT_TRUE(hasReport(rig, kWriteDone));
-
     rig.events.clear();
     const auto generation = rig.sim->bus().flashGeneration();
     rig.run("WFW");
-    EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 2), 1);
-    EXPECT_TRUE(phaseTwo(rig, 2).empty());
+    for (const std::uint32_t i : {2, 3}) {
+        EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, i), 1);
+        EXPECT_TRUE(phaseTwo(rig, i).empty());
+    }
     EXPECT_EQ(rig.sim->bus().flashGeneration(), generation);
 }
 
@@ -171,38 +172,33 @@ struct FaultyWrite {
     FlashRig rig;
 };
 
-TEST(FlashWriteJob, StopOnErrorEndsTheJobAfterTheFirstFailedArea) {
-    FaultyWrite write(true);
-    FlashRig& rig = write.rig;
+TEST(FlashWriteJob, StopOnErrorEndsTheJobAfterTheFirstFailedAreaElseAllAreTriedAndCounted) {
+    FaultyWrite stopped(true);
+    FlashRig& rig = stopped.rig;
     ASSERT_TRUE(rig.waitForLine("Operation aborted."));
     EXPECT_EQ(phaseTwo(rig, 1).back(), AreaEvent::ProgramFailed);
     EXPECT_TRUE(phaseTwo(rig, 2).empty());
     EXPECT_TRUE(rig.contains("ERROR PROGRAMMING AREA 1"));
     EXPECT_TRUE(rig.contains("Process stopped on error."));
     EXPECT_FALSE(rig.contains("ERROR ERASING AREA 2"));
-    const auto stopped = rig.messages(link::kMsgStoppedOnError);
-    ASSERT_EQ(stopped.size(), 1U);
-    EXPECT_EQ(stopped[0].Text.view(), "Process stopped on error.\r\rSelect \"Config\" - \"Stop on "
-                                      "Error\" to disable this function!");
-    EXPECT_EQ(stopped[0].Flag, 0U);
+    const auto stop = rig.messages(link::kMsgStoppedOnError);
+    ASSERT_EQ(stop.size(), 1U);
+    EXPECT_EQ(stop[0].Text.view(), "Process stopped on error.\r\rSelect \"Config\" - \"Stop on "
+                                   "Error\" to disable this function!");
     // The job's own final report is left out; the Guard's abort report follows.
     const auto reports = rig.messages(link::kMsgFinalReport);
     ASSERT_EQ(reports.size(), 1U);
     EXPECT_EQ(reports[0].Text.view(), "Job aborted and Corvex guard ready to start new job !");
-}
 
-TEST(FlashWriteJob, WithoutStopOnErrorEveryAreaIsTriedAndTheErrorsCounted) {
-    FaultyWrite write(false);
-    FlashRig& rig = write.rig;
-    EXPECT_EQ(phaseTwo(rig, 1).back(), AreaEvent::ProgramFailed);
-    EXPECT_THAT(phaseTwo(rig, 2), ElementsAre(AreaEvent::Erasing, AreaEvent::EraseFailed));
-    EXPECT_TRUE(rig.contains("ERROR PROGRAMMING AREA 1"));
-    EXPECT_TRUE(rig.contains("ERROR ERASING AREA 2"));
-    const auto reports = rig.messages(link::kMsgFinalReport);
-    ASSERT_EQ(reports.size(), 1U);
-    EXPECT_EQ(reports[0].Text.view(), "\"Write Firmware\" function completed with 2 error(s).");
-    EXPECT_EQ(reports[0].Data, 0x0F00U);
-    EXPECT_TRUE(rig.messages(link::kMsgStoppedOnError).empty());
+    FaultyWrite all(false);
+    EXPECT_EQ(phaseTwo(all.rig, 1).back(), AreaEvent::ProgramFailed);
+    EXPECT_THAT(phaseTwo(all.rig, 2), ElementsAre(AreaEvent::Erasing, AreaEvent::EraseFailed));
+    EXPECT_TRUE(all.rig.contains("ERROR ERASING AREA 2"));
+    const auto counted = all.rig.messages(link::kMsgFinalReport);
+    ASSERT_EQ(counted.size(), 1U);
+    EXPECT_EQ(counted[0].Text.view(), "\"Write Firmware\" function completed with 2 error(s).");
+    EXPECT_EQ(counted[0].Data, 0x0F00U);
+    EXPECT_TRUE(all.rig.messages(link::kMsgStoppedOnError).empty());
 }
 
 TEST(FlashWriteJob, AProtectedAreaIsShownAndLeftAloneInEitherFamily) {
@@ -272,54 +268,37 @@ bool isImageException(const std::string& line, const std::string& name,
 // Nothing about the receiver may change for a file that cannot be programmed whole: the job
 // ends before its first bus access and the Guard reports the abort, for a preview as well.
 TEST(FlashWriteJob, ABadProgrammingFileIsRefusedBeforeTheReceiverIsTouched) {
-    const std::string allAreas = "area 0 to 18 needs 2097152";
     const struct {
         const char* what;
-        // Makes the file in the rig's folder; returns its name.
-        std::function<std::string(FlashRig&)> make;
         std::string problem;
     } cases[] = {
-        {"missing", [](FlashRig& rig) { return rig.writeFile; },
-         "cannot open (No such file or directory)"},
-        {"empty",
-         [](FlashRig& rig) {
-             writeBytes(rig.writeFile, {});
-             return rig.writeFile;
-         },
-         "empty"},
-        {"100 bytes",
-         [](FlashRig& rig) {
-             writeBytes(rig.writeFile, Bytes(100, 0));
-             return rig.writeFile;
-         },
-         "100 bytes, " + allAreas},
-        {"areas 0 to 6",
-         [](FlashRig& rig) {
-             const Bytes flash = rig.flash();
-             writeBytes(rig.writeFile, Bytes(flash.begin(), flash.begin() + kStart[7]));
-             return rig.writeFile;
-         },
-         "524288 bytes, area 7 to 18 needs 2097152"},
-        {"folder",
-         [](FlashRig& rig) {
-             std::filesystem::create_directory(rig.writeFile);
-             return rig.writeFile;
-         },
-         "not a regular file (a folder)"},
-        {"FIFO",
-         [](FlashRig& rig) {
-             EXPECT_EQ(::mkfifo(rig.writeFile.c_str(), 0600), 0);
-             return rig.writeFile;
-         },
-         "not a regular file (a FIFO)"},
-        {"device", [](FlashRig&) { return std::string("/dev/zero"); },
-         "not a regular file (a device)"},
+        {"missing", "cannot open (No such file or directory)"},
+        {"empty", "empty"},
+        {"100 bytes", "100 bytes, area 0 to 18 needs 2097152"},
+        {"areas 0 to 6", "524288 bytes, area 7 to 18 needs 2097152"},
+        {"folder", "not a regular file (a folder)"},
+        {"FIFO", "not a regular file (a FIFO)"},
+        {"device", "not a regular file (a device)"},
+    };
+    // Makes the file in the rig's folder; returns its name.
+    const auto make = [](FlashRig& rig, std::string_view what) {
+        const Bytes flash = rig.flash();
+        if (what == "empty" || what == "100 bytes") {
+            writeBytes(rig.writeFile, Bytes(what == "empty" ? 0 : 100, 0));
+        } else if (what == "areas 0 to 6") {
+            writeBytes(rig.writeFile, Bytes(flash.begin(), flash.begin() + kStart[7]));
+        } else if (what == "folder") {
+            std::filesystem::create_directory(rig.writeFile);
+        } else if (what == "FIFO") {
+            EXPECT_EQ(::mkfifo(rig.writeFile.c_str(), 0600), 0);
+        }
+        return what == "device" ? std::string("/dev/zero") : rig.writeFile;
     };
     for (const auto& c : cases) {
         for (const char* job : {"WFW", "PFW"}) {
             FlashRig rig;
             rig.setModes(kAreaModePgm);
-            const std::string name = c.make(rig);
+            const std::string name = make(rig, c.what);
             rig.guard->SetWriteFileName(name);
             const Bytes flash = rig.flash();
             rig.recordBus(true);
@@ -418,21 +397,6 @@ TEST(FlashWriteJob, ATimeOutWhileProgrammingIsABrokenLinkAndNeverASuccess) {
     EXPECT_FALSE(hasReport(rig, kWriteDone));
     EXPECT_EQ(phaseTwo(rig, 1).back(), AreaEvent::ProgramFailed);
     EXPECT_EQ(rig.guard->PendingDepth(), 0);
-}
-
-TEST(FlashWriteJob, AMissingWorkFileIsMadeAfreshAndNoAreaCountsAsRead) {
-    FlashRig rig;
-    rig.setModes(kAreaModeSkip, {{0, kAreaModePgm}, {1, kAreaModePgm}});
-    for (std::size_t i = 0; i < 3; ++i) {
-        rig.table.setBits(i, link::kAreaReadMark);
-    }
-    writeBytes(rig.writeFile, rig.flash());
-    rig.run("PFW");
-    EXPECT_EQ(std::filesystem::file_size(rig.workFile), 0x200000U);
-    EXPECT_EQ(rig.events.count(AreaEvent::Reading, 0), 1);
-    EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 0), 1);
-    EXPECT_EQ(rig.events.count(AreaEvent::UpToDate, 1), 1);
-    EXPECT_FALSE(rig.table.has(2, link::kAreaReadMark));
 }
 
 } // namespace

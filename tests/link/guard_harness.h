@@ -80,12 +80,8 @@ public:
                         std::chrono::milliseconds limit = std::chrono::seconds(10)) {
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, limit, [&] {
-            for (const auto& m : m_messages) {
-                if (m.Code == code) {
-                    return true;
-                }
-            }
-            return false;
+            return std::any_of(m_messages.begin(), m_messages.end(),
+                               [&](const link::GuardRecord& m) { return m.Code == code; });
         });
     }
     bool waitForTerminate(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
@@ -177,7 +173,6 @@ public:
         ASSERT_TRUE(waitIdle()) << command.Text.str() << " still running";
     }
     void run(const std::string& word) { run(link::GuardRecord::command(word)); }
-
     [[nodiscard]] bool contains(const std::string& text) const {
         return std::find(log.begin(), log.end(), text) != log.end();
     }
@@ -186,7 +181,6 @@ public:
         const auto echo = std::find(log.rbegin(), log.rend(), command);
         return {echo.base(), log.end()};
     }
-
     std::unique_ptr<link::TCorvexThread> guard;
     std::vector<std::string> log;
     std::vector<link::GuardRecord> logRecords;
@@ -197,6 +191,7 @@ private:
         while (std::chrono::steady_clock::now() < end) {
             drain();
             if (done()) {
+                drain(); // what the Guard logged just before it went idle
                 return true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -217,7 +212,6 @@ public:
     ~GuardHarness() { guard.reset(); }
     GuardHarness(const GuardHarness&) = delete;
     GuardHarness& operator=(const GuardHarness&) = delete;
-
     Recorder events;
 };
 

@@ -31,7 +31,6 @@ TEST(GuardLifecycle, StartsIdleAndExitStopsItAndLaterSubmissionsAreRefused) {
     h.drain();
     EXPECT_EQ(h.repliesTo("EXIT"), std::vector<std::string>{"Corvex Guard is stopped."});
     EXPECT_EQ(h.guard->GuardState(), GuardStateValue::Stopped);
-
     EXPECT_EQ(h.guard->Submit(GuardRecord::command("VERSION")), -1);
     h.drain();
     const GuardRecord& refusal = h.logRecords.back();
@@ -40,19 +39,39 @@ TEST(GuardLifecycle, StartsIdleAndExitStopsItAndLaterSubmissionsAreRefused) {
     EXPECT_EQ(refusal.Data, 0x1000U);
 }
 
-// Each command's replies in the log book; unknown words are case-sensitive, and the empty
-// command has no echo.
+// Each command's reply in the log book and the message it posts (code 0: none); unknown words
+// are case-sensitive, and the empty command has no echo.
 TEST(GuardCommands, RepliesWithTheFixedTextsAndUnknownWordsAreCaseSensitive) {
     FloatingPort port;
     GuardHarness h(port);
-    const std::pair<const char*, const char*> replies[] = {
-        {"VERSION", "3.00 BUILD 020411 / DEBUG EXTENSION 020416"},
-        {"RESTART", "Corvex Guard is restarted by user program."},
-        {"version", "ERROR - UNKNOWN COMMAND SEND \"version\""},
+    const struct {
+        const char* command;
+        const char* reply;
+        std::uint32_t code;
+        std::uint32_t param;
+        const char* message;
+    } cases[] = {
+        {"VERSION", "3.00 BUILD 020411 / DEBUG EXTENSION 020416", 0, 0, ""},
+        {"RESTART", "Corvex Guard is restarted by user program.", 0, 0, ""},
+        {"version", "ERROR - UNKNOWN COMMAND SEND \"version\"", 0, 0, ""},
+        {"IDLE PRIORITY", "SET GUARD PRIORITY TO IDLE", 2, 0, "Corvex Guard set to Idle priority."},
+        {"HPRIO", "SET GUARD PRIORITY TO HIGH", 2, 0, "Corvex Guard set to High priority."},
+        {"RESET", "RESET CORVEX INTERFACE", 2, 0, "Corvex reset function completed."},
+        {"ENABLEPGM", "Set programming to enabled.", 11, 1, "Set programming to enabled."},
+        {"DISABLEPGM", "Set programming to disabled.", 11, 0, "Set programming to disabled."},
     };
-    for (const auto& [command, reply] : replies) {
-        h.run(command);
-        EXPECT_EQ(h.repliesTo(command), std::vector<std::string>{reply});
+    for (const auto& c : cases) {
+        const std::size_t before = h.events.messages().size();
+        h.run(c.command);
+        EXPECT_EQ(h.repliesTo(c.command), std::vector<std::string>{c.reply});
+        const auto messages = h.events.messages();
+        ASSERT_EQ(messages.size(), before + (c.code != 0 ? 1 : 0)) << c.command;
+        if (c.code != 0) {
+            EXPECT_EQ(messages.back().Code, c.code);
+            EXPECT_EQ(messages.back().Param, c.param);
+            EXPECT_EQ(messages.back().Text.view(), c.message);
+            EXPECT_EQ(messages.back().Data, 0x1000U);
+        }
     }
     const auto before = h.log.size();
     h.run(GuardRecord{});
@@ -88,33 +107,6 @@ TEST(GuardCommands, SetHardwareSelectsTypeAreasAndFlashBase) {
         EXPECT_EQ(h.guard->areaCount(), c.areas) << "param " << c.param;
         EXPECT_EQ(h.guard->flashBase(), c.base) << "param " << c.param;
     }
-}
-
-TEST(GuardCommands, PriorityResetAndProgrammingPostTheirMessages) {
-    FloatingPort port;
-    GuardHarness h(port);
-    h.run("IDLE PRIORITY");
-    h.run("HPRIO");
-    h.run("RESET");
-    h.run("ENABLEPGM");
-    h.run("DISABLEPGM");
-    const auto messages = h.events.messages();
-    ASSERT_EQ(messages.size(), 5U);
-    EXPECT_EQ(messages[0].Text.view(), "Corvex Guard set to Idle priority.");
-    EXPECT_EQ(messages[1].Text.view(), "Corvex Guard set to High priority.");
-    EXPECT_EQ(messages[2].Text.view(), "Corvex reset function completed.");
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(messages[i].Code, 2U);
-        EXPECT_EQ(messages[i].Data, 0x1000U);
-    }
-    EXPECT_EQ(messages[3].Code, 11U);
-    EXPECT_EQ(messages[3].Param, 1U);
-    EXPECT_EQ(messages[4].Code, 11U);
-    EXPECT_EQ(messages[4].Param, 0U);
-    EXPECT_TRUE(h.contains("SET GUARD PRIORITY TO IDLE"));
-    EXPECT_TRUE(h.contains("SET GUARD PRIORITY TO HIGH"));
-    EXPECT_TRUE(h.contains("RESET CORVEX INTERFACE"));
-    EXPECT_TRUE(h.contains("Set programming to disabled."));
 }
 
 // Two owners' threads submit block writes, each with a file name of its own, as fast as they can:
@@ -268,24 +260,35 @@ TEST(GuardBreak, DeadlockHoldsTheGuardRefusingJobsUntilBreakThenReportsTheAbort)
     EXPECT_TRUE(h.contains("3.00 BUILD 020411 / DEBUG EXTENSION 020416"));
 }
 
+bool waitUntil(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return done();
+}
+
 // A hung adapter during EMI_INIT: the user's break is an abort, the window's time-out a broken
-// link; neither may claim the bus was initialised.
-TEST(GuardBreak, UserBreakIsAnAbortAndTimeoutIsABrokenLink) {
-    for (const bool timeout : {false, true}) {
+// link; neither may claim the bus was initialised. Destroying the Guard breaks the wait and
+// joins, with no report to an owner that is going.
+TEST(GuardBreak, UserBreakIsAnAbortTimeoutIsABrokenLinkAndDestructionJoins) {
+    for (const std::string how : {"break", "timeout", "destroy"}) {
+        SCOPED_TRACE(how);
         SilentPort port;
         GuardHarness h(port);
         ASSERT_GE(h.guard->Submit(GuardRecord::command("EMI_INIT")), 0);
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (h.guard->PendingDepth() == 0 && std::chrono::steady_clock::now() < end) {
-            std::this_thread::yield();
+        ASSERT_TRUE(waitUntil([&] { return h.guard->PendingDepth() > 0; })) << "not in a wait";
+        if (how == "destroy") {
+            h.guard.reset(); // returns: the spinning wait sees the break
+            EXPECT_TRUE(h.events.messages().empty());
+            EXPECT_FALSE(h.events.terminated());
+            continue;
         }
-        ASSERT_GT(h.guard->PendingDepth(), 0);
-        if (timeout) {
+        if (how == "timeout") {
             h.guard->BreakOnTimeout();
             ASSERT_TRUE(h.events.waitForMessage(10));
             ASSERT_TRUE(h.waitForLine("Communication with Corvex broken."));
-            const auto report = h.events.messages().back();
-            EXPECT_EQ(report.Text.view(),
+            EXPECT_EQ(h.events.messages().back().Text.view(),
                       "Function aborted.\rThe communication with your Corvex interface is broken.");
         } else {
             h.guard->Break();
@@ -312,29 +315,10 @@ TEST(GuardFatal, AnEscapingErrorEndsTheGuardWithTheReportAndANewGuardTakesOver) 
     EXPECT_EQ(lines[2], "*** ERROR:  FUNCTION: 0   ADR:12345678   DATA:0000CAFE   CALLBACK: 0");
     EXPECT_EQ(h.guard->GuardState(), GuardStateValue::Stopped);
     EXPECT_EQ(h.guard->Submit(GuardRecord::command("VERSION")), -1);
-
     FloatingPort working;
     GuardHarness replacement(working);
     replacement.run("RESTART");
     EXPECT_TRUE(replacement.contains("Corvex Guard is restarted by user program."));
-}
-
-bool waitUntil(const std::function<bool()>& done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done() && std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
-}
-
-TEST(GuardLifecycle, DestroyingABusyGuardBreaksItsWaitAndJoins) {
-    SilentPort port;
-    GuardHarness h(port);
-    ASSERT_GE(h.guard->Submit(GuardRecord::command("EMI_INIT")), 0);
-    ASSERT_TRUE(waitUntil([&] { return h.guard->PendingDepth() > 0; })) << "not in a wait";
-    h.guard.reset(); // returns: the spinning wait sees the break
-    EXPECT_TRUE(h.events.messages().empty()) << "no abort report for an owner that is going";
-    EXPECT_FALSE(h.events.terminated());
 }
 
 // The window hands calls over by queueing them to its own thread: the Guard waits until the

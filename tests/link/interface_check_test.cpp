@@ -66,38 +66,35 @@ TEST(InterfaceCheck, EveryJobRunsOnEachAdapterTypeAndNoneOnAnEmptyPort) {
         h.guard->SetEELoadFileName(dir.file("program.bin"));
         h.guard->SetWriteFileName(dir.file("block.bin"));
         writeBytes(dir.file("program.bin"), {1, 2, 3, 4});
-        std::size_t brokenLinks = 0;
-        const auto countBrokenLinks = [&] {
-            const auto messages = h.events.messages();
-            return static_cast<std::size_t>(
-                std::count_if(messages.begin(), messages.end(),
-                              [](const GuardRecord& m) { return m.Code == link::kMsgBrokenLink; }));
-        };
         for (const auto& job : jobs) {
             SCOPED_TRACE(std::string(type) + " " + job.job);
             const std::size_t before = h.events.messages().size();
             h.run(job.command);
-            if (absent) {
-                // The Guard's report follows the job, once it is idle again.
-                ++brokenLinks;
-                const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-                while (countBrokenLinks() < brokenLinks && std::chrono::steady_clock::now() < end) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                }
-                h.drain();
+            // On an empty port the Guard's broken-link report follows the job, once idle again.
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            const auto reported = [&] {
+                const auto all = h.events.messages();
+                return std::any_of(
+                    all.begin() + static_cast<long>(before), all.end(),
+                    [](const GuardRecord& m) { return m.Code == link::kMsgBrokenLink; });
+            };
+            while (absent && !reported() && std::chrono::steady_clock::now() < end) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
+            h.drain();
             const auto replies = h.repliesTo(job.job);
             std::vector<std::string> said = replies;
+            std::vector<std::uint32_t> codes;
             const auto messages = h.events.messages();
             for (std::size_t i = before; i < messages.size(); ++i) {
                 said.push_back(messages[i].Text.str());
+                codes.push_back(messages[i].Code);
             }
             EXPECT_EQ(std::find(said.begin(), said.end(), job.success) != said.end(), !absent);
             EXPECT_EQ(std::count(replies.begin(), replies.end(), "NO CORVEX INTERFACE CONNECTED"),
                       absent ? 1 : 0);
-            EXPECT_EQ(messages.size() > before && messages.back().Code == link::kMsgBrokenLink,
-                      absent);
-            EXPECT_EQ(countBrokenLinks(), brokenLinks);
+            EXPECT_EQ(std::count(codes.begin(), codes.end(), link::kMsgBrokenLink), absent ? 1 : 0);
+            EXPECT_EQ(!codes.empty() && codes.back() == link::kMsgBrokenLink, absent);
         }
         EXPECT_EQ(port.bothHigh() == 0, !absent) << port.bothHigh();
         const std::vector<std::string> files =

@@ -26,7 +26,6 @@ public:
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-
     [[nodiscard]] std::string file(const std::string& name) const {
         return (m_path / name).string();
     }
