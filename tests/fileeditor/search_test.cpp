@@ -133,12 +133,8 @@ TEST(SearchWorkFile, ShowsContextFromSixteenBytesBeforeEachMatch) {
     for (std::size_t i = 0; i < 100; ++i) {
         data[i] = static_cast<std::uint8_t>('A' + i % 26);
     }
-    data[4094] = 'x';
-    data[4095] = 'y';
-    data[4096] = 'z';
-    data[4097] = '!';
-    data[8190] = 'x';
-    data[8191] = 'y';
+    std::copy_n("xyz!", 4, data.begin() + 4094); // across the 4 KiB blocks
+    std::copy_n("xy", 2, data.end() - 2);
     writeBytes(dir.file("w"), data);
     SearchResults results;
     fileeditor::searchWorkFile(dir.file("w"), Bytes{'x', 'y', 'z', '!'}, 0x10000, results);
@@ -224,56 +220,46 @@ TEST(SearchWorkFile, AFullListIsClearedAndTheSearchGoesOn) {
     EXPECT_EQ(results.lastResult(), 1);
 }
 
-// The search makes its lines after the scan, from the offsets of the matches that can still
-// be in the list; the list must end up as if every line had been added as it was found.
+// The search makes its lines after the scan: the list must end as if each was added when found.
 TEST(SearchWorkFile, EndsWithTheListThatAddingEachLineWouldLeave) {
     TempDir dir;
     Bytes data(200'000);
     std::mt19937 random(7);
-    for (auto& byte : data) {
-        byte = static_cast<std::uint8_t>(random() % 200);
-    }
-    // Far apart matches at the start, then a dense stretch near the end.
-    for (const std::size_t at : {5u, 40'000u, 90'000u, 199'990u}) {
+    std::generate(data.begin(), data.end(), [&] { return random() % 200; });
+    for (const std::size_t at : {5u, 40'000u, 90'000u, 199'990u}) { // far apart, then dense
         data[at] = 0xEE;
     }
     for (std::size_t at = 150'000; at < 150'500; at += 3) {
         data[at] = 0xEE;
     }
     writeBytes(dir.file("w"), data);
+    const std::vector<Found> matches = naiveScan(data, {0xEE});
     for (const std::size_t capacity : {1u, 2u, 7u, 100u, 171u, 1000u}) {
         for (const std::size_t before : {0u, 1u, 5u}) {
-            SearchResults eager(capacity);
-            SearchResults batched(capacity);
+            SearchResults eager(capacity), batched(capacity);
             for (std::size_t i = 0; i < std::min(before, capacity); ++i) {
                 eager.addStatus("old " + std::to_string(i));
                 batched.addStatus("old " + std::to_string(i));
             }
             eager.beginSearch();
-            std::uint64_t matches = 0;
-            {
-                Fd fd(dir.file("w"));
-                fileeditor::scanFile(fd.get(), Bytes{0xEE},
-                                     [&](std::uint64_t offset, std::span<const std::uint8_t> ctx) {
-                                         eager.addMatch(0x100 + offset, offset, ctx);
-                                         ++matches;
-                                     });
+            for (const Found& match : matches) {
+                eager.addMatch(0x100 + match.offset, match.offset, match.context);
             }
-            eager.addStatus(fileeditor::searchStatusLine(ScanEnd::Completed, matches));
+            eager.addStatus(fileeditor::searchStatusLine(ScanEnd::Completed, matches.size()));
             eager.endSearch();
             const auto summary =
                 fileeditor::searchWorkFile(dir.file("w"), Bytes{0xEE}, 0x100, batched);
-            const std::string where =
-                "capacity " + std::to_string(capacity) + ", before " + std::to_string(before);
-            ASSERT_EQ(summary.matches, matches) << where;
-            ASSERT_EQ(batched.size(), eager.size()) << where;
+            SCOPED_TRACE("capacity " + std::to_string(capacity) + ", before " +
+                         std::to_string(before));
+            ASSERT_EQ(summary.matches, matches.size());
+            ASSERT_EQ(batched.size(), eager.size());
             for (std::size_t i = 0; i < eager.size(); ++i) {
-                ASSERT_EQ(batched.text(i), eager.text(i)) << where << ", line " << i;
+                ASSERT_EQ(batched.text(i), eager.text(i)) << "line " << i;
             }
-            EXPECT_EQ(batched.overflows(), eager.overflows()) << where;
-            EXPECT_EQ(summary.notice.has_value(), eager.overflows() != 0) << where;
-            EXPECT_EQ(batched.firstResult(), eager.firstResult()) << where;
-            EXPECT_EQ(batched.lastResult(), eager.lastResult()) << where;
+            EXPECT_EQ(batched.overflows(), eager.overflows());
+            EXPECT_EQ(summary.notice.has_value(), eager.overflows() != 0);
+            EXPECT_EQ(batched.firstResult(), eager.firstResult());
+            EXPECT_EQ(batched.lastResult(), eager.lastResult());
         }
     }
 }
@@ -383,9 +369,9 @@ TEST(RangePreview, ShowsTheRangeWithTheBaseCountedOnce) {
 }
 
 TEST(HexFields, FilterKeysAndRewriteTheEndAsADecimalLength) {
-    EXPECT_EQ(fileeditor::filterHexKey('b'), 'B');
-    EXPECT_EQ(fileeditor::filterHexKey('7'), '7');
-    EXPECT_EQ(fileeditor::filterHexKey('\b'), '\b');
+    for (const auto& [typed, kept] : {std::pair{'b', 'B'}, {'7', '7'}, {'\b', '\b'}}) {
+        EXPECT_EQ(fileeditor::filterHexKey(typed), kept);
+    }
     for (const char swallowed : {'g', ' ', '\r', 'x', '-'}) {
         EXPECT_FALSE(fileeditor::filterHexKey(swallowed)) << swallowed;
     }

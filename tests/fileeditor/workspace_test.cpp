@@ -391,11 +391,8 @@ TEST_F(WorkspaceTest, OffsetsPastFourGiBLandOnTheirOwnByte) {
     constexpr std::uint64_t kSize = (5ULL << 30) + 0x1000;
     constexpr std::uint64_t kFar = (4ULL << 30) + 0x123;
     writeBytes(image, {});
-    {
-        std::fstream out(image, std::ios::in | std::ios::out | std::ios::binary);
-        out.seekp(static_cast<std::streamoff>(kFar));
-        out.write("\x5A", 1);
-    }
+    std::filesystem::resize_file(image, kFar);
+    std::ofstream(image, std::ios::app | std::ios::binary) << '\x5A';
     std::filesystem::resize_file(image, kSize);
     ASSERT_EQ(m_ws.openByName(image), std::nullopt);
     ASSERT_EQ(m_ws.jump("00000000", "100000123"), std::nullopt);
@@ -407,12 +404,9 @@ TEST_F(WorkspaceTest, OffsetsPastFourGiBLandOnTheirOwnByte) {
     ASSERT_TRUE(m_ws.flush());
     std::ifstream in(m_ws.workFileName(), std::ios::binary);
     in.seekg(static_cast<std::streamoff>(kFar - 0x123 + 0x1FF));
-    std::array<char, 18> around{};
-    in.read(around.data(), around.size());
-    EXPECT_EQ(around.front(), 0);
-    EXPECT_EQ(around[1], 0x77);
-    EXPECT_EQ(around[16], 0x77);
-    EXPECT_EQ(around.back(), 0);
+    std::string around(18, '?');
+    in.read(around.data(), 18);
+    EXPECT_EQ(around, '\0' + std::string(16, '\x77') + '\0');
     in.seekg(static_cast<std::streamoff>(0x200));
     EXPECT_EQ(in.get(), 0) << "not modulo 2^32";
 }
@@ -588,19 +582,17 @@ TEST_F(WorkspaceTest, WhileTheWorkingCopyIsMadeThePageComesFromTheFileAndNothing
 
 // A plain byte array with the same rules, driven by the same random operations.
 TEST_F(WorkspaceTest, RandomEditsMatchAPlainByteModel) {
-    const std::size_t size = 3000;
-    openSized(size);
+    openSized(3000);
+    const std::size_t size = m_original.size();
     std::vector<std::uint8_t> model = m_original;
-    std::vector<std::vector<std::uint8_t>> undone;
-    std::vector<std::vector<std::uint8_t>> redone;
-    // Where a low nibble would join its high one's step (no std::optional: GCC 12 -O2 warns).
-    constexpr std::uint64_t kNoNibble = ~std::uint64_t{0};
-    std::uint64_t openNibble = kNoNibble;
+    std::vector<std::vector<std::uint8_t>> undone, redone;
+    constexpr std::uint64_t kNone = ~std::uint64_t{0}; // not std::optional: GCC 12 -O2 warns
+    std::uint64_t openNibble = kNone; // a low nibble typed here joins its high nibble's step
     std::mt19937 random(20261206);
-    auto pick = [&](std::uint64_t low, std::uint64_t high) {
+    const auto pick = [&](std::uint64_t low, std::uint64_t high) {
         return std::uniform_int_distribution<std::uint64_t>(low, high)(random);
     };
-    auto push = [&](const std::vector<std::uint8_t>& before) {
+    const auto push = [&](const std::vector<std::uint8_t>& before) {
         undone.push_back(before);
         redone.clear();
     };
@@ -608,58 +600,53 @@ TEST_F(WorkspaceTest, RandomEditsMatchAPlainByteModel) {
     for (int round = 0; round < 3000; ++round) {
         const auto op = pick(0, 9);
         const auto before = model;
-        if (op <= 3) { // a keystroke somewhere on some page
+        std::uint64_t joins = std::exchange(openNibble, kNone);
+        if (op <= 3) { // a keystroke, sometimes on another page or cell
             if (pick(0, 3) == 0) {
                 m_ws.setScrollPosition(pick(0, m_ws.scrollMaximum()));
-                openNibble = kNoNibble;
+                joins = kNone;
             }
             if (pick(0, 2) == 0) {
                 const int column = static_cast<int>(pick(1, 48));
                 m_ws.setCursor(column == 33 ? 32 : column, static_cast<int>(pick(1, 16)));
-                openNibble = kNoNibble;
+                joins = kNone;
             }
             const std::uint64_t at = m_ws.cursorOffset();
             const bool hex = !m_ws.cursorInCharacterPane();
             const bool high = hex && m_ws.cursorColumn() % 2 == 1;
             const char typed = pick(0, 5) == 0 ? '\b' : "0123456789abcdefXY "[pick(0, 18)];
             m_ws.typeCharacter(typed);
-            std::uint64_t opened = kNoNibble;
-            if (at < size && typed == '\b') {
-                model[at] = m_original[at];
-            } else if (at < size && !hex) {
-                model[at] = static_cast<std::uint8_t>(typed);
-            } else if (at < size && std::isxdigit(static_cast<unsigned char>(typed))) {
-                const auto nibble =
-                    static_cast<std::uint8_t>(std::stoi(std::string(1, typed), nullptr, 16));
-                model[at] = high ? static_cast<std::uint8_t>((model[at] & 0x0F) | nibble << 4)
-                                 : static_cast<std::uint8_t>((model[at] & 0xF0) | nibble);
-                if (!high && openNibble == at) {
-                    openNibble = kNoNibble;
-                    continue; // joins the step of its high nibble
+            if (at >= size || (hex && typed != '\b' && !std::isxdigit(typed))) {
+                continue;
+            }
+            if (typed == '\b' || !hex) {
+                model[at] = typed == '\b' ? m_original[at] : static_cast<std::uint8_t>(typed);
+            } else {
+                const int nibble = std::stoi(std::string(1, typed), nullptr, 16);
+                model[at] = static_cast<std::uint8_t>(high ? (model[at] & 0x0F) | nibble << 4
+                                                           : (model[at] & 0xF0) | nibble);
+                if (!high && joins == at) {
+                    continue;
                 }
-                opened = high && model[at] != before[at] ? at : kNoNibble;
+                openNibble = high && model[at] != before[at] ? at : kNone;
             }
             if (model != before) {
                 push(before);
             }
-            openNibble = opened;
             continue;
         }
-        openNibble = kNoNibble;
         if (op == 4) {
             m_ws.pressKey(static_cast<EditorKey>(pick(0, 7)));
-        } else if (op == 5 || op == 6) {
+        } else if (op <= 6) { // fill or reload
             const auto first = pick(0, lastOffset);
             const auto last = pick(first, std::min(lastOffset, first + 700));
             const auto value = static_cast<std::uint8_t>(pick(0, 255));
-            const bool reload = op == 6;
-            char valueText[3];
-            std::snprintf(valueText, sizeof valueText, "%02X", value);
-            m_ws.fill(reload ? FillAction::Reload : FillAction::Fill,
-                      {valueText, fileeditor::hexAddress(first), fileeditor::hexAddress(last)});
+            m_ws.fill(op == 6 ? FillAction::Reload : FillAction::Fill,
+                      {fileeditor::hexAddress(value).substr(6), fileeditor::hexAddress(first),
+                       fileeditor::hexAddress(last)});
             if (first < size) {
                 for (auto i = first; i <= std::min<std::uint64_t>(last, size - 1); ++i) {
-                    model[i] = reload ? m_original[i] : value;
+                    model[i] = op == 6 ? m_original[i] : value;
                 }
                 push(before);
             }
@@ -672,16 +659,11 @@ TEST_F(WorkspaceTest, RandomEditsMatchAPlainByteModel) {
             model.resize(std::max<std::size_t>(model.size(), at + bytes.size()));
             std::copy(bytes.begin(), bytes.end(), model.begin() + static_cast<std::ptrdiff_t>(at));
             push(before);
-        } else if (op == 8 && !undone.empty()) {
-            ASSERT_EQ(m_ws.undo(), std::nullopt);
-            redone.push_back(model);
-            model = undone.back();
-            undone.pop_back();
-        } else if (op == 9 && !redone.empty()) {
-            ASSERT_EQ(m_ws.redo(), std::nullopt);
-            undone.push_back(model);
-            model = redone.back();
-            redone.pop_back();
+        } else if (auto& from = op == 8 ? undone : redone; !from.empty()) { // undo or redo
+            ASSERT_EQ(op == 8 ? m_ws.undo() : m_ws.redo(), std::nullopt);
+            (op == 8 ? redone : undone).push_back(model);
+            model = from.back();
+            from.pop_back();
         }
         ASSERT_EQ(m_ws.canUndo(), !undone.empty()) << "round " << round;
         ASSERT_EQ(m_ws.canRedo(), !redone.empty()) << "round " << round;
