@@ -292,20 +292,19 @@ TEST(ChannelDragDrop, HoldingThePointerAtAnEdgeScrollsAfterAQuarterSecond) {
     }
     EXPECT_EQ(actions, (std::vector{Action::None, Action::None, Action::None, Action::None,
                                     Action::ScrollUp, Action::ScrollUp}));
-    const struct {
-        DragScroll::Pointer pointer;
-        Action action;
-    } cases[] = {
-        {{.pxX = 10, .pxY = 6, .pxWidth = 800, .pxHeight = 300}, Action::None},
-        {{.pxX = 800, .pxY = 0, .pxWidth = 800, .pxHeight = 300}, Action::None},
-        {{.pxX = 10, .pxY = 0, .pxWidth = 800, .pxHeight = 300, .atTop = true}, Action::None},
-        {{.pxX = 10, .pxY = 295, .pxWidth = 800, .pxHeight = 300}, Action::ScrollDown},
-        {{.pxX = 10, .pxY = 300, .pxWidth = 800, .pxHeight = 300, .linesBelow = false},
-         Action::None},
+    const auto at = [&](int x, int y, bool atTop = false, bool linesBelow = true) {
+        return scroll.tick(true, {.pxX = x,
+                                  .pxY = y,
+                                  .pxWidth = 800,
+                                  .pxHeight = 300,
+                                  .atTop = atTop,
+                                  .linesBelow = linesBelow});
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(scroll.tick(true, c.pointer), c.action) << "y " << c.pointer.pxY;
-    }
+    EXPECT_EQ(at(10, 6), Action::None);
+    EXPECT_EQ(at(800, 0), Action::None);
+    EXPECT_EQ(at(10, 0, true), Action::None);
+    EXPECT_EQ(at(10, 295), Action::ScrollDown);
+    EXPECT_EQ(at(10, 300, false, false), Action::None);
     EXPECT_EQ(scroll.tick(false, top), Action::StopTimer);
     scroll.end();
     EXPECT_EQ(scroll.tick(true, top), Action::StopTimer);

@@ -156,12 +156,14 @@ TEST(ChannelLines, CategoryFollowsThePids) {
         {0, none, none, 0x200, '4'},   {7, none, none, none, '3'}, {0, none, none, none, '0'},
     };
     for (const Case& c : cases) {
-        sim::Channel ch = channel("X");
-        ch.sid = c.sid;
-        ch.vpid = c.vpid;
-        ch.apid = c.apid;
-        ch.pcr = c.pcr;
-        ch.flags = 0xF0; // stored bits 4-7 never leak into the line
+        // Stored bits 4-7 never leak into the line.
+        const sim::Channel ch{.name = "X",
+                              .flags = 0xF0,
+                              .transponder = 1,
+                              .sid = c.sid,
+                              .vpid = c.vpid,
+                              .apid = c.apid,
+                              .pcr = c.pcr};
         const Loaded loaded = load(imageWith({ch}).bytes());
         EXPECT_EQ(loaded.tables().channels.at(0).text[17], c.category)
             << c.sid << " " << c.vpid << " " << c.apid << " " << c.pcr;
@@ -169,13 +171,9 @@ TEST(ChannelLines, CategoryFollowsThePids) {
 }
 
 TEST(ChannelLines, FieldsStandAtTheirPositionsInBothModes) {
-    sim::Channel ch = channel("Kanal");
-    ch.flags = 0x05; // parental, active
-    ch.transponder = 3;
-    ch.sid = 0x01FF;
-    ch.vpid = 0;
-    ch.apid = 0xFFFF;
-    ch.pcr = 0x1234;
+    // Parental and active.
+    const sim::Channel ch{
+        .name = "Kanal", .flags = 0x05, .transponder = 3, .sid = 0x01FF, .vpid = 0, .pcr = 0x1234};
     const std::vector<std::uint8_t> image = imageWith({ch}).take();
     const Loaded dec = load(image, DisplayMode::Decimal);
     const Loaded hex = load(image, DisplayMode::Hexadecimal);
@@ -454,19 +452,15 @@ TEST(ChannelCsv, WritingReplacesTheFileOnlyWhenComplete) {
 
 // Flag bit 3 (kept, never shown) on channel 1, a named channel without transponder; on disk.
 struct SavedImage {
-    SavedImage() {
-        std::vector<sim::Channel> list = {channel("Alpha"), channel("Beta", 2),
-                                          channel("Gamma", 3)};
-        list[0].flags = 0x0E;
-        sim::Channel idle = channel("Idle", sim::kNoTransponder);
-        idle.apid = 0x1FF;
-        list.push_back(idle);
-        bytes = imageWith(list).take();
-        writeBytes(source, bytes);
-    }
+    SavedImage() { writeBytes(source, bytes); }
     TempDir dir;
     std::string source = dir.file("source.bin");
-    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> bytes =
+        imageWith({{.name = "Alpha", .flags = 0x0E, .transponder = 1, .vpid = 0x100},
+                   channel("Beta", 2),
+                   channel("Gamma", 3),
+                   {.name = "Idle", .vpid = 0x100, .apid = 0x1FF}})
+            .take();
 };
 
 // A new image once replaced a symbolic link, and an old image's mode, with the default mode.
@@ -550,12 +544,11 @@ std::vector<OddImage> oddImages() {
     images.push_back({"the most channels the block takes",
                       sim::channelTableImage(kImageSize, sim::generatedTransponders(3),
                                              sim::generatedChannels((0x10000 - 0x44) / 30, 3))});
-    sim::ImageBuilder lengthFour = imageWith(odd);
-    lengthFour.setTableLength(kChannelBlock, 4);
-    images.push_back({"length 4", std::move(lengthFour).take()});
-    sim::ImageBuilder partial = imageWith(odd);
-    partial.setTableLength(kChannelBlock, 4 + 2 * 30 + 7);
-    images.push_back({"a partial record", std::move(partial).take()});
+    for (const std::uint32_t length : {4, 4 + 2 * 30 + 7}) { // none, or a partial record
+        sim::ImageBuilder image = imageWith(odd);
+        image.setTableLength(kChannelBlock, length);
+        images.push_back({"length " + std::to_string(length), std::move(image).take()});
+    }
     std::vector<std::uint8_t> cut = imageWith(odd).take();
     cut.resize(kFirstChannel + 3 * 30 + 7);
     images.push_back({"cut by the end of the file", std::move(cut)});

@@ -49,6 +49,11 @@ protected:
         EXPECT_TRUE(m_ws.flush());
         return readBytes(m_ws.workFileName());
     }
+    void shiftRight(int times) {
+        for (int i = 0; i < times; ++i) {
+            m_ws.pressKey(EditorKey::Right, true);
+        }
+    }
     void type(std::string_view keys) {
         for (const char key : keys) {
             m_ws.typeCharacter(key);
@@ -447,16 +452,14 @@ TEST_F(WorkspaceTest, ModifiedFollowsTheStepsSinceTheLastSaveIntoTheWorkspacesFi
 TEST_F(WorkspaceTest, SelectionFollowsShiftedKeysAndClicksAndCopiesAndPastesInBothPanes) {
     openSized(1024);
     m_ws.setCursor(3, 1); // byte 1
-    m_ws.pressKey(EditorKey::Right, true);
-    m_ws.pressKey(EditorKey::Right, true);
-    m_ws.pressKey(EditorKey::Down, true); // the cursor on byte 17 + ... (column 5 is byte 2)
-    ASSERT_TRUE(m_ws.selection());
+    shiftRight(2);
+    m_ws.pressKey(EditorKey::Down, true); // column 5 of row 2: byte 18
+    m_ws.setScrollPosition(1);
+    m_ws.setScrollPosition(0);
+    ASSERT_TRUE(m_ws.selection()) << "scrolling keeps it";
     EXPECT_EQ(*m_ws.selection(), (fileeditor::ByteRange{1, 18}));
     EXPECT_TRUE(m_ws.cellSelected(3, 1) && m_ws.cellSelected(35, 1) && m_ws.cellSelected(36, 2));
     EXPECT_FALSE(m_ws.cellSelected(1, 1) || m_ws.cellSelected(37, 2));
-    m_ws.setScrollPosition(1);
-    EXPECT_EQ(*m_ws.selection(), (fileeditor::ByteRange{1, 18})) << "scrolling keeps it";
-    m_ws.setScrollPosition(0);
     m_ws.setCursor(1, 1, true); // Shift+click back before the anchor
     EXPECT_EQ(*m_ws.selection(), (fileeditor::ByteRange{0, 1}));
     std::string text;
@@ -478,14 +481,10 @@ TEST_F(WorkspaceTest, SelectionFollowsShiftedKeysAndClicksAndCopiesAndPastesInBo
     m_ws.setCursor(34, 1);
     EXPECT_EQ(m_ws.paste("Hi!", true), std::nullopt);
     m_ws.setCursor(34, 1);
-    m_ws.pressKey(EditorKey::Right, true);
-    m_ws.pressKey(EditorKey::Right, true);
-    m_ws.pressKey(EditorKey::Right, true);
+    shiftRight(3);
     EXPECT_EQ(m_ws.copyText(true, text), std::nullopt);
     EXPECT_EQ(text, "Hi!.") << "a byte that is no printable character";
-
-    // Pasting never grows the file.
-    m_ws.jump("0", "3FE");
+    m_ws.jump("0", "3FE"); // pasting never grows the file
     EXPECT_EQ(m_ws.paste("11 22 33 44", false), std::nullopt);
     EXPECT_EQ(workBytes().size(), 1024U);
 }
@@ -525,8 +524,7 @@ TEST_F(WorkspaceTest, TheStatusLineDescribesTheCursorAndTheSelection) {
                                  "16-bit LE 4B4F BE 4F4B  32-bit LE 80004B4F BE 4F4B0080\n"
                                  "No selection");
     m_ws.setCursor(7, 1, true); // bytes 0..3
-    m_ws.pressKey(EditorKey::Right, true);
-    m_ws.pressKey(EditorKey::Right, true);
+    shiftRight(2);
     EXPECT_EQ(m_ws.statusLine(), "Address 00001004  Offset 00000004  Byte 01 1 00000001\n"
                                  "\n"
                                  "Selection 00001000 - 00001004  Length 00000005 (5 bytes)");

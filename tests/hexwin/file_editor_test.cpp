@@ -169,16 +169,6 @@ private slots:
         QCOMPARE(rig.ws().cursorRow(), 16);
     }
 
-    void baseAddressFieldTakesHexAndClearsTheLowNibble() {
-        Rig rig;
-        QLineEdit& base = rig.field("BaseField");
-        base.clear();
-        QTest::keyClicks(&base, QStringLiteral("1000g0 123"));
-        QCOMPARE(base.text(), QStringLiteral("10000123"));
-        QTest::keyClick(&base, Qt::Key_Return);
-        QCOMPARE(rig.ws().baseAddress(), 0x10000120u);
-    }
-
     // The second match is typed on the page on screen only: the search must see it.
     void searchListsMatchesAndJumpsToOneSelected() {
         Rig rig(4096);
