@@ -407,24 +407,21 @@ TEST(ChannelSort, AHeadingSortsAscendingThenDescendingAsOneStep) {
         r.vpid = vpid;
         lines.emplace_back(formatChannelLine(r, DisplayMode::Hexadecimal), 0x20044);
     }
-    const struct {
-        SortColumn column;
-        Names ascending;
-    } cases[] = {
+    const std::pair<SortColumn, Names> cases[] = {
         {SortColumn::Name, {"Alpha", "Bravo", "charlie", "delta", "-"}},
         {SortColumn::Vpid, {"-", "charlie", "delta", "Bravo", "Alpha"}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [column, ascending] : cases) {
         ChannelListModel model;
         model.reset(lines);
         model.selectOnly(2);
-        model.sortBy(c.column, DisplayMode::Hexadecimal);
-        EXPECT_EQ(names(model), c.ascending);
+        model.sortBy(column, DisplayMode::Hexadecimal);
+        EXPECT_EQ(names(model), ascending);
         EXPECT_EQ(names(model)[*model.current()], "Alpha") << "the current line moves along";
-        model.sortBy(c.column, DisplayMode::Hexadecimal);
-        Names descending = c.ascending;
+        model.sortBy(column, DisplayMode::Hexadecimal);
+        Names descending = ascending;
         // Blank names stay last; everything else turns round.
-        const auto blank = c.column == SortColumn::Name ? descending.end() - 1 : descending.end();
+        const auto blank = column == SortColumn::Name ? descending.end() - 1 : descending.end();
         std::reverse(descending.begin(), blank);
         EXPECT_EQ(names(model), descending);
         EXPECT_EQ(model.history().stepCount(), 2U);

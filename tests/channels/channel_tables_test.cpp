@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <tuple>
 #include <variant>
 #include <vector>
 
@@ -91,15 +92,9 @@ TEST(ChannelTableLocation, WithoutBothTagsNothingLoads) {
 }
 
 TEST(ChannelTableLengths, TheLengthBoundsTheTableAndTheFileBoundsTheLength) {
-    struct Case {
-        const char* what;
-        std::uint32_t length;
-        std::size_t fileSize; // 0: the whole image
-        std::size_t channels;
-    };
-    // Five records stand in the table; the file may cut them off.
+    // Five records stand in the table; the file (size 0: the whole image) may cut them off.
     const std::size_t tableEnd = kFirstChannel + 5 * 30;
-    const Case cases[] = {
+    const std::tuple<const char*, std::uint32_t, std::size_t, std::size_t> cases[] = {
         {"exact", 4 + 5 * 30, 0, 5},
         {"length 4 still reads the first record", 4, 0, 1},
         {"length 0", 0, 0, 1},
@@ -113,16 +108,13 @@ TEST(ChannelTableLengths, TheLengthBoundsTheTableAndTheFileBoundsTheLength) {
     for (int i = 0; i < 5; ++i) {
         five.push_back(channel(std::string("C").append(std::to_string(i))));
     }
-    for (const Case& c : cases) {
+    for (const auto& [what, length, fileSize, count] : cases) {
         sim::ImageBuilder image = imageWith(five);
-        image.setTableLength(kChannelBlock, c.length);
-        std::span<const std::uint8_t> bytes = image.bytes();
-        if (c.fileSize != 0) {
-            bytes = bytes.first(c.fileSize);
-        }
-        const Loaded loaded = load(bytes);
-        EXPECT_EQ(loaded.tables().channels.size(), c.channels) << c.what;
-        EXPECT_EQ(loaded.tables().transponders.size(), 4u) << c.what;
+        image.setTableLength(kChannelBlock, length);
+        const std::span<const std::uint8_t> bytes = image.bytes();
+        const Loaded loaded = load(fileSize != 0 ? bytes.first(fileSize) : bytes);
+        EXPECT_EQ(loaded.tables().channels.size(), count) << what;
+        EXPECT_EQ(loaded.tables().transponders.size(), 4u) << what;
     }
 }
 
@@ -189,11 +181,7 @@ TEST(ChannelLines, FieldsStandAtTheirPositionsInBothModes) {
 
 // A PID field holds one 16-bit word: a larger number typed into it is refused, never cut.
 TEST(ChannelLines, APidFieldReadsBackOnlyWhatAWordHolds) {
-    const struct {
-        std::string_view field;
-        DisplayMode mode;
-        std::optional<std::uint16_t> value;
-    } cases[] = {
+    const std::tuple<std::string_view, DisplayMode, std::optional<std::uint16_t>> cases[] = {
         {"65535", DisplayMode::Decimal, 0xFFFF},
         {"65536", DisplayMode::Decimal, std::nullopt},
         {"99999", DisplayMode::Decimal, std::nullopt},
@@ -202,8 +190,8 @@ TEST(ChannelLines, APidFieldReadsBackOnlyWhatAWordHolds) {
         {"10000", DisplayMode::Hexadecimal, std::nullopt},
         {"   - ", DisplayMode::Hexadecimal, channels::kNoPid},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(channels::xswapValue(c.field, c.mode), c.value) << c.field;
+    for (const auto& [field, mode, value] : cases) {
+        EXPECT_EQ(channels::xswapValue(field, mode), value) << field;
     }
 }
 
@@ -352,10 +340,7 @@ TEST(ChannelCsv, RowsFollowTheGivenOrderWithTheirTransponderJoinedIn) {
 
 TEST(ChannelCsv, RecordsAreReadAsRfc4180WithEitherLineEnd) {
     using Records = std::vector<std::vector<std::string>>;
-    const struct {
-        std::string_view csv;
-        Records records;
-    } cases[] = {
+    const std::pair<std::string_view, Records> cases[] = {
         {"", {}},
         {"a,b\r\n1,2\r\n", {{"a", "b"}, {"1", "2"}}},
         {"a,b\n1,2", {{"a", "b"}, {"1", "2"}}},
@@ -366,8 +351,8 @@ TEST(ChannelCsv, RecordsAreReadAsRfc4180WithEitherLineEnd) {
         {"\"two\r\nlines\",y\r\n\r\n", {{"two\r\nlines", "y"}, {""}}},
         {"\"open", {{"open"}}},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(channels::readCsvRecords(c.csv), c.records) << c.csv;
+    for (const auto& [csv, records] : cases) {
+        EXPECT_EQ(channels::readCsvRecords(csv), records) << csv;
     }
 }
 
@@ -402,12 +387,7 @@ TEST(ChannelOrder, ACsvArrangesTheListByTransponderAndSid) {
         const std::vector<Line> list = orderedList(mode);
         const std::string sid4 = mode == DisplayMode::Decimal ? "260" : "0104";
         const std::string header = "Number,Name,Favourite,Parental,Active,Category,Transponder,SID";
-        const struct {
-            const char* what;
-            std::string csv;
-            Names order;
-            std::size_t warnings;
-        } cases[] = {
+        const std::tuple<const char*, std::string, Names, std::size_t> cases[] = {
             {"the export itself", channels::channelListCsv(list, {}),
              Names{"C1", "C2", "-", "C3", "C4", "C5", "C6", "-"}, 0},
             {"rows moved and deleted", header + "\r\n8,C4,1,0,1,1,2," + sid4 + "\r\n1,,,,,,255,0\n",
@@ -420,10 +400,10 @@ TEST(ChannelOrder, ACsvArrangesTheListByTransponderAndSid) {
             {"rows that match nothing", header + "\n1,X,0,0,0,0,3," + sid4 + "\n2,Y,,,,,,\n",
              Names{"C1", "C2", "-", "C3", "C4", "C5", "C6", "-"}, 2},
         };
-        for (const auto& c : cases) {
-            const channels::ArrangedList arranged = channels::arrangeByCsv(list, c.csv, mode);
-            EXPECT_EQ(shortNames(arranged.channels), c.order) << c.what;
-            EXPECT_EQ(arranged.warnings.size(), c.warnings) << c.what;
+        for (const auto& [what, csv, order, warnings] : cases) {
+            const channels::ArrangedList arranged = channels::arrangeByCsv(list, csv, mode);
+            EXPECT_EQ(shortNames(arranged.channels), order) << what;
+            EXPECT_EQ(arranged.warnings.size(), warnings) << what;
         }
         // Every line keeps its record: the round trip is the list itself.
         EXPECT_EQ(channels::arrangeByCsv(list, channels::channelListCsv(list, {}), mode).channels,
@@ -492,28 +472,22 @@ TEST(ChannelImageSave, RefusalsLeaveNoFileBehindAndTheTargetUntouched) {
     std::vector<Line> tooMany((0xFFC0 - 4) / 30 + 1, list.front()); // one past the block
     std::vector<Line> wrongRecord = list;
     wrongRecord[0].record = wrongRecord[1].record; // reads back as Beta, not Alpha
-    const struct {
-        const char* what;
-        std::string target;
-        std::vector<Line> list;
-        std::string error;
-    } cases[] = {
+    const std::tuple<const char*, std::string, std::vector<Line>, std::string> cases[] = {
         {"the source itself", image.dir.file("./source.bin"), list, "not saved over the image"},
         {"an unwritable folder", image.dir.file("missing/target.bin"), list, "cannot create"},
         {"a table past its block", target, tooMany, "no longer fits"},
         {"an empty list", target, {}, "empty channel list"},
         {"a list the image does not give back", target, wrongRecord, "did not hold"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [what, to, lines, expected] : cases) {
         std::string error;
-        EXPECT_FALSE(channels::saveListIntoImage(image.bytes, image.source, c.target, c.list,
-                                                 DisplayMode::Decimal, error))
-            << c.what;
-        EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
-        EXPECT_EQ(readBytes(target), (std::vector<std::uint8_t>{1, 2, 3})) << c.what;
-        EXPECT_EQ(readBytes(image.source), image.bytes) << c.what;
-        EXPECT_EQ(image.dir.names(), (std::vector<std::string>{"source.bin", "target.bin"}))
-            << c.what;
+        SCOPED_TRACE(what);
+        EXPECT_FALSE(channels::saveListIntoImage(image.bytes, image.source, to, lines,
+                                                 DisplayMode::Decimal, error));
+        EXPECT_NE(error.find(expected), std::string::npos) << error;
+        EXPECT_EQ(readBytes(target), (std::vector<std::uint8_t>{1, 2, 3}));
+        EXPECT_EQ(readBytes(image.source), image.bytes);
+        EXPECT_EQ(image.dir.names(), (std::vector<std::string>{"source.bin", "target.bin"}));
     }
     tooMany.pop_back(); // exactly the block
     std::string error;

@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using corvex::channels::Notice;
@@ -132,24 +133,20 @@ private slots:
     }
 
     void loadsImagesAndSaysWhyNot() {
-        const struct {
-            const char* what;
-            std::vector<std::uint8_t> image;
-            std::string name;
-            std::size_t channels;
-            std::string box;
-        } cases[] = {
-            {"generated", imageOf(8), "a.bin", 8, ""},
-            {"empty file", {}, "e.bin", 0, "No valid TCS or TPT Tables found !"},
-            {"no firmware read yet", {}, "", 0, ""},
-        };
-        for (const auto& c : cases) {
-            Rig rig(false, c.image, c.name);
+        // The image, its file name ("": none read yet), the channels loaded and the box shown.
+        const std::tuple<std::vector<std::uint8_t>, std::string, std::size_t, std::string> cases[] =
+            {
+                {imageOf(8), "a.bin", 8, ""},
+                {{}, "e.bin", 0, "No valid TCS or TPT Tables found !"},
+                {{}, "", 0, ""},
+            };
+        for (const auto& [image, name, channels, box] : cases) {
+            Rig rig(false, image, name);
             QCOMPARE(rig.window->windowTitle(),
                      QString::fromStdString("Channel List Editor - [" + rig.file + "]"));
-            QCOMPARE(rig.list().size(), c.channels);
-            QCOMPARE(rig.boxes.empty() ? std::string() : rig.boxes.front().text, c.box);
-            QCOMPARE(rig.window->editor().transponders().size() > 0, c.channels > 0);
+            QCOMPARE(rig.list().size(), channels);
+            QCOMPARE(rig.boxes.empty() ? std::string() : rig.boxes.front().text, box);
+            QCOMPARE(rig.window->editor().transponders().size() > 0, channels > 0);
         }
         Rig missing(false, {}, "");
         missing.window->loadImage(missing.dir.file("gone.bin"));
@@ -305,29 +302,26 @@ private slots:
     }
 
     void aLoadAsksBeforeItDropsAnArrangedList() {
-        const struct {
-            QMessageBox::StandardButton reply;
-            std::size_t channels; // after the answer
-            bool saved;
-        } cases[] = {
+        // The answer, the channels listed after it, and whether the list was saved.
+        const std::tuple<QMessageBox::StandardButton, std::size_t, bool> cases[] = {
             {QMessageBox::Cancel, 7, false},
             {QMessageBox::Discard, 3, false},
             {QMessageBox::Save, 3, true},
         };
-        for (const auto& c : cases) {
+        for (const auto& [reply, channels, saved] : cases) {
             Rig rig;
             corvex::test::writeBytes(rig.dir.file("other.bin"), imageOf(3));
             rig.answers = {{"Open", rig.dir.file("other.bin")},
                            {"Save list into image as", rig.dir.file("saved.bin")}};
             rig.select({0}, 0);
             rig.act("Delete").trigger();
-            rig.reply = c.reply;
+            rig.reply = reply;
             rig.window->button(QStringLiteral("Load firmware from disk"))->click();
             QCOMPARE(rig.boxes.front().title, std::string("Warning"));
             QVERIFY(rig.boxes.front().text.find("loads another image") != std::string::npos);
-            QCOMPARE(rig.list().size(), c.channels);
-            QCOMPARE(std::filesystem::exists(rig.dir.file("saved.bin")), c.saved);
-            if (c.reply == QMessageBox::Cancel) {
+            QCOMPARE(rig.list().size(), channels);
+            QCOMPARE(std::filesystem::exists(rig.dir.file("saved.bin")), saved);
+            if (reply == QMessageBox::Cancel) {
                 QVERIFY(rig.dialogs.empty());
                 QVERIFY2(rig.act("Undo").isEnabled(), "the undo history stays as well");
             }

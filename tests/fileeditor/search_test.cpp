@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
+#include <tuple>
 #include <unistd.h>
 
 namespace corvex::test {
@@ -73,19 +74,15 @@ std::vector<Found> naiveScan(const Bytes& data, const Bytes& pattern, bool ignor
 }
 
 TEST(SearchPatterns, AreBuiltFromThePatternBoxText) {
-    const struct {
-        std::string text;
-        PatternMode mode;
-        Bytes bytes;
-    } cases[] = {
+    const std::tuple<std::string, PatternMode, Bytes> cases[] = {
         {"4f 4B-x3", PatternMode::Hexadecimal, {0x4F, 0x4B}},
         {"aA", PatternMode::Hexadecimal, {0xAA}},
         {"7", PatternMode::Hexadecimal, {}},
         {"4f 4B", PatternMode::Text, {'4', 'f', ' ', '4', 'B'}},
         {"00", PatternMode::Binary, {}},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(fileeditor::buildPattern(c.text, c.mode), c.bytes) << c.text;
+    for (const auto& [text, mode, bytes] : cases) {
+        EXPECT_EQ(fileeditor::buildPattern(text, mode), bytes) << text;
     }
     EXPECT_EQ(fileeditor::buildPattern(std::string(70, 'x'), PatternMode::Text).size(), 64u);
     EXPECT_EQ(fileeditor::buildPattern(std::string(140, 'e'), PatternMode::Hexadecimal),
@@ -298,11 +295,8 @@ TEST(IntegrityCheck, ComparesTheShortLastBlockAndReportsOnlyRealReadErrors) {
     changed[4500] ^= 1;
     Bytes longer = source;
     longer.resize(6000, 0xFF);
-    const struct {
-        Bytes work;
-        std::uint32_t start, end;
-        std::string notice, lines;
-    } cases[] = {
+    // The working copy, the range checked, the notice and the lines listed.
+    const std::tuple<Bytes, std::uint32_t, std::uint32_t, std::string, std::string> cases[] = {
         {source, 0, 0xFFFF, "Integrity Check Done", ""},
         {changed, 0, 0xFFFF, "Integrity Check Done",
          " 0000100A   0000000A  | 00002194   00001194  |"},
@@ -310,19 +304,21 @@ TEST(IntegrityCheck, ComparesTheShortLastBlockAndReportsOnlyRealReadErrors) {
         {changed, 0x1000, 0xFFFF, "Integrity Check Done", " 00002194   00001194  |"},
         {longer, 0, 0xFFFF, "Read Error 904 1904", ""},
     };
-    for (const auto& c : cases) {
-        writeBytes(dir.file("work"), c.work);
+    for (const auto& [work, start, end, notice, lines] : cases) {
+        writeBytes(dir.file("work"), work);
         Fd sourceFd(dir.file("source"));
         Fd workFd(dir.file("work"));
         SearchResults results;
-        const auto notice = fileeditor::checkIntegrity(sourceFd.get(), workFd.get(), c.start, c.end,
-                                                       0x1000, results);
-        EXPECT_EQ(notice.text, c.notice) << c.lines;
-        std::string lines;
+        EXPECT_EQ(
+            fileeditor::checkIntegrity(sourceFd.get(), workFd.get(), start, end, 0x1000, results)
+                .text,
+            notice)
+            << lines;
+        std::string listed;
         for (std::size_t i = 0; i < results.size(); ++i) {
-            lines += results.text(i).substr(0, results.text(i).size() - 1) + "|";
+            listed += results.text(i).substr(0, results.text(i).size() - 1) + "|";
         }
-        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(listed, lines);
     }
 }
 
