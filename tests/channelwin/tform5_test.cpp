@@ -86,8 +86,7 @@ struct Rig {
         }
         return shown;
     }
-    // A drag of our own entering the channels list and dropped at viewport row `row`; Qt
-    // delivers a drop only to the widget that took the drag in.
+    // Our drag enters the list, then drops at `row`: Qt drops only where a drag entered.
     void dropAtRow(int row) {
         QMimeData mime;
         mime.setData(QStringLiteral("application/x-corvex-channel-lines"), QByteArray());

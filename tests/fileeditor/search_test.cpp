@@ -109,15 +109,13 @@ TEST(SearchWorkFile, FindsOverlappingMatchesAndClosesWithTheStatusLine) {
     EXPECT_EQ(results.offset(3), 2u);
     EXPECT_EQ(results.text(4), "COMPLETED OK - Found 3 matches.");
     EXPECT_TRUE(results.isStatus(4));
-    EXPECT_EQ(results.firstResult(), 1);
-    EXPECT_EQ(results.lastResult(), 3);
-    EXPECT_EQ(results.currentResult(), 1);
+    EXPECT_EQ(std::tuple(results.firstResult(), results.lastResult(), results.currentResult()),
+              std::tuple(1, 3, 1));
     EXPECT_FALSE(results.canGoPrevious());
-    EXPECT_EQ(results.nextResult(), 2);
-    EXPECT_EQ(results.nextResult(), 3);
-    EXPECT_FALSE(results.canGoNext());
-    EXPECT_EQ(results.nextResult(), -1);
-    EXPECT_EQ(results.previousResult(), 2);
+    // Braced lists run left to right: next, next, next past the last, then previous.
+    EXPECT_EQ((std::vector{results.nextResult(), results.nextResult(), results.nextResult(),
+                           results.previousResult()}),
+              (std::vector<long>{2, 3, -1, 2}));
     results.erase({4, 0});
     EXPECT_EQ(results.size(), 3u);
     EXPECT_EQ(results.currentResult(), -1);
@@ -140,9 +138,7 @@ TEST(SearchWorkFile, ShowsContextFromSixteenBytesBeforeEachMatch) {
     EXPECT_EQ(results.text(1).substr(0, 27), " 0000001D   0000001D   NOPQ");
 }
 
-// Random data, exact and case-blind, against a compare at every offset; the context shows the
-// bytes as they are. Small blocks put many block boundaries, and the carried context, in the
-// way. Of the pairs that differ only in bit 5, only 'a'/'A' and 'z'/'Z' are one letter.
+// Small blocks put many boundaries in the way; of the bit-5 pairs only a/A and z/Z are letters.
 TEST(SearchScan, AgreesWithACompareAtEveryOffsetExactOrFoldingOnlyAsciiLetters) {
     TempDir dir;
     const Bytes letters = {'a', 'A', 'z', 'Z', '[', '{', '@', '`', 0xC1, 0xE1};
