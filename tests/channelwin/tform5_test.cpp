@@ -158,6 +158,7 @@ private slots:
         Rig rig(true);
         QCOMPARE(rig.window->size(), QSize(TForm5::kClientWidth, TForm5::kClientHeight));
         QCOMPARE(rig.window->pages().tabPosition(), QTabWidget::East);
+        QCOMPARE(rig.list().line(0).text.substr(35, 5), std::string("0100 ")); // hexadecimal PIDs
         rig.window->setScreenSize(QSize(1024, 700));
         rig.list().selectOnly(0);
         rig.window->button(QStringLiteral("Switch to advanced mode"))->click();
@@ -187,6 +188,10 @@ private slots:
         QVERIFY(rig.window->field(QStringLiteral("Channel name:"))->hasFocus());
         QTest::keyClick(rig.window->field(QStringLiteral("Channel name:")), Qt::Key_Return);
         QVERIFY(rig.window->checkBox(QStringLiteral("Favorite"))->hasFocus());
+        // Characters typed into a list are dropped; the arrows move the current line.
+        QTest::keyClicks(&rig.window->channelList(), QStringLiteral("zz"));
+        QTest::keyClick(&rig.window->channelList(), Qt::Key_Down);
+        QCOMPARE(rig.list().current(), std::optional<std::size_t>(1));
         rig.act("Hide edit panel").trigger();
         QVERIFY(rig.window->editPanel().isHidden());
     }
