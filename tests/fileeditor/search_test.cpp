@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
+#include <tuple>
 #include <unistd.h>
 
 namespace corvex::test {
@@ -73,19 +74,15 @@ std::vector<Found> naiveScan(const Bytes& data, const Bytes& pattern, bool ignor
 }
 
 TEST(SearchPatterns, AreBuiltFromThePatternBoxText) {
-    const struct {
-        std::string text;
-        PatternMode mode;
-        Bytes bytes;
-    } cases[] = {
+    const std::tuple<std::string, PatternMode, Bytes> cases[] = {
         {"4f 4B-x3", PatternMode::Hexadecimal, {0x4F, 0x4B}},
         {"aA", PatternMode::Hexadecimal, {0xAA}},
         {"7", PatternMode::Hexadecimal, {}},
         {"4f 4B", PatternMode::Text, {'4', 'f', ' ', '4', 'B'}},
         {"00", PatternMode::Binary, {}},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(fileeditor::buildPattern(c.text, c.mode), c.bytes) << c.text;
+    for (const auto& [text, mode, bytes] : cases) {
+        EXPECT_EQ(fileeditor::buildPattern(text, mode), bytes) << text;
     }
     EXPECT_EQ(fileeditor::buildPattern(std::string(70, 'x'), PatternMode::Text).size(), 64u);
     EXPECT_EQ(fileeditor::buildPattern(std::string(140, 'e'), PatternMode::Hexadecimal),
@@ -112,54 +109,36 @@ TEST(SearchWorkFile, FindsOverlappingMatchesAndClosesWithTheStatusLine) {
     EXPECT_EQ(results.offset(3), 2u);
     EXPECT_EQ(results.text(4), "COMPLETED OK - Found 3 matches.");
     EXPECT_TRUE(results.isStatus(4));
-    EXPECT_EQ(results.firstResult(), 1);
-    EXPECT_EQ(results.lastResult(), 3);
-    EXPECT_EQ(results.currentResult(), 1);
+    EXPECT_EQ(std::tuple(results.firstResult(), results.lastResult(), results.currentResult()),
+              std::tuple(1, 3, 1));
     EXPECT_FALSE(results.canGoPrevious());
-    EXPECT_EQ(results.nextResult(), 2);
-    EXPECT_EQ(results.nextResult(), 3);
-    EXPECT_FALSE(results.canGoNext());
-    EXPECT_EQ(results.nextResult(), -1);
-    EXPECT_EQ(results.previousResult(), 2);
+    // Braced lists run left to right: next, next, next past the last, then previous.
+    EXPECT_EQ((std::vector{results.nextResult(), results.nextResult(), results.nextResult(),
+                           results.previousResult()}),
+              (std::vector<long>{2, 3, -1, 2}));
     results.erase({4, 0});
     EXPECT_EQ(results.size(), 3u);
     EXPECT_EQ(results.currentResult(), -1);
     EXPECT_FALSE(results.canGoNext());
 }
 
+// The context's bytes (clipped at both ends) are SearchScan's; here how the line shows them.
 TEST(SearchWorkFile, ShowsContextFromSixteenBytesBeforeEachMatch) {
     TempDir dir;
-    Bytes data(8192, 0x00);
-    for (std::size_t i = 0; i < 100; ++i) {
+    Bytes data(100);
+    for (std::size_t i = 0; i < data.size(); ++i) {
         data[i] = static_cast<std::uint8_t>('A' + i % 26);
     }
-    data[4094] = 'x';
-    data[4095] = 'y';
-    data[4096] = 'z';
-    data[4097] = '!';
-    data[8190] = 'x';
-    data[8191] = 'y';
     writeBytes(dir.file("w"), data);
     SearchResults results;
-    fileeditor::searchWorkFile(dir.file("w"), Bytes{'x', 'y', 'z', '!'}, 0x10000, results);
-    ASSERT_EQ(results.size(), 2u);
-    EXPECT_EQ(results.text(0),
-              " 00010FFE   00000FFE   " + std::string(16, '.') + "xyz!" + std::string(44, '.'));
     fileeditor::searchWorkFile(dir.file("w"), Bytes{'D', 'E'}, 0, results);
-    ASSERT_EQ(results.size(), 7u); // DE at 3, 29, 55 and 81
-    // Near the start the context starts at offset 0 and still holds 64 bytes.
-    EXPECT_EQ(results.text(2), " 00000003   00000003   ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKLMNOPQR"
+    ASSERT_EQ(results.size(), 5u); // DE at 3, 29, 55 and 81
+    EXPECT_EQ(results.text(0), " 00000003   00000003   ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKLMNOPQR"
                                "STUVWXYZABCDEFGHIJKL");
-    EXPECT_EQ(results.text(3).substr(0, 27), " 0000001D   0000001D   NOPQ");
-    fileeditor::searchWorkFile(dir.file("w"), Bytes{'x', 'y'}, 0, results);
-    // At the end of the file the context is what is left.
-    EXPECT_EQ(results.text(results.size() - 2),
-              " 00001FFE   00001FFE   " + std::string(16, '.') + "xy");
+    EXPECT_EQ(results.text(1).substr(0, 27), " 0000001D   0000001D   NOPQ");
 }
 
-// Random data, exact and case-blind, against a compare at every offset; the context shows the
-// bytes as they are. Small blocks put many block boundaries, and the carried context, in the
-// way. Of the pairs that differ only in bit 5, only 'a'/'A' and 'z'/'Z' are one letter.
+// Small blocks put many boundaries in the way; of the bit-5 pairs only a/A and z/Z are letters.
 TEST(SearchScan, AgreesWithACompareAtEveryOffsetExactOrFoldingOnlyAsciiLetters) {
     TempDir dir;
     const Bytes letters = {'a', 'A', 'z', 'Z', '[', '{', '@', '`', 0xC1, 0xE1};
@@ -224,56 +203,46 @@ TEST(SearchWorkFile, AFullListIsClearedAndTheSearchGoesOn) {
     EXPECT_EQ(results.lastResult(), 1);
 }
 
-// The search makes its lines after the scan, from the offsets of the matches that can still
-// be in the list; the list must end up as if every line had been added as it was found.
+// The search makes its lines after the scan: the list must end as if each was added when found.
 TEST(SearchWorkFile, EndsWithTheListThatAddingEachLineWouldLeave) {
     TempDir dir;
     Bytes data(200'000);
     std::mt19937 random(7);
-    for (auto& byte : data) {
-        byte = static_cast<std::uint8_t>(random() % 200);
-    }
-    // Far apart matches at the start, then a dense stretch near the end.
-    for (const std::size_t at : {5u, 40'000u, 90'000u, 199'990u}) {
+    std::generate(data.begin(), data.end(), [&] { return random() % 200; });
+    for (const std::size_t at : {5u, 40'000u, 90'000u, 199'990u}) { // far apart, then dense
         data[at] = 0xEE;
     }
     for (std::size_t at = 150'000; at < 150'500; at += 3) {
         data[at] = 0xEE;
     }
     writeBytes(dir.file("w"), data);
+    const std::vector<Found> matches = naiveScan(data, {0xEE});
     for (const std::size_t capacity : {1u, 2u, 7u, 100u, 171u, 1000u}) {
         for (const std::size_t before : {0u, 1u, 5u}) {
-            SearchResults eager(capacity);
-            SearchResults batched(capacity);
+            SearchResults eager(capacity), batched(capacity);
             for (std::size_t i = 0; i < std::min(before, capacity); ++i) {
                 eager.addStatus("old " + std::to_string(i));
                 batched.addStatus("old " + std::to_string(i));
             }
             eager.beginSearch();
-            std::uint64_t matches = 0;
-            {
-                Fd fd(dir.file("w"));
-                fileeditor::scanFile(fd.get(), Bytes{0xEE},
-                                     [&](std::uint64_t offset, std::span<const std::uint8_t> ctx) {
-                                         eager.addMatch(0x100 + offset, offset, ctx);
-                                         ++matches;
-                                     });
+            for (const Found& match : matches) {
+                eager.addMatch(0x100 + match.offset, match.offset, match.context);
             }
-            eager.addStatus(fileeditor::searchStatusLine(ScanEnd::Completed, matches));
+            eager.addStatus(fileeditor::searchStatusLine(ScanEnd::Completed, matches.size()));
             eager.endSearch();
             const auto summary =
                 fileeditor::searchWorkFile(dir.file("w"), Bytes{0xEE}, 0x100, batched);
-            const std::string where =
-                "capacity " + std::to_string(capacity) + ", before " + std::to_string(before);
-            ASSERT_EQ(summary.matches, matches) << where;
-            ASSERT_EQ(batched.size(), eager.size()) << where;
+            SCOPED_TRACE("capacity " + std::to_string(capacity) + ", before " +
+                         std::to_string(before));
+            ASSERT_EQ(summary.matches, matches.size());
+            ASSERT_EQ(batched.size(), eager.size());
             for (std::size_t i = 0; i < eager.size(); ++i) {
-                ASSERT_EQ(batched.text(i), eager.text(i)) << where << ", line " << i;
+                ASSERT_EQ(batched.text(i), eager.text(i)) << "line " << i;
             }
-            EXPECT_EQ(batched.overflows(), eager.overflows()) << where;
-            EXPECT_EQ(summary.notice.has_value(), eager.overflows() != 0) << where;
-            EXPECT_EQ(batched.firstResult(), eager.firstResult()) << where;
-            EXPECT_EQ(batched.lastResult(), eager.lastResult()) << where;
+            EXPECT_EQ(batched.overflows(), eager.overflows());
+            EXPECT_EQ(summary.notice.has_value(), eager.overflows() != 0);
+            EXPECT_EQ(batched.firstResult(), eager.firstResult());
+            EXPECT_EQ(batched.lastResult(), eager.lastResult());
         }
     }
 }
@@ -322,11 +291,8 @@ TEST(IntegrityCheck, ComparesTheShortLastBlockAndReportsOnlyRealReadErrors) {
     changed[4500] ^= 1;
     Bytes longer = source;
     longer.resize(6000, 0xFF);
-    const struct {
-        Bytes work;
-        std::uint32_t start, end;
-        std::string notice, lines;
-    } cases[] = {
+    // The working copy, the range checked, the notice and the lines listed.
+    const std::tuple<Bytes, std::uint32_t, std::uint32_t, std::string, std::string> cases[] = {
         {source, 0, 0xFFFF, "Integrity Check Done", ""},
         {changed, 0, 0xFFFF, "Integrity Check Done",
          " 0000100A   0000000A  | 00002194   00001194  |"},
@@ -334,19 +300,21 @@ TEST(IntegrityCheck, ComparesTheShortLastBlockAndReportsOnlyRealReadErrors) {
         {changed, 0x1000, 0xFFFF, "Integrity Check Done", " 00002194   00001194  |"},
         {longer, 0, 0xFFFF, "Read Error 904 1904", ""},
     };
-    for (const auto& c : cases) {
-        writeBytes(dir.file("work"), c.work);
+    for (const auto& [work, start, end, notice, lines] : cases) {
+        writeBytes(dir.file("work"), work);
         Fd sourceFd(dir.file("source"));
         Fd workFd(dir.file("work"));
         SearchResults results;
-        const auto notice = fileeditor::checkIntegrity(sourceFd.get(), workFd.get(), c.start, c.end,
-                                                       0x1000, results);
-        EXPECT_EQ(notice.text, c.notice) << c.lines;
-        std::string lines;
+        EXPECT_EQ(
+            fileeditor::checkIntegrity(sourceFd.get(), workFd.get(), start, end, 0x1000, results)
+                .text,
+            notice)
+            << lines;
+        std::string listed;
         for (std::size_t i = 0; i < results.size(); ++i) {
-            lines += results.text(i).substr(0, results.text(i).size() - 1) + "|";
+            listed += results.text(i).substr(0, results.text(i).size() - 1) + "|";
         }
-        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(listed, lines);
     }
 }
 
@@ -383,9 +351,9 @@ TEST(RangePreview, ShowsTheRangeWithTheBaseCountedOnce) {
 }
 
 TEST(HexFields, FilterKeysAndRewriteTheEndAsADecimalLength) {
-    EXPECT_EQ(fileeditor::filterHexKey('b'), 'B');
-    EXPECT_EQ(fileeditor::filterHexKey('7'), '7');
-    EXPECT_EQ(fileeditor::filterHexKey('\b'), '\b');
+    for (const auto& [typed, kept] : {std::pair{'b', 'B'}, {'7', '7'}, {'\b', '\b'}}) {
+        EXPECT_EQ(fileeditor::filterHexKey(typed), kept);
+    }
     for (const char swallowed : {'g', ' ', '\r', 'x', '-'}) {
         EXPECT_FALSE(fileeditor::filterHexKey(swallowed)) << swallowed;
     }

@@ -15,10 +15,8 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPointer>
-#include <QProgressDialog>
 #include <QScreen>
 #include <QScrollBar>
-#include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 
@@ -41,8 +39,7 @@ std::vector<std::uint8_t> counting(std::size_t size) {
     return bytes;
 }
 
-// An editor window on a file in a fresh folder; message boxes and close questions are
-// recorded and answered, range dialogs get `dialogFile` and `dialogLength`.
+// An editor window on a file in a fresh folder; boxes, questions and range dialogs answered here.
 struct Rig {
     explicit Rig(std::size_t size = 1000) : bytes(counting(size)) {
         file = dir.file("image-\u00e4.bin"); // a name in UTF-8
@@ -107,8 +104,6 @@ private slots:
     // Qt gives Delete the text "\x7f"; it once went into the character pane as a byte.
     void keysTypeIntoBothPanesButControlKeysTypeNothing() {
         Rig rig;
-        QCOMPARE(rig.editor->windowTitle(),
-                 QString::fromStdString("File Editor - [" + rig.file + "]"));
         QTest::keyClick(&rig.grid(), Qt::Key_Tab); // to the character pane
         // The texts X11 gives these keys.
         const std::pair<Qt::Key, QChar> keys[] = {
@@ -146,23 +141,17 @@ private slots:
         QCOMPARE(rig.ws().scrollPosition(), 16u);
     }
 
-    void scrollBarEndsOnTheLastPageOfAnOddSizedFile() {
+    void scrollingEndsOnTheLastPageAndTheMouseScrollsPastAnEdge() {
         Rig rig(1000);
         auto* bar = rig.editor->findChild<QScrollBar*>("ScrollBar");
         QCOMPARE(bar->maximum(), 48);
         QCOMPARE(bar->pageStep(), 16);
-        bar->setValue(48);
-        QCOMPARE(rig.ws().pageOffset(), 768u);
-        QCOMPARE(rig.field("FileOffsetField").text(), QStringLiteral("00000300"));
-    }
-
-    void autoScrollRunsToTheEndAndTheMouseScrollsPastAnEdge() {
-        Rig rig(1000);
         auto* button = rig.editor->findChild<QToolButton*>("AutoScrollButton");
         button->click();
         QTRY_VERIFY_WITH_TIMEOUT(!button->isChecked(), 3000); // pops up at the last page
-        QCOMPARE(rig.ws().scrollPosition(), 48u);
-        rig.ws().setScrollPosition(0);
+        QCOMPARE(bar->value(), 48);
+        QCOMPARE(rig.field("FileOffsetField").text(), QStringLiteral("00000300"));
+        bar->setValue(0);
         HexGrid& grid = rig.grid();
         QTest::mousePress(&grid, Qt::LeftButton, {}, QPoint(80, HexGrid::pxRowHeight + 5));
         QCOMPARE(rig.ws().cursorColumn(), 1);
@@ -178,23 +167,12 @@ private slots:
         QCOMPARE(rig.ws().cursorRow(), 16);
     }
 
-    void baseAddressFieldTakesHexAndClearsTheLowNibble() {
-        Rig rig;
-        QLineEdit& base = rig.field("BaseField");
-        base.clear();
-        QTest::keyClicks(&base, QStringLiteral("1000g0 123"));
-        QCOMPARE(base.text(), QStringLiteral("10000123"));
-        QTest::keyClick(&base, Qt::Key_Return);
-        QCOMPARE(rig.ws().baseAddress(), 0x10000120u);
-    }
-
+    // The second match is typed on the page on screen only: the search must see it.
     void searchListsMatchesAndJumpsToOneSelected() {
         Rig rig(4096);
-        for (std::size_t at : {0x10u, 0x450u}) {
-            std::copy_n("XYZ", 3, rig.bytes.begin() + static_cast<std::ptrdiff_t>(at));
-        }
-        corvex::test::writeBytes(rig.file, rig.bytes);
-        QVERIFY(rig.editor->openByName(rig.file));
+        rig.type("58595A");
+        QVERIFY(rig.ws().jump("00000000", "00000450") == std::nullopt);
+        rig.type("58595A");
         auto* pattern = rig.editor->findChild<QComboBox*>("PatternBox");
         pattern->setEditText(QStringLiteral("XYZ"));
         rig.editor->search();
@@ -202,7 +180,7 @@ private slots:
         QCOMPARE(results.size(), 3u);
         QCOMPARE(QString::fromStdString(results.text(2)),
                  QStringLiteral("COMPLETED OK - Found 2 matches."));
-        QCOMPARE(rig.ws().cursorOffset(), 0x10u);
+        QCOMPARE(rig.ws().cursorOffset(), 0u);
         rig.editor->nextResult();
         QCOMPARE(rig.ws().cursorOffset(), 0x450u);
         auto* list = rig.editor->findChild<QListView*>("ResultsList");
@@ -216,39 +194,9 @@ private slots:
         };
         select({0, 1}); // refused, as the results list says why
         QVERIFY(rig.lastNotice().startsWith(QStringLiteral("Cannot jump to multiple addresses.")));
-        select({0});
-        QCOMPARE(rig.ws().cursorOffset(), 0x10u);
-        QCOMPARE(rig.field("JumpField").text(), QStringLiteral("00000010"));
-    }
-
-    void aLongSearchCanBeCancelled() {
-        Rig rig;
-        // A working copy of 4 GiB without blocks on disk: long to scan, cheap to make.
-        std::filesystem::resize_file(rig.ws().workFileName(), std::uint64_t{4} << 30);
-        rig.editor->findChild<QComboBox*>("PatternBox")->setEditText(QStringLiteral("AB"));
-        bool cancelled = false;
-        QTimer::singleShot(600, [&] {
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                if (auto* progress = qobject_cast<QProgressDialog*>(widget);
-                    progress != nullptr && progress->isVisible()) {
-                    progress->cancel();
-                    cancelled = true;
-                }
-            }
-        });
-        rig.editor->search();
-        QVERIFY2(cancelled, "no progress shown");
-        const auto& results = rig.editor->results();
-        QVERIFY(!QString::fromStdString(results.text(results.size() - 1))
-                     .startsWith(QStringLiteral("COMPLETED OK")));
-    }
-
-    void searchSeesEditsNotYetWrittenBack() {
-        Rig rig;
-        rig.type("4142"); // "AB" typed over bytes 0 and 1, still on the page only
-        rig.editor->findChild<QComboBox*>("PatternBox")->setEditText(QStringLiteral("AB"));
-        rig.editor->search();
-        QCOMPARE(rig.editor->results().offset(0), 0u);
+        select({1});
+        QCOMPARE(rig.ws().cursorOffset(), 0x450u);
+        QCOMPARE(rig.field("JumpField").text(), QStringLiteral("00000450"));
     }
 
     void theFillFieldsDriveFillReloadAndTheIntegrityCheck() {
@@ -284,9 +232,8 @@ private slots:
         rig.dialogFile = part;
         rig.editor->openWithDialog();
         QCOMPARE(rig.offsets.back(), QStringLiteral("00000100")); // preset: base + cursor
-        QVERIFY(rig.notices.empty());
+        QVERIFY(rig.notices.empty() && rig.editor->modified());
         QCOMPARE(rig.ws().pageByte(0), 0xC3);
-        QVERIFY(rig.ws().byteChanged(0) && rig.editor->modified());
         auto* history = rig.editor->findChild<QListWidget*>("HistoryList");
         QCOMPARE(history->count(), 2);
         QVERIFY(history->item(1)->text().startsWith(
@@ -349,11 +296,8 @@ private slots:
         constexpr std::uint64_t kFar = (4ULL << 30) + 0x450;
         const std::string huge = rig.dir.file("huge.bin");
         corvex::test::writeBytes(huge, {});
-        {
-            std::fstream out(huge, std::ios::in | std::ios::out | std::ios::binary);
-            out.seekp(static_cast<std::streamoff>(kFar));
-            out.write("XYZ", 3);
-        }
+        std::filesystem::resize_file(huge, kFar);
+        std::ofstream(huge, std::ios::app | std::ios::binary) << "XYZ";
         std::filesystem::resize_file(huge, kFar + 0x1000);
         QVERIFY(rig.editor->openByName(huge));
         QTRY_VERIFY_WITH_TIMEOUT(!rig.ws().loading(), 60000);
@@ -396,7 +340,6 @@ private slots:
         QVERIFY(rig.editor->close());
         QCOMPARE(rig.saveQuestions, 0);
         QCOMPARE(corvex::test::readBytes(rig.file), rig.bytes);
-
         // The next open of the file offers the edits back.
         TForm3 next(nullptr, rig.dir.file("corvex"));
         next.setAttribute(Qt::WA_DeleteOnClose, false);
@@ -429,7 +372,6 @@ private slots:
         rig.yes = true;
         QVERIFY(rig.editor->saveWithDialog());
         QCOMPARE(corvex::test::readBytes(rig.file).size(), 16u);
-        QCOMPARE(rig.ws().size(), 16u);
         QVERIFY(!rig.editor->modified());
         QVERIFY(!rig.editor->windowTitle().endsWith(QStringLiteral("*")));
         QVERIFY(rig.editor->close());
@@ -495,44 +437,33 @@ private slots:
         QCOMPARE(rig.field("FillEnd").text(), QStringLiteral("00000FFF"));
     }
 
+    // The preview's values are the range preview's (RangePreview); here the dialog's own parts.
     void rangeDialogFieldsPreferencesAndPreview() {
         corvex::test::TempDir dir;
-        const std::string file = dir.file("small.bin");
-        corvex::test::writeBytes(file, counting(256));
+        corvex::test::writeBytes(dir.file("small.bin"), counting(256));
         TOpenFavDialog dialog(nullptr);
         dialog.setBaseAdr(QStringLiteral("00000000"));
         dialog.setOffset(QString());
         dialog.setLength(QString());
         dialog.preferenceNames() << QStringLiteral("User defined") << QStringLiteral("Firmware");
         dialog.setPreferenceIndex(1);
-        dialog.selectFile(QString::fromStdString(file));
+        dialog.selectFile(QString::fromStdString(dir.file("small.bin")));
         dialog.show();
-        QCOMPARE(dialog.ComboPref->count(), 2);
-        QCOMPARE(dialog.ComboPref->currentIndex(), 1);
         QTest::keyClicks(dialog.OffsetEdit, QStringLiteral("g 1b\r00"));
         QCOMPARE(dialog.OffsetEdit->text(), QStringLiteral("1B00"));
         dialog.OffsetEdit->setText(QStringLiteral("00000100"));
-        const auto previewValues = [&] {
-            std::unique_ptr<QDialog> preview(dialog.makePreview(nullptr));
-            QStringList values{QString::number(preview->width()) + "x" +
-                               QString::number(preview->height())};
-            for (int i = 0; i < 5; ++i) {
-                values << preview->findChild<QLabel*>(QStringLiteral("Value%1").arg(i))->text();
-            }
-            return values;
-        };
-        QCOMPARE(previewValues(), QStringList({"379x297", "   00000000", "   00000100",
-                                               "   00000100", "   00000100", "   00000200"}));
+        dialog.move(0, 0);
+        std::unique_ptr<QDialog> preview(dialog.makePreview(&dialog));
+        QCOMPARE(preview->size(), QSize(379, 297));
+        QCOMPARE(preview->findChild<QLabel*>(QStringLiteral("Value4"))->text(),
+                 QStringLiteral("   00000200"));
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY((preview->geometry().center() - screen.center()).manhattanLength() <= 2);
         dialog.LengthEdit->setText(QStringLiteral("1000"));
         dialog.done(QDialog::Rejected);
         QCOMPARE(dialog.offset(), QStringLiteral("00000100"));
         QCOMPARE(dialog.length(), QStringLiteral("1000"));
         QCOMPARE(dialog.preferenceIndex(), 1);
-        // The preview opens centred on the screen.
-        dialog.move(0, 0);
-        std::unique_ptr<QDialog> preview(dialog.makePreview(&dialog));
-        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-        QVERIFY((preview->geometry().center() - screen.center()).manhattanLength() <= 2);
         // The old style keeps the caller's values when cancelled.
         TOpenFavDialog old(nullptr);
         old.setOldStyle(true);

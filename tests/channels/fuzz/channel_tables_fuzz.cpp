@@ -1,10 +1,6 @@
-// libFuzzer target (tools/fuzz) over the channel table loader and the list writer.
-// Input: byte 0 picks the table blocks that get a segment (bits 0-2) and the display mode
-// (bit 3); each chosen block then takes a 2-byte little-endian length and that many bytes at
-// block + 0x20 (tag, table from + 0x40), over 0xFF filler; the image ends with the last segment.
-// With bit 4 set the rest of the input is the image itself. Besides crashes it aborts when a
-// caller's assumption breaks: the list stored back gives the image, reversed reads back
-// reversed, and any input read as a CSV only reorders the list.
+// libFuzzer target (tools/fuzz) over the channel table loader and the list writer; it aborts
+// where a caller's assumption breaks. Byte 0: bits 0-2 the blocks that get a segment (2-byte LE
+// length, bytes at block + 0x20, over 0xFF), bit 3 hexadecimal, bit 4 the rest is the image.
 
 #include "channels/channel_csv.h"
 #include "channels/channel_tables.h"
