@@ -140,28 +140,6 @@ private slots:
         QCOMPARE(QString::fromStdString(map::addressRange(model, area)), expected);
     }
 
-    // Rows past the shown count are empty grey cells, whatever their modes and statuses.
-    void hiddenRowsAreEmptyGrey() {
-        Fixture f(1);
-        f.model.setStatus(12, "hidden", 16);
-        f.model.applyAreaEvent(AreaEvent::Progress, 12);
-        const QImage image = f.view->grab().toImage();
-        const QRgb grey = qRgb(0xE0, 0xE0, 0xE0);
-        for (int row = 0; row < map::kRows; ++row) {
-            const QRect cells = rect(map::wholeRow(row));
-            bool allGrey = true;
-            for (int y = cells.top(); y <= cells.bottom(); ++y) {
-                for (int x = cells.left(); x <= cells.right(); ++x) {
-                    const bool inCell = image.pixel(x, y) == grey;
-                    const bool inGap =
-                        image.pixel(x, y) == f.view->palette().window().color().rgb();
-                    allGrey = allGrey && (inCell || inGap);
-                }
-            }
-            QCOMPARE(allGrey, row >= 11);
-        }
-    }
-
     // Each change repaints its own cells, and nothing that looks different lies outside them.
     void partialRedrawTouchesOnlyItsCells() {
         const std::size_t area = 4;
