@@ -9,15 +9,9 @@ namespace {
 
 // Whether anything was drawn: a picture that failed to load comes out fully transparent.
 bool drawsSomething(const QPixmap& pixmap) {
-    const QImage image = pixmap.toImage();
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (qAlpha(image.pixel(x, y)) != 0) {
-                return true;
-            }
-        }
-    }
-    return false;
+    QImage blank(pixmap.size(), QImage::Format_ARGB32_Premultiplied);
+    blank.fill(Qt::transparent);
+    return pixmap.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied) != blank;
 }
 
 } // namespace
