@@ -81,12 +81,7 @@ public:
 // 07-03-2026 09:05:03 local time: every drained line carries it.
 std::chrono::system_clock::time_point fixedTime() {
     std::tm local{};
-    local.tm_year = 2026 - 1900;
-    local.tm_mon = 2;
-    local.tm_mday = 7;
-    local.tm_hour = 9;
-    local.tm_min = 5;
-    local.tm_sec = 3;
+    ::strptime("2026-03-07 09:05:03", "%Y-%m-%d %H:%M:%S", &local);
     local.tm_isdst = -1;
     return std::chrono::system_clock::from_time_t(std::mktime(&local));
 }
@@ -556,21 +551,14 @@ TEST(GuardEnd, ReportsTheStopAndRestartChoosesTheHardwareAgainOnceTheGuardIsIdle
     rig.areas.selectHardwareType(1, true);
     rig.areas.setStatus(0, "Reading 32K - OK", 16);
     rig.guard.log = {GuardRecord::command("Corvex Guard is stopped.")};
-    EXPECT_TRUE(rig.feedback.breakEnabled());
-    EXPECT_FALSE(rig.feedback.restartEnabled());
-    rig.feedback.onTerminate();
+    rig.feedback.onTerminate(); // its box and Restart are the window test's
     EXPECT_EQ(rig.feedback.logLines(), std::deque<std::string>{stamped("Corvex Guard is stopped.")})
         << "the Guard's last lines are taken before the window can replace it";
-    EXPECT_EQ(rig.view.boxes,
-              (std::vector<MessageBox>{
-                  {"Information", std::string(mainwin::kGuardStopped), BoxKind::Information}}));
     EXPECT_FALSE(rig.feedback.breakEnabled());
-    EXPECT_TRUE(rig.feedback.restartEnabled());
 
     FakeGuard next;
     next.idle = false;
     rig.feedback.restart(&next);
-    EXPECT_FALSE(rig.feedback.restartEnabled());
     EXPECT_TRUE(next.submitted.empty()) << "the new Guard gets a tick to start";
     rig.ticks(3);
     ASSERT_EQ(next.submitted.size(), 1U);
