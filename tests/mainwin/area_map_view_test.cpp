@@ -1,6 +1,7 @@
 #include "mainwin/area_map_view.h"
 
 #include <QPaintEvent>
+#include <QPainter>
 #include <QTest>
 
 #include <functional>
@@ -182,22 +183,21 @@ private slots:
             f.view->show();
             QVERIFY(QTest::qWaitForWindowExposed(f.view.get()));
             QCoreApplication::processEvents();
-            const QImage before = f.view->grab().toImage();
+            QImage before = f.view->grab().toImage();
             PaintRecorder recorder;
             f.view->installEventFilter(&recorder);
             c.change(f.model);
             QTRY_VERIFY(!recorder.painted.isEmpty());
             QCoreApplication::processEvents();
             QVERIFY2(recorder.painted == c.expected, c.name);
-            const QImage after = f.view->grab().toImage();
-            for (int y = 0; y < after.height(); ++y) {
-                for (int x = 0; x < after.width(); ++x) {
-                    if (before.pixel(x, y) != after.pixel(x, y) &&
-                        !c.expected.contains(QPoint(x, y))) {
-                        QFAIL(qPrintable(QStringLiteral("%1 at %2,%3").arg(c.name).arg(x).arg(y)));
-                    }
-                }
+            // Outside the repainted cells nothing may look different.
+            QImage after = f.view->grab().toImage();
+            for (QImage* image : {&before, &after}) {
+                QPainter painter(image);
+                painter.setClipRegion(c.expected);
+                painter.fillRect(image->rect(), Qt::black);
             }
+            QVERIFY2(before == after, c.name);
         }
     }
 };
