@@ -24,9 +24,8 @@ class AppProcess : public QObject {
     Q_OBJECT
 
 private slots:
-    // The real program twice, in a folder of its own (its settings, log book and socket land
-    // there): the second start hands its file to the first and ends at once with 0 (it once
-    // ended so and the file was never opened).
+    // The real program twice, in a folder of its own: the second start hands its file to the
+    // first and ends with 0 (it once ended so and the file was never opened).
     void theSecondStartHandsItsFileToTheFirst() {
         QTemporaryDir dir;
         const QString program = dir.filePath(QStringLiteral("corvex"));

@@ -189,9 +189,8 @@ private slots:
         QTRY_VERIFY(rig.window->channelEditors().empty());
     }
 
-    // A signal while the broken-link box is open, the Guard waiting on it: the box is answered,
-    // the Guard released and joined, the settings and log book written, at once (the final
-    // report's box is keyboard_e2e.sh's, on the installed program).
+    // A signal with the broken-link box open, the Guard waiting on it, closes at once with the
+    // files written (with the final report's box: keyboard_e2e.sh).
     void aSignalWithAGuardBoxOpenClosesAtOnce() {
         const std::string broken =
             "Function aborted.\rThe communication with your Corvex interface is broken.";
@@ -221,18 +220,6 @@ private slots:
         }
     }
 
-    // A time-out ends a job without a final report: the map takes clicks again afterwards.
-    void aTimeoutLeavesTheMapUsable() {
-        Rig rig({}, corvex::test::simWith("hang-after=20000"));
-        QVERIFY(rig.readSignature());
-        QVERIFY(rig.readAreaZero());
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.boxes.empty() && rig.boxes.back().title == "Timeout", 60000);
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.window->feedback().mapBusy(), 2000);
-        QCOMPARE(rig.window->windowTitle(), QStringLiteral("Corvex V4.00C - simulated receiver"));
-        QTest::mouseClick(&rig.window->map(), Qt::LeftButton, {}, QPoint(589 + 10, 27 + 5));
-        QCOMPARE(rig.window->areas().table().mode(0), corvex::link::kAreaModeClr);
-    }
-
     // Exit and the close button ask before they break a job, which then ends at once with an
     // abort in the log book; an idle Guard is closed without a question and without an abort.
     void exitAsksOnlyWhileAJobRuns() {
@@ -248,12 +235,8 @@ private slots:
         Rig rig;
         QVERIFY(rig.readSignature());
         rig.act("Flash/Set all areas to PGM").trigger();
-        std::vector<std::uint8_t> image = rig.sim.bus().flashImage();
-        for (std::uint8_t& byte : image) {
-            byte = static_cast<std::uint8_t>(~byte);
-        }
-        rig.answer = rig.dir.file("changed.bin");
-        writeBytes(*rig.answer, image);
+        rig.answer = rig.dir.file("zeros.bin"); // differs from the flash: a long write
+        writeBytes(*rig.answer, std::vector<std::uint8_t>(rig.sim.bus().flashImage().size(), 0));
         rig.act("Flash/Write Firmware").trigger();
         QVERIFY(
             QTest::qWaitFor([&rig] { return rig.window->areas().area(0).progress != 0; }, 20000));
@@ -275,11 +258,9 @@ private slots:
         QVERIFY(rig.window->close());
         QVERIFY(timer.elapsed() < 5000);
         QVERIFY(rig.window->guard() == nullptr);
-        const std::string log = readText(rig.window->logBookFile());
-        QVERIFY(log.find("WFW") != std::string::npos);
-        QVERIFY(log.find("Operation aborted.") != std::string::npos); // written as the job ended
-        QVERIFY(log.find("Writing configuration data to ") != std::string::npos);
-        QVERIFY(readText(rig.dir.file("corvex.INI")).find("[Config]") != std::string::npos);
+        // Written as the job ended; the files a close writes are keyboard_e2e.sh's.
+        QVERIFY(readText(rig.window->logBookFile()).find("Operation aborted.") !=
+                std::string::npos);
     }
 
     // EXIT on the command line stops the Guard; Restart starts a new one on the same port.

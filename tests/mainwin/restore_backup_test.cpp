@@ -41,10 +41,8 @@ class RestoreBackupTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // --no-backup is for the run: the switch shows off and no copy is made, but the stored
-    // setting stays on. Switched on again, an erase keeps the EEPROM, which Restore puts back;
-    // Flash > "Restore Backup ..." puts a flash backup back byte for byte, every area PGM, after
-    // a Yes/No question.
+    // --no-backup: the switch off for the run only. Switched on, an erase keeps the EEPROM for
+    // Restore; a flash backup comes back byte for byte, every area PGM, after a question.
     void theEepromAndTheFlashComeBackAndNoBackupIsForTheRunOnly() {
         Rig rig;
         QVERIFY(!rig.act("Config/Backup before writing").isChecked());

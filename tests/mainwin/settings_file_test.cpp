@@ -101,10 +101,9 @@ TEST(SettingsRead, TakesWhatItCanAndDefaultsTheRest) {
         {"no mode, too wide or signed: SKIP",
          "[Areas]\nArea00=00000003\nArea01=100000000\nArea02=-1\nArea07=0x1\nArea08=2C",
          [](const Settings& s) {
-             EXPECT_EQ(s.areaFlags[0], 0x2EU);
-             EXPECT_EQ(s.areaFlags[1], 0x2EU);
-             EXPECT_EQ(s.areaFlags[2], 0x2EU);
-             EXPECT_EQ(s.areaFlags[7], 0x2EU);
+             for (const int area : {0, 1, 2, 7}) {
+                 EXPECT_EQ(s.areaFlags[area], 0x2EU) << area;
+             }
              EXPECT_EQ(s.areaFlags[8], 0x2CU) << "short hex is still hex";
          }},
         // An earlier run's read of a flash that may have changed since, or of another
