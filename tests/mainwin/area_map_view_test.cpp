@@ -1,6 +1,7 @@
 #include "mainwin/area_map_view.h"
 
 #include <QPaintEvent>
+#include <QPainter>
 #include <QTest>
 
 #include <functional>
@@ -140,28 +141,6 @@ private slots:
         QCOMPARE(QString::fromStdString(map::addressRange(model, area)), expected);
     }
 
-    // Rows past the shown count are empty grey cells, whatever their modes and statuses.
-    void hiddenRowsAreEmptyGrey() {
-        Fixture f(1);
-        f.model.setStatus(12, "hidden", 16);
-        f.model.applyAreaEvent(AreaEvent::Progress, 12);
-        const QImage image = f.view->grab().toImage();
-        const QRgb grey = qRgb(0xE0, 0xE0, 0xE0);
-        for (int row = 0; row < map::kRows; ++row) {
-            const QRect cells = rect(map::wholeRow(row));
-            bool allGrey = true;
-            for (int y = cells.top(); y <= cells.bottom(); ++y) {
-                for (int x = cells.left(); x <= cells.right(); ++x) {
-                    const bool inCell = image.pixel(x, y) == grey;
-                    const bool inGap =
-                        image.pixel(x, y) == f.view->palette().window().color().rgb();
-                    allGrey = allGrey && (inCell || inGap);
-                }
-            }
-            QCOMPARE(allGrey, row >= 11);
-        }
-    }
-
     // Each change repaints its own cells, and nothing that looks different lies outside them.
     void partialRedrawTouchesOnlyItsCells() {
         const std::size_t area = 4;
@@ -204,22 +183,21 @@ private slots:
             f.view->show();
             QVERIFY(QTest::qWaitForWindowExposed(f.view.get()));
             QCoreApplication::processEvents();
-            const QImage before = f.view->grab().toImage();
+            QImage before = f.view->grab().toImage();
             PaintRecorder recorder;
             f.view->installEventFilter(&recorder);
             c.change(f.model);
             QTRY_VERIFY(!recorder.painted.isEmpty());
             QCoreApplication::processEvents();
             QVERIFY2(recorder.painted == c.expected, c.name);
-            const QImage after = f.view->grab().toImage();
-            for (int y = 0; y < after.height(); ++y) {
-                for (int x = 0; x < after.width(); ++x) {
-                    if (before.pixel(x, y) != after.pixel(x, y) &&
-                        !c.expected.contains(QPoint(x, y))) {
-                        QFAIL(qPrintable(QStringLiteral("%1 at %2,%3").arg(c.name).arg(x).arg(y)));
-                    }
-                }
+            // Outside the repainted cells nothing may look different.
+            QImage after = f.view->grab().toImage();
+            for (QImage* image : {&before, &after}) {
+                QPainter painter(image);
+                painter.setClipRegion(c.expected);
+                painter.fillRect(image->rect(), Qt::black);
             }
+            QVERIFY2(before == after, c.name);
         }
     }
 };

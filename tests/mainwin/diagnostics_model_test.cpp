@@ -119,6 +119,7 @@ TEST(DiagnosticsFields, AWrongFieldIsNamedOnceAndNothingIsSubmitted) {
         Rig rig;
         EXPECT_EQ(rig.model.run(DiagControl::Write, c.address, c.data, nullptr), Result::Dropped);
         EXPECT_EQ(rig.host.boxTexts(), std::vector<std::string>{c.message});
+        EXPECT_EQ(rig.host.boxes[0].title, "Error");
         EXPECT_TRUE(rig.jobs.submitted.empty());
         EXPECT_FALSE(rig.model.fieldError());
         // The mark was cleared: the next request goes out normally.

@@ -9,9 +9,6 @@
 #include <QPushButton>
 #include <QTabWidget>
 
-using corvex::mainwin::DiagnosticsPage;
-using corvex::mainwin::MessageBox;
-
 namespace {
 
 constexpr std::uint32_t kRegister = 0x80000000; // the receiver's register file, not flash
@@ -41,7 +38,8 @@ class DiagnosticsPageTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // A few controls, each seen on the Guard page as the request it made, and its result shown.
+    // A few controls, each seen on the Guard page as the request it made, and its result shown
+    // (every control's request is the model's table).
     void controlsSendTheirRequests() {
         Rig rig;
         rig.sim.bus().poke(kRegister, 0x12345678);
@@ -56,7 +54,6 @@ private slots:
             {"write", "PID:  2   Adr=80000000   Dat=12345678", nullptr, nullptr},
             {"txAckLine1", "PID: 11   Adr=00000000   Dat=00000001", "txAckLineBox", "1"},
             {"txAckLine0", "PID: 12   Adr=00000000   Dat=00000000", "txAckLineBox", "0"},
-            {"rxAckR", "PID: 18   Adr=00000000   Dat=00000000", "rxAckBox", "0"},
         };
         for (const Case& c : cases) {
             rig.click(c.button);
@@ -74,11 +71,12 @@ private slots:
         rig.click("read");
         QTRY_COMPARE(rig.text("readData"), QStringLiteral("78563412"));
 
+        QVERIFY(rig.idle()); // a busy Guard would refuse the port change
         rig.get<QComboBox>("portList").setCurrentIndex(2);
-        QVERIFY(rig.idle());
         QTRY_COMPARE(rig.lines("IN:    PID:  6   Adr=000003BC"), 1);
 
         // START twice runs one exchange; STOP ends it.
+        QVERIFY(rig.idle());
         rig.click("start");
         QTRY_COMPARE(rig.lines("IN:    PID: 24   Adr=00000000   Dat=000000FF"), 1);
         rig.click("start");
@@ -89,21 +87,14 @@ private slots:
         QVERIFY(rig.idle());
     }
 
-    // Typing keeps hex digits only; an empty field is named, marked and nothing goes out.
-    void fieldsTakeHexOnlyAndAWrongOneSendsNothing() {
+    // Typing keeps hex digits only; Enter in a field acts as its button.
+    void fieldsTakeHexOnlyAndEnterSends() {
         Rig rig;
         auto& address = rig.get<QLineEdit>("readAddress");
         address.clear();
         QTest::keyClicks(&address, "x8g0z1f");
         QCOMPARE(address.text(), QStringLiteral("801F"));
-        address.clear();
-        rig.click("read");
-        QCOMPARE(rig.boxes.size(), std::size_t{1});
-        QCOMPARE(rig.boxes[0].text, std::string("Wrong data entered for ADDRESS field."));
-        QCOMPARE(rig.boxes[0].title, std::string("Error"));
-        QTest::qWait(300);
-        QCOMPARE(rig.lines("IN:    PID:  1"), 0);
-        // Enter in the field acts as its button.
+        address.clear(); // a wrong field's box and refusal are the model's
         QTest::keyClicks(&address, "10");
         QTest::keyClick(&address, Qt::Key_Return);
         QVERIFY(rig.idle());
@@ -131,8 +122,8 @@ private slots:
         QVERIFY(!rig.window->diagnostics().watching());
     }
 
-    // BLOCKMODE shows the label; "Read" then saves a block into a file, "Write" takes its
-    // length to the block job; BLOCKMODE again hides it.
+    // BLOCKMODE shows the label and "Read" then saves a block into a file; BLOCKMODE again hides
+    // it (the write's checks are the model's).
     void blockModeMovesBlocksThroughFiles() {
         Rig rig;
         const auto blockMode = [&rig](bool on) {
@@ -143,69 +134,16 @@ private slots:
                 5000);
         };
         QVERIFY(blockMode(true));
-        for (std::uint32_t i = 0; i < 4; ++i) {
-            rig.sim.bus().poke(kRegister + 4 * i, 0xA0B0C0D0U + i);
-        }
         rig.get<QLineEdit>("readData").setText(QStringLiteral("10"));
         rig.answer = rig.dir.file("block.bin");
         QVERIFY(rig.idle());
         rig.click("read");
         QCOMPARE(rig.dialogs.back(), std::string("Save as ..."));
         QCOMPARE(rig.window->pages().currentIndex(), 0);
+        // The bytes in the file are the block job's own test.
         QVERIFY(
             QTest::qWaitFor([&] { return rig.boxSaid("Reading binary block succeeded."); }, 20000));
-        std::vector<std::uint8_t> expected;
-        for (std::uint32_t i = 0; i < 4; ++i) {
-            const std::uint32_t word = 0xA0B0C0D0U + i;
-            for (int b = 0; b < 4; ++b) {
-                expected.push_back(static_cast<std::uint8_t>(word >> (8 * b)));
-            }
-        }
-        QCOMPARE(corvex::test::readBytes(*rig.answer), expected);
-
-        QVERIFY(rig.idle());
-        rig.get<QLineEdit>("writeData").setText(QStringLiteral("6"));
-        rig.click("write");
-        QVERIFY(rig.boxSaid("Datablock must be divisible by 4 without remainder !"));
         QVERIFY(blockMode(false));
-    }
-
-    // The watch lights a changed input line green for 15 ticks, then grey again.
-    void lineWatchHighlightsAChange() {
-        std::uint8_t status = 0x47;
-        corvex::link::AreaTable table;
-        corvex::mainwin::AreaModel areas(table);
-        struct : corvex::mainwin::FeedbackView, corvex::mainwin::DispatchHost {
-            bool messageBox(const MessageBox& /*box*/) override { return true; }
-            std::optional<std::string> chooseFile(const corvex::mainwin::FileDialogSpec&,
-                                                  const std::string&) override {
-                return std::nullopt;
-            }
-            bool showMessage(const MessageBox& /*box*/) override { return true; }
-        } host;
-        corvex::test::TempDir dir;
-        corvex::mainwin::GuardFeedback feedback(areas, host, "Corvex", dir.file("corvex.LOG"));
-        corvex::mainwin::Settings settings;
-        corvex::mainwin::DiagnosticsModel model(settings, areas, feedback, host);
-        DiagnosticsPage::Hooks hooks;
-        hooks.readStatus = [&status] { return status; };
-        DiagnosticsPage page(model, feedback, hooks);
-        auto& box = *page.findChild<QLabel*>(QStringLiteral("dataValidBox"));
-        page.setShowing(true);
-        page.pollLines();
-        status |= corvex::link::kStatusDataValid;
-        page.pollLines();
-        QCOMPARE(box.property("colour").toString(), QStringLiteral("#7fe07f"));
-        QCOMPARE(box.text(), QStringLiteral("1"));
-        for (int tick = 0; tick <= corvex::mainwin::LineWatch::kHoldTicks; ++tick) {
-            page.pollLines();
-        }
-        QCOMPARE(box.property("colour").toString(), QStringLiteral("#e0e0e0"));
-        // Away from the page the watch rests.
-        page.setShowing(false);
-        status = 0x47;
-        page.pollLines();
-        QCOMPARE(box.text(), QStringLiteral("1"));
     }
 
     // The checkbox and the menu item are one switch; the short test from the menu runs and

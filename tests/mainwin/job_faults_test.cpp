@@ -15,28 +15,6 @@ namespace {
 
 using mainwin::Job;
 
-// The Guard as the window hands it jobs.
-class Jobs : public mainwin::GuardJobs {
-public:
-    explicit Jobs(link::TCorvexThread& guard) : m_guard(guard) {}
-    int Submit(const link::GuardRecord& record) override { return m_guard.Submit(record); }
-    int Submit(const link::GuardRecord& record, mainwin::FileSetter setter,
-               const std::string& name) override {
-        switch (setter) {
-        case mainwin::FileSetter::ReadFile:
-            return m_guard.Submit(record, link::FileSlot::Read, name);
-        case mainwin::FileSetter::WriteFile:
-            return m_guard.Submit(record, link::FileSlot::Write, name);
-        default:
-            return m_guard.Submit(record);
-        }
-    }
-    [[nodiscard]] bool busy() const override { return !m_guard.isIdle(); }
-
-private:
-    link::TCorvexThread& m_guard;
-};
-
 sim::SimConfig configWith(std::string_view option) {
     sim::SimConfig config;
     EXPECT_EQ(sim::applySimOption(config, option), "");
@@ -105,7 +83,7 @@ struct WindowRig {
     std::unique_ptr<link::TCorvexThread> guard = std::make_unique<link::TCorvexThread>(
         simulator.port(), owner.synchroniser(), dir.file("corvex.LRF"));
     mainwin::GuardThreadLink guardLink{*guard};
-    Jobs jobs{*guard};
+    mainwin::GuardJobsLink jobs{*guard, feedback};
 };
 
 // The firmware rows as the window runs them: a flash job comes after a signature read, which

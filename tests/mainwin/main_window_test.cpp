@@ -4,16 +4,11 @@
 
 #include <QCloseEvent>
 #include <QElapsedTimer>
-#include <QKeySequence>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QToolBar>
-
-#include <map>
 
 using corvex::mainwin::Job;
 using corvex::mainwin::MessageBox;
@@ -70,26 +65,15 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void windowFrame() {
+    // Every toolbar button has its picture and fits: none, Break least of all, may hide in the
+    // overflow menu.
+    void toolbarButtonsShowAndFit() {
         Rig rig;
-        QCOMPARE(rig.window->width(), TForm9::kClientWidth);
-        QCOMPARE(rig.window->pages().count(), 3);
-        QCOMPARE(rig.window->pages().tabText(0), QStringLiteral("Flashroms"));
-        QCOMPARE(rig.window->pages().tabText(1), QStringLiteral("Diagnostics"));
-        QCOMPARE(rig.window->pages().tabText(2), QStringLiteral("Corvex Guard"));
-        QCOMPARE(rig.window->commandField().text(), QStringLiteral("EXIT"));
-        QVERIFY(!(rig.window->windowFlags() & Qt::WindowMaximizeButtonHint));
-        // Every toolbar button has its picture and fits: none, Break least of all, may hide in
-        // the overflow menu.
         auto* toolbar = rig.window->findChild<QToolBar*>();
         for (QAction* act : toolbar->actions()) {
-            if (act->isSeparator()) {
-                continue;
-            }
-            QVERIFY2(!act->icon().isNull(), qPrintable(act->text()));
             const QWidget* button = toolbar->widgetForAction(act);
-            QVERIFY2(button != nullptr && button->isVisible() &&
-                         button->geometry().right() < toolbar->width(),
+            QVERIFY2(act->isSeparator() || (!act->icon().isNull() && button->isVisible() &&
+                                            button->geometry().right() < toolbar->width()),
                      qPrintable(act->text()));
         }
     }
@@ -205,59 +189,35 @@ private slots:
         QTRY_VERIFY(rig.window->channelEditors().empty());
     }
 
-    // A signal arriving while a box the Guard waits on is open: the box is answered, the Guard
-    // released and joined, and the settings and the log book are written, at once.
-    void aSignalWithAGuardBoxOpenClosesWithinTwoSeconds() {
-        struct Case {
-            const char* box;
-            const char* simOption;
-        };
-        for (const Case& c : {Case{"Read Firmware function completed successful.", ""},
-                              Case{"Function aborted.\rThe communication with your Corvex "
-                                   "interface is broken.",
-                                   "hang-after=20000"}}) {
-            Rig rig({}, corvex::test::simWith(c.simOption));
-            QVERIFY(rig.readSignature());
-            QElapsedTimer timer;
-            bool closedInBox = false;
-            rig.window->setBoxHandler([&](const MessageBox& box) {
-                rig.boxes.push_back(box);
-                if (box.text == c.box) {
-                    timer.start();
-                    rig.window->closeForSignal();
-                    closedInBox = true;
-                }
-                return true;
-            });
-            QVERIFY(rig.readAreaZero());
-            QTRY_VERIFY_WITH_TIMEOUT(closedInBox, 250000);
-            // 2 s for the program as users run it (tests/app/keyboard_e2e.sh holds the installed
-            // one to that); here the sanitizers and a shared machine get some room.
-            QVERIFY2(timer.elapsed() < 5000, c.box);
-            QVERIFY(!rig.window->isVisible());
-            const std::string log = readText(rig.window->logBookFile());
-            QVERIFY(log.find("RFW") != std::string::npos);
-            QVERIFY(log.find("Writing configuration data to ") != std::string::npos);
-            QVERIFY(readText(rig.dir.file("corvex.INI")).find("[Areas]") != std::string::npos);
-            if (*c.simOption == '\0') { // the read saved area 0 into its file
-                QCOMPARE(readBytes(*rig.answer).size(), std::size_t{0x8000});
-            }
-            for (const MessageBox& box : rig.boxes) {
-                QVERIFY2(box.kind != corvex::mainwin::BoxKind::Question, box.text.c_str());
-            }
-        }
-    }
-
-    // A time-out ends a job without a final report: the map takes clicks again afterwards.
-    void aTimeoutLeavesTheMapUsable() {
+    // A signal with the broken-link box open, the Guard waiting on it, closes at once with the
+    // files written (with the final report's box: keyboard_e2e.sh).
+    void aSignalWithAGuardBoxOpenClosesAtOnce() {
+        const std::string broken =
+            "Function aborted.\rThe communication with your Corvex interface is broken.";
         Rig rig({}, corvex::test::simWith("hang-after=20000"));
         QVERIFY(rig.readSignature());
+        QElapsedTimer timer;
+        bool closedInBox = false;
+        rig.window->setBoxHandler([&](const MessageBox& box) {
+            rig.boxes.push_back(box);
+            if (box.text == broken) {
+                timer.start();
+                rig.window->closeForSignal();
+                closedInBox = true;
+            }
+            return true;
+        });
         QVERIFY(rig.readAreaZero());
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.boxes.empty() && rig.boxes.back().title == "Timeout", 60000);
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.window->feedback().mapBusy(), 2000);
-        QCOMPARE(rig.window->windowTitle(), QStringLiteral("Corvex V4.00C - simulated receiver"));
-        QTest::mouseClick(&rig.window->map(), Qt::LeftButton, {}, QPoint(589 + 10, 27 + 5));
-        QCOMPARE(rig.window->areas().table().mode(0), corvex::link::kAreaModeClr);
+        QTRY_VERIFY_WITH_TIMEOUT(closedInBox, 250000);
+        QVERIFY(timer.elapsed() < 5000); // the sanitizers and a shared machine get some room
+        QVERIFY(!rig.window->isVisible());
+        const std::string log = readText(rig.window->logBookFile());
+        QVERIFY(log.find("RFW") != std::string::npos);
+        QVERIFY(log.find("Writing configuration data to ") != std::string::npos);
+        QVERIFY(readText(rig.dir.file("corvex.INI")).find("[Areas]") != std::string::npos);
+        for (const MessageBox& box : rig.boxes) {
+            QVERIFY2(box.kind != corvex::mainwin::BoxKind::Question, box.text.c_str());
+        }
     }
 
     // Exit and the close button ask before they break a job, which then ends at once with an
@@ -275,12 +235,8 @@ private slots:
         Rig rig;
         QVERIFY(rig.readSignature());
         rig.act("Flash/Set all areas to PGM").trigger();
-        std::vector<std::uint8_t> image = rig.sim.bus().flashImage();
-        for (std::uint8_t& byte : image) {
-            byte = static_cast<std::uint8_t>(~byte);
-        }
-        rig.answer = rig.dir.file("changed.bin");
-        writeBytes(*rig.answer, image);
+        rig.answer = rig.dir.file("zeros.bin"); // differs from the flash: a long write
+        writeBytes(*rig.answer, std::vector<std::uint8_t>(rig.sim.bus().flashImage().size(), 0));
         rig.act("Flash/Write Firmware").trigger();
         QVERIFY(
             QTest::qWaitFor([&rig] { return rig.window->areas().area(0).progress != 0; }, 20000));
@@ -302,11 +258,9 @@ private slots:
         QVERIFY(rig.window->close());
         QVERIFY(timer.elapsed() < 5000);
         QVERIFY(rig.window->guard() == nullptr);
-        const std::string log = readText(rig.window->logBookFile());
-        QVERIFY(log.find("WFW") != std::string::npos);
-        QVERIFY(log.find("Operation aborted.") != std::string::npos); // written as the job ended
-        QVERIFY(log.find("Writing configuration data to ") != std::string::npos);
-        QVERIFY(readText(rig.dir.file("corvex.INI")).find("[Config]") != std::string::npos);
+        // Written as the job ended; the files a close writes are keyboard_e2e.sh's.
+        QVERIFY(readText(rig.window->logBookFile()).find("Operation aborted.") !=
+                std::string::npos);
     }
 
     // EXIT on the command line stops the Guard; Restart starts a new one on the same port.
@@ -325,28 +279,6 @@ private slots:
         QTRY_COMPARE(rig.lines("Set hardware type: 0"), 1);
         QVERIFY(rig.idle());
         QVERIFY(rig.readSignature());
-    }
-
-    // Within each menu every item has its own mnemonic, so one key reaches it.
-    void everyMenuItemHasAMnemonicOfItsOwn() {
-        Rig rig;
-        const std::function<void(const QList<QAction*>&, const QString&)> check =
-            [&](const QList<QAction*>& actions, const QString& where) {
-                std::map<QString, QString> taken;
-                for (QAction* act : actions) {
-                    if (act->isSeparator() || !act->isVisible()) {
-                        continue;
-                    }
-                    const QString key = QKeySequence::mnemonic(act->text()).toString();
-                    QVERIFY2(!key.isEmpty() && !taken.contains(key),
-                             qPrintable(where + ": " + act->text() + " and " + taken[key]));
-                    taken[key] = act->text();
-                    if (act->menu() != nullptr) {
-                        check(act->menu()->actions(), where + "/" + act->text());
-                    }
-                }
-            };
-        check(rig.window->menuBar()->actions(), QStringLiteral("menu bar"));
     }
 };
 

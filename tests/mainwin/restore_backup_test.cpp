@@ -12,10 +12,8 @@ namespace {
 // The window over the simulated DSI185D (1 MiB of flash); the restore dialog takes the newest
 // backup.
 struct Rig : corvex::test::WindowRig {
-    explicit Rig(bool noBackup = false)
-        : WindowRig(
-              [noBackup](corvex::mainwin::MainWindowSetup& setup) { setup.noBackup = noBackup; },
-              dsi()) {
+    Rig()
+        : WindowRig([](corvex::mainwin::MainWindowSetup& setup) { setup.noBackup = true; }, dsi()) {
         window->setRestoreHandler([this](corvex::mainwin::RestoreModel& model) {
             offered = model.rows().size();
             return true;
@@ -43,38 +41,10 @@ class RestoreBackupTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // Flash > "Restore Backup ..." puts a backup back byte for byte, every area PGM, after a
-    // Yes/No question. (Without the copy of the flash first: the switch is the test below's.)
-    void theFlashComesBackThroughTheMenus() {
-        Rig rig(true);
-        QVERIFY(rig.start());
-        Bytes image = rig.sim.bus().flashImage();
-        for (std::size_t offset = 0; offset < 0x8000; offset += 97) {
-            image[offset] ^= 0x5A;
-        }
-        corvex::link::BackupRequest request;
-        request.content = image;
-        request.hardwareType = 1;
-        request.flashBase = 0x7FF00000;
-        request.areaCount = 11;
-        request.signature = rig.window->guard()->lastSignature();
-        QVERIFY(corvex::backup::BackupFolder(rig.backups).keep(request).kept);
-
-        rig.boxes.clear();
-        rig.act("Flash/Restore Backup ...").trigger();
-        QCOMPARE(rig.offered, std::size_t{1});
-        QVERIFY(!rig.boxes.empty());
-        QCOMPARE(rig.boxes[0].title, std::string("Confirm"));
-        QCOMPARE(rig.boxes[0].kind, corvex::mainwin::BoxKind::Question);
-        QVERIFY(rig.idle(120000));
-        QCOMPARE(rig.sim.bus().flashImage(), image);
-        QCOMPARE(rig.window->areas().table().mode(5), corvex::link::kAreaModePgm);
-    }
-
-    // --no-backup is for the run: the switch shows off and no copy is made, but the stored
-    // setting stays on. Switched on again, an erase keeps the EEPROM, which Restore puts back.
-    void theEepromComesBackAndNoBackupIsForTheRunOnly() {
-        Rig rig(true);
+    // --no-backup: the switch off for the run only. Switched on, an erase keeps the EEPROM for
+    // Restore; a flash backup comes back byte for byte, every area PGM, after a question.
+    void theEepromAndTheFlashComeBackAndNoBackupIsForTheRunOnly() {
+        Rig rig;
         QVERIFY(!rig.act("Config/Backup before writing").isChecked());
         QVERIFY(rig.start());
         Bytes first(2048);
@@ -96,6 +66,28 @@ private slots:
         rig.act("Eeprom/Restore Backup ...").trigger();
         QVERIFY(rig.idle(120000));
         QCOMPARE(rig.sim.bus().eepromImage(), first);
+
+        rig.act("Config/Backup before writing").trigger(); // no copy of 1 MiB of flash first
+        Bytes image = rig.sim.bus().flashImage();
+        for (std::size_t offset = 0; offset < 0x8000; offset += 97) {
+            image[offset] ^= 0x5A;
+        }
+        corvex::link::BackupRequest request;
+        request.content = image;
+        request.hardwareType = 1;
+        request.flashBase = 0x7FF00000;
+        request.areaCount = 11;
+        request.signature = rig.window->guard()->lastSignature();
+        QVERIFY(corvex::backup::BackupFolder(rig.backups).keep(request).kept);
+        rig.boxes.clear();
+        rig.act("Flash/Restore Backup ...").trigger();
+        QCOMPARE(rig.offered, std::size_t{1});
+        QVERIFY(!rig.boxes.empty());
+        QCOMPARE(rig.boxes[0].title, std::string("Confirm"));
+        QCOMPARE(rig.boxes[0].kind, corvex::mainwin::BoxKind::Question);
+        QVERIFY(rig.idle(120000));
+        QCOMPARE(rig.sim.bus().flashImage(), image);
+        QCOMPARE(rig.window->areas().table().mode(5), corvex::link::kAreaModePgm);
     }
 
     // The dialog lists the backups and will not restore one that may not go back.

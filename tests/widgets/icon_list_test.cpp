@@ -9,15 +9,9 @@ namespace {
 
 // Whether anything was drawn: a picture that failed to load comes out fully transparent.
 bool drawsSomething(const QPixmap& pixmap) {
-    const QImage image = pixmap.toImage();
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (qAlpha(image.pixel(x, y)) != 0) {
-                return true;
-            }
-        }
-    }
-    return false;
+    QImage blank(pixmap.size(), QImage::Format_ARGB32_Premultiplied);
+    blank.fill(Qt::transparent);
+    return pixmap.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied) != blank;
 }
 
 } // namespace
@@ -27,7 +21,7 @@ class IconList : public QObject {
 
 private slots:
     // The numbers the map, the status bar and the block jobs name; any other draws nothing.
-    void everyNumberInUseHasAPictureAndNoOtherDoes() {
+    void everyPictureInUseIsDrawnAndNoOther() {
         const std::set<int> inUse{0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
                                   13, 14, 15, 16, 17, 18, 19, 21, 28, 32, 34, 38};
         for (int number = -1; number <= 40; ++number) {
@@ -40,16 +34,13 @@ private slots:
                 QVERIFY2(drawsSomething(pixmap), qPrintable(QString::number(number)));
             }
         }
-    }
-
-    void modeButtonsAndTheProgramIconAreDrawn() {
+        // The map's mode buttons (1 is no mode) and the program's icon.
         for (const int state : {0, 2, 3}) {
             const QPixmap button = corvex::widgets::modeButtonPixmap(state);
             QCOMPARE(button.size(), QSize(50, 20));
             QVERIFY(drawsSomething(button));
         }
         QVERIFY(corvex::widgets::modeButtonPixmap(1).isNull());
-        QVERIFY(!corvex::widgets::programIcon().isNull());
         QVERIFY(drawsSomething(corvex::widgets::programIcon().pixmap(48, 48)));
     }
 };
