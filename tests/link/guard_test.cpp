@@ -84,28 +84,23 @@ TEST(GuardCommands, RepliesWithTheFixedTextsAndUnknownWordsAreCaseSensitive) {
     EXPECT_FALSE(h.guard->stopOnError());
 }
 
+// Each row starts from the previous row's state: an unknown selection must change nothing.
 TEST(GuardCommands, SetHardwareSelectsTypeAreasAndFlashBase) {
     FloatingPort port;
     GuardHarness h(port);
-    struct Case {
-        std::uint32_t param;
-        std::uint32_t type;
-        std::uint32_t areas;
-        std::uint32_t base;
-    };
-    // Each row starts from the previous row's state: an unknown selection must change nothing.
-    const Case cases[] = {{1, 1, 11, 0x7FF00000},
-                          {0, 0, 19, 0x7FE00000},
-                          {2, 1, 11, 0xC0000000},
-                          {7, 1, 11, 0xC0000000}};
-    for (const Case& c : cases) {
-        h.run(GuardRecord::command("SETHARDWARE", c.param));
+    const std::uint32_t cases[][4] = {// param, type, areas, flash base
+                                      {1, 1, 11, 0x7FF00000},
+                                      {0, 0, 19, 0x7FE00000},
+                                      {2, 1, 11, 0xC0000000},
+                                      {7, 1, 11, 0xC0000000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c[0]);
+        h.run(GuardRecord::command("SETHARDWARE", c[0]));
         EXPECT_EQ(h.repliesTo("SETHARDWARE"),
-                  std::vector<std::string>{"Set hardware type: " + std::to_string(c.type)})
-            << "param " << c.param;
-        EXPECT_EQ(h.guard->hardwareType(), c.type) << "param " << c.param;
-        EXPECT_EQ(h.guard->areaCount(), c.areas) << "param " << c.param;
-        EXPECT_EQ(h.guard->flashBase(), c.base) << "param " << c.param;
+                  std::vector<std::string>{"Set hardware type: " + std::to_string(c[1])});
+        EXPECT_EQ(h.guard->hardwareType(), c[1]);
+        EXPECT_EQ(h.guard->areaCount(), c[2]);
+        EXPECT_EQ(h.guard->flashBase(), c[3]);
     }
 }
 
