@@ -177,6 +177,7 @@ TEST(EepromJobs, ALoadFileThatIsNotARegularFileBreaksTheJobOffWithoutAReport) {
     };
     for (const auto& c : cases) {
         for (const std::string job : {"EEWRITE", "BOOTCODE"}) {
+            SCOPED_TRACE(c.what + (" " + job));
             EepromRig rig;
             const std::string what = c.what;
             if (what == "folder") {
@@ -188,17 +189,16 @@ TEST(EepromJobs, ALoadFileThatIsNotARegularFileBreaksTheJobOffWithoutAReport) {
             rig.guard->SetEELoadFileName(name);
             rig.recordBus(true);
             rig.run(job);
-            ASSERT_TRUE(rig.waitForLine("Operation aborted.")) << c.what << ' ' << job;
+            ASSERT_TRUE(rig.waitForLine("Operation aborted."));
             const std::string prefix =
                 job == "EEWRITE" ? "EELoadFromFile - " : "BootCodeLoadFromFile - ";
             EXPECT_THAT(rig.repliesTo(job), ElementsAre(prefix + name + " - ERROR",
-                                                        prefix + c.problem, "Operation aborted."))
-                << c.what << ' ' << job;
-            EXPECT_EQ(rig.events.messages().size(), 1U) << c.what << ' ' << job;
+                                                        prefix + c.problem, "Operation aborted."));
+            EXPECT_EQ(rig.events.messages().size(), 1U);
             EXPECT_EQ(rig.lastMessage().Text.view(),
                       "Job aborted and Corvex guard ready to start new job !");
-            EXPECT_THAT(rig.sim->bus().writes(), IsEmpty()) << c.what << ' ' << job;
-            EXPECT_THAT(rig.sim->adapter().microcodeUploads(), IsEmpty()) << c.what << ' ' << job;
+            EXPECT_THAT(rig.sim->bus().writes(), IsEmpty());
+            EXPECT_THAT(rig.sim->adapter().microcodeUploads(), IsEmpty());
         }
     }
 }
