@@ -97,6 +97,14 @@ public:
     void setModes(std::uint32_t all,
                   const std::vector<std::pair<std::size_t, std::uint32_t>>& some = {});
     [[nodiscard]] std::vector<link::GuardRecord> messages(std::uint32_t code) const;
+    /// The texts of the final reports, oldest first.
+    [[nodiscard]] std::vector<std::string> reportTexts() const {
+        std::vector<std::string> texts;
+        for (const auto& report : messages(link::kMsgFinalReport)) {
+            texts.push_back(report.Text.str());
+        }
+        return texts;
+    }
     [[nodiscard]] std::vector<std::uint8_t> flash() { return sim->bus().flashImage(); }
     void recordBus(bool on) { sim->bus().setRecording({.writes = on, .reads = on}); }
     /// Runs the job with an owner's time-out watch ticking every millisecond once the adapter

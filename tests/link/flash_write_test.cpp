@@ -39,10 +39,8 @@ void scribble(Bytes& image, std::size_t i) {
     }
 }
 
-bool hasReport(const FlashRig& rig, std::string_view text) {
-    const auto reports = rig.messages(link::kMsgFinalReport);
-    return std::any_of(reports.begin(), reports.end(),
-                       [&](const GuardRecord& r) { return r.Text.view() == text; });
+bool hasReport(const FlashRig& rig, const std::string& text) {
+    return std::ranges::count(rig.reportTexts(), text) > 0;
 }
 
 // The programmed areas of a write, in phase 2 order.
@@ -186,9 +184,8 @@ TEST(FlashWriteJob, StopOnErrorEndsTheJobAfterTheFirstFailedAreaElseAllAreTriedA
     EXPECT_EQ(stop[0].Text.view(), "Process stopped on error.\r\rSelect \"Config\" - \"Stop on "
                                    "Error\" to disable this function!");
     // The job's own final report is left out; the Guard's abort report follows.
-    const auto reports = rig.messages(link::kMsgFinalReport);
-    ASSERT_EQ(reports.size(), 1U);
-    EXPECT_EQ(reports[0].Text.view(), "Job aborted and Corvex guard ready to start new job !");
+    EXPECT_EQ(rig.reportTexts(),
+              std::vector<std::string>{"Job aborted and Corvex guard ready to start new job !"});
 
     FaultyWrite all(false);
     EXPECT_EQ(phaseTwo(all.rig, 1).back(), AreaEvent::ProgramFailed);
@@ -306,10 +303,9 @@ TEST(FlashWriteJob, ABadProgrammingFileIsRefusedBeforeTheReceiverIsTouched) {
             EXPECT_EQ(lines[0], "PROGRAMMING FILE " + name);
             EXPECT_TRUE(isImageException(lines[1], name, c.problem)) << lines[1];
             EXPECT_EQ(lines[2], "Operation aborted.");
-            const auto reports = rig.messages(link::kMsgFinalReport);
-            ASSERT_EQ(reports.size(), 1U);
-            EXPECT_EQ(reports[0].Text.view(),
-                      "Job aborted and Corvex guard ready to start new job !");
+            EXPECT_EQ(
+                rig.reportTexts(),
+                std::vector<std::string>{"Job aborted and Corvex guard ready to start new job !"});
             EXPECT_THAT(rig.sim->bus().writes(), ::testing::IsEmpty());
             EXPECT_EQ(rig.flash(), flash);
         }

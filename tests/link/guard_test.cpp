@@ -20,6 +20,16 @@ const char kBusy[] = "Corvex guard is currently busy. Click BREAK to abort job !
 const char kNotRunning[] = "Corvex guard is not running, command rejected.";
 const char kAbort[] = "Job aborted and Corvex guard ready to start new job !";
 
+// The last log record is the refusal with this text and colour.
+void expectRefusal(GuardHarness& h, const char* text, std::uint32_t colour) {
+    EXPECT_EQ(h.guard->Submit(GuardRecord::command("VERSION")), -1);
+    h.drain();
+    const GuardRecord refusal = h.logRecords.back();
+    EXPECT_EQ(refusal.Text.view(), text);
+    EXPECT_EQ(refusal.Code, 3U);
+    EXPECT_EQ(refusal.Data, colour);
+}
+
 TEST(GuardLifecycle, StartsIdleAndExitStopsItAndLaterSubmissionsAreRefused) {
     FloatingPort port;
     GuardHarness h(port);
@@ -31,12 +41,7 @@ TEST(GuardLifecycle, StartsIdleAndExitStopsItAndLaterSubmissionsAreRefused) {
     h.drain();
     EXPECT_EQ(h.repliesTo("EXIT"), std::vector<std::string>{"Corvex Guard is stopped."});
     EXPECT_EQ(h.guard->GuardState(), GuardStateValue::Stopped);
-    EXPECT_EQ(h.guard->Submit(GuardRecord::command("VERSION")), -1);
-    h.drain();
-    const GuardRecord& refusal = h.logRecords.back();
-    EXPECT_EQ(refusal.Text.view(), kNotRunning);
-    EXPECT_EQ(refusal.Code, 3U);
-    EXPECT_EQ(refusal.Data, 0x1000U);
+    expectRefusal(h, kNotRunning, 0x1000U);
 }
 
 // Each command's reply in the log book and the message it posts (code 0: none); unknown words
@@ -104,11 +109,10 @@ TEST(GuardCommands, SetHardwareSelectsTypeAreasAndFlashBase) {
     }
 }
 
-// Two owners' threads submit block writes, each with a file name of its own, as fast as they can:
-// a command is only ever taken while nothing else runs or waits, and each job writes to the file
-// that was handed over with it.
+// Two threads submit block writes, each with its own file name: a command is only taken while
+// nothing else runs or waits, and each job writes to the file handed over with it.
 TEST(GuardSubmit, TwoThreadsHammeringSubmitsGetOneJobAtATimeEachWithItsOwnFile) {
-    // A port that answers: on an empty one every block job ends in its prologue, before the file.
+    // An adapter that answers: on an empty port a block job ends before it opens the file.
     sim::RegisterFile bus;
     sim::VirtualPort port(bus);
     GuardHarness h(port);
@@ -156,8 +160,7 @@ TEST(GuardSubmit, TwoThreadsHammeringSubmitsGetOneJobAtATimeEachWithItsOwnFile) 
     EXPECT_EQ(jobs, accepted) << "a job ran with another submission's file, or a second queued";
 }
 
-// Reading a signature is how a technician starts on the next receiver: what the work file holds
-// of the previous one must not answer a compare.
+// A signature read starts on the next receiver: the work file's marks of the last must go.
 TEST(GuardCommands, ASignatureReadDropsTheJobMarksAndKeepsTheModes) {
     FloatingPort port;
     GuardHarness h(port);
@@ -193,21 +196,17 @@ TEST(GuardBreak, AnIdleGuardHasNothingToBreakOrAbort) {
 }
 
 // Records the Guard's state at each wake, for an owner that sleeps until told.
-class WakeRecorder : public link::GuardWake {
-public:
+struct WakeRecorder : link::GuardWake {
     void watch(const link::TCorvexThread* guard) { m_guard.store(guard); }
     void wake() override {
         const std::lock_guard lock(m_mutex);
         m_last = m_guard.load()->GuardState();
         m_changed.notify_all();
     }
-    /// True once a wake found the Guard in `state`; false after ten seconds.
     bool waitFor(GuardStateValue state) {
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_last == state; });
     }
-
-private:
     std::atomic<const link::TCorvexThread*> m_guard{nullptr}; // set by the test before binding
     std::mutex m_mutex; // guards m_last: the Guard writes it, the test waits on it
     std::condition_variable m_changed;
@@ -235,12 +234,7 @@ TEST(GuardBreak, DeadlockHoldsTheGuardRefusingJobsUntilBreakThenReportsTheAbort)
     ASSERT_TRUE(h.waitForLine("DEADLOCK TEST"));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(h.guard->GuardState(), GuardStateValue::Busy);
-    EXPECT_EQ(h.guard->Submit(GuardRecord::command("VERSION")), -1);
-    h.drain();
-    const GuardRecord refusal = h.logRecords.back();
-    EXPECT_EQ(refusal.Text.view(), kBusy);
-    EXPECT_EQ(refusal.Code, 3U);
-    EXPECT_EQ(refusal.Data, 0x2000U);
+    expectRefusal(h, kBusy, 0x2000U);
     h.guard->Break();
     ASSERT_TRUE(h.events.waitForMessage(5));
     ASSERT_TRUE(h.waitForLine("Operation aborted."));
@@ -263,9 +257,8 @@ bool waitUntil(const std::function<bool()>& done) {
     return done();
 }
 
-// A hung adapter during EMI_INIT: the user's break is an abort, the window's time-out a broken
-// link; neither may claim the bus was initialised. Destroying the Guard breaks the wait and
-// joins, with no report to an owner that is going.
+// A hung adapter in EMI_INIT: a user's break is an abort, a time-out a broken link, neither
+// claims success; destroying the Guard breaks the wait and joins without a report.
 TEST(GuardBreak, UserBreakIsAnAbortTimeoutIsABrokenLinkAndDestructionJoins) {
     for (const std::string how : {"break", "timeout", "destroy"}) {
         SCOPED_TRACE(how);
@@ -316,8 +309,8 @@ TEST(GuardFatal, AnEscapingErrorEndsTheGuardWithTheReportAndANewGuardTakesOver) 
     EXPECT_TRUE(replacement.contains("Corvex Guard is restarted by user program."));
 }
 
-// The window hands calls over by queueing them to its own thread: the Guard waits until the
-// owner has run each one, and a Guard destroyed while it waits leaves a call that does nothing.
+// A posted hand-over holds the Guard until the owner runs it; a Guard destroyed while it waits
+// leaves a call that does nothing.
 TEST(GuardLifecycle, APostedHandOverHoldsTheGuardUntilItRunsAndDestructionDropsIt) {
     FloatingPort port;
     PostingOwner owner;
@@ -332,9 +325,8 @@ TEST(GuardLifecycle, APostedHandOverHoldsTheGuardUntilItRunsAndDestructionDropsI
     EXPECT_TRUE(waitUntil([&] { return guard->isIdle(); }));
     ASSERT_EQ(events.messages().size(), 1U);
 
-    // A read block waits in its first hand-over when its owner goes, just after a time-out that
-    // the block would take as one abandoned word to go on past: going must end it all the same,
-    // though the interface has gone quiet.
+    // A read block waits in a hand-over when its owner goes, just after a time-out it would
+    // take as one abandoned word: going ends it all the same.
     SilencingPort quiet(port);
     const TempDir dir;
     auto blocked = std::make_unique<link::TCorvexThread>(quiet, owner.synchroniser(), "test.LRF");
