@@ -118,8 +118,9 @@ TEST(GuardDriver, SetDriverChoosesHowEveryByteIsSent) {
 }
 
 // Words travel both ways and the result goes to its field; an unknown function is logged and
-// still completes; the port base moves every later access.
-TEST(DiagFunctions, WordsUnknownFunctionsAndThePortBase) {
+// still completes; the port base moves every later access; single handshake steps move one byte
+// through the loopback; each line function drives one control line.
+TEST(DiagFunctions, EachFunctionOnOneRig) {
     DiagRig rig;
     rig.harness.run(diag(link::kPidWriteWord, 0x20009000, 0x12345678));
     EXPECT_EQ(rig.bus.writes().back(), std::make_pair(0x20009000U, 0x12345678U));
@@ -148,10 +149,6 @@ TEST(DiagFunctions, WordsUnknownFunctionsAndThePortBase) {
     rig.harness.run(diag(link::kPidPortBase, 0x378));
     rig.harness.run("CORVEX");
     EXPECT_EQ(rig.harness.log.back(), "VELMAR (REV B) CORVEX INTERFACE CONNECTED");
-}
-
-TEST(DiagFunctions, SingleHandshakeStepsMoveOneByteThroughTheLoopback) {
-    DiagRig rig;
     rig.harness.run(diag(link::kPidLoopbackOn));
     EXPECT_TRUE(rig.harness.contains("LOOPBACK ENABLED"));
     rig.harness.run(diag(link::kPidDataValid));
@@ -168,11 +165,7 @@ TEST(DiagFunctions, SingleHandshakeStepsMoveOneByteThroughTheLoopback) {
     EXPECT_TRUE(rig.harness.contains("LOOPBACK DISABLED"));
     EXPECT_TRUE(rig.adapter.anomalies().empty()) << rig.adapter.anomalies().front();
     EXPECT_EQ(rig.harness.guard->PendingDepth(), 0);
-}
-
-// Each row: the function that sets the line's register bit, the one that clears it, the bit.
-TEST(DiagFunctions, LineFunctionsDriveOneControlLineEach) {
-    DiagRig rig;
+    // Each row: the function that sets the line's register bit, the one that clears it, the bit.
     const std::uint32_t cases[][3] = {{link::kPidReadHigh, link::kPidReadLow, link::kLineRead},
                                       {link::kPidTxAckHigh, link::kPidTxAckLow, link::kLineTxAck},
                                       {link::kPidWriteHigh, link::kPidWriteLow, link::kLineWrite},

@@ -30,25 +30,16 @@ void expectRefusal(GuardHarness& h, const char* text, std::uint32_t colour) {
     EXPECT_EQ(refusal.Data, colour);
 }
 
-TEST(GuardLifecycle, StartsIdleAndExitStopsItAndLaterSubmissionsAreRefused) {
+// A Guard starts idle; each command's reply in the log book and the message it posts (code 0:
+// none); unknown words are case-sensitive and the empty command has no echo; SETHARDWARE rows
+// start from the previous row's state (an unknown selection changes nothing); EXIT stops it and
+// later submissions are refused.
+TEST(GuardCommands, RepliesSelectionsAndExit) {
     FloatingPort port;
     GuardHarness h(port);
     ASSERT_TRUE(h.waitForLine("CORVEX GUARD RUNNING - VERSION 1.00 - BUILD 020407"));
     EXPECT_EQ(h.log.front(), "CORVEX GUARD STARTING ...");
     EXPECT_EQ(h.guard->GuardState(), GuardStateValue::Idle);
-    ASSERT_GE(h.guard->Submit(GuardRecord::command("EXIT")), 0);
-    ASSERT_TRUE(h.events.waitForTerminate());
-    h.drain();
-    EXPECT_EQ(h.repliesTo("EXIT"), std::vector<std::string>{"Corvex Guard is stopped."});
-    EXPECT_EQ(h.guard->GuardState(), GuardStateValue::Stopped);
-    expectRefusal(h, kNotRunning, 0x1000U);
-}
-
-// Each command's reply in the log book and the message it posts (code 0: none); unknown words
-// are case-sensitive, and the empty command has no echo.
-TEST(GuardCommands, RepliesWithTheFixedTextsAndUnknownWordsAreCaseSensitive) {
-    FloatingPort port;
-    GuardHarness h(port);
     const struct {
         const char* command;
         const char* reply;
@@ -87,18 +78,12 @@ TEST(GuardCommands, RepliesWithTheFixedTextsAndUnknownWordsAreCaseSensitive) {
     ASSERT_TRUE(h.waitForLine("DISABLE STOP ON ERROR"));
     EXPECT_TRUE(h.contains("ENABLE STOP ON ERROR"));
     EXPECT_FALSE(h.guard->stopOnError());
-}
-
-// Each row starts from the previous row's state: an unknown selection must change nothing.
-TEST(GuardCommands, SetHardwareSelectsTypeAreasAndFlashBase) {
-    FloatingPort port;
-    GuardHarness h(port);
-    const std::uint32_t cases[][4] = {// param, type, areas, flash base
-                                      {1, 1, 11, 0x7FF00000},
-                                      {0, 0, 19, 0x7FE00000},
-                                      {2, 1, 11, 0xC0000000},
-                                      {7, 1, 11, 0xC0000000}};
-    for (const auto& c : cases) {
+    const std::uint32_t selections[][4] = {// param, type, areas, flash base
+                                           {1, 1, 11, 0x7FF00000},
+                                           {0, 0, 19, 0x7FE00000},
+                                           {2, 1, 11, 0xC0000000},
+                                           {7, 1, 11, 0xC0000000}};
+    for (const auto& c : selections) {
         SCOPED_TRACE(c[0]);
         h.run(GuardRecord::command("SETHARDWARE", c[0]));
         EXPECT_EQ(h.repliesTo("SETHARDWARE"),
@@ -107,6 +92,12 @@ TEST(GuardCommands, SetHardwareSelectsTypeAreasAndFlashBase) {
         EXPECT_EQ(h.guard->areaCount(), c[2]);
         EXPECT_EQ(h.guard->flashBase(), c[3]);
     }
+    ASSERT_GE(h.guard->Submit(GuardRecord::command("EXIT")), 0);
+    ASSERT_TRUE(h.events.waitForTerminate());
+    h.drain();
+    EXPECT_EQ(h.repliesTo("EXIT"), std::vector<std::string>{"Corvex Guard is stopped."});
+    EXPECT_EQ(h.guard->GuardState(), GuardStateValue::Stopped);
+    expectRefusal(h, kNotRunning, 0x1000U);
 }
 
 // Two threads submit block writes, each with its own file name: a command is only taken while

@@ -222,18 +222,6 @@ TEST(DirectPortPrivileges, EveryUserGivesUpRawIoOnceThePortsAreGranted) {
 
 // --- the --port chooser ---
 
-TEST(PortBackendChooser, DescribesTheBackendItOpenedAndPrefersTheMatchingPpdevPort) {
-    test::FakeSysCalls sys;
-    sys.addParport(0, kOtherBase);
-    sys.addParport(1, kBase);
-    EXPECT_EQ(link::openPortBackend("ppdev", sys, kBase).description,
-              "ppdev /dev/parport1 at 0x378");
-    EXPECT_EQ(link::openPortBackend("direct", sys, 0x3BC).description, "direct I/O at 0x3BC");
-    const auto choice = link::openAccessibleRealPort(sys, kBase);
-    ASSERT_TRUE(choice.has_value());
-    EXPECT_EQ(choice->description, "ppdev /dev/parport1 at 0x378");
-}
-
 TEST(PortBackendChooser, AccessibleRealPortIsNeverDirect) {
     // Root on a machine without parallel-port support: port instructions would be granted,
     // and the missing port would read like a present one with its lines floating.
