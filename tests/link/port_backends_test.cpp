@@ -31,12 +31,16 @@ constexpr std::uint16_t kControl = kBase + link::kControlOffset;
 constexpr std::uint64_t kRawIo = std::uint64_t{1} << test::FakeSysCalls::kRawIo;
 
 // A backend over the fake machine, wired to a simulated Rev B adapter at 0x378 the way it would
-// reach a real port's registers. The simulator's own port is checked in the simulator's tests.
+// reach a real port's registers. A named ppdev device on a machine without procfs serves every
+// base. The simulator's own port is checked in the simulator's tests.
 struct Rig {
     explicit Rig(const std::string& kind) {
         if (kind == "Ppdev") {
             sys.addParport(0, kBase).addParport(1, kOtherBase);
             backend = link::PpdevPort::openForBase(sys, kBase);
+        } else if (kind == "NamedPpdev") {
+            sys.addParport(0, kBase).removeParportSupport();
+            backend = link::openPortBackend("ppdev:/dev/parport0", sys, kOtherBase).io;
         } else {
             backend = std::make_unique<link::DirectPort>(sys, kBase);
         }
@@ -83,6 +87,9 @@ TEST_P(PortBackendContract, SetupClearsTheLineBitsAndReleasesTheDataLines) {
 
 TEST_P(PortBackendContract, DetectsTheRevBAdapterOnlyAtItsBase) {
     for (const std::uint16_t base : {kOtherBase, kBase}) {
+        if (base != kBase && GetParam() == "NamedPpdev") {
+            continue; // the named device serves every base: the adapter answers there too
+        }
         port.setBase(base);
         port.setup();
         EXPECT_EQ(link.detectInterface(),
@@ -101,7 +108,8 @@ TEST_P(PortBackendContract, WordTransactionsReachTheReceiverBus) {
     EXPECT_EQ(link.readWord(0x20002004), 0x41852825U);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, PortBackendContract, ::testing::Values("Ppdev", "Direct"),
+INSTANTIATE_TEST_SUITE_P(Backends, PortBackendContract,
+                         ::testing::Values("Ppdev", "NamedPpdev", "Direct"),
                          [](const auto& info) { return info.param; });
 
 // --- ppdev ---
@@ -135,28 +143,6 @@ TEST(PpdevDeviceChoice, ABaseWithoutAFreeDeviceReadsAsAnEmptyPort) {
         EXPECT_EQ(port->in(0x2F8), 0xFF) << "not a parallel-port register at all";
         EXPECT_THAT(sys.logOf("PP"), IsEmpty()) << "held " << held;
         EXPECT_EQ(sys.openDescriptors(), 1);
-    }
-}
-
-TEST(PpdevDeviceChoice, NamedDeviceServesEveryBaseWithoutProcfs) {
-    // The adapter hangs on a card at 0x3BC, while the port layer keeps its own base.
-    sim::RegisterFile bus;
-    sim::AdapterOptions options;
-    options.base = 0x3BC;
-    sim::VirtualPort adapter(bus, options);
-    test::FakeSysCalls sys(&adapter);
-    sys.addParport(0, 0x3BC).removeParportSupport();
-    const auto choice = link::openPortBackend("ppdev:/dev/parport0", sys, kBase);
-    EXPECT_EQ(choice.description, "ppdev /dev/parport0 at 0x378");
-    link::Port port(*choice.io, kBase);
-    link::LinkFlags flags;
-    link::Link link(port, flags);
-    link.setSleeper([](std::chrono::milliseconds) {});
-    const sim::test::Watchdog watchdog(flags);
-    for (const std::uint16_t base : {kBase, kOtherBase}) {
-        port.setBase(base);
-        port.setup();
-        EXPECT_EQ(link.detectInterface(), link::InterfaceType::RevB) << "at base " << base;
     }
 }
 
