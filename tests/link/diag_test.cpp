@@ -257,16 +257,13 @@ TEST(LoopbackTests, PassOnlyAgainstAnEchoingInterfaceInLoopback) {
     EXPECT_TRUE(harness.contains("Loopback ACK-test failed."));
 }
 
-// With nothing answering -- an empty port, whose inputs float high, or an adapter that has
-// stopped answering -- no interface is detected.
-TEST(LoopbackTests, NothingAnsweringIsNotDetected) {
+// An adapter that has stopped answering is not detected (an empty port: see the port base).
+TEST(LoopbackTests, AHungAdapterIsNotDetected) {
     sim::AdapterOptions hung;
     hung.hangAfter = 0;
-    for (const auto& options : {DiagRig::adapterOptions(sim::AdapterType::Absent), hung}) {
-        DiagRig rig(options);
-        rig.harness.run("CORVEX");
-        EXPECT_EQ(rig.harness.log.back(), "NO CORVEX INTERFACE CONNECTED");
-    }
+    DiagRig rig(hung);
+    rig.harness.run("CORVEX");
+    EXPECT_EQ(rig.harness.log.back(), "NO CORVEX INTERFACE CONNECTED");
 }
 
 } // namespace

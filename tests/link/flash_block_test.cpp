@@ -58,22 +58,6 @@ TEST(FlashBlockJobs, ReadBlockSavesTheWordsWithAProgressStepEveryThirtyFirstOrAt
                 ElementsAre(AreaEvent::Reset, AreaEvent::Progress, AreaEvent::Reset));
 }
 
-TEST(FlashBlockJobs, ABrokenReadBlockLeavesTheEarlierFileWhole) {
-    FlashRig rig;
-    writeBytes(rig.writeFile, {1, 2, 3});
-    rig.events.setHook([](link::TCorvexThread& guard, AreaEvent event, std::uint32_t) {
-        if (event == AreaEvent::Progress) {
-            guard.Break();
-        }
-    });
-    rig.run(GuardRecord::command("RBB", 0, 0x7FE00000, 4096));
-    ASSERT_TRUE(rig.waitForLine("Operation aborted."));
-    EXPECT_EQ(readBytes(rig.writeFile), (Bytes{1, 2, 3}));
-    EXPECT_EQ(rig.dir.names(), std::vector<std::string>{"write.bin"});
-    EXPECT_EQ(rig.reportTexts(),
-              std::vector<std::string>{"Job aborted and Corvex guard ready to start new job !"});
-}
-
 // A write block puts the file on the bus word for word, stops where a short file ends, and takes
 // nothing from a folder or a FIFO (which must not hold the Guard).
 TEST(FlashBlockJobs, WriteBlockPutsTheFileOnTheBusWordForWordAndOnlyThat) {
