@@ -101,16 +101,16 @@ TEST(EepromJobs, AByteThatDoesNotComeBackEndsTheWriteAtItsAddress) {
         {"EEERASE", "EEPROM ERASE ERROR (0EE2A123)", "Erasing configuration EEprom failed."},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.job);
         EepromRig rig({"eeprom-nack=123"});
         writeBytes(rig.load, pattern());
         rig.run(c.job);
-        EXPECT_THAT(rig.repliesTo(c.job), Contains(c.line)) << c.job;
-        EXPECT_EQ(rig.lastMessage().Text.view(), c.report) << c.job;
-        EXPECT_EQ(rig.lastMessage().Data, link::kStyleError) << c.job;
+        EXPECT_THAT(rig.repliesTo(c.job), Contains(c.line));
+        EXPECT_EQ(rig.lastMessage().Text.view(), c.report);
+        EXPECT_EQ(rig.lastMessage().Data, link::kStyleError);
         // The pages before the failing one were written whole.
         const Bytes wanted = std::string(c.job) == "EEWRITE" ? pattern() : Bytes(kEeprom, 0xFF);
-        EXPECT_TRUE(std::equal(wanted.begin(), wanted.begin() + 0x120, rig.eeprom().begin()))
-            << c.job;
+        EXPECT_TRUE(std::equal(wanted.begin(), wanted.begin() + 0x120, rig.eeprom().begin()));
     }
 }
 
@@ -126,17 +126,14 @@ TEST(EepromJobs, AReadOfAnAbsentEepromFailsAtTheDeviceAddressByEitherMethod) {
     }
 }
 
-TEST(EepromJobs, ViewHandsTheSavedFileToTheOwnerInsteadOfTheSaveLine) {
+// A view hands the saved file to the owner instead of the save line; a failed save is a failure.
+TEST(EepromJobs, ViewHandsTheSavedFileOverAndAFailedSaveIsAFailure) {
     EepromRig rig;
     rig.run("EEVIEW");
     EXPECT_EQ(readBytes(rig.save), Bytes(kEeprom, 0xFF));
     EXPECT_EQ(rig.lastMessage().Code, link::kMsgEepromView);
     EXPECT_EQ(rig.lastMessage().Text.view(), rig.save);
     EXPECT_EQ(rig.repliesTo("EEVIEW").back(), "EEPROM READ - OK");
-}
-
-TEST(EepromJobs, AFailedSaveIsReportedAsAFailure) {
-    EepromRig rig;
     const std::string missing = rig.dir.file("no-such-folder/save.bin");
     rig.guard->SetEESaveFileName(missing);
     rig.run("EEREAD");
@@ -177,6 +174,7 @@ TEST(EepromJobs, ALoadFileThatIsNotARegularFileBreaksTheJobOffWithoutAReport) {
     };
     for (const auto& c : cases) {
         for (const std::string job : {"EEWRITE", "BOOTCODE"}) {
+            SCOPED_TRACE(c.what + (" " + job));
             EepromRig rig;
             const std::string what = c.what;
             if (what == "folder") {
@@ -188,17 +186,16 @@ TEST(EepromJobs, ALoadFileThatIsNotARegularFileBreaksTheJobOffWithoutAReport) {
             rig.guard->SetEELoadFileName(name);
             rig.recordBus(true);
             rig.run(job);
-            ASSERT_TRUE(rig.waitForLine("Operation aborted.")) << c.what << ' ' << job;
+            ASSERT_TRUE(rig.waitForLine("Operation aborted."));
             const std::string prefix =
                 job == "EEWRITE" ? "EELoadFromFile - " : "BootCodeLoadFromFile - ";
             EXPECT_THAT(rig.repliesTo(job), ElementsAre(prefix + name + " - ERROR",
-                                                        prefix + c.problem, "Operation aborted."))
-                << c.what << ' ' << job;
-            EXPECT_EQ(rig.events.messages().size(), 1U) << c.what << ' ' << job;
+                                                        prefix + c.problem, "Operation aborted."));
+            EXPECT_EQ(rig.events.messages().size(), 1U);
             EXPECT_EQ(rig.lastMessage().Text.view(),
                       "Job aborted and Corvex guard ready to start new job !");
-            EXPECT_THAT(rig.sim->bus().writes(), IsEmpty()) << c.what << ' ' << job;
-            EXPECT_THAT(rig.sim->adapter().microcodeUploads(), IsEmpty()) << c.what << ' ' << job;
+            EXPECT_THAT(rig.sim->bus().writes(), IsEmpty());
+            EXPECT_THAT(rig.sim->adapter().microcodeUploads(), IsEmpty());
         }
     }
 }

@@ -15,8 +15,7 @@ namespace {
 const std::string kProcDir = "/proc/sys/dev/parport";
 constexpr std::uint8_t kDirectionBit = 0x20;
 constexpr std::uint8_t kLineBits = 0x0F;
-// What the kernel writes to the control register when it hands a freshly opened port over:
-// Init and SelectIn high at the register, data lines driven.
+// The kernel hands a freshly claimed port over with Init and SelectIn high, data lines driven.
 constexpr std::uint8_t kKernelInitialControl = 0x0C;
 constexpr std::uint64_t kAllCapabilities = (std::uint64_t{1} << 41) - 1;
 
@@ -40,7 +39,6 @@ FakeSysCalls& FakeSysCalls::addParport(int number, std::uint16_t base, const std
     const std::string dir = kProcDir + "/parport" + std::to_string(number);
     m_directories.insert(dir);
     m_directories.insert(dir + "/devices");
-    // The kernel lists the base and the base of the extended registers.
     m_files[dir + "/base-addr"] = std::to_string(base) + "\t" + std::to_string(base + 0x400) + "\n";
     m_files[dir + "/modes"] = modes + "\n";
     Device& device = m_devices["/dev/parport" + std::to_string(number)];
@@ -69,25 +67,9 @@ std::string FakeSysCalls::holder(const Device& device) const {
     return file == m_files.end() ? "none" : file->second.substr(0, file->second.find('\n'));
 }
 
-FakeSysCalls& FakeSysCalls::setOpenError(const std::string& path, int error) {
-    m_devices[path].openError = error;
-    return *this;
-}
-
-FakeSysCalls& FakeSysCalls::setClaimError(const std::string& path, int error) {
-    m_devices[path].claimError = error;
-    return *this;
-}
-
 void FakeSysCalls::removeParportSupport() {
     std::erase_if(m_directories, [](const std::string& dir) { return dir.starts_with(kProcDir); });
     std::erase_if(m_files, [](const auto& file) { return file.first.starts_with(kProcDir); });
-}
-
-FakeSysCalls& FakeSysCalls::setIdentity(uid_t real, uid_t effective) {
-    m_uid = real;
-    m_euid = effective;
-    return *this;
 }
 
 std::vector<std::string> FakeSysCalls::logOf(const std::string& prefix) const {
@@ -101,20 +83,6 @@ long FakeSysCalls::firstIndexOf(const std::string& prefix) const {
     const auto it = std::find_if(m_log.begin(), m_log.end(),
                                  [&](const std::string& line) { return line.starts_with(prefix); });
     return it == m_log.end() ? -1 : it - m_log.begin();
-}
-
-bool FakeSysCalls::portAllowed(std::uint16_t address) const {
-    return m_iopl == 3 || m_ioperm[address];
-}
-
-std::uint8_t FakeSysCalls::hardwareIn(std::uint16_t address) {
-    return m_hardware != nullptr ? m_hardware->in(address) : 0xFF;
-}
-
-void FakeSysCalls::hardwareOut(std::uint16_t address, std::uint8_t value) {
-    if (m_hardware != nullptr) {
-        m_hardware->out(address, value);
-    }
 }
 
 int FakeSysCalls::open(const std::string& path, int /*flags*/) {
@@ -137,7 +105,6 @@ int FakeSysCalls::close(int fd) {
         ADD_FAILURE() << "close of descriptor " << fd << ", which is not open";
         return -EBADF;
     }
-    // The kernel would release the port itself; a backend that relies on it is noted.
     note("close " + file->second.path + (file->second.claimed ? " (still claimed)" : ""));
     if (file->second.claimed) {
         setHolder(m_devices.at(file->second.path), "none");
@@ -161,8 +128,7 @@ int FakeSysCalls::ioctl(int fd, unsigned long request, void* arg) {
         if (file->second.claimed) {
             return -EINVAL;
         }
-        // The real claim sleeps until the holder lets go, and holds the port device's one lock
-        // the while, so the holder's own requests wait too: both programs stand still.
+        // The real claim sleeps holding the device's one lock: the holder stands still too.
         if (const std::string holding = holder(device); holding != "none") {
             ADD_FAILURE() << "PPCLAIM on " << path << " while " << holding
                           << " holds the port: the claim would wait, and freeze the holder";
@@ -217,8 +183,7 @@ int FakeSysCalls::ioctl(int fd, unsigned long request, void* arg) {
     } else {
         const int reverse = *static_cast<int*>(arg);
         note("PPDATADIR " + path + " " + std::to_string(reverse));
-        // The kernel sets the direction bit only on a port it found able to release the data
-        // lines; on any other the request succeeds and changes nothing.
+        // Without TRISTATE the request succeeds and changes nothing.
         if (device.bidirectional) {
             device.control = static_cast<std::uint8_t>(
                 reverse != 0 ? device.control | kDirectionBit : device.control & ~kDirectionBit);
@@ -295,7 +260,6 @@ int FakeSysCalls::capget(link::CapabilitySets& sets) {
 }
 
 int FakeSysCalls::capset(const link::CapabilitySets& sets) {
-    // The kernel lets a thread only shrink its permitted set, and use no more than it permits.
     if ((sets.permitted & ~m_caps.permitted) != 0 || (sets.effective & ~sets.permitted) != 0) {
         return -EPERM;
     }

@@ -12,46 +12,52 @@
 
 namespace corvex::test {
 
-// A scripted Linux machine for the port backends: procfs, /dev/parportN with the kernel's
-// requests, port permissions, identity and capabilities. Register traffic reaches `hardware` as
-// the real port's registers would see it (floating without). Every change is logged as one line,
-// so tests can check sequences ("open /dev/parport0", "PPCLAIM /dev/parport0", "inb 0x379").
+// A scripted Linux machine for the port backends (procfs, /dev/parportN, port permissions,
+// identity, capabilities); register traffic reaches `hardware` (floating without). Every change
+// is logged as one line ("open /dev/parport0", "PPCLAIM /dev/parport0", "inb 0x379").
 class FakeSysCalls : public link::SysCalls {
 public:
     static constexpr int kRawIo = 17;
     explicit FakeSysCalls(link::PortIo* hardware = nullptr);
 
     // --- the machine ---
-    /// A port known to the kernel as parportN at base, with its device node. modes is what the
-    /// kernel found the port able to do; without TRISTATE it never sets the direction bit.
+    /// parportN at base with its device node; without TRISTATE in modes the kernel never sets
+    /// the direction bit.
     FakeSysCalls& addParport(int number, std::uint16_t base,
                              const std::string& modes = "PCSPP,TRISTATE");
-    /// Another program (or kernel driver) holds parportN under this name, as the kernel shows
-    /// in devices/active. A claim then waits until the holder lets go.
+    /// Another program holds parportN under this name (devices/active): a claim would wait.
     FakeSysCalls& holdPort(int number, const std::string& holder);
-    FakeSysCalls& setOpenError(const std::string& path, int error);
-    FakeSysCalls& setClaimError(const std::string& path, int error);
-    /// Removes /proc/sys/dev/parport, as on a kernel without parallel-port support.
+    FakeSysCalls& setOpenError(const std::string& path, int error) {
+        m_devices[path].openError = error;
+        return *this;
+    }
+    FakeSysCalls& setClaimError(const std::string& path, int error) {
+        m_devices[path].claimError = error;
+        return *this;
+    }
+    /// A kernel without parallel-port support: no /proc/sys/dev/parport.
     void removeParportSupport();
     void setPortInstructions(bool available) { m_portInstructions = available; }
-    /// ioperm fails with error for every range (iopl is unaffected).
     void setIopermError(int error) { m_iopermError = error; }
-    FakeSysCalls& setIdentity(uid_t real, uid_t effective);
+    FakeSysCalls& setIdentity(uid_t real, uid_t effective) {
+        m_uid = real;
+        m_euid = effective;
+        return *this;
+    }
     void setCapabilities(link::CapabilitySets caps) { m_caps = caps; }
     void setSetresuidError(int error) { m_setresuidError = error; }
 
     // --- what happened ---
     [[nodiscard]] const std::vector<std::string>& log() const { return m_log; }
-    /// The log lines that start with prefix.
     [[nodiscard]] std::vector<std::string> logOf(const std::string& prefix) const;
-    /// Position in the log of the first line starting with prefix, or -1.
     [[nodiscard]] long firstIndexOf(const std::string& prefix) const;
     void clearLog() { m_log.clear(); }
     [[nodiscard]] int openDescriptors() const { return static_cast<int>(m_fds.size()); }
     [[nodiscard]] uid_t effectiveUid() const { return m_euid; }
     [[nodiscard]] link::CapabilitySets capabilities() const { return m_caps; }
-    /// Whether the port instructions may reach address now.
-    [[nodiscard]] bool portAllowed(std::uint16_t address) const;
+    [[nodiscard]] bool portAllowed(std::uint16_t address) const {
+        return m_iopl == 3 || m_ioperm[address];
+    }
 
     // --- link::SysCalls ---
     int open(const std::string& path, int flags) override;
@@ -75,12 +81,9 @@ private:
         std::uint16_t base = 0;
         int openError = 0;
         int claimError = 0;
-        // The kernel's view of the claimed port's control register.
-        std::uint8_t control = 0;
-        // The port can release its data lines (TRISTATE among its modes).
-        bool bidirectional = true;
-        // parportN, for the files the kernel keeps about it; -1 for other device nodes.
-        int number = -1;
+        std::uint8_t control = 0;  // the kernel's view of the claimed port's control register
+        bool bidirectional = true; // TRISTATE among its modes
+        int number = -1;           // parportN; -1 for other device nodes
     };
     struct OpenFile {
         std::string path;
@@ -89,16 +92,21 @@ private:
     void note(std::string line) { m_log.push_back(std::move(line)); }
     void setHolder(const Device& device, const std::string& holder);
     [[nodiscard]] std::string holder(const Device& device) const;
-    std::uint8_t hardwareIn(std::uint16_t address);
-    void hardwareOut(std::uint16_t address, std::uint8_t value);
+    std::uint8_t hardwareIn(std::uint16_t address) {
+        return m_hardware != nullptr ? m_hardware->in(address) : 0xFF;
+    }
+    void hardwareOut(std::uint16_t address, std::uint8_t value) {
+        if (m_hardware != nullptr) {
+            m_hardware->out(address, value);
+        }
+    }
     link::PortIo* m_hardware;
     std::map<std::string, std::string> m_files;
     std::set<std::string> m_directories;
     std::map<std::string, Device> m_devices;
     std::map<int, OpenFile> m_fds;
     int m_nextFd = 3;
-    // The kernel names each claim through the port device after its own registration number.
-    int m_nextClaimName = 0;
+    int m_nextClaimName = 0; // the kernel names each claim ppdevN
     bool m_portInstructions = true;
     int m_iopermError = 0;
     int m_iopl = 0;

@@ -33,7 +33,7 @@ TEST(FirmwareName, FoundWhereverBlockEdgesFallInTheMarkerOrTheName) {
     }
 }
 
-TEST(FirmwareName, AMarkerRightAfterAFailedAttemptIsFoundAndALongNameIsCut) {
+TEST(FirmwareName, FoundAfterAFailedAttemptCutToAHundredOrUnknown) {
     TempDir dir;
     const std::string file = dir.file("image.bin");
     // The stray first letter sits on the last byte of a block, the marker starts the next one.
@@ -43,11 +43,7 @@ TEST(FirmwareName, AMarkerRightAfterAFailedAttemptIsFoundAndALongNameIsCut) {
     EXPECT_EQ(link::findFirmwareName(file), "Q");
     writeBytes(file, imageWithText(4000, kMarker + std::string(300, 'n') + std::string(1, '\0')));
     EXPECT_EQ(link::findFirmwareName(file), std::string(100, 'n')) << "cut to a hundred";
-}
-
-TEST(FirmwareName, UnknownWithoutMarkerWithoutZeroByteOrWithoutFile) {
-    TempDir dir;
-    const std::string file = dir.file("image.bin");
+    // Unknown without the marker, without the closing zero byte or without the file.
     writeBytes(file, imageWithText(0, "BEGINNING_I"));
     EXPECT_FALSE(link::findFirmwareName(file));
     writeBytes(file, imageWithText(4096 * 3 - 14, kMarker + "AB"));
@@ -85,6 +81,14 @@ TEST(ReplacingFile, TheTargetChangesOnlyOnCommit) {
     struct stat info {};
     ASSERT_EQ(::stat(target.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640U) << "the replaced file's permissions are kept";
+    // A folder that does not exist is reported, not created.
+    link::ReplacingFile missing(dir.file("no/such/folder.bin"));
+    EXPECT_FALSE(missing.valid());
+    EXPECT_FALSE(missing.commit());
+    EXPECT_EQ(missing.error(), "No such file or directory");
+    EXPECT_EQ(link::replaceFileContents(dir.file("no/such/folder.bin"), bytes),
+              "No such file or directory");
+    EXPECT_FALSE(link::ReplacingFile("").valid());
 }
 
 TEST(ReplacingFile, ASymbolicLinkIsFollowedAndStaysALink) {
@@ -113,19 +117,6 @@ TEST(ReplacingFile, ASymbolicLinkIsFollowedAndStaysALink) {
     const std::uint8_t bytes[] = {42};
     ASSERT_EQ(link::replaceFileContents(dir.file("dangling.bin"), bytes), std::nullopt);
     EXPECT_EQ(readBytes(dir.file("new.bin")), std::vector<std::uint8_t>{42});
-}
-
-TEST(ReplacingFile, AFolderThatDoesNotExistIsReportedNotCreated) {
-    TempDir dir;
-    link::ReplacingFile file(dir.file("no/such/folder.bin"));
-    EXPECT_FALSE(file.valid());
-    EXPECT_FALSE(file.commit());
-    EXPECT_EQ(file.error(), "No such file or directory");
-    const std::uint8_t bytes[] = {1};
-    EXPECT_EQ(link::replaceFileContents(dir.file("no/such/folder.bin"), bytes),
-              "No such file or directory");
-    link::ReplacingFile unnamed("");
-    EXPECT_FALSE(unnamed.valid());
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <utility>
 #include <vector>
 
@@ -22,44 +23,34 @@ using ::testing::ElementsAreArray;
 
 using BusWrite = std::pair<std::uint32_t, std::uint32_t>;
 
-// A receiver that answers reads from the test's script and keeps the bus traffic. The script
-// sees the traffic so far, so it can play a chip that takes a word only on some attempt.
-class ScriptedBus : public sim::ReceiverBus {
-public:
+// A receiver that answers reads from the test's script, which sees the traffic so far, so it
+// can play a chip that takes a word only on some attempt.
+struct ScriptedBus : sim::ReceiverBus {
     using Answer = std::function<std::uint32_t(const ScriptedBus& bus, std::uint32_t address)>;
-    explicit ScriptedBus(Answer answer) : m_answer(std::move(answer)) {}
+    explicit ScriptedBus(Answer a) : answer(std::move(a)) {}
     std::uint32_t read(std::uint32_t address) override {
-        const std::uint32_t value = m_answer(*this, address);
+        const std::uint32_t value = answer(*this, address);
         reads.push_back(address);
         return value;
     }
     void write(std::uint32_t address, std::uint32_t data) override {
         writes.emplace_back(address, data);
     }
-    /// How many of the latest reads, counting back, were of this address.
-    [[nodiscard]] int consecutiveReads(std::uint32_t address) const {
-        int count = 0;
-        for (auto it = reads.rbegin(); it != reads.rend() && *it == address; ++it) {
-            ++count;
-        }
-        return count;
+    [[nodiscard]] int count(const std::function<bool(const BusWrite&)>& match) const {
+        return static_cast<int>(std::count_if(writes.begin(), writes.end(), match));
     }
-    [[nodiscard]] int writesTo(std::uint32_t address) const {
-        return static_cast<int>(std::count_if(
-            writes.begin(), writes.end(), [&](const BusWrite& w) { return w.first == address; }));
+    [[nodiscard]] int count(const BusWrite& w) const {
+        return count([&](const BusWrite& x) { return x == w; });
     }
-    [[nodiscard]] int count(const BusWrite& write) const {
-        return static_cast<int>(std::count(writes.begin(), writes.end(), write));
+    [[nodiscard]] int writesTo(std::uint32_t a) const {
+        return count([&](const BusWrite& x) { return x.first == a; });
     }
+    Answer answer;
     std::vector<std::uint32_t> reads;
     std::vector<BusWrite> writes;
-
-private:
-    Answer m_answer;
 };
 
-// The link over the simulated adapter in front of a scripted bus. The poll waits are recorded
-// rather than waited.
+// The link over the simulated adapter in front of a scripted bus; the poll waits are recorded.
 struct OpsRig {
     explicit OpsRig(ScriptedBus::Answer answer)
         : bus(std::move(answer)), adapter(bus), port(adapter), link(port, flags) {
@@ -68,13 +59,6 @@ struct OpsRig {
         link.setMicroDelay([this](std::uint64_t us) { delays.push_back(us); });
         port.setup();
     }
-    [[nodiscard]] std::uint64_t waited() const {
-        std::uint64_t sum = 0;
-        for (const auto us : delays) {
-            sum += us;
-        }
-        return sum;
-    }
     ScriptedBus bus;
     sim::VirtualPort adapter;
     link::Port port;
@@ -82,16 +66,6 @@ struct OpsRig {
     link::Link link;
     std::vector<std::uint64_t> delays;
 };
-
-std::vector<BusWrite> sequence(const FlashFamily& f, std::uint32_t command) {
-    return {
-        {f.unlockAddress1, f.unlock1}, {f.unlockAddress2, f.unlock2}, {f.unlockAddress1, command}};
-}
-
-std::vector<BusWrite> operator+(std::vector<BusWrite> a, const std::vector<BusWrite>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 constexpr std::uint32_t kWord = 0x12345678;
 constexpr std::uint32_t kErased = 0xFFFFFFFF;
@@ -102,12 +76,14 @@ TEST(FlashOps, ProgramWordSendsTheFamilysCommandAndPollsUntilTheWordReadsBack) {
         const std::uint32_t address = family->arrayBase + 0x8;
         // Busy for one poll (status bits), then the programmed word.
         OpsRig rig([&](const ScriptedBus& bus, std::uint32_t) {
-            return bus.consecutiveReads(address) == 0 ? 0x00800080U : kWord;
+            return bus.reads.empty() ? 0x00800080U : kWord;
         });
-        FlashOps flash(rig.link, *family);
-        EXPECT_TRUE(flash.ProgramWord(address, kWord));
-        EXPECT_THAT(rig.bus.writes, ElementsAreArray(sequence(*family, family->program) +
-                                                     std::vector<BusWrite>{{address, kWord}}));
+        EXPECT_TRUE(FlashOps(rig.link, *family).ProgramWord(address, kWord));
+        EXPECT_THAT(rig.bus.writes, ElementsAreArray(std::vector<BusWrite>{
+                                        {family->unlockAddress1, family->unlock1},
+                                        {family->unlockAddress2, family->unlock2},
+                                        {family->unlockAddress1, family->program},
+                                        {address, kWord}}));
         // Two polls, each after its wait, then the verifying read; no reset after success.
         EXPECT_EQ(rig.delays, (std::vector<std::uint64_t>{25, 25}));
         EXPECT_EQ(rig.bus.reads, std::vector<std::uint32_t>(3, address));
@@ -123,7 +99,8 @@ TEST(FlashOps, ProgramWordResetsAndRetriesAfterAnAttemptThatTimesOut) {
     });
     EXPECT_TRUE(FlashOps(rig.link, family).ProgramWord(address, kWord));
     EXPECT_EQ(rig.bus.writesTo(address), 3);
-    EXPECT_EQ(rig.waited(), (2 * 2400 + 1) * 25U);
+    EXPECT_EQ(std::accumulate(rig.delays.begin(), rig.delays.end(), std::uint64_t{0}),
+              (2 * 2400 + 1) * 25U);
     EXPECT_EQ(rig.bus.count({family.unlockAddress1, family.reset}), 2);
 }
 

@@ -2,6 +2,7 @@
 
 #include "link/guard/timeout_watch.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -18,11 +19,8 @@ std::vector<link::AreaEvent> FlashEvents::of(std::uint32_t area) const {
 }
 
 int FlashEvents::count(link::AreaEvent event, std::uint32_t area) const {
-    int n = 0;
-    for (const AreaEventRecord& record : areaEvents()) {
-        n += record == AreaEventRecord{event, area} ? 1 : 0;
-    }
-    return n;
+    const auto all = of(area);
+    return static_cast<int>(std::count(all.begin(), all.end(), event));
 }
 
 void FlashEvents::record(link::TCorvexThread& sender, link::AreaEvent event) {
@@ -85,8 +83,7 @@ int FlashRig::runWatched(const link::GuardRecord& command, int ticks) {
         if (std::chrono::steady_clock::now() > end) {
             return -1;
         }
-        // A time-out the job has not taken up yet is not counted again: an owner's ticks are
-        // far apart, a millisecond is not.
+        // A time-out the job has not taken up yet is not counted again.
         const std::int32_t depth = guard->PendingDepth();
         if (sim->adapter().hung() && depth < kTimeoutMark &&
             watch.tick(depth, guard->ExchangesDone())) {

@@ -22,13 +22,12 @@ struct AreaEventRecord {
     friend bool operator==(const AreaEventRecord&, const AreaEventRecord&) = default;
 };
 
-// Messages and area events as the window would get them. Events arrive on the Guard's thread
-// (inline synchroniser); the hook runs right there, so a test can break a job at an exact point.
+// Messages and area events as the window would get them. The hook runs on the Guard's thread
+// as each event arrives, so a test can break a job at an exact point.
 class FlashEvents : public Recorder {
 public:
     using Hook = std::function<void(link::TCorvexThread&, link::AreaEvent, std::uint32_t area)>;
 
-    /// Set before submitting the job it watches.
     void setHook(Hook hook) {
         const std::lock_guard lock(m_mutex);
         m_hook = std::move(hook);
@@ -37,11 +36,8 @@ public:
         const std::lock_guard lock(m_mutex);
         return m_events;
     }
-    /// The events of one area, in order.
     [[nodiscard]] std::vector<link::AreaEvent> of(std::uint32_t area) const;
-    /// How many times the event was raised for the area.
     [[nodiscard]] int count(link::AreaEvent event, std::uint32_t area) const;
-    /// Forgets the area events so far.
     void clear() {
         const std::lock_guard lock(m_mutex);
         m_events.clear();
@@ -98,17 +94,21 @@ public:
     FlashRig(const FlashRig&) = delete;
     FlashRig& operator=(const FlashRig&) = delete;
 
-    /// Every area's mode; then a few exceptions.
     void setModes(std::uint32_t all,
                   const std::vector<std::pair<std::size_t, std::uint32_t>>& some = {});
-    /// The messages with this code, oldest first.
     [[nodiscard]] std::vector<link::GuardRecord> messages(std::uint32_t code) const;
-    /// The flash as the receiver holds it.
+    /// The texts of the final reports, oldest first.
+    [[nodiscard]] std::vector<std::string> reportTexts() const {
+        std::vector<std::string> texts;
+        for (const auto& report : messages(link::kMsgFinalReport)) {
+            texts.push_back(report.Text.str());
+        }
+        return texts;
+    }
     [[nodiscard]] std::vector<std::uint8_t> flash() { return sim->bus().flashImage(); }
     void recordBus(bool on) { sim->bus().setRecording({.writes = on, .reads = on}); }
-    /// Runs the job as an owner with its time-out watch on, once the adapter has hung: the watch
-    /// ticks every millisecond and calls a hang after `ticks` of them. Returns how often it
-    /// broke the job, or -1 when the job did not end.
+    /// Runs the job with an owner's time-out watch ticking every millisecond once the adapter
+    /// has hung; returns how often it broke the job, or -1 when the job did not end.
     int runWatched(const link::GuardRecord& command, int ticks = 3);
     TempDir dir;
     std::string workFile;

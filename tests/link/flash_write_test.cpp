@@ -39,10 +39,8 @@ void scribble(Bytes& image, std::size_t i) {
     }
 }
 
-bool hasReport(const FlashRig& rig, std::string_view text) {
-    const auto reports = rig.messages(link::kMsgFinalReport);
-    return std::any_of(reports.begin(), reports.end(),
-                       [&](const GuardRecord& r) { return r.Text.view() == text; });
+bool hasReport(const FlashRig& rig, const std::string& text) {
+    return std::ranges::count(rig.reportTexts(), text) > 0;
 }
 
 // The programmed areas of a write, in phase 2 order.
@@ -186,9 +184,8 @@ TEST(FlashWriteJob, StopOnErrorEndsTheJobAfterTheFirstFailedAreaElseAllAreTriedA
     EXPECT_EQ(stop[0].Text.view(), "Process stopped on error.\r\rSelect \"Config\" - \"Stop on "
                                    "Error\" to disable this function!");
     // The job's own final report is left out; the Guard's abort report follows.
-    const auto reports = rig.messages(link::kMsgFinalReport);
-    ASSERT_EQ(reports.size(), 1U);
-    EXPECT_EQ(reports[0].Text.view(), "Job aborted and Corvex guard ready to start new job !");
+    EXPECT_EQ(rig.reportTexts(),
+              std::vector<std::string>{"Job aborted and Corvex guard ready to start new job !"});
 
     FaultyWrite all(false);
     EXPECT_EQ(phaseTwo(all.rig, 1).back(), AreaEvent::ProgramFailed);
@@ -253,16 +250,12 @@ bool isImageException(const std::string& line, const std::string& name,
                       const std::string& problem) {
     const std::string prefix = "*** EXCEPTION ON PROGRAMMING FILE - ";
     const std::string suffix = ": " + problem;
-    if (line.size() > 100 || line.rfind(prefix, 0) != 0 ||
-        line.size() < prefix.size() + suffix.size() ||
-        line.substr(line.size() - suffix.size()) != suffix) {
+    if (line.size() > 100 || !line.starts_with(prefix) || !line.ends_with(suffix)) {
         return false;
     }
     std::string shown = line.substr(prefix.size(), line.size() - prefix.size() - suffix.size());
-    if (shown == name) {
-        return true;
-    }
-    return line.size() == 100 && shown.rfind("...", 0) == 0 && name.ends_with(shown.substr(3));
+    return shown == name ||
+           (line.size() == 100 && shown.starts_with("...") && name.ends_with(shown.substr(3)));
 }
 
 // Nothing about the receiver may change for a file that cannot be programmed whole: the job
@@ -296,6 +289,7 @@ TEST(FlashWriteJob, ABadProgrammingFileIsRefusedBeforeTheReceiverIsTouched) {
     };
     for (const auto& c : cases) {
         for (const char* job : {"WFW", "PFW"}) {
+            SCOPED_TRACE(std::string(c.what) + " " + job);
             FlashRig rig;
             rig.setModes(kAreaModePgm);
             const std::string name = make(rig, c.what);
@@ -303,18 +297,17 @@ TEST(FlashWriteJob, ABadProgrammingFileIsRefusedBeforeTheReceiverIsTouched) {
             const Bytes flash = rig.flash();
             rig.recordBus(true);
             rig.run(job);
-            ASSERT_TRUE(rig.waitForLine("Operation aborted.")) << c.what << ' ' << job;
+            ASSERT_TRUE(rig.waitForLine("Operation aborted."));
             const auto lines = rig.repliesTo(job);
-            ASSERT_EQ(lines.size(), 3U) << c.what << ' ' << job;
+            ASSERT_EQ(lines.size(), 3U);
             EXPECT_EQ(lines[0], "PROGRAMMING FILE " + name);
             EXPECT_TRUE(isImageException(lines[1], name, c.problem)) << lines[1];
             EXPECT_EQ(lines[2], "Operation aborted.");
-            const auto reports = rig.messages(link::kMsgFinalReport);
-            ASSERT_EQ(reports.size(), 1U) << c.what << ' ' << job;
-            EXPECT_EQ(reports[0].Text.view(),
-                      "Job aborted and Corvex guard ready to start new job !");
-            EXPECT_THAT(rig.sim->bus().writes(), ::testing::IsEmpty()) << c.what << ' ' << job;
-            EXPECT_EQ(rig.flash(), flash) << c.what << ' ' << job;
+            EXPECT_EQ(
+                rig.reportTexts(),
+                std::vector<std::string>{"Job aborted and Corvex guard ready to start new job !"});
+            EXPECT_THAT(rig.sim->bus().writes(), ::testing::IsEmpty());
+            EXPECT_EQ(rig.flash(), flash);
         }
     }
 }
@@ -331,6 +324,7 @@ TEST(FlashWriteJob, AJobStoppedDuringTheCompareErasesNothing) {
     };
     for (const auto& c : cases) {
         for (const char* job : {"WFW", "PFW"}) {
+            SCOPED_TRACE(std::string(c.what) + " " + job);
             FlashRig rig;
             rig.setModes(
                 kAreaModeSkip,
@@ -350,26 +344,26 @@ TEST(FlashWriteJob, AJobStoppedDuringTheCompareErasesNothing) {
                 }
             });
             rig.run(job);
-            ASSERT_TRUE(rig.waitForLine("Operation aborted.")) << c.what << ' ' << job;
+            ASSERT_TRUE(rig.waitForLine("Operation aborted."));
             if (cut) {
                 EXPECT_TRUE(std::any_of(rig.log.begin(), rig.log.end(), [&](const auto& line) {
                     return isImageException(line, rig.writeFile, c.problem);
-                })) << job;
+                }));
             }
-            EXPECT_EQ(rig.events.count(AreaEvent::NeedsUpdate, 1), 1) << c.what << ' ' << job;
+            EXPECT_EQ(rig.events.count(AreaEvent::NeedsUpdate, 1), 1);
             for (std::uint32_t i = 0; i < 19; ++i) {
-                EXPECT_EQ(rig.events.count(AreaEvent::Erasing, i), 0) << c.what << ' ' << job;
+                EXPECT_EQ(rig.events.count(AreaEvent::Erasing, i), 0);
                 EXPECT_FALSE(rig.table.has(i, link::kAreaReadMark | link::kAreaDiffersMark))
-                    << c.what << ' ' << job << " area " << i;
+                    << "area " << i;
             }
             const auto reports = rig.messages(link::kMsgFinalReport);
-            ASSERT_EQ(reports.size(), 2U) << c.what << ' ' << job;
+            ASSERT_EQ(reports.size(), 2U);
             EXPECT_EQ(reports[0].Text.view(), "Function Failed - Job aborted.");
             EXPECT_EQ(reports[0].Flag, 1U);
             EXPECT_EQ(reports[0].Data, 0x0F00U);
             EXPECT_EQ(reports[1].Text.view(),
                       "Job aborted and Corvex guard ready to start new job !");
-            EXPECT_EQ(rig.flash(), flash) << c.what << ' ' << job;
+            EXPECT_EQ(rig.flash(), flash);
         }
     }
 }

@@ -19,22 +19,17 @@
 
 namespace corvex::test {
 
-// A port with nothing on it: every input reads high, so waits fall through at once.
-class FloatingPort : public link::PortIo {
-public:
-    std::uint8_t in(std::uint16_t /*address*/) override { return 0xFF; }
+// A port whose inputs always read `level` and whose writes go nowhere.
+template <std::uint8_t level> struct ConstantPort : link::PortIo {
+    std::uint8_t in(std::uint16_t /*address*/) override { return level; }
     void out(std::uint16_t /*address*/, std::uint8_t /*value*/) override {}
 };
+// Nothing on the port: every input reads high, so waits fall through at once.
+using FloatingPort = ConstantPort<0xFF>;
+// An adapter that never answers: the inputs stay low, so every wait spins until a break.
+using SilentPort = ConstantPort<0x00>;
 
-// An adapter that never answers: both input lines stay low, so every wait spins until a break.
-class SilentPort : public link::PortIo {
-public:
-    std::uint8_t in(std::uint16_t /*address*/) override { return 0x00; }
-    void out(std::uint16_t /*address*/, std::uint8_t /*value*/) override {}
-};
-
-// A port that can go silent at once, as an adapter that stops answering mid-job: every input
-// then reads low, so each handshake wait spins until a break.
+// A port that can go silent at once, as an adapter that stops answering mid-job.
 class SilencingPort : public link::PortIo {
 public:
     explicit SilencingPort(link::PortIo& inner) : m_inner(inner) {}
@@ -53,8 +48,7 @@ private:
     std::atomic<bool> m_silent{false}; // set by the test or a hook, read by the Guard
 };
 
-// Records what the Guard reports. Events arrive on the Guard's thread (inline synchroniser),
-// the test reads from its own: everything goes through one mutex.
+// Records what the Guard reports: events arrive on the Guard's thread, the test reads on its own.
 class Recorder : public link::GuardEvents {
 public:
     void OnMessage(link::TCorvexThread& /*sender*/, const link::GuardRecord& message) override {
@@ -75,7 +69,6 @@ public:
         const std::lock_guard lock(m_mutex);
         return m_terminated;
     }
-    /// Waits until a message with the code has arrived; false after the time limit.
     bool waitForMessage(std::uint32_t code,
                         std::chrono::milliseconds limit = std::chrono::seconds(10)) {
         std::unique_lock lock(m_mutex);
@@ -90,14 +83,13 @@ public:
     }
 
 private:
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex; // guards the members below: the Guard writes, the test reads
     std::condition_variable m_changed;
     std::vector<link::GuardRecord> m_messages;
     bool m_terminated = false;
 };
 
-// An owner that queues the calls the Guard hands over and runs them when the test says so, as a
-// window does with a queued call to its own thread.
+// An owner that queues the calls the Guard hands over and runs them when the test says so.
 class PostingOwner {
 public:
     link::Synchroniser synchroniser() {
@@ -107,13 +99,11 @@ public:
             m_arrived.notify_all();
         };
     }
-    /// Waits until `count` calls are queued; false after the time limit.
     bool waitForCalls(std::size_t count) {
         std::unique_lock lock(m_mutex);
         return m_arrived.wait_for(lock, std::chrono::seconds(10),
                                   [&] { return m_calls.size() >= count; });
     }
-    /// Runs the queued calls on the calling thread, oldest first.
     void runCalls() {
         std::vector<std::function<void()>> calls;
         {
@@ -144,7 +134,6 @@ public:
 // Drives a Guard from the test's thread: submits, waits, and drains its log into plain lines.
 class GuardDriver {
 public:
-    /// Takes every waiting log record into `log`.
     void drain() {
         link::GuardRecord record;
         while (guard->takeLog(record) >= 0) {
@@ -152,7 +141,6 @@ public:
             logRecords.push_back(record);
         }
     }
-    /// Drains until a line equal to `text` has been seen; false after the time limit.
     bool waitForLine(const std::string& text,
                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
         return waitFor([&] { return contains(text); }, limit);
@@ -160,14 +148,12 @@ public:
     bool waitIdle(std::chrono::milliseconds limit = std::chrono::seconds(30)) {
         return waitFor([&] { return guard->isIdle(); }, limit);
     }
-    /// Submits without waiting for the job.
     void submit(const link::GuardRecord& command) {
         ASSERT_TRUE(waitIdle());
         ASSERT_GE(guard->Submit(command), 0) << "refused: " << command.Text.str();
     }
     void submit(const std::string& word) { submit(link::GuardRecord::command(word)); }
-    /// Submits a command and waits until the Guard is idle again; the pause between passes
-    /// guarantees the Guard leaves idle only after taking it.
+    /// Submits and waits until the Guard is idle again.
     void run(const link::GuardRecord& command) {
         submit(command);
         ASSERT_TRUE(waitIdle()) << command.Text.str() << " still running";
@@ -208,8 +194,7 @@ public:
         guard = std::make_unique<link::TCorvexThread>(port, link::Synchroniser{}, "test.LRF");
         guard->bindEvents(&events);
     }
-    // The Guard reports to `events` until it has joined.
-    ~GuardHarness() { guard.reset(); }
+    ~GuardHarness() { guard.reset(); } // the Guard reports to `events` until it has joined
     GuardHarness(const GuardHarness&) = delete;
     GuardHarness& operator=(const GuardHarness&) = delete;
     Recorder events;

@@ -20,30 +20,26 @@ const char kBusy[] = "Corvex guard is currently busy. Click BREAK to abort job !
 const char kNotRunning[] = "Corvex guard is not running, command rejected.";
 const char kAbort[] = "Job aborted and Corvex guard ready to start new job !";
 
-TEST(GuardLifecycle, StartsIdleAndExitStopsItAndLaterSubmissionsAreRefused) {
+// The last log record is the refusal with this text and colour.
+void expectRefusal(GuardHarness& h, const char* text, std::uint32_t colour) {
+    EXPECT_EQ(h.guard->Submit(GuardRecord::command("VERSION")), -1);
+    h.drain();
+    const GuardRecord refusal = h.logRecords.back();
+    EXPECT_EQ(refusal.Text.view(), text);
+    EXPECT_EQ(refusal.Code, 3U);
+    EXPECT_EQ(refusal.Data, colour);
+}
+
+// A Guard starts idle; each command's reply in the log book and the message it posts (code 0:
+// none); unknown words are case-sensitive and the empty command has no echo; SETHARDWARE rows
+// start from the previous row's state (an unknown selection changes nothing); EXIT stops it and
+// later submissions are refused.
+TEST(GuardCommands, RepliesSelectionsAndExit) {
     FloatingPort port;
     GuardHarness h(port);
     ASSERT_TRUE(h.waitForLine("CORVEX GUARD RUNNING - VERSION 1.00 - BUILD 020407"));
     EXPECT_EQ(h.log.front(), "CORVEX GUARD STARTING ...");
     EXPECT_EQ(h.guard->GuardState(), GuardStateValue::Idle);
-    ASSERT_GE(h.guard->Submit(GuardRecord::command("EXIT")), 0);
-    ASSERT_TRUE(h.events.waitForTerminate());
-    h.drain();
-    EXPECT_EQ(h.repliesTo("EXIT"), std::vector<std::string>{"Corvex Guard is stopped."});
-    EXPECT_EQ(h.guard->GuardState(), GuardStateValue::Stopped);
-    EXPECT_EQ(h.guard->Submit(GuardRecord::command("VERSION")), -1);
-    h.drain();
-    const GuardRecord& refusal = h.logRecords.back();
-    EXPECT_EQ(refusal.Text.view(), kNotRunning);
-    EXPECT_EQ(refusal.Code, 3U);
-    EXPECT_EQ(refusal.Data, 0x1000U);
-}
-
-// Each command's reply in the log book and the message it posts (code 0: none); unknown words
-// are case-sensitive, and the empty command has no echo.
-TEST(GuardCommands, RepliesWithTheFixedTextsAndUnknownWordsAreCaseSensitive) {
-    FloatingPort port;
-    GuardHarness h(port);
     const struct {
         const char* command;
         const char* reply;
@@ -82,38 +78,32 @@ TEST(GuardCommands, RepliesWithTheFixedTextsAndUnknownWordsAreCaseSensitive) {
     ASSERT_TRUE(h.waitForLine("DISABLE STOP ON ERROR"));
     EXPECT_TRUE(h.contains("ENABLE STOP ON ERROR"));
     EXPECT_FALSE(h.guard->stopOnError());
-}
-
-TEST(GuardCommands, SetHardwareSelectsTypeAreasAndFlashBase) {
-    FloatingPort port;
-    GuardHarness h(port);
-    struct Case {
-        std::uint32_t param;
-        std::uint32_t type;
-        std::uint32_t areas;
-        std::uint32_t base;
-    };
-    // Each row starts from the previous row's state: an unknown selection must change nothing.
-    const Case cases[] = {{1, 1, 11, 0x7FF00000},
-                          {0, 0, 19, 0x7FE00000},
-                          {2, 1, 11, 0xC0000000},
-                          {7, 1, 11, 0xC0000000}};
-    for (const Case& c : cases) {
-        h.run(GuardRecord::command("SETHARDWARE", c.param));
+    const std::uint32_t selections[][4] = {// param, type, areas, flash base
+                                           {1, 1, 11, 0x7FF00000},
+                                           {0, 0, 19, 0x7FE00000},
+                                           {2, 1, 11, 0xC0000000},
+                                           {7, 1, 11, 0xC0000000}};
+    for (const auto& c : selections) {
+        SCOPED_TRACE(c[0]);
+        h.run(GuardRecord::command("SETHARDWARE", c[0]));
         EXPECT_EQ(h.repliesTo("SETHARDWARE"),
-                  std::vector<std::string>{"Set hardware type: " + std::to_string(c.type)})
-            << "param " << c.param;
-        EXPECT_EQ(h.guard->hardwareType(), c.type) << "param " << c.param;
-        EXPECT_EQ(h.guard->areaCount(), c.areas) << "param " << c.param;
-        EXPECT_EQ(h.guard->flashBase(), c.base) << "param " << c.param;
+                  std::vector<std::string>{"Set hardware type: " + std::to_string(c[1])});
+        EXPECT_EQ(h.guard->hardwareType(), c[1]);
+        EXPECT_EQ(h.guard->areaCount(), c[2]);
+        EXPECT_EQ(h.guard->flashBase(), c[3]);
     }
+    ASSERT_GE(h.guard->Submit(GuardRecord::command("EXIT")), 0);
+    ASSERT_TRUE(h.events.waitForTerminate());
+    h.drain();
+    EXPECT_EQ(h.repliesTo("EXIT"), std::vector<std::string>{"Corvex Guard is stopped."});
+    EXPECT_EQ(h.guard->GuardState(), GuardStateValue::Stopped);
+    expectRefusal(h, kNotRunning, 0x1000U);
 }
 
-// Two owners' threads submit block writes, each with a file name of its own, as fast as they can:
-// a command is only ever taken while nothing else runs or waits, and each job writes to the file
-// that was handed over with it.
+// Two threads submit block writes, each with its own file name: a command is only taken while
+// nothing else runs or waits, and each job writes to the file handed over with it.
 TEST(GuardSubmit, TwoThreadsHammeringSubmitsGetOneJobAtATimeEachWithItsOwnFile) {
-    // A port that answers: on an empty one every block job ends in its prologue, before the file.
+    // An adapter that answers: on an empty port a block job ends before it opens the file.
     sim::RegisterFile bus;
     sim::VirtualPort port(bus);
     GuardHarness h(port);
@@ -161,8 +151,7 @@ TEST(GuardSubmit, TwoThreadsHammeringSubmitsGetOneJobAtATimeEachWithItsOwnFile) 
     EXPECT_EQ(jobs, accepted) << "a job ran with another submission's file, or a second queued";
 }
 
-// Reading a signature is how a technician starts on the next receiver: what the work file holds
-// of the previous one must not answer a compare.
+// A signature read starts on the next receiver: the work file's marks of the last must go.
 TEST(GuardCommands, ASignatureReadDropsTheJobMarksAndKeepsTheModes) {
     FloatingPort port;
     GuardHarness h(port);
@@ -198,21 +187,17 @@ TEST(GuardBreak, AnIdleGuardHasNothingToBreakOrAbort) {
 }
 
 // Records the Guard's state at each wake, for an owner that sleeps until told.
-class WakeRecorder : public link::GuardWake {
-public:
+struct WakeRecorder : link::GuardWake {
     void watch(const link::TCorvexThread* guard) { m_guard.store(guard); }
     void wake() override {
         const std::lock_guard lock(m_mutex);
         m_last = m_guard.load()->GuardState();
         m_changed.notify_all();
     }
-    /// True once a wake found the Guard in `state`; false after ten seconds.
     bool waitFor(GuardStateValue state) {
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_last == state; });
     }
-
-private:
     std::atomic<const link::TCorvexThread*> m_guard{nullptr}; // set by the test before binding
     std::mutex m_mutex; // guards m_last: the Guard writes it, the test waits on it
     std::condition_variable m_changed;
@@ -240,12 +225,7 @@ TEST(GuardBreak, DeadlockHoldsTheGuardRefusingJobsUntilBreakThenReportsTheAbort)
     ASSERT_TRUE(h.waitForLine("DEADLOCK TEST"));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(h.guard->GuardState(), GuardStateValue::Busy);
-    EXPECT_EQ(h.guard->Submit(GuardRecord::command("VERSION")), -1);
-    h.drain();
-    const GuardRecord refusal = h.logRecords.back();
-    EXPECT_EQ(refusal.Text.view(), kBusy);
-    EXPECT_EQ(refusal.Code, 3U);
-    EXPECT_EQ(refusal.Data, 0x2000U);
+    expectRefusal(h, kBusy, 0x2000U);
     h.guard->Break();
     ASSERT_TRUE(h.events.waitForMessage(5));
     ASSERT_TRUE(h.waitForLine("Operation aborted."));
@@ -268,9 +248,8 @@ bool waitUntil(const std::function<bool()>& done) {
     return done();
 }
 
-// A hung adapter during EMI_INIT: the user's break is an abort, the window's time-out a broken
-// link; neither may claim the bus was initialised. Destroying the Guard breaks the wait and
-// joins, with no report to an owner that is going.
+// A hung adapter in EMI_INIT: a user's break is an abort, a time-out a broken link, neither
+// claims success; destroying the Guard breaks the wait and joins without a report.
 TEST(GuardBreak, UserBreakIsAnAbortTimeoutIsABrokenLinkAndDestructionJoins) {
     for (const std::string how : {"break", "timeout", "destroy"}) {
         SCOPED_TRACE(how);
@@ -321,8 +300,8 @@ TEST(GuardFatal, AnEscapingErrorEndsTheGuardWithTheReportAndANewGuardTakesOver) 
     EXPECT_TRUE(replacement.contains("Corvex Guard is restarted by user program."));
 }
 
-// The window hands calls over by queueing them to its own thread: the Guard waits until the
-// owner has run each one, and a Guard destroyed while it waits leaves a call that does nothing.
+// A posted hand-over holds the Guard until the owner runs it; a Guard destroyed while it waits
+// leaves a call that does nothing.
 TEST(GuardLifecycle, APostedHandOverHoldsTheGuardUntilItRunsAndDestructionDropsIt) {
     FloatingPort port;
     PostingOwner owner;
@@ -337,9 +316,8 @@ TEST(GuardLifecycle, APostedHandOverHoldsTheGuardUntilItRunsAndDestructionDropsI
     EXPECT_TRUE(waitUntil([&] { return guard->isIdle(); }));
     ASSERT_EQ(events.messages().size(), 1U);
 
-    // A read block waits in its first hand-over when its owner goes, just after a time-out that
-    // the block would take as one abandoned word to go on past: going must end it all the same,
-    // though the interface has gone quiet.
+    // A read block waits in a hand-over when its owner goes, just after a time-out it would
+    // take as one abandoned word: going ends it all the same.
     SilencingPort quiet(port);
     const TempDir dir;
     auto blocked = std::make_unique<link::TCorvexThread>(quiet, owner.synchroniser(), "test.LRF");

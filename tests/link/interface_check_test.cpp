@@ -40,19 +40,13 @@ private:
 // always shows both. So the job prologue can tell an empty port before its first transaction:
 // every job on it ends as a broken link and none reports work, on every adapter type.
 TEST(InterfaceCheck, EveryJobRunsOnEachAdapterTypeAndNoneOnAnEmptyPort) {
-    const struct {
-        const char* job;
-        GuardRecord command;
-        const char* success; // the report, or the log line, of the job done
-    } jobs[] = {
-        {"EMI_INIT", GuardRecord::command("EMI_INIT"), "EMI Initialization OK"},
-        {"SIGNATURE", GuardRecord::command("SIGNATURE"), "AMD: AM29LV800BB"},
-        {"EEREAD", GuardRecord::command("EEREAD"), "Reading configuration EEprom succeeded."},
-        {"BOOTCODE", GuardRecord::command("BOOTCODE"),
-         "Uploading MicroCode (bootcode) program succeeded."},
-        {"RBB", GuardRecord::command("RBB", 0, 0x7FE00000, 0x100),
-         "Reading binary block succeeded."},
-    };
+    const std::pair<GuardRecord, const char*> jobs[] = {
+        // the job, the report or line of success
+        {GuardRecord::command("EMI_INIT"), "EMI Initialization OK"},
+        {GuardRecord::command("SIGNATURE"), "AMD: AM29LV800BB"},
+        {GuardRecord::command("EEREAD"), "Reading configuration EEprom succeeded."},
+        {GuardRecord::command("BOOTCODE"), "Uploading MicroCode (bootcode) program succeeded."},
+        {GuardRecord::command("RBB", 0, 0x7FE00000, 0x100), "Reading binary block succeeded."}};
     for (const char* type : {"revb", "compatible", "unknown", "absent"}) {
         const bool absent = std::string(type) == "absent";
         sim::SimConfig config;
@@ -66,23 +60,22 @@ TEST(InterfaceCheck, EveryJobRunsOnEachAdapterTypeAndNoneOnAnEmptyPort) {
         h.guard->SetEELoadFileName(dir.file("program.bin"));
         h.guard->SetWriteFileName(dir.file("block.bin"));
         writeBytes(dir.file("program.bin"), {1, 2, 3, 4});
-        for (const auto& job : jobs) {
-            SCOPED_TRACE(std::string(type) + " " + job.job);
+        for (const auto& [command, success] : jobs) {
+            const std::string job = command.Text.str();
+            SCOPED_TRACE(std::string(type) + " " + job);
             const std::size_t before = h.events.messages().size();
-            h.run(job.command);
+            h.run(command);
             // On an empty port the Guard's broken-link report follows the job, once idle again.
             const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
             const auto reported = [&] {
                 const auto all = h.events.messages();
-                return std::any_of(
-                    all.begin() + static_cast<long>(before), all.end(),
-                    [](const GuardRecord& m) { return m.Code == link::kMsgBrokenLink; });
+                return all.size() > before && all.back().Code == link::kMsgBrokenLink;
             };
             while (absent && !reported() && std::chrono::steady_clock::now() < end) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
             h.drain();
-            const auto replies = h.repliesTo(job.job);
+            const auto replies = h.repliesTo(job);
             std::vector<std::string> said = replies;
             std::vector<std::uint32_t> codes;
             const auto messages = h.events.messages();
@@ -90,7 +83,7 @@ TEST(InterfaceCheck, EveryJobRunsOnEachAdapterTypeAndNoneOnAnEmptyPort) {
                 said.push_back(messages[i].Text.str());
                 codes.push_back(messages[i].Code);
             }
-            EXPECT_EQ(std::find(said.begin(), said.end(), job.success) != said.end(), !absent);
+            EXPECT_EQ(std::find(said.begin(), said.end(), success) != said.end(), !absent);
             EXPECT_EQ(std::count(replies.begin(), replies.end(), "NO CORVEX INTERFACE CONNECTED"),
                       absent ? 1 : 0);
             EXPECT_EQ(std::count(codes.begin(), codes.end(), link::kMsgBrokenLink), absent ? 1 : 0);

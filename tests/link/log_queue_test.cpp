@@ -41,21 +41,14 @@ TEST(RecordQueue, HoldsAtMost127RecordsInOrderAndCutsTheirTextAt103Characters) {
     EXPECT_EQ(GuardRecord::command(longText).Text.view(), longText.substr(0, 103));
 }
 
-TEST(LogBook, LinesCarryTheLocalDateAndTime) {
+// Lines carry the local date and time; appending leaves earlier lines alone and reports failures.
+TEST(LogBook, DatedLinesAppendedToTheFile) {
     std::tm local{};
-    local.tm_year = 2026 - 1900;
-    local.tm_mon = 2;
-    local.tm_mday = 7;
-    local.tm_hour = 9;
-    local.tm_min = 5;
-    local.tm_sec = 3;
+    ASSERT_NE(::strptime("2026-03-07 09:05:03", "%Y-%m-%d %H:%M:%S", &local), nullptr);
     local.tm_isdst = -1;
     const auto when = std::chrono::system_clock::from_time_t(std::mktime(&local));
     EXPECT_EQ(link::logBookLine("EEPROM WRITE - OK", when),
               "07-03-2026 @ 09:05:03 - EEPROM WRITE - OK");
-}
-
-TEST(LogBook, AppendsWithoutTouchingEarlierLinesAndReportsFailures) {
     TempDir dir;
     const std::string path = dir.file("corvex.LOG");
     EXPECT_EQ(link::appendLogFile(path, {"one"}), "");
