@@ -48,21 +48,6 @@ TEST_F(SimulatorState, MissingFlashIsCreatedFromTheDefaultImage) {
     EXPECT_EQ(fs::last_write_time(flashFile()), before - std::chrono::hours(1));
 }
 
-TEST_F(SimulatorState, AProgrammedWordIsThereInTheNextRun) {
-    {
-        ReceiverRig rig(inDir());
-        rig.prologue();
-        ASSERT_TRUE(rig.program(rig.base() + 0x8010, 0xCAFEF00D));
-    }
-    ReceiverRig rig(inDir());
-    rig.prologue();
-    EXPECT_EQ(rig.link.readWord(rig.base() + 0x8010), 0xCAFEF00DU);
-    const std::vector<std::uint8_t> bytes = readBytes(flashFile());
-    ASSERT_EQ(bytes.size(), 0x200000U);
-    EXPECT_EQ(bytes[0x8010], 0x0D) << "flash.bin keeps words least significant byte first";
-    EXPECT_EQ(bytes[0x8013], 0xCA);
-}
-
 TEST_F(SimulatorState, FlashOfTheWrongSizeIsAnErrorAndStaysUntouched) {
     fs::create_directories(m_dir.file("state"));
     const std::vector<std::uint8_t> small(1000, 0x5A);
