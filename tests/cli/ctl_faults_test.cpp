@@ -2,6 +2,7 @@
 #include "tests/link/fault_rows.h"
 #include "tests/link/temp_dir.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
@@ -94,13 +95,6 @@ TEST(CorvexctlFaults, EveryJobEndsInTimeWithItsFailureAndNoFile) {
 // On a known chip the check costs one signature read per run, and none after SIGNATURE or
 // with --force; SETHARDWARE asks for a new one.
 TEST(CorvexctlFaults, TheSignatureIsReadOnceBeforeTheFirstFlashJob) {
-    const auto signatures = [](const CtlRun& run) {
-        int count = 0;
-        for (const std::string& line : run.lines()) {
-            count += line.ends_with(" - SIGNATURE") ? 1 : 0;
-        }
-        return count;
-    };
     const TempDir dir;
     const std::string out = dir.file("read.bin");
     const std::vector<std::string> base = {"--port",       "sim",   "--areas",     "SKIP",
@@ -121,7 +115,10 @@ TEST(CorvexctlFaults, TheSignatureIsReadOnceBeforeTheFirstFlashJob) {
         const CtlRun run = corvexctl(args);
         SCOPED_TRACE(run.out);
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(signatures(run), c.signatures);
+        const auto lines = run.lines();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const auto& line) { return line.ends_with(" - SIGNATURE"); }),
+                  c.signatures);
         EXPECT_EQ(run.lastMessage().rfind("MESSAGE 5 ", 0), 0U);
     }
 }

@@ -114,19 +114,17 @@ TEST(SimAdapterFaults, HangAfterStopsAnsweringForGood) {
     EXPECT_THAT(never.adapter.takenBytes(), IsEmpty());
 }
 
+// The diagnostics page polls the status and the records while a job's thread reads words.
 TEST(SimAdapterThreads, StatusReadsFromAnotherThreadDuringReadWords) {
     SimRig rig;
     rig.bus.poke(0x100, 0xCAFEF00D);
     std::atomic<bool> done{false};
     std::atomic<int> badStatus{0};
     std::jthread poller([&] {
-        // The diagnostics page's poll: a plain status read, plus a look at the records.
         while (!done.load()) {
-            const std::uint8_t status = rig.adapter.in(0x379);
-            if ((status & ~(link::kStatusDataValid | link::kStatusRxAck)) != 0x47) {
-                badStatus.fetch_add(1);
-            }
-            (void)rig.adapter.anomalies().empty();
+            const int lines =
+                rig.adapter.in(0x379) & ~(link::kStatusDataValid | link::kStatusRxAck);
+            badStatus += lines != 0x47 || !rig.adapter.anomalies().empty() ? 1 : 0;
         }
     });
     int wrongWords = 0;
@@ -137,7 +135,6 @@ TEST(SimAdapterThreads, StatusReadsFromAnotherThreadDuringReadWords) {
     poller.join();
     EXPECT_EQ(wrongWords, 0);
     EXPECT_EQ(badStatus.load(), 0) << "the poller saw a status byte that is not the adapter's";
-    EXPECT_EQ(rig.adapter.takenBytes().size(), 2000U * 9);
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <random>
 #include <utility>
 #include <vector>
 
@@ -45,19 +44,6 @@ TEST_P(SimAdapterWordTransactions, ReadWordReturnsTheRegisterAndAcknowledgesEach
                             framed(0x00), framed(0x00), framed(0x00), framed(0x00)));
     EXPECT_THAT(rig.bus.reads(), ElementsAre(0x20002010U));
     EXPECT_FALSE(rig.dataValid() || rig.rxAck()) << "the adapter is not back to idle";
-}
-
-TEST_P(SimAdapterWordTransactions, BackToBackTransactionsKeepTheirBytesApart) {
-    std::mt19937 random(7);
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> written;
-    for (int i = 0; i < 64; ++i) {
-        written.emplace_back(random() & ~3U, random());
-        rig.link.writeWord(written.back().first, written.back().second);
-    }
-    for (const auto& [address, data] : written) {
-        EXPECT_EQ(rig.link.readWord(address), data) << std::hex << "at 0x" << address;
-    }
-    EXPECT_EQ(rig.bus.writes(), written);
 }
 
 TEST_P(SimAdapterWordTransactions, BrokenOffReadLeavesTheAdapterIdle) {
