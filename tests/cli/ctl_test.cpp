@@ -10,7 +10,6 @@
 #include "tests/link/temp_dir.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -131,19 +130,6 @@ TEST(CorvexctlCommands, SimOptionsAndFieldsReachTheGuard) {
     EXPECT_FALSE(run.hasLine(" - Set hardware type: 0")) << run.out;
 }
 
-// The watch is on without being asked for: a dead interface never holds a run for ever.
-TEST(CorvexctlFailures, AHangingExchangeIsBrokenByTheTimeoutWatch) {
-    const auto run = corvexctl({"--port", "sim", "--sim-option", "hang-after=3", "EMI_INIT"});
-    EXPECT_LT(run.took, std::chrono::seconds(10));
-    EXPECT_EQ(run.status, 1);
-    expectLines(run, {"MESSAGE 10 Function aborted.\\rThe communication with your Corvex "
-                      "interface is broken.",
-                      " - Communication with Corvex broken."});
-    std::string error;
-    EXPECT_TRUE(cli::parseOptions({"--timeout-control", "VERSION"}, error)->timeoutControl);
-    EXPECT_FALSE(cli::parseOptions({"--no-timeout-control", "VERSION"}, error)->timeoutControl);
-}
-
 // A failed, refused or broken-off job fails the run; the commands after it still run.
 TEST(CorvexctlFailures, AFailedJobFailsTheRunAndTheCommandsAfterItStillRun) {
     TempDir dir;
@@ -155,6 +141,10 @@ TEST(CorvexctlFailures, AFailedJobFailsTheRunAndTheCommandsAfterItStillRun) {
         const char* err;
     } cases[] = {
         {{"version"}, " - ERROR - UNKNOWN COMMAND SEND \"version\"", ""},
+        // The time-out watch is on unasked: a dead interface never holds a run for ever.
+        {{"--sim-option", "hang-after=3", "EMI_INIT"}, " - Communication with Corvex broken.", ""},
+        // The loopback test asks first; without --yes the answer is no.
+        {{"DIAG:param=19", "DIAG:param=22"}, "ANSWER No", ""},
         {{"--break-after", "100", "DEADLOCK"}, aborted, ""},
         // 0 ms: the break is due before the Guard has even taken the job, and must wait for it.
         {{"--break-after", "0", "DEADLOCK"}, aborted, ""},
@@ -169,19 +159,15 @@ TEST(CorvexctlFailures, AFailedJobFailsTheRunAndTheCommandsAfterItStillRun) {
         args.emplace_back("VERSION");
         const auto run = corvexctl(args);
         EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_LT(run.took, std::chrono::seconds(10));
         expectLines(run, {c.line, " - 3.00 BUILD 020411 / DEBUG EXTENSION 020416"});
         EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
-        EXPECT_EQ(run.out.find("successful"), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("succe"), std::string::npos) << run.out; // -ssful, -eded
         EXPECT_FALSE(std::filesystem::exists(image));
     }
 }
 
-// The loopback test asks first: --yes answers it, without it the job is broken off.
 TEST(CorvexctlDiag, TheLoopbackQuestionIsAnsweredByYes) {
-    const auto declined = corvexctl({"--port", "sim", "DIAG:param=19", "DIAG:param=22"});
-    EXPECT_EQ(declined.status, 1);
-    EXPECT_TRUE(declined.hasLine("ANSWER No")) << declined.out;
-    EXPECT_FALSE(declined.hasLine("MESSAGE 9 1")) << "no pass ran";
     const auto accepted = corvexctl({"--port", "sim", "--yes", "DIAG:param=19", "DIAG:param=22"});
     EXPECT_EQ(accepted.status, 0) << accepted.out;
     expectLines(accepted,
@@ -269,6 +255,8 @@ TEST(CorvexctlUsage, CommandFieldsAreDecimalParamAndHexAddressAndData) {
     EXPECT_EQ(record->Data, 0x100U);
     EXPECT_EQ(record->Param, 12U);
     EXPECT_EQ(cli::parseCommand("READ FIRMWARE", error)->Text.view(), "READ FIRMWARE");
+    EXPECT_TRUE(cli::parseOptions({"--timeout-control", "VERSION"}, error)->timeoutControl);
+    EXPECT_FALSE(cli::parseOptions({"--no-timeout-control", "VERSION"}, error)->timeoutControl);
 }
 
 TEST(CorvexctlUsage, AreasTakeOneModeForAllOrRanges) {
@@ -306,10 +294,7 @@ TEST(CorvexctlCommands, TheLogOrderIsTheSameEveryRun) {
         EXPECT_EQ(run.status, 0) << run.out << run.err;
         EXPECT_TRUE(run.err.empty()) << run.err;
         auto lines = unstamped(run.out);
-        expectLines(run, {" - 3.00 BUILD 020411 / DEBUG EXTENSION 020416",
-                          " - VELMAR (REV B) CORVEX INTERFACE CONNECTED",
-                          "MESSAGE 2 Corvex reset function completed.", " - EMI Initialization OK",
-                          " - Corvex Guard is stopped."});
+        expectLines(run, {" - EMI Initialization OK", " - Corvex Guard is stopped."});
         EXPECT_LT(run.out.find("3.00 BUILD"), run.out.find("CORVEX INTERFACE CONNECTED"));
         EXPECT_LT(run.out.find("RESET CORVEX INTERFACE"), run.out.find("EMI Initialization OK"));
         lines.resize(std::min(lines.size(), expected.size()));
