@@ -29,13 +29,6 @@ TEST(SimAdapterDetection, DetectsTheTypeAndLeavesTheAdapterIdle) {
             EXPECT_EQ(rig.link.readWord(0x2030), 0x16C9U) << "a transaction after detection failed";
         }
     }
-    for (const std::uint16_t base : {0x278, 0x3BC}) {
-        SimRig rig({}, base);
-        EXPECT_EQ(rig.link.detectInterface(), InterfaceType::Absent) << std::hex << base;
-        EXPECT_EQ(rig.status(), 0xFF);
-        EXPECT_EQ(rig.bus.resets(), 0) << "the reset pulse reached an adapter on another port";
-        EXPECT_THAT(rig.adapter.takenBytes(), IsEmpty());
-    }
 }
 
 TEST(SimAdapterLoopback, SwitchNeedsTxAckHighAndNoWritePulseInside) {

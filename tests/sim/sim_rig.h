@@ -60,8 +60,8 @@ private:
 
 // The real port and link layers on top of a simulated adapter, set up as a job would find them.
 struct SimRig {
-    explicit SimRig(AdapterOptions options = {}, std::uint16_t portBase = link::kDefaultPortBase)
-        : adapter(bus, options), port(adapter, portBase), link(port, flags) {
+    explicit SimRig(AdapterOptions options = {})
+        : adapter(bus, options), port(adapter), link(port, flags) {
         link.setSleeper([](auto) {});
         port.setup();
     }
