@@ -174,49 +174,38 @@ TEST(CorvexctlDiag, TheLoopbackQuestionIsAnsweredByYes) {
                 {"ANSWER Yes", "MESSAGE 9 100", "MESSAGE 5 Loopback DATA-test succeeded."});
 }
 
+// Each case is one command line up to a ';', split at its spaces ('+': a space in a word).
+// Among them: a dsi chip on the dsx; -v and - are no commands; jobs without the file they need;
+// --order and --save-into without --channels; backups are listed or restored in runs alone.
 TEST(CorvexctlUsage, BadArgumentsSayWhatIsWrongAndSubmitNothing) {
-    const std::vector<std::vector<std::string>> cases = {
-        {"--port", "parallel", "VERSION"},
-        {"--port", "sim", "RBB:address=XYZ"},
-        {"--port", "sim", "RBB:colour=1"},
-        {"--port", "sim", "WBB:address="},
-        {"--port", "sim", "WBB:data=1FFFFFFFF"},
-        {"--port", "sim", "SETHARDWARE:param=0x1"},
-        {"--port", "sim", "--sim-option", "adapter=purple", "VERSION"},
-        {"--port", "sim", "--sim-option", "volume=11", "VERSION"},
-        {"--port", "sim", "--break-after", "soon", "VERSION"},
-        {"--port", "sim", "--frobnicate", "VERSION"},
-        {"--port", "sim", "--sim-option", "chip=AM29F400BB", "VERSION"}, // a dsi chip on dsx
-        {"--port", "sim"},
-        {"--port"},
-        {"--channels", "image.bin", "VERSION"},
-        {"--port", "sim", "--csv", "list.csv", "VERSION"},
-        {"--port", "sim", "--ignore-case", "VERSION"},
-        {"--port", "sim", "-v", "VERSION"}, // an option, never a command for the Guard
-        {"--port", "sim", "-", "VERSION"},
-        // A job without the file it needs is refused before it reads or erases anything.
-        {"--port", "sim", "--read-file", "r.bin", "WFW"},
-        {"--port", "sim", "PREVIEW FIRMWARE"},
-        {"--port", "sim", "--write-file", "w.bin", "VERSION", "RFW"},
-        {"--port", "sim", "--read-file", "r.bin", "RBB:address=7FE00000,data=100"},
-        {"--port", "sim", "--write-file", "w.bin", "WBB:address=7FE00000,data=100"},
-        {"--port", "sim", "--hardware", "3", "VERSION"},
-        {"--port", "sim", "--order", "x", "VERSION"}, // these two need --channels
-        {"--port", "sim", "--save-into", "x", "VERSION"},
-        {"--find", "AA"},
-        {"--find", "AA", "f.bin", "VERSION"},
-        {"--find", "AA", "f.bin", "--base", "x"},
-        {"--find", "--hex", "--ignore-case", "AA", "f.bin"},
-        // Backups are listed or restored in runs of their own.
-        {"--list-backups", "RFW"},
-        {"--restore", "x.bin", "WFW"},
-        {"--restore", "x.bin", "--areas", "PGM"},
-        {"--restore", "x.bin", "--write-file", "y.bin"},
-    };
-    for (const auto& args : cases) {
+    const std::string lines =
+        "--port parallel VERSION;--port sim RBB:address=XYZ;--port sim RBB:colour=1;"
+        "--port sim WBB:address=;--port sim WBB:data=1FFFFFFFF;"
+        "--port sim SETHARDWARE:param=0x1;--port sim --sim-option adapter=purple VERSION;"
+        "--port sim --sim-option volume=11 VERSION;--port sim --break-after soon VERSION;"
+        "--port sim --frobnicate VERSION;--port sim --sim-option chip=AM29F400BB VERSION;"
+        "--port sim;--port;--channels image.bin VERSION;--port sim --csv list.csv VERSION;"
+        "--port sim --ignore-case VERSION;--port sim -v VERSION;--port sim - VERSION;"
+        "--port sim --read-file r.bin WFW;--port sim PREVIEW+FIRMWARE;"
+        "--port sim --write-file w.bin VERSION RFW;"
+        "--port sim --read-file r.bin RBB:address=7FE00000,data=100;"
+        "--port sim --write-file w.bin WBB:address=7FE00000,data=100;"
+        "--port sim --hardware 3 VERSION;--port sim --order x VERSION;"
+        "--port sim --save-into x VERSION;--find AA;--find AA f.bin VERSION;"
+        "--find AA f.bin --base x;--find --hex --ignore-case AA f.bin;--list-backups RFW;"
+        "--restore x.bin WFW;--restore x.bin --areas PGM;--restore x.bin --write-file y.bin;";
+    std::istringstream cases(lines);
+    for (std::string line; std::getline(cases, line, ';');) {
+        SCOPED_TRACE(line);
+        std::vector<std::string> args;
+        std::istringstream words(line);
+        for (std::string word; words >> word;) {
+            std::replace(word.begin(), word.end(), '+', ' ');
+            args.push_back(word);
+        }
         const auto run = corvexctl(args);
-        EXPECT_EQ(run.status, 2) << args.back();
-        EXPECT_TRUE(run.out.empty()) << "something ran for " << args.back() << ": " << run.out;
+        EXPECT_EQ(run.status, 2);
+        EXPECT_TRUE(run.out.empty()) << "something ran: " << run.out;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_EQ(run.err.rfind("corvexctl: ", 0), 0U) << run.err;
     }
