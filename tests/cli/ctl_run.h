@@ -3,6 +3,7 @@
 #include "cli/ctl_loop.h"
 #include "cli/ctl_session.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <future>
@@ -28,12 +29,9 @@ struct CtlRun {
         return all;
     }
     [[nodiscard]] bool hasLine(const std::string& suffix) const {
-        for (const std::string& line : lines()) {
-            if (line.ends_with(suffix)) {
-                return true;
-            }
-        }
-        return false;
+        const auto all = lines();
+        return std::any_of(all.begin(), all.end(),
+                           [&](const std::string& line) { return line.ends_with(suffix); });
     }
     [[nodiscard]] std::string lastMessage() const {
         std::string last;

@@ -16,15 +16,15 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 TEST(SimAdapterDetection, DetectsTheTypeAndLeavesTheAdapterIdle) {
-    for (const auto& [adapter, expected] : {std::pair{AdapterType::RevB, InterfaceType::RevB},
-                                            {AdapterType::Compatible, InterfaceType::Compatible},
-                                            {AdapterType::Unknown, InterfaceType::Unknown},
-                                            {AdapterType::Absent, InterfaceType::Absent}}) {
-        SCOPED_TRACE(static_cast<int>(adapter));
-        SimRig rig(adapterOfType(adapter));
+    for (const auto& [adapter, expected] : {std::pair{"adapter=revb", InterfaceType::RevB},
+                                            {"adapter=compatible", InterfaceType::Compatible},
+                                            {"adapter=unknown", InterfaceType::Unknown},
+                                            {"adapter=absent", InterfaceType::Absent}}) {
+        SCOPED_TRACE(adapter);
+        SimRig rig(simOptions({adapter}).adapter);
         EXPECT_EQ(rig.link.detectInterface(), expected);
         EXPECT_FALSE(rig.adapter.loopbackOn()) << "detection must switch loopback off again";
-        if (adapter != AdapterType::Absent) {
+        if (expected != InterfaceType::Absent) {
             rig.bus.poke(0x2030, 0x16C9);
             EXPECT_EQ(rig.link.readWord(0x2030), 0x16C9U) << "a transaction after detection failed";
         }
@@ -82,7 +82,7 @@ TEST(SimAdapterReset, AbandonsAHalfDoneTransactionAndLoopback) {
 }
 
 TEST(SimAdapterFaults, HangAfterStopsAnsweringForGood) {
-    SimRig rig(adapterHangingAfter(10));
+    SimRig rig(simOptions({"hang-after=10"}).adapter);
     rig.link.writeWord(0x203C, 0);
     ASSERT_FALSE(rig.adapter.hung());
     {
@@ -101,7 +101,7 @@ TEST(SimAdapterFaults, HangAfterStopsAnsweringForGood) {
     EXPECT_EQ(rig.link.readWord(0x203C), 0xFFFFFFFFU) << "the break is still set";
     EXPECT_FALSE(rig.rxAck() || rig.dataValid()) << "a reset must not revive a hung adapter";
     EXPECT_EQ(rig.adapter.takenBytes().size(), 10U);
-    SimRig never(adapterHangingAfter(0));
+    SimRig never(simOptions({"hang-after=0"}).adapter);
     never.link.sendByte(1);
     EXPECT_FALSE(never.rxAck());
     EXPECT_THAT(never.adapter.takenBytes(), IsEmpty());

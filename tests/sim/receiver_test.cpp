@@ -34,7 +34,8 @@ std::uint32_t statusBits(std::uint32_t hardwareType, std::uint16_t chipBits) {
     return static_cast<std::uint32_t>(wireHighHalf(hardwareType, chipBits)) << 16 | chipBits;
 }
 
-// The flash answers only after the model's own bus set-up, and a reset closes it again.
+// The flash answers only after the model's own bus set-up, whole and in order; a reset closes
+// it again.
 TEST(ReceiverBusInit, OnlyTheModelsOwnSetUpOpensTheFlashUntilAReset) {
     ReceiverRig dsx;
     const std::uint32_t marker = dsx.base() + kMarkerOffset;
@@ -50,9 +51,7 @@ TEST(ReceiverBusInit, OnlyTheModelsOwnSetUpOpensTheFlashUntilAReset) {
     EXPECT_EQ(dsi.link.readWord(dsi.base() + kMarkerOffset), 0U);
     dsi.link.busInit(1);
     EXPECT_EQ(dsi.link.readWord(dsi.base() + kMarkerOffset), kMarkerWord);
-}
-
-TEST(ReceiverBusInit, SetUpOutOfOrderKeepsTheFlashClosedUntilWrittenWhole) {
+    // Set-up writes out of order keep it closed until they are all written in order.
     SimConfig config;
     config.record = true;
     ReceiverRig rig(config);

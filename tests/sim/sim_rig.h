@@ -22,18 +22,6 @@
 
 namespace corvex::sim::test {
 
-[[nodiscard]] inline AdapterOptions adapterOfType(AdapterType type) {
-    AdapterOptions options;
-    options.type = type;
-    return options;
-}
-
-[[nodiscard]] inline AdapterOptions adapterHangingAfter(std::uint64_t bytes) {
-    AdapterOptions options;
-    options.hangAfter = bytes;
-    return options;
-}
-
 // The link waits for the adapter without a time limit; a fault that silences the adapter would
 // hang the test. The watchdog breaks such a wait, as the window's time-out would.
 class Watchdog {

@@ -18,15 +18,6 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 TEST(SimOptions, EveryOptionReachesTheConfig) {
-    for (const auto& [option, type] : {std::pair{"adapter=compatible", AdapterType::Compatible},
-                                       {"adapter=unknown", AdapterType::Unknown},
-                                       {"adapter=absent", AdapterType::Absent}}) {
-        SimConfig config;
-        EXPECT_EQ(applySimOption(config, option), "") << option;
-        EXPECT_EQ(config.adapter.type, type) << option;
-        EXPECT_EQ(applySimOption(config, "adapter=revb"), "");
-        EXPECT_EQ(config.adapter.type, AdapterType::RevB);
-    }
     SimConfig config;
     EXPECT_EQ(applySimOption(config, "hang-after=12"), "");
     EXPECT_EQ(config.adapter.hangAfter, 12U);
