@@ -20,10 +20,6 @@ using link::kAreaModeSkip;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr auto& kStart = link::kDefaultAreaStart;
-// The DSI185D: 1 MiB of flash in 11 areas, half the reading of the DSX6071 for the jobs here
-// that read it all.
-constexpr std::uint32_t kAreas = 11;
-
 // Changes every 97th byte of the areas, so each of them is erased.
 Bytes scribbled(Bytes image, std::initializer_list<std::uint32_t> areas) {
     for (const std::uint32_t area : areas) {
@@ -44,71 +40,52 @@ std::vector<std::string> backupsIn(const std::string& dir) {
     return names;
 }
 
-using sim::CountingPort;
-
 // A Guard on the simulated receiver whose writes keep their backups in a folder of their own.
 // The simulator records nothing: these jobs read and write the whole flash.
 struct BackupRig : FlashRig {
     explicit BackupRig(std::vector<std::string> options = {})
-        : FlashRig(withDsi(std::move(options))), folderPath(dir.file("backups")),
-          backups(folderPath) {
+        : FlashRig([&] {
+              options.emplace_back("receiver=dsi");
+              return std::move(options);
+          }()),
+          folderPath(dir.file("backups")), backups(folderPath) {
         sim->adapter().setRecording(false);
         sim->bus().setRecording({});
-        newRun();
-    }
-    static std::vector<std::string> withDsi(std::vector<std::string> options) {
-        options.emplace_back("receiver=dsi");
-        return options;
-    }
-    ~BackupRig() { guard.reset(); }
-    BackupRig(const BackupRig&) = delete;
-    BackupRig& operator=(const BackupRig&) = delete;
-    [[nodiscard]] std::vector<std::string> files() const { return backupsIn(folderPath); }
-    [[nodiscard]] std::string lastReport() const {
-        const auto reports = messages(link::kMsgFinalReport);
-        return reports.empty() ? std::string() : reports.back().Text.str();
-    }
-    [[nodiscard]] int erases() const {
-        int n = 0;
-        for (const AreaEventRecord& record : events.areaEvents()) {
-            n += record.event == AreaEvent::Erasing ? 1 : 0;
-        }
-        return n;
-    }
-    [[nodiscard]] bool logged(std::string_view prefix) const {
-        return std::any_of(log.begin(), log.end(),
-                           [&](const std::string& line) { return line.starts_with(prefix); });
-    }
-    /// The receiver as a new run finds it after this one was cut off: a new Guard, nothing in
-    /// the area table read by it.
-    void newRun() {
-        guard.reset();
+        guard.reset(); // a Guard of its own, on a port that counts the accesses
         port = std::make_unique<SilencingPort>(sim->port());
-        counter = std::make_unique<CountingPort>(*port);
+        counter = std::make_unique<sim::CountingPort>(*port);
         guard = std::make_unique<link::TCorvexThread>(*counter, link::Synchroniser{}, workFile);
         guard->link().setSleeper([](auto) {});
         guard->link().setMicroDelay([](auto) {});
         guard->bindEvents(&events);
-        for (std::size_t i = 0; i < link::kAreaSlots; ++i) {
-            table.clearBits(i, link::kAreaReadMark | link::kAreaDiffersMark);
-        }
-        table.ReadThisRun.store(0);
         guard->setAreaTable(&table);
         guard->setBackupKeeper(&backups);
         guard->SetReadFileName(readFile);
         guard->SetWriteFileName(writeFile);
         guard->SetEELoadFileName(dir.file("load.bin"));
-        events.setHook({});
         run(link::GuardRecord::command("SETHARDWARE", 1));
     }
-
+    ~BackupRig() { guard.reset(); }
+    BackupRig(const BackupRig&) = delete;
+    BackupRig& operator=(const BackupRig&) = delete;
+    [[nodiscard]] std::vector<std::string> files() const { return backupsIn(folderPath); }
+    [[nodiscard]] int erases() const {
+        const auto all = events.areaEvents();
+        return static_cast<int>(std::count_if(all.begin(), all.end(), [](const auto& record) {
+            return record.event == AreaEvent::Erasing;
+        }));
+    }
+    [[nodiscard]] bool logged(std::string_view prefix) const {
+        return std::any_of(log.begin(), log.end(),
+                           [&](const std::string& line) { return line.starts_with(prefix); });
+    }
     /// A job that reads the whole flash takes its time under the sanitizers.
     void run(const std::string& word, std::chrono::seconds limit) {
         submit(word);
         ASSERT_TRUE(waitIdle(limit)) << word << " still running";
     }
     using GuardDriver::run;
-    std::unique_ptr<CountingPort> counter;
+    std::unique_ptr<sim::CountingPort> counter;
     std::string folderPath;
     backup::BackupFolder backups;
 };
@@ -239,7 +216,10 @@ TEST(EepromBackup, AnEepromThatCannotBeReadIsNotWritten) {
     BackupRig rig({"eeprom-absent"});
     const std::uint64_t generation = rig.sim->bus().eepromGeneration();
     rig.run("EEERASE");
-    EXPECT_EQ(rig.lastReport(), "Backup failed: the EEPROM could not be read (0EE1E002 @ 0)");
+    const auto reports = rig.messages(link::kMsgFinalReport);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back().Text.str(),
+              "Backup failed: the EEPROM could not be read (0EE1E002 @ 0)");
     EXPECT_EQ(rig.sim->bus().eepromGeneration(), generation);
     EXPECT_TRUE(rig.files().empty());
 }

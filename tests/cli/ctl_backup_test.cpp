@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -75,9 +76,7 @@ TEST(CorvexctlBackups, AWriteLeavesABackupThatListsAndRestoresTheFlashByteForByt
 TEST(CorvexctlBackups, AnEepromBackupRestoresUnlessItWasAltered) {
     Receiver receiver;
     Bytes content(2048);
-    for (std::size_t i = 0; i < content.size(); ++i) {
-        content[i] = static_cast<std::uint8_t>(i * 11 + 3);
-    }
+    std::iota(content.begin(), content.end(), std::uint8_t{3});
     const std::string load = receiver.dir.file("load.bin");
     writeBytes(load, content);
     ASSERT_EQ(

@@ -40,10 +40,9 @@ struct RowFiles {
 };
 
 bool claimsSuccess(const CtlRun& run) {
-    for (const std::string& line : run.lines()) {
-        if (line.find("successful") != std::string::npos ||
-            line.find("succeeded") != std::string::npos || line.ends_with("READ - OK") ||
-            line.ends_with("WRITE - OK") || line.ends_with("ERASE - OK")) {
+    for (const char* text :
+         {"successful", "succeeded", "READ - OK\n", "WRITE - OK\n", "ERASE - OK\n"}) {
+        if (run.out.find(text) != std::string::npos) {
             return true;
         }
     }

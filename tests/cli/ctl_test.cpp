@@ -39,19 +39,6 @@ CtlRun onAreas(const std::string& simDir, const std::string& areas,
     return corvexctl(all);
 }
 
-// The printed lines without their log book time stamps.
-std::vector<std::string> unstamped(const std::string& out) {
-    std::vector<std::string> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) {
-        const auto dash = line.find(" - ");
-        // "dd-MM-yyyy @ hh:mm:ss - "
-        lines.push_back(line.find(" @ ") == 10 && dash != std::string::npos ? line.substr(dash + 3)
-                                                                            : line);
-    }
-    return lines;
-}
-
 // corvexctl as a process of its own, its standard output and error in one pipe.
 class CtlProcess {
 public:
@@ -282,12 +269,14 @@ TEST(CorvexctlCommands, TheLogOrderIsTheSameEveryRun) {
                        "--stop-on-error", "VERSION", "CORVEX", "RST", "EMI_INIT"});
         EXPECT_EQ(run.status, 0) << run.out << run.err;
         EXPECT_TRUE(run.err.empty()) << run.err;
-        auto lines = unstamped(run.out);
+        const auto lines = run.lines();
         expectLines(run, {" - EMI Initialization OK", " - Corvex Guard is stopped."});
         EXPECT_LT(run.out.find("3.00 BUILD"), run.out.find("CORVEX INTERFACE CONNECTED"));
         EXPECT_LT(run.out.find("RESET CORVEX INTERFACE"), run.out.find("EMI Initialization OK"));
-        lines.resize(std::min(lines.size(), expected.size()));
-        EXPECT_EQ(lines, expected) << "run " << attempt;
+        ASSERT_GE(lines.size(), expected.size()) << run.out;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_TRUE(lines[i].ends_with(" - " + expected[i])) << "run " << attempt << run.out;
+        }
     }
 }
 
@@ -458,9 +447,6 @@ TEST(CorvexctlChannels, PrintsTheListOfAnImageWithoutAPortOrSaysWhyNot) {
     EXPECT_EQ(untagged.status, 1);
     EXPECT_EQ(untagged.err, "No valid TCS or TPT Tables found !\n");
     EXPECT_TRUE(untagged.out.empty()) << untagged.out;
-    const auto device = corvexctl({"--channels", "/dev/zero"});
-    EXPECT_EQ(device.status, 1);
-    EXPECT_EQ(device.err, "corvexctl: /dev/zero is not a regular file\n");
 }
 
 TEST(CorvexctlChannels, OrderAndSaveIntoWriteTheArrangedListIntoANewImage) {

@@ -14,8 +14,10 @@ namespace corvex::sim::test {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::ThrowsMessage;
 
 using corvex::test::readBytes;
 using corvex::test::writeBytes;
@@ -52,13 +54,9 @@ TEST_F(SimulatorState, FlashOfTheWrongSizeIsAnErrorAndStaysUntouched) {
     fs::create_directories(m_dir.file("state"));
     const std::vector<std::uint8_t> small(1000, 0x5A);
     writeBytes(flashFile(), small);
-    try {
-        const Simulator sim(inDir());
-        ADD_FAILURE() << "a 1000-byte flash.bin was accepted";
-    } catch (const SimError& e) {
-        EXPECT_THAT(e.what(), HasSubstr("holds 1000 bytes"));
-        EXPECT_THAT(e.what(), HasSubstr("2097152"));
-    }
+    EXPECT_THAT(
+        [&] { const Simulator sim(inDir()); },
+        ThrowsMessage<SimError>(AllOf(HasSubstr("holds 1000 bytes"), HasSubstr("2097152"))));
     EXPECT_EQ(readBytes(flashFile()), small);
 
     // A dsx flash does not fit a dsi receiver either; nor a short EEPROM any receiver.
