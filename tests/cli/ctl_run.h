@@ -34,11 +34,11 @@ struct CtlRun {
                            [&](const std::string& line) { return line.ends_with(suffix); });
     }
     [[nodiscard]] std::string lastMessage() const {
-        std::string last;
-        for (const std::string& line : lines()) {
-            last = line.starts_with("MESSAGE ") ? line : last;
-        }
-        return last;
+        const auto all = lines();
+        const auto last = std::find_if(all.rbegin(), all.rend(), [](const auto& line) {
+            return line.starts_with("MESSAGE ");
+        });
+        return last == all.rend() ? std::string() : *last;
     }
 };
 

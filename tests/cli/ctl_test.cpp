@@ -73,8 +73,7 @@ public:
     CtlProcess(const CtlProcess&) = delete;
     CtlProcess& operator=(const CtlProcess&) = delete;
 
-    /// Reads output until it holds `text` (empty: until it ends); false when the output ends
-    /// first or after 60 s.
+    /// Reads output until it holds `text` (empty: until it ends); false on its end or after 60 s.
     bool waitFor(const std::string& text) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (text.empty() || output.find(text) == std::string::npos) {
