@@ -4,7 +4,9 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace corvex::test {
@@ -69,30 +71,32 @@ TEST(CorvexctlBackups, AWriteLeavesABackupThatListsAndRestoresTheFlashByteForByt
     EXPECT_EQ(receiver.kept().size(), 2U) << "the restore kept the flash it overwrote";
 }
 
-// An EEPROM backup is written back by EEWRITE; one altered since is refused before the port
-// is opened.
+// EEERASE keeps the EEPROM it erases; the backup is written back by EEWRITE, and one altered
+// since is refused before the port is opened.
 TEST(CorvexctlBackups, AnEepromBackupRestoresUnlessItWasAltered) {
     Receiver receiver;
-    backup::BackupFolder folder(receiver.dir.file("kept"));
     Bytes content(2048);
-    for (std::size_t i = 0; i < content.size(); ++i) {
-        content[i] = static_cast<std::uint8_t>(i * 11 + 3);
-    }
-    link::BackupRequest request;
-    request.kind = link::BackupKind::Eeprom;
-    request.content = content;
-    request.hardwareType = 1;
-    request.flashBase = 0x7FF00000;
-    const link::BackupOutcome outcome = folder.keep(request);
-    ASSERT_TRUE(outcome.kept);
-    const CtlRun restore = receiver.ctl({"--hardware", "1", "--restore", outcome.path});
+    std::iota(content.begin(), content.end(), std::uint8_t{3});
+    const std::string load = receiver.dir.file("load.bin");
+    writeBytes(load, content);
+    ASSERT_EQ(
+        receiver.ctl({"--hardware", "1", "--no-backup", "--eeprom-load", load, "EEWRITE"}).status,
+        0);
+    const CtlRun erase = receiver.ctl({"--hardware", "1", "EEERASE"});
+    ASSERT_EQ(erase.status, 0) << erase.out << erase.err;
+    EXPECT_NE(erase.out.find(" - Backup of the EEPROM saved in "), std::string::npos) << erase.out;
+    EXPECT_EQ(receiver.eeprom(), Bytes(2048, 0xFF));
+    ASSERT_EQ(receiver.kept().size(), 1U);
+    const backup::BackupRecord kept = receiver.kept()[0];
+    EXPECT_EQ(std::tie(kept.kind, kept.hardware, kept.image), std::tuple("eeprom", 1U, ""));
+    const CtlRun restore = receiver.ctl({"--hardware", "1", "--restore", kept.path});
     ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
     EXPECT_EQ(receiver.eeprom(), content);
     content[7] ^= 0xFF;
-    writeBytes(outcome.path, content);
-    const CtlRun refused = receiver.ctl({"--hardware", "1", "--restore", outcome.path});
+    writeBytes(kept.path, content);
+    const CtlRun refused = receiver.ctl({"--hardware", "1", "--restore", kept.path});
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err, "corvexctl: --restore " + outcome.path +
+    EXPECT_EQ(refused.err, "corvexctl: --restore " + kept.path +
                                " refused: SHA-256 mismatch: the content is not what its sidecar "
                                "records\n");
     EXPECT_EQ(refused.out, "") << "no port, no job";
@@ -109,11 +113,7 @@ TEST(CorvexctlBackups, WithoutABackupNothingIsWrittenUnlessNoBackupIsAsked) {
     writeBytes(receiver.backups, {1, 2, 3}); // a file where the folder should be
     const std::vector<std::string> write = {
         "--hardware", "1", "--areas", "SKIP", "--areas", "0:PGM", "--write-file", imageFile, "WFW"};
-    const CtlRun refused = receiver.ctl(write);
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.out.find("MESSAGE 5 Backup failed: the backup folder is not a folder\n"),
-              std::string::npos)
-        << refused.out;
+    EXPECT_EQ(receiver.ctl(write).status, 1);
     EXPECT_EQ(receiver.flash(), before);
     std::vector<std::string> unguarded = write;
     unguarded.insert(unguarded.begin(), "--no-backup");

@@ -2,8 +2,8 @@
 
 #include <chrono>
 #include <csignal>
-#include <functional>
 #include <gtest/gtest.h>
+#include <string>
 #include <thread>
 
 namespace corvex::cli::test {
@@ -14,39 +14,38 @@ using Clock = std::chrono::steady_clock;
 // The loop sleeps with no tick to wake it: each source of news must end the wait by itself,
 // whether it comes before the loop sleeps or while it does.
 TEST(CtlLoop, EachSourceOfNewsEndsTheWaitAtOnce) {
-    struct Source {
-        const char* name;
-        std::function<void(Dispatcher&, StopRequest&, bool& ran)> fire;
-    };
-    const Source sources[] = {
-        {"a handed-over call",
-         [](Dispatcher& d, StopRequest&, bool& ran) { d.call([&ran] { ran = true; }); }},
-        {"news from the Guard", [](Dispatcher& d, StopRequest&, bool&) { d.wake(); }},
-        {"a signal", [](Dispatcher&, StopRequest& s, bool&) { (void)s.request(SIGTERM); }},
-    };
-    for (const Source& source : sources) {
+    const char* const sources[] = {"a handed-over call", "news from the Guard", "a signal"};
+    for (int source = 0; source < 3; ++source) {
         for (const bool whileAsleep : {false, true}) {
+            SCOPED_TRACE(std::string(sources[source]) +
+                         (whileAsleep ? ", while asleep" : ", before"));
             Dispatcher dispatcher;
             StopRequest stop;
             stop.bindWake(&dispatcher);
             bool ran = false;
-            std::thread firing;
+            const auto fire = [&] {
+                if (source == 0) {
+                    dispatcher.call([&ran] { ran = true; });
+                } else if (source == 1) {
+                    dispatcher.wake();
+                } else {
+                    (void)stop.request(SIGTERM);
+                }
+            };
+            std::jthread firing;
             if (whileAsleep) {
-                firing = std::thread([&] {
+                firing = std::jthread([&] {
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                    source.fire(dispatcher, stop, ran);
+                    fire();
                 });
             } else {
-                source.fire(dispatcher, stop, ran);
+                fire();
             }
             const auto started = Clock::now();
             dispatcher.runPending(started + std::chrono::minutes(2));
-            EXPECT_LT(Clock::now() - started, std::chrono::minutes(1))
-                << source.name << (whileAsleep ? ", while asleep" : ", before");
-            if (firing.joinable()) {
-                firing.join();
-            }
-            EXPECT_EQ(ran, source.name == sources[0].name) << source.name;
+            EXPECT_LT(Clock::now() - started, std::chrono::minutes(1));
+            firing = {};
+            EXPECT_EQ(ran, source == 0);
             stop.bindWake(nullptr);
         }
     }

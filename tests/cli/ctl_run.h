@@ -3,6 +3,7 @@
 #include "cli/ctl_loop.h"
 #include "cli/ctl_session.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <future>
@@ -28,19 +29,16 @@ struct CtlRun {
         return all;
     }
     [[nodiscard]] bool hasLine(const std::string& suffix) const {
-        for (const std::string& line : lines()) {
-            if (line.ends_with(suffix)) {
-                return true;
-            }
-        }
-        return false;
+        const auto all = lines();
+        return std::any_of(all.begin(), all.end(),
+                           [&](const std::string& line) { return line.ends_with(suffix); });
     }
     [[nodiscard]] std::string lastMessage() const {
-        std::string last;
-        for (const std::string& line : lines()) {
-            last = line.starts_with("MESSAGE ") ? line : last;
-        }
-        return last;
+        const auto all = lines();
+        const auto last = std::find_if(all.rbegin(), all.rend(), [](const auto& line) {
+            return line.starts_with("MESSAGE ");
+        });
+        return last == all.rend() ? std::string() : *last;
     }
 };
 

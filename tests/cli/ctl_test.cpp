@@ -10,7 +10,6 @@
 #include "tests/link/temp_dir.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -40,37 +39,20 @@ CtlRun onAreas(const std::string& simDir, const std::string& areas,
     return corvexctl(all);
 }
 
-// The printed lines without their log book time stamps.
-std::vector<std::string> unstamped(const std::string& out) {
-    std::vector<std::string> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) {
-        const auto dash = line.find(" - ");
-        // "dd-MM-yyyy @ hh:mm:ss - "
-        lines.push_back(line.find(" @ ") == 10 && dash != std::string::npos ? line.substr(dash + 3)
-                                                                            : line);
-    }
-    return lines;
-}
-
 // corvexctl as a process of its own, its standard output and error in one pipe.
 class CtlProcess {
 public:
-    CtlProcess(const std::string& program, const std::vector<std::string>& args) {
+    CtlProcess(const std::string& program, std::vector<std::string> args) {
         int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) {
-            ADD_FAILURE() << "pipe failed";
-            return;
-        }
+        EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
         m_out = fds[0];
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-        std::vector<std::string> words{program};
-        words.insert(words.end(), args.begin(), args.end());
+        args.insert(args.begin(), program);
         std::vector<char*> argv;
-        for (std::string& word : words) {
+        for (std::string& word : args) {
             argv.push_back(word.data());
         }
         argv.push_back(nullptr);
@@ -91,8 +73,7 @@ public:
     CtlProcess(const CtlProcess&) = delete;
     CtlProcess& operator=(const CtlProcess&) = delete;
 
-    /// Reads output until it holds `text` (empty: until it ends); false when the output ends
-    /// first or after 60 s.
+    /// Reads output until it holds `text` (empty: until it ends); false on its end or after 60 s.
     bool waitFor(const std::string& text) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (text.empty() || output.find(text) == std::string::npos) {
@@ -127,45 +108,6 @@ private:
     int m_out = -1;
 };
 
-TEST(CorvexctlCommands, RunsCommandsInOrderOnTheSimulatedInterface) {
-    const auto run = corvexctl({"--port", "sim", "VERSION", "CORVEX", "RST", "EMI_INIT"});
-    EXPECT_EQ(run.status, 0) << run.out << run.err;
-    expectLines(run, {" - 3.00 BUILD 020411 / DEBUG EXTENSION 020416",
-                      " - VELMAR (REV B) CORVEX INTERFACE CONNECTED",
-                      "MESSAGE 2 Corvex reset function completed.", " - EMI Initialization OK",
-                      " - Corvex Guard is stopped."});
-    EXPECT_LT(run.out.find("VERSION"), run.out.find("CORVEX INTERFACE CONNECTED"));
-    EXPECT_LT(run.out.find("RESET CORVEX INTERFACE"), run.out.find("EMI Initialization OK"));
-    EXPECT_TRUE(run.err.empty()) << run.err;
-}
-
-TEST(CorvexctlCommands, SimOptionsAndFieldsReachTheGuard) {
-    const auto run = corvexctl({"--port", "sim", "--sim-option", "adapter=absent", "CORVEX",
-                                "SETHARDWARE:param=2", "SETHARDWARE:param=9"});
-    EXPECT_EQ(run.status, 0);
-    expectLines(run, {" - NO CORVEX INTERFACE CONNECTED", " - Set hardware type: 1"});
-    EXPECT_FALSE(run.hasLine(" - Set hardware type: 0")) << run.out;
-}
-
-// The watch is on without being asked for: a dead interface never holds a run for ever.
-TEST(CorvexctlFailures, AHangingExchangeIsBrokenByTheTimeoutWatch) {
-    TempDir dir;
-    const std::string image = dir.file("read.bin");
-    for (const char* command : {"EMI_INIT", "RFW"}) {
-        const auto run = corvexctl(
-            {"--port", "sim", "--sim-option", "hang-after=3", "--read-file", image, command});
-        EXPECT_LT(run.took, std::chrono::seconds(10)) << command;
-        EXPECT_EQ(run.status, 1) << command;
-        expectLines(run, {"MESSAGE 10 Function aborted.\\rThe communication with your Corvex "
-                          "interface is broken.",
-                          " - Communication with Corvex broken."});
-        EXPECT_FALSE(run.hasLine(" - EMI Initialization OK")) << run.out;
-    }
-    std::string error;
-    EXPECT_TRUE(cli::parseOptions({"--timeout-control", "VERSION"}, error)->timeoutControl);
-    EXPECT_FALSE(cli::parseOptions({"--no-timeout-control", "VERSION"}, error)->timeoutControl);
-}
-
 // A failed, refused or broken-off job fails the run; the commands after it still run.
 TEST(CorvexctlFailures, AFailedJobFailsTheRunAndTheCommandsAfterItStillRun) {
     TempDir dir;
@@ -177,12 +119,10 @@ TEST(CorvexctlFailures, AFailedJobFailsTheRunAndTheCommandsAfterItStillRun) {
         const char* err;
     } cases[] = {
         {{"version"}, " - ERROR - UNKNOWN COMMAND SEND \"version\"", ""},
-        {{"--sim-option", "eeprom-absent", "EEREAD"},
-         "MESSAGE 5 Reading configuration EEprom failed.",
-         ""},
-        {{"--sim-option", "no-power", "SIGNATURE"},
-         "MESSAGE 1 Unknown FFFFFFFF: Unknown FFFFFFFF",
-         ""},
+        // The time-out watch is on unasked: a dead interface never holds a run for ever.
+        {{"--sim-option", "hang-after=3", "EMI_INIT"}, " - Communication with Corvex broken.", ""},
+        // The loopback test asks first; without --yes the answer is no.
+        {{"DIAG:param=19", "DIAG:param=22"}, "ANSWER No", ""},
         {{"--break-after", "100", "DEADLOCK"}, aborted, ""},
         // 0 ms: the break is due before the Guard has even taken the job, and must wait for it.
         {{"--break-after", "0", "DEADLOCK"}, aborted, ""},
@@ -197,65 +137,53 @@ TEST(CorvexctlFailures, AFailedJobFailsTheRunAndTheCommandsAfterItStillRun) {
         args.emplace_back("VERSION");
         const auto run = corvexctl(args);
         EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_LT(run.took, std::chrono::seconds(10));
         expectLines(run, {c.line, " - 3.00 BUILD 020411 / DEBUG EXTENSION 020416"});
         EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
-        EXPECT_EQ(run.out.find("successful"), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("succe"), std::string::npos) << run.out; // -ssful, -eded
         EXPECT_FALSE(std::filesystem::exists(image));
     }
 }
 
-// The loopback test asks first: --yes answers it, without it the job is broken off.
 TEST(CorvexctlDiag, TheLoopbackQuestionIsAnsweredByYes) {
-    const auto declined = corvexctl({"--port", "sim", "DIAG:param=19", "DIAG:param=22"});
-    EXPECT_EQ(declined.status, 1);
-    EXPECT_TRUE(declined.hasLine("ANSWER No")) << declined.out;
-    EXPECT_FALSE(declined.hasLine("MESSAGE 9 1")) << "no pass ran";
     const auto accepted = corvexctl({"--port", "sim", "--yes", "DIAG:param=19", "DIAG:param=22"});
     EXPECT_EQ(accepted.status, 0) << accepted.out;
     expectLines(accepted,
                 {"ANSWER Yes", "MESSAGE 9 100", "MESSAGE 5 Loopback DATA-test succeeded."});
 }
 
+// Each case is one command line up to a ';', split at its spaces ('+': a space in a word).
+// Among them: a dsi chip on the dsx; -v and - are no commands; jobs without the file they need;
+// --order and --save-into without --channels; backups are listed or restored in runs alone.
 TEST(CorvexctlUsage, BadArgumentsSayWhatIsWrongAndSubmitNothing) {
-    const std::vector<std::vector<std::string>> cases = {
-        {"--port", "parallel", "VERSION"},
-        {"--port", "sim", "RBB:address=XYZ"},
-        {"--port", "sim", "RBB:colour=1"},
-        {"--port", "sim", "--sim-option", "adapter=purple", "VERSION"},
-        {"--port", "sim", "--sim-option", "volume=11", "VERSION"},
-        {"--port", "sim", "--break-after", "soon", "VERSION"},
-        {"--port", "sim", "--frobnicate", "VERSION"},
-        {"--port", "sim", "--sim-option", "chip=AM29F400BB", "VERSION"}, // a dsi chip on dsx
-        {"--port", "sim"},
-        {"--port"},
-        {"--channels", "image.bin", "VERSION"},
-        {"--port", "sim", "--csv", "list.csv", "VERSION"},
-        {"--port", "sim", "--ignore-case", "VERSION"},
-        {"--port", "sim", "-v", "VERSION"}, // an option, never a command for the Guard
-        {"--port", "sim", "-", "VERSION"},
-        // A job without the file it needs is refused before it reads or erases anything.
-        {"--port", "sim", "--read-file", "r.bin", "WFW"},
-        {"--port", "sim", "PREVIEW FIRMWARE"},
-        {"--port", "sim", "--write-file", "w.bin", "VERSION", "RFW"},
-        {"--port", "sim", "--read-file", "r.bin", "RBB:address=7FE00000,data=100"},
-        {"--port", "sim", "--write-file", "w.bin", "WBB:address=7FE00000,data=100"},
-        {"--port", "sim", "--hardware", "3", "VERSION"},
-        {"--port", "sim", "--order", "x", "VERSION"}, // these two need --channels
-        {"--port", "sim", "--save-into", "x", "VERSION"},
-        {"--find", "AA"},
-        {"--find", "AA", "f.bin", "VERSION"},
-        {"--find", "AA", "f.bin", "--base", "x"},
-        {"--find", "--hex", "--ignore-case", "AA", "f.bin"},
-        // Backups are listed or restored in runs of their own.
-        {"--list-backups", "RFW"},
-        {"--restore", "x.bin", "WFW"},
-        {"--restore", "x.bin", "--areas", "PGM"},
-        {"--restore", "x.bin", "--write-file", "y.bin"},
-    };
-    for (const auto& args : cases) {
+    const std::string lines =
+        "--port parallel VERSION;--port sim RBB:address=XYZ;--port sim RBB:colour=1;"
+        "--port sim WBB:address=;--port sim WBB:data=1FFFFFFFF;"
+        "--port sim SETHARDWARE:param=0x1;--port sim --sim-option adapter=purple VERSION;"
+        "--port sim --sim-option volume=11 VERSION;--port sim --break-after soon VERSION;"
+        "--port sim --frobnicate VERSION;--port sim --sim-option chip=AM29F400BB VERSION;"
+        "--port sim;--port;--channels image.bin VERSION;--port sim --csv list.csv VERSION;"
+        "--port sim --ignore-case VERSION;--port sim -v VERSION;--port sim - VERSION;"
+        "--port sim --read-file r.bin WFW;--port sim PREVIEW+FIRMWARE;"
+        "--port sim --write-file w.bin VERSION RFW;"
+        "--port sim --read-file r.bin RBB:address=7FE00000,data=100;"
+        "--port sim --write-file w.bin WBB:address=7FE00000,data=100;"
+        "--port sim --hardware 3 VERSION;--port sim --order x VERSION;"
+        "--port sim --save-into x VERSION;--find AA;--find AA f.bin VERSION;"
+        "--find AA f.bin --base x;--find --hex --ignore-case AA f.bin;--list-backups RFW;"
+        "--restore x.bin WFW;--restore x.bin --areas PGM;--restore x.bin --write-file y.bin;";
+    std::istringstream cases(lines);
+    for (std::string line; std::getline(cases, line, ';');) {
+        SCOPED_TRACE(line);
+        std::vector<std::string> args;
+        std::istringstream words(line);
+        for (std::string word; words >> word;) {
+            std::replace(word.begin(), word.end(), '+', ' ');
+            args.push_back(word);
+        }
         const auto run = corvexctl(args);
-        EXPECT_EQ(run.status, 2) << args.back();
-        EXPECT_TRUE(run.out.empty()) << "something ran for " << args.back() << ": " << run.out;
+        EXPECT_EQ(run.status, 2);
+        EXPECT_TRUE(run.out.empty()) << "something ran: " << run.out;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_EQ(run.err.rfind("corvexctl: ", 0), 0U) << run.err;
     }
@@ -289,14 +217,11 @@ TEST(CorvexctlUsage, CommandFieldsAreDecimalParamAndHexAddressAndData) {
     std::string error;
     const auto record = cli::parseCommand("RBB:address=7FE00000,data=100,param=12", error);
     ASSERT_TRUE(record) << error;
-    EXPECT_EQ(record->Text.view(), "RBB");
-    EXPECT_EQ(record->Address, 0x7FE00000U);
-    EXPECT_EQ(record->Data, 0x100U);
-    EXPECT_EQ(record->Param, 12U);
+    EXPECT_EQ(std::tuple(record->Text.view(), record->Address, record->Data, record->Param),
+              std::tuple(std::string_view("RBB"), 0x7FE00000U, 0x100U, 12U));
     EXPECT_EQ(cli::parseCommand("READ FIRMWARE", error)->Text.view(), "READ FIRMWARE");
-    for (const char* bad : {"WBB:address=", "WBB:data=1FFFFFFFF", "SETHARDWARE:param=0x1"}) {
-        EXPECT_FALSE(cli::parseCommand(bad, error)) << bad;
-    }
+    EXPECT_TRUE(cli::parseOptions({"--timeout-control", "VERSION"}, error)->timeoutControl);
+    EXPECT_FALSE(cli::parseOptions({"--no-timeout-control", "VERSION"}, error)->timeoutControl);
 }
 
 TEST(CorvexctlUsage, AreasTakeOneModeForAllOrRanges) {
@@ -317,7 +242,8 @@ TEST(CorvexctlUsage, AreasTakeOneModeForAllOrRanges) {
     }
 }
 
-// The Guard's start and the settings' lines come in one order, however the threads are timed.
+// Commands run in order; the Guard's start and the settings' lines come first, in one order
+// however the threads are timed.
 TEST(CorvexctlCommands, TheLogOrderIsTheSameEveryRun) {
     const std::vector<std::string> expected = {"PORT: simulated Corvex interface at 0x378",
                                                "CORVEX GUARD STARTING ...",
@@ -327,11 +253,19 @@ TEST(CorvexctlCommands, TheLogOrderIsTheSameEveryRun) {
                                                "ENABLE STOP ON ERROR",
                                                "VERSION"};
     for (int attempt = 0; attempt < 5; ++attempt) {
-        const auto run = corvexctl({"--port", "sim", "--eeprom-load", "in.bin", "--eeprom-save",
-                                    "out.bin", "--stop-on-error", "VERSION"});
-        auto lines = unstamped(run.out);
-        lines.resize(std::min(lines.size(), expected.size()));
-        EXPECT_EQ(lines, expected) << "run " << attempt;
+        const auto run =
+            corvexctl({"--port", "sim", "--eeprom-load", "in.bin", "--eeprom-save", "out.bin",
+                       "--stop-on-error", "VERSION", "CORVEX", "RST", "EMI_INIT"});
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+        EXPECT_TRUE(run.err.empty()) << run.err;
+        const auto lines = run.lines();
+        expectLines(run, {" - EMI Initialization OK", " - Corvex Guard is stopped."});
+        EXPECT_LT(run.out.find("3.00 BUILD"), run.out.find("CORVEX INTERFACE CONNECTED"));
+        EXPECT_LT(run.out.find("RESET CORVEX INTERFACE"), run.out.find("EMI Initialization OK"));
+        ASSERT_GE(lines.size(), expected.size()) << run.out;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_TRUE(lines[i].ends_with(" - " + expected[i])) << "run " << attempt << run.out;
+        }
     }
 }
 
@@ -367,44 +301,55 @@ TEST(CorvexctlFirmware, ACompletedJobThatLeavesTheFlashUnlikeTheImageEnds3) {
     EXPECT_TRUE(write.hasLine("WFW protected areas left as they were: 2")) << write.out;
 }
 
+// A session on `port` as corvexctl runs it on a terminal, without the hardware's pauses.
+CtlRun onTerminal(const std::vector<std::string_view>& args, link::PortIo& port) {
+    TempDir dir;
+    std::string error;
+    const auto options = cli::parseOptions(args, error);
+    std::ostringstream out;
+    std::ostringstream err;
+    CtlRun run;
+    if (options) {
+        cli::CtlSession session(*options, port, "PORT: TEST", dir.file("work.LRF"), out, err);
+        session.dropHardwarePauses();
+        session.setProgressLine(true);
+        run.status = session.run();
+    }
+    run.out = out.str() + error;
+    run.err = err.str();
+    return run;
+}
+
 TEST(CorvexctlProgress, ATerminalSeesPercentAndTimeLeftOnStandardErrorOnly) {
     TempDir dir;
     sim::Simulator simulator(sim::SimConfig{});
-    std::string error;
-    const auto options = cli::parseOptions(
-        {"--areas", "SKIP", "--areas", "3-5:PGM", "--read-file", dir.file("read.bin"), "RFW"},
-        error);
-    ASSERT_TRUE(options) << error;
-    std::ostringstream out;
-    std::ostringstream err;
-    {
-        cli::CtlSession session(*options, simulator.port(), "PORT: TEST", dir.file("work.LRF"), out,
-                                err);
-        session.dropHardwarePauses();
-        session.setProgressLine(true);
-        EXPECT_EQ(session.run(), 0) << out.str();
-    }
-    EXPECT_NE(err.str().find("\r\x1b[K[1/1] RFW reading "), std::string::npos) << err.str();
-    EXPECT_NE(err.str().find("% 0:"), std::string::npos) << err.str();
-    EXPECT_NE(err.str().find(" left"), std::string::npos) << err.str();
-    EXPECT_EQ(out.str().find('\x1b'), std::string::npos) << out.str();
+    const std::string read = dir.file("read.bin");
+    const auto run = onTerminal(
+        {"--areas", "SKIP", "--areas", "3-5:PGM", "--read-file", read, "RFW"}, simulator.port());
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.err.find("\r\x1b[K[1/1] RFW reading "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("% 0:"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(" left"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << run.out;
+}
+
+TEST(CorvexctlFailures, AFatalGuardErrorIsReportedAndTheRunFails) {
+    ThrowingPort port;
+    const auto run = onTerminal({"RST", "VERSION"}, port);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("*** FATAL CORVEX GUARD EXCEPTION - "), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("3.00 BUILD"), std::string::npos) << "ran after the fatal error";
 }
 
 // Runs side by side never share the Guard's work file, or one would save the other's flash.
 TEST(CorvexctlWorkFile, RunsSideBySideEachSaveTheirOwnFlash) {
     TempDir dir;
-    std::vector<std::vector<std::uint8_t>> flashes;
     std::vector<CtlRun> runs(2);
     std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        std::vector<std::uint8_t> flash(0x200000);
-        for (std::size_t byte = 0; byte < flash.size(); ++byte) {
-            flash[byte] = static_cast<std::uint8_t>(byte * (i + 3) + i);
-        }
+    for (std::uint8_t i = 0; i < 2; ++i) {
         const std::string simDir = dir.file("receiver" + std::to_string(i));
         std::filesystem::create_directories(simDir);
-        writeBytes(simDir + "/flash.bin", flash);
-        flashes.push_back(std::move(flash));
+        writeBytes(simDir + "/flash.bin", std::vector<std::uint8_t>(0x200000, i));
         threads.emplace_back([&runs, &dir, i, simDir] {
             const std::string read = dir.file("read" + std::to_string(i) + ".bin");
             runs[i] = onAreas(simDir, "4:PGM", {"--read-file", read, "RFW"});
@@ -413,12 +358,11 @@ TEST(CorvexctlWorkFile, RunsSideBySideEachSaveTheirOwnFlash) {
     for (auto& thread : threads) {
         thread.join();
     }
-    for (std::size_t i = 0; i < runs.size(); ++i) {
+    for (std::uint8_t i = 0; i < 2; ++i) {
         ASSERT_EQ(runs[i].status, 0) << runs[i].out << runs[i].err;
-        const std::vector<std::uint8_t> area4(flashes[i].begin() + 0x20000,
-                                              flashes[i].begin() + 0x40000);
-        EXPECT_TRUE(readBytes(dir.file("read" + std::to_string(i) + ".bin")) == area4)
-            << "run " << i << " saved another receiver's flash";
+        EXPECT_TRUE(readBytes(dir.file("read" + std::to_string(i) + ".bin")) ==
+                    std::vector<std::uint8_t>(0x20000, i))
+            << "run " << int{i} << " saved another receiver's flash";
     }
 }
 
@@ -474,36 +418,9 @@ TEST(CorvexctlSignals, TheFirstSignalBreaksTheJobAndTheRunEndsInOrder) {
     EXPECT_NE(lines.find(" - Corvex Guard is stopped.\n"), std::string::npos) << lines;
 }
 
-TEST(CorvexctlFailures, AFatalGuardErrorIsReportedAndTheRunFails) {
-    TempDir dir;
-    ThrowingPort port;
-    std::string error;
-    auto options = cli::parseOptions({"RST", "VERSION"}, error);
-    ASSERT_TRUE(options) << error;
-    std::ostringstream out;
-    std::ostringstream err;
-    int status = 0;
-    {
-        cli::CtlSession session(*options, port, "PORT: TEST", dir.file("work.LRF"), out, err);
-        status = session.run();
-    }
-    EXPECT_EQ(status, 1);
-    EXPECT_NE(out.str().find("*** FATAL CORVEX GUARD EXCEPTION - "), std::string::npos)
-        << out.str();
-    EXPECT_EQ(out.str().find("3.00 BUILD"), std::string::npos) << "ran after the fatal error";
-}
-
 TEST(CorvexctlChannels, PrintsTheListOfAnImageWithoutAPortOrSaysWhyNot) {
     TempDir dir;
     const std::string image = dir.file("receiver.bin");
-    writeBytes(image, sim::defaultFirmwareImage(0x200000, "TEST FIRMWARE"));
-    const auto run = corvexctl({"--channels", image, "--csv", dir.file("list.csv")});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const std::vector<std::string> printed = run.lines(); // no line has a stamp
-    ASSERT_EQ(printed.size(),
-              sim::defaultChannels().size() + sim::defaultTransponders().size() + 1);
-    EXPECT_EQ(printed.front().substr(0, 17), "Aurora 1        ;");
-    EXPECT_FALSE(readBytes(dir.file("list.csv")).empty());
     sim::ImageBuilder damaged(0x40000);
     damaged.putTransponderTable(sim::kTransponderBlock, sim::defaultTransponders())
         .putChannelTable(sim::kChannelBlock, sim::defaultChannels())
@@ -519,9 +436,6 @@ TEST(CorvexctlChannels, PrintsTheListOfAnImageWithoutAPortOrSaysWhyNot) {
     EXPECT_EQ(untagged.status, 1);
     EXPECT_EQ(untagged.err, "No valid TCS or TPT Tables found !\n");
     EXPECT_TRUE(untagged.out.empty()) << untagged.out;
-    const auto device = corvexctl({"--channels", "/dev/zero"});
-    EXPECT_EQ(device.status, 1);
-    EXPECT_EQ(device.err, "corvexctl: /dev/zero is not a regular file\n");
 }
 
 TEST(CorvexctlChannels, OrderAndSaveIntoWriteTheArrangedListIntoANewImage) {
@@ -532,18 +446,17 @@ TEST(CorvexctlChannels, OrderAndSaveIntoWriteTheArrangedListIntoANewImage) {
     const std::string csv = dir.file("list.csv");
     const std::string copy = dir.file("copy.bin");
     // The export read back as the order changes nothing: the new image is the old one.
-    ASSERT_EQ(corvexctl({"--channels", image, "--csv", csv}).status, 0);
+    const auto listed = corvexctl({"--channels", image, "--csv", csv});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_TRUE(listed.out.starts_with("Aurora 1        ;")) << "a stamp or no list";
     const auto same = corvexctl({"--channels", image, "--order", csv, "--save-into", copy});
     ASSERT_EQ(same.status, 0) << same.err;
     EXPECT_EQ(readBytes(copy), bytes);
-
     // The fourth row first and one that matches nothing; an existing file needs --force.
     const std::vector<std::uint8_t> exported = readBytes(csv);
-    std::istringstream in(std::string(exported.begin(), exported.end()));
-    std::vector<std::string> rows;
-    for (std::string row; std::getline(in, row);) {
-        rows.push_back(row);
-    }
+    CtlRun csvRows;
+    csvRows.out.assign(exported.begin(), exported.end());
+    const auto rows = csvRows.lines();
     const std::string arranged = rows[0] + "\n" + rows[4] + "\n99,Nowhere,0,0,0,0,9,4711,,,,,,,,\n";
     writeBytes(csv, std::vector<std::uint8_t>(arranged.begin(), arranged.end()));
     const auto refused = corvexctl({"--channels", image, "--order", csv, "--save-into", copy});

@@ -128,22 +128,5 @@ TEST(SimEeprom, TheControllerRefusesATransferOutOfOrder) {
     }
 }
 
-TEST(SimMicrocodeSink, ACommandByteOfTwoOrMoreTakesThatManyBytesEachAnswered) {
-    SimRig rig;
-    const Bytes program = {0x10, 0x20, 0x30};
-    rig.link.sendByte(static_cast<std::uint8_t>(program.size()));
-    EXPECT_TRUE(rig.rxAck()) << "the length was not answered";
-    rig.link.waitRxAck();
-    for (const std::uint8_t byte : program) {
-        rig.link.sendByte(byte);
-        EXPECT_TRUE(rig.rxAck()) << "byte " << int{byte} << " was not answered";
-        rig.link.waitRxAck();
-    }
-    EXPECT_EQ(rig.adapter.microcodeUploads(), std::vector<Bytes>{program});
-    // The adapter is back to word transactions.
-    rig.bus.poke(0x40, 0x01020304);
-    EXPECT_EQ(rig.link.readWord(0x40), 0x01020304U);
-}
-
 } // namespace
 } // namespace corvex::sim::test

@@ -22,20 +22,7 @@
 
 namespace corvex::sim::test {
 
-[[nodiscard]] inline AdapterOptions adapterOfType(AdapterType type) {
-    AdapterOptions options;
-    options.type = type;
-    return options;
-}
-
-[[nodiscard]] inline AdapterOptions adapterHangingAfter(std::uint64_t bytes) {
-    AdapterOptions options;
-    options.hangAfter = bytes;
-    return options;
-}
-
-// The link waits for the adapter without a time limit; a fault that silences the adapter would
-// hang the test. The watchdog breaks such a wait, as the window's time-out would.
+// Breaks a wait for an adapter that never answers, as the window's time-out would.
 class Watchdog {
 public:
     // Hangs, not speed: under the thread checker a whole EEPROM read takes several seconds.
@@ -60,8 +47,8 @@ private:
 
 // The real port and link layers on top of a simulated adapter, set up as a job would find them.
 struct SimRig {
-    explicit SimRig(AdapterOptions options = {}, std::uint16_t portBase = link::kDefaultPortBase)
-        : adapter(bus, options), port(adapter, portBase), link(port, flags) {
+    explicit SimRig(AdapterOptions options = {})
+        : adapter(bus, options), port(adapter), link(port, flags) {
         link.setSleeper([](auto) {});
         port.setup();
     }
@@ -74,9 +61,8 @@ struct SimRig {
     SimRig& operator=(const SimRig&) = delete;
     SimRig(SimRig&&) = delete;
     SimRig& operator=(SimRig&&) = delete;
-    [[nodiscard]] std::uint8_t status() { return port.readStatus(); }
-    [[nodiscard]] bool rxAck() { return (status() & link::kStatusRxAck) != 0; }
-    [[nodiscard]] bool dataValid() { return (status() & link::kStatusDataValid) != 0; }
+    [[nodiscard]] bool rxAck() { return (port.readStatus() & link::kStatusRxAck) != 0; }
+    [[nodiscard]] bool dataValid() { return (port.readStatus() & link::kStatusDataValid) != 0; }
     RegisterFile bus;
     VirtualPort adapter;
     link::Port port;
@@ -96,8 +82,7 @@ struct SimRig {
     return config;
 }
 
-// The whole simulator behind the real port and link layers, with the flash command sequences a
-// flash job sends.
+// The whole simulator behind the real port and link layers, with a flash job's command sequences.
 struct ReceiverRig {
     explicit ReceiverRig(SimConfig config = {})
         : sim(std::move(config)), port(sim.port()), link(port, flags) {
@@ -146,8 +131,7 @@ struct ReceiverRig {
         command(family().program);
         link.writeWord(address, word);
     }
-    /// Reads address until it gives want; returns every value read, the last one want unless
-    /// the limit ran out.
+    /// Every value read from address until it gave want or the limit ran out.
     std::vector<std::uint32_t> pollUntil(std::uint32_t address, std::uint32_t want,
                                          int limit = 50) {
         std::vector<std::uint32_t> seen;

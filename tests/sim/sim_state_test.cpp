@@ -14,8 +14,10 @@ namespace corvex::sim::test {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::ThrowsMessage;
 
 using corvex::test::readBytes;
 using corvex::test::writeBytes;
@@ -48,32 +50,13 @@ TEST_F(SimulatorState, MissingFlashIsCreatedFromTheDefaultImage) {
     EXPECT_EQ(fs::last_write_time(flashFile()), before - std::chrono::hours(1));
 }
 
-TEST_F(SimulatorState, AProgrammedWordIsThereInTheNextRun) {
-    {
-        ReceiverRig rig(inDir());
-        rig.prologue();
-        ASSERT_TRUE(rig.program(rig.base() + 0x8010, 0xCAFEF00D));
-    }
-    ReceiverRig rig(inDir());
-    rig.prologue();
-    EXPECT_EQ(rig.link.readWord(rig.base() + 0x8010), 0xCAFEF00DU);
-    const std::vector<std::uint8_t> bytes = readBytes(flashFile());
-    ASSERT_EQ(bytes.size(), 0x200000U);
-    EXPECT_EQ(bytes[0x8010], 0x0D) << "flash.bin keeps words least significant byte first";
-    EXPECT_EQ(bytes[0x8013], 0xCA);
-}
-
 TEST_F(SimulatorState, FlashOfTheWrongSizeIsAnErrorAndStaysUntouched) {
     fs::create_directories(m_dir.file("state"));
     const std::vector<std::uint8_t> small(1000, 0x5A);
     writeBytes(flashFile(), small);
-    try {
-        const Simulator sim(inDir());
-        ADD_FAILURE() << "a 1000-byte flash.bin was accepted";
-    } catch (const SimError& e) {
-        EXPECT_THAT(e.what(), HasSubstr("holds 1000 bytes"));
-        EXPECT_THAT(e.what(), HasSubstr("2097152"));
-    }
+    EXPECT_THAT(
+        [&] { const Simulator sim(inDir()); },
+        ThrowsMessage<SimError>(AllOf(HasSubstr("holds 1000 bytes"), HasSubstr("2097152"))));
     EXPECT_EQ(readBytes(flashFile()), small);
 
     // A dsx flash does not fit a dsi receiver either; nor a short EEPROM any receiver.

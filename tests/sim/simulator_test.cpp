@@ -1,7 +1,6 @@
 #include "link/jobs/flash_chips.h"
-#include "link/port/port.h"
-#include "link/protocol/link.h"
 #include "sim/simulator.h"
+#include "sim_rig.h"
 
 #include <array>
 #include <gmock/gmock.h>
@@ -18,15 +17,6 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 TEST(SimOptions, EveryOptionReachesTheConfig) {
-    for (const auto& [option, type] : {std::pair{"adapter=compatible", AdapterType::Compatible},
-                                       {"adapter=unknown", AdapterType::Unknown},
-                                       {"adapter=absent", AdapterType::Absent}}) {
-        SimConfig config;
-        EXPECT_EQ(applySimOption(config, option), "") << option;
-        EXPECT_EQ(config.adapter.type, type) << option;
-        EXPECT_EQ(applySimOption(config, "adapter=revb"), "");
-        EXPECT_EQ(config.adapter.type, AdapterType::RevB);
-    }
     SimConfig config;
     EXPECT_EQ(applySimOption(config, "hang-after=12"), "");
     EXPECT_EQ(config.adapter.hangAfter, 12U);
@@ -110,16 +100,12 @@ TEST(SimulatorAssembly, TrafficIsRecordedOnlyWhenAsked) {
     for (const bool record : {true, false}) {
         SimConfig config;
         config.record = record;
-        Simulator sim(config);
-        link::Port port(sim.port());
-        link::LinkFlags flags;
-        link::Link link(port, flags);
-        port.setup();
-        link.writeWord(0x2030, 0x16C9);
-        EXPECT_EQ(link.readWord(0x2030), 0x16C9U);
-        EXPECT_EQ(sim.bus().writes().size(), record ? 1U : 0U);
-        EXPECT_EQ(sim.bus().reads().empty(), !record);
-        EXPECT_EQ(sim.adapter().takenBytes().empty(), !record);
+        test::ReceiverRig rig(config);
+        rig.link.writeWord(0x2030, 0x16C9);
+        EXPECT_EQ(rig.link.readWord(0x2030), 0x16C9U);
+        EXPECT_EQ(rig.sim.bus().writes().size(), record ? 1U : 0U);
+        EXPECT_EQ(rig.sim.bus().reads().empty(), !record);
+        EXPECT_EQ(rig.sim.adapter().takenBytes().empty(), !record);
     }
 }
 
