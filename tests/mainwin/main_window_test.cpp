@@ -110,7 +110,7 @@ private slots:
         rig.window->areas().table().setMode(0, corvex::link::kAreaModePgm);
         rig.answer = rig.dir.file("file.bin");
         for (const Case& c : cases) {
-            const corvex::mainwin::JobSpec& spec = corvex::mainwin::jobSpec(c.job);
+            const corvex::mainwin::JobSpec& job = corvex::mainwin::jobSpec(c.job);
             for (const char* path : {c.menu, c.toolbar}) {
                 if (path == nullptr) {
                     continue;
@@ -121,12 +121,12 @@ private slots:
                 rig.dialogs.clear();
                 writeBytes(*rig.answer, {1}); // small, whatever the job before saved into it
                 rig.act(path).trigger();
-                QCOMPARE(rig.dialogs.size(), spec.file ? std::size_t{1} : std::size_t{0});
-                if (spec.file) {
-                    QCOMPARE(rig.dialogs[0], std::string(spec.dialog.title));
+                QCOMPARE(rig.dialogs.size(), job.file ? std::size_t{1} : std::size_t{0});
+                if (job.file) {
+                    QCOMPARE(rig.dialogs[0], std::string(job.dialog.title));
                 }
                 // A firmware job's progress follows its wait text.
-                QVERIFY2(rig.window->feedback().panel(1).text.starts_with(spec.waitText), path);
+                QVERIFY2(rig.window->feedback().panel(1).text.starts_with(job.waitText), path);
             }
         }
         rig.act("Corvex/Diagnostics ...").trigger();
